@@ -181,8 +181,140 @@ struct mgn_ctrl_point {
   float size = 0.0f;
 };
 
-// (Entity records are completed by the model input modules; the geometric
-// fields read by the geometry kernel are described with each record.)
+// Model entity records.  Flags are 0/1 values held as bool; identifiers,
+// properties and counts are 32-bit; orders 16-bit; sizes, rates, densities,
+// factors and angles single precision; coordinates, weights and parameters
+// double.  Records are filled by the input parsers and the model checks and
+// read by the geometry kernel (src/bezier, src/project, src/geom); the
+// meshing modules add their own fields at the end of each record.
+
+// Vertex: a point of the model; it owns one control point, shared as the end
+// point of every curve polygon that ends at the vertex.
+struct mgn_vertex {
+  int32_t id = 0;
+  int32_t property = 0;
+  float size = 0.0f;    // effective mesh size: control point size x factor
+  float factor = 1.0f;
+  bool slave = false, master = false, fixed = false, hidden = false, is_virtual = false;
+  bool output_requested = false;
+  bool output = true;
+  mgn_ctrl_point* ctrl_point = nullptr;
+  mgn_vertex* parent_vertex = nullptr;
+  mgn_curve* parent_curve = nullptr;
+  mgn_surface* parent_surface = nullptr;
+  double param[2] = {0.0, 0.0};  // t on the parent curve, or (u, v) on the parent surface
+  double* xyz = nullptr;         // position: ctrl_point->xyz
+  mgn_list fixed_vertices = nullptr;       // vertices fixed to this vertex
+  mgn_list coinciding_vertices = nullptr;
+};
+
+// Curve: a rational Bezier curve of order 2..16 (the number of control
+// points) over t in [0, 1], from vertex[0] to vertex[1].
+struct mgn_curve {
+  int32_t id = 0;
+  int32_t property = 0;
+  int16_t order = 2;
+  // Order of the underlying root geometry (inherited from a parent curve or
+  // surface); it bounds the subdivision depth of the length integration, the
+  // global searches and the curve discretization.
+  int16_t shape_order = 2;
+  float size = 0.0f;
+  float rate = 0.0f;             // curvature rate
+  float density = 1.0f;
+  float factor = 1.0f;
+  float smear_angle = 0.70710677f;  // negated cosines of the angles
+  float swap_angle = 0.70710677f;
+  bool slave = false, master = false, fixed = false, hidden = false;
+  bool swap = false, smear = false, is_virtual = false;
+  bool reversed = false;     // runs against its parent curve: t is read as 1 - t
+  bool equidistant = false;
+  bool output_requested = false;
+  bool output = true;
+  bool bassoc = true;        // boundary-association output
+  int32_t count = 0;         // requested number of elements (0: automatic)
+  std::vector<float> polysize;   // sizes of the inner control points of a fixed curve
+  float f2c = 1.5f, c2f = 1.5f;  // transition factors
+  mgn_vertex* vertex[2] = {nullptr, nullptr};
+  // Fixation to a parent curve: this curve is the piece [parent_t[0],
+  // parent_t[1]] of the parent (t maps to t1 + t (t2 - t1)).
+  mgn_curve* parent_curve = nullptr;
+  double parent_t[2] = {0.0, 1.0};
+  // Fixation to a parent surface: the (u, v) of the curve's two ends on it.
+  mgn_surface* parent_surface = nullptr;
+  double parent_uv[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
+  mgn_curve* duplicated = nullptr;
+  mgn_curve* mirrored = nullptr;
+  bool weak_mirror = false;
+  bool left_used = false, right_used = false;  // sides bounding a patch or shell
+  // Geometry state.
+  bool collapsed = false;      // degenerate to a single point
+  bool straight = false;       // set by the straightness test
+  double direction[3] = {0.0, 0.0, 0.0};  // unit direction of a straight curve
+  // Control polygon slots: slot k holds the polygon of the curve raised to
+  // order + k (order + k control points; the first and last are the control
+  // points of vertex[0] and vertex[1]); slot 0 is the curve's own polygon,
+  // higher slots are empty until created.
+  std::vector<std::vector<mgn_ctrl_point*>> polygon;
+  mgn_list fixed_curves = nullptr;      // curves fixed to this curve
+  mgn_list fixed_vertices = nullptr;    // vertices fixed on this curve
+  mgn_list coinciding_curves = nullptr;
+  mgn_list surfaces = nullptr;          // surfaces bounded by this curve
+  mgn_list patches = nullptr;
+  mgn_list shells = nullptr;
+};
+
+// Surface: a rational tensor-product Bezier patch of orders order_u x order_v
+// over (u, v) in [0, 1]^2.  Sides and corners:
+//   side 0: v = 0, t -> (t, 0)     side 1: u = 0, t -> (0, t)
+//   side 2: v = 1, t -> (t, 1)     side 3: u = 1, t -> (1, t)
+// with t replaced by 1 - t when reversed[side] is set; corner vertex k lies at
+// (0,0), (0,1), (1,1), (1,0) for k = 0..3 and is shared by sides k and k+1.
+struct mgn_surface {
+  int32_t id = 0;
+  int32_t property = 0;
+  int16_t order_u = 2, order_v = 2;
+  // Shape orders: u the larger of sides 0 and 2, v the larger of sides 1 and 3.
+  int16_t shape_order_u = 2, shape_order_v = 2;
+  float size = 0.0f;
+  float rate = 0.0f;
+  float factor = 1.0f;
+  bool hole = false, hidden = false, is_virtual = false;
+  bool output_requested = false;
+  bool output = true;
+  bool bassoc = true;
+  bool inner_used = false, outer_used = false;  // sides bounding a region
+  mgn_vertex* vertex[4] = {nullptr, nullptr, nullptr, nullptr};
+  mgn_curve* curve[4] = {nullptr, nullptr, nullptr, nullptr};
+  bool reversed[4] = {false, false, false, false};  // side runs against its curve
+  // Fixation to a parent surface: this surface is the parameter range
+  // [umin, umax] x [vmin, vmax] of the parent.
+  mgn_surface* parent_surface = nullptr;
+  double umin = 0.0, vmin = 0.0, umax = 1.0, vmax = 1.0;
+  mgn_list fixed_vertices = nullptr;
+  mgn_list fixed_curves = nullptr;
+  mgn_list child_surfaces = nullptr;
+  mgn_list attractions = nullptr;
+  mgn_list coinciding_surfaces = nullptr;
+  mgn_list coinciding_patches = nullptr;
+  mgn_list coinciding_shells = nullptr;
+  // A planar surface (for example the background surface of a patch) keeps
+  // one unit normal that replaces the evaluated normal.
+  bool planar = false;
+  double normal[3] = {0.0, 0.0, 0.0};
+  // Control net: order_u x order_v control points, u index fastest (point
+  // (i, j) at j * order_u + i); boundary rows and columns are the side
+  // polygons at the surface orders.
+  std::vector<mgn_ctrl_point*> net;
+  // Meshing requests.
+  bool quad = false, map = false, equidistant = false, slave = false;
+  int16_t diagonal = 0;  // 0 none, 1 positive, -1 negative, 2 point
+  double diagonal_point[3] = {0.0, 0.0, 0.0};
+  mgn_curve* lcs[2] = {nullptr, nullptr};
+  mgn_surface* duplicated = nullptr;
+  mgn_surface* mirrored = nullptr;
+  bool weak_mirror = false;
+  float global_attraction = 0.0f;
+};
 
 // ---------------------------------------------------------------------------
 // 5. Octree
