@@ -181,6 +181,33 @@ struct mgn_ctrl_point {
   float size = 0.0f;
 };
 
+// Mesh of one model entity, kept by the mesh store (src/element): listings of
+// references to the records the entity owns and, per kind, the number of its
+// records and the number including retired ones.  Every entity record ends
+// with one of these, named mesh.
+struct mgn_node;
+struct mgn_entity_mesh {
+  mgn_listing* nodes = nullptr;
+  mgn_listing* edges = nullptr;
+  mgn_listing* faces = nullptr;
+  mgn_listing* quads = nullptr;
+  mgn_listing* tetras = nullptr;
+  mgn_listing* pyrams = nullptr;
+  mgn_listing* wedges = nullptr;
+  mgn_listing* hexas = nullptr;
+  int32_t node_count = 0, node_total = 0;
+  int32_t edge_count = 0, edge_total = 0;
+  int32_t face_count = 0, face_total = 0;
+  int32_t quad_count = 0, quad_total = 0;
+  int32_t tetra_count = 0, tetra_total = 0;
+  int32_t pyram_count = 0, pyram_total = 0;
+  int32_t wedge_count = 0, wedge_total = 0;
+  int32_t hexa_count = 0, hexa_total = 0;
+  mgn_node* node = nullptr;  // the node of a vertex (or the one stored on a curve)
+  bool discretized = false;
+  bool collected = false;    // node and element listings moved to the global ones
+};
+
 // Model entity records.  Flags are 0/1 values held as bool; identifiers,
 // properties and counts are 32-bit; orders 16-bit; sizes, rates, densities,
 // factors and angles single precision; coordinates, weights and parameters
@@ -206,6 +233,7 @@ struct mgn_vertex {
   double* xyz = nullptr;         // position: ctrl_point->xyz
   mgn_list fixed_vertices = nullptr;       // vertices fixed to this vertex
   mgn_list coinciding_vertices = nullptr;
+  mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
 // Curve: a rational Bezier curve of order 2..16 (the number of control
@@ -261,6 +289,7 @@ struct mgn_curve {
   mgn_list surfaces = nullptr;          // surfaces bounded by this curve
   mgn_list patches = nullptr;
   mgn_list shells = nullptr;
+  mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
 // Surface: a rational tensor-product Bezier patch of orders order_u x order_v
@@ -314,6 +343,7 @@ struct mgn_surface {
   mgn_surface* mirrored = nullptr;
   bool weak_mirror = false;
   float global_attraction = 0.0f;
+  mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
 // ---------------------------------------------------------------------------
@@ -323,5 +353,178 @@ struct mgn_surface {
 // ---------------------------------------------------------------------------
 // 6. Mesh records
 // ---------------------------------------------------------------------------
+
+struct mgn_octant;
+struct mgn_edge;
+
+// Element type codes, used by side cells and neighbour references.
+enum mgn_elem_type : int8_t {
+  MGN_ELEM_NONE = 0,
+  MGN_ELEM_EDGE = 2,
+  MGN_ELEM_FACE = 3,
+  MGN_ELEM_QUAD = 4,
+  MGN_ELEM_TETRA = 5,
+  MGN_ELEM_PYRAM = 6,
+  MGN_ELEM_WEDGE = 7,
+  MGN_ELEM_HEXA = 8
+};
+
+// Mesh node.  id: node number (0 retired); kind and entity: the owning model
+// entity.  parameters: t of a curve node, (u, v) of a surface, patch or shell
+// node (a record of the parameter listings), or xyz itself for a vertex or
+// region node.  octant: the leaf holding the node (after meshing, the master
+// node of a slave node).  edges: list of the edges at the node, with
+// edge_count items; partners: additional neighbours (coincident nodes across
+// an interface, diagonals of quads).
+struct mgn_node {
+  int32_t id;
+  int32_t kind;
+  void* entity;
+  void* aux;             // surface data while the entity is meshed
+  double* parameters;
+  double* xyz;
+  mgn_octant* octant;
+  mgn_list edges;
+  mgn_list partners;
+  int32_t front_count;   // front entities still using the node
+  float size;            // requested element size at the node
+  int16_t edge_count;
+  int16_t flags;         // MGN_NODE_... bits
+  int32_t work;          // scratch value of the pass that owns the node
+};
+constexpr int16_t MGN_NODE_MIDSIDE = 1;   // midside node of a quadratic edge
+
+// Mesh edge between n[0] and n[1]; mid is the midside node of a quadratic
+// mesh.  faces: the faces using the edge; sides: the pair of side slots of the
+// surface front; free_sides: 0 when the edge is not on a front.
+struct mgn_edge {
+  int32_t id;
+  int32_t kind;
+  void* entity;
+  mgn_node* n[2];
+  mgn_node* mid;
+  mgn_list faces;
+  void** sides;
+  int16_t free_sides;
+  int16_t iso_type;
+  int32_t work;
+};
+
+// Triangular face.  side/side_type: the volume element on each side of the
+// face (type MGN_ELEM_NONE and null while the side is on a region front);
+// has_sides tells whether the owning entity bounds a region.
+struct mgn_face {
+  int32_t id;
+  int32_t kind;
+  void* entity;
+  mgn_node* n[3];
+  void* word;            // further word of the meshers
+  void* side[2];
+  int8_t side_type[2];
+  bool has_sides;
+  int8_t pad;
+  int16_t iso_type;
+  int16_t flags;
+  int32_t work;
+};
+
+// Quad: four nodes in circuit order; sides as for faces.
+struct mgn_quad {
+  int32_t id;
+  int32_t kind;
+  void* entity;
+  mgn_node* n[4];
+  void* word;
+  void* side[2];
+  int8_t side_type[2];
+  bool has_sides;
+  int8_t pad;
+  int16_t iso_type;
+  int16_t flags;
+  int32_t work;
+};
+
+// Tetra of a region.  ngb[k]/ngb_type[k]: the element across the face
+// opposite node k (filled by the neighbour tables).
+struct mgn_tetra {
+  int32_t id;
+  int8_t ngb_type[4];
+  mgn_region* region;
+  mgn_node* n[4];
+  void* ngb[4];
+};
+
+// Pyramid: base quad n[0..3] in circuit order, apex n[4].
+struct mgn_pyram {
+  int32_t id;
+  int8_t ngb_type[5];
+  int8_t pad[3];
+  mgn_region* region;
+  mgn_node* n[5];
+  void* ngb[5];
+};
+
+// Wedge of a region (kind 3) or an interface (kind 6): triangle n[0..2] and
+// the triangle n[3..5] above it.
+struct mgn_wedge {
+  int32_t id;
+  int32_t kind;
+  void* entity;
+  mgn_node* n[6];
+  void* ngb[5];
+  int8_t ngb_type[5];
+};
+
+// Hexa (kind 3 or 6): quad n[0..3] and the quad n[4..7] above it.
+struct mgn_hexa {
+  int32_t id;
+  int32_t kind;
+  void* entity;
+  mgn_node* n[8];
+  void* ngb[6];
+  int8_t ngb_type[6];
+  int16_t iso_type;
+};
+
+// The mesh store of a run: record pools of every kind, the finite-element
+// listings (references to the records that are output), the running
+// identifier counters, and the work listings shared by the meshers.
+struct mgn_mesh_store {
+  // Record pools.
+  mgn_listing* coordinates = nullptr;     // three doubles per node
+  mgn_listing* surface_params = nullptr;  // (u, v) per surface node
+  mgn_listing* curve_params = nullptr;    // t per curve node
+  mgn_listing* edge_cells = nullptr;      // list items of the node edge lists
+  mgn_listing* node_pool = nullptr;
+  mgn_listing* edge_pool = nullptr;
+  mgn_listing* face_pool = nullptr;
+  mgn_listing* quad_pool = nullptr;
+  mgn_listing* tetra_pool = nullptr;
+  mgn_listing* pyram_pool = nullptr;
+  mgn_listing* wedge_pool = nullptr;
+  mgn_listing* hexa_pool = nullptr;
+  // Finite-element listings (references).
+  mgn_listing* fe_nodes = nullptr;
+  mgn_listing* fe_edges = nullptr;
+  mgn_listing* fe_faces = nullptr;
+  mgn_listing* fe_quads = nullptr;
+  mgn_listing* fe_tetras = nullptr;
+  mgn_listing* fe_pyrams = nullptr;
+  mgn_listing* fe_wedges = nullptr;
+  mgn_listing* fe_hexas = nullptr;
+  mgn_listing* midnodes = nullptr;        // references to midside nodes
+  // Running identifier counters (the last identifier given).
+  int32_t node_id = 0, edge_id = 0, face_id = 0, quad_id = 0;
+  int32_t tetra_id = 0, pyram_id = 0, wedge_id = 0, hexa_id = 0;
+  long midnode_count = 0;
+  // Partner links between the diagonal nodes of quads are kept.
+  bool keep_partners = false;
+  // Node order of the renumbering (references in new-number order), written
+  // from its end when reverse is set; empty when the nodes go in listing
+  // order.
+  std::vector<mgn_node*> order;
+  bool reverse = false;
+};
+extern mgn_mesh_store mgn_mesh;
 
 #endif  // MGN_RECORDS_H
