@@ -1,0 +1,627 @@
+// Mesh store: the records of the mesh, their creation and retirement, node
+// relocation in the octree, element edge lookups and the tetra measures.
+#include "element.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "list.h"
+#include "message.h"
+
+mgn_mesh_store mgn_mesh;
+
+const int mgn_tetra_edge_nodes[6][2] = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
+const int mgn_tetra_face_nodes[4][3] = {{0, 1, 2}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}};
+const int mgn_tetra_edge_faces[6][2] = {{0, 1}, {0, 2}, {0, 3}, {3, 1}, {1, 2}, {2, 3}};
+const int mgn_pyram_edge_nodes[8][2] = {{0, 1}, {1, 2}, {2, 3}, {3, 0},
+                                        {0, 4}, {1, 4}, {2, 4}, {3, 4}};
+const int mgn_wedge_edge_nodes[9][2] = {{0, 1}, {1, 2}, {2, 0}, {3, 4}, {4, 5},
+                                        {5, 3}, {0, 3}, {1, 4}, {2, 5}};
+const int mgn_hexa_edge_nodes[12][2] = {{0, 1}, {1, 2}, {2, 3}, {3, 0}, {4, 5}, {5, 6},
+                                        {6, 7}, {7, 4}, {0, 4}, {1, 5}, {2, 6}, {3, 7}};
+
+namespace {
+
+// Capacity of a pool created on first use.
+long pool_capacity() { return std::max(10L, mgn_set.listing_size); }
+long small_capacity() { return std::max(10L, std::min(mgn_set.listing_size, 1000L)); }
+
+template <typename T>
+T* take_record(mgn_listing*& pool, long capacity) {
+  if (pool == nullptr) pool = mgn_create_listing(capacity, sizeof(T));
+  return mgn_get_listing_item_as<T>(pool);
+}
+
+// Stores a reference to the record in the owning entity's listing.
+void store_reference(mgn_listing** listing, void* record) {
+  if (listing == nullptr) return;
+  if (*listing == nullptr) *listing = mgn_create_listing(std::max(10L, std::min(mgn_set.listing_size, 100L)), sizeof(void*));
+  *static_cast<void**>(mgn_get_listing_item(*listing)) = record;
+}
+
+// A list cell from the cell pool (node edge lists and partner lists).
+mgn_list_item* take_cell(void* object) {
+  auto* cell = take_record<mgn_list_item>(mgn_mesh.edge_cells, std::max(10L, mgn_set.listing_size / 10));
+  cell->object = object;
+  cell->next = nullptr;
+  return cell;
+}
+
+int32_t next_id(int32_t& counter, mgn_record_count& count) {
+  ++count.total;
+  return ++counter;
+}
+
+// ---------------------------------------------------------------------------
+// Octree link of the nodes
+// ---------------------------------------------------------------------------
+
+// Enters a new node in the leaf of the octree that contains it and takes its
+// size from the octree.
+void octree_enter_node(mgn_node* node) {
+  // The octree module provides the leaf lookup and the node lists of the
+  // leaves; until the octree exists nodes carry no size and no leaf.
+  node->octant = nullptr;
+  node->size = 0.0f;
+}
+
+// Takes the size of a moved node from the octree and moves it to the node
+// list of the leaf that now contains it.
+void octree_relocate_node(mgn_node* node) {
+  (void)node;
+}
+
+// ---------------------------------------------------------------------------
+// Per-entity counters
+// ---------------------------------------------------------------------------
+
+enum record_kind { NODE, EDGE, FACE, QUAD, TETRA, PYRAM, WEDGE, HEXA };
+
+void count_on_entity(int kind, void* entity, record_kind what, int delta) {
+  mgn_entity_mesh* mesh = mgn_get_entity_mesh(kind, entity);
+  if (mesh == nullptr) return;
+  int32_t* count = nullptr;
+  int32_t* total = nullptr;
+  switch (what) {
+    case NODE: count = &mesh->node_count; total = &mesh->node_total; break;
+    case EDGE: count = &mesh->edge_count; total = &mesh->edge_total; break;
+    case FACE: count = &mesh->face_count; total = &mesh->face_total; break;
+    case QUAD: count = &mesh->quad_count; total = &mesh->quad_total; break;
+    case TETRA: count = &mesh->tetra_count; total = &mesh->tetra_total; break;
+    case PYRAM: count = &mesh->pyram_count; total = &mesh->pyram_total; break;
+    case WEDGE: count = &mesh->wedge_count; total = &mesh->wedge_total; break;
+    case HEXA: count = &mesh->hexa_count; total = &mesh->hexa_total; break;
+  }
+  *count += delta;
+  if (delta > 0) *total += delta;
+}
+
+// ---------------------------------------------------------------------------
+// Vector helpers of the measures
+// ---------------------------------------------------------------------------
+
+struct vec3 {
+  double x, y, z;
+};
+vec3 sub(const double* a, const double* b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+vec3 cross(const vec3& a, const vec3& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double dot(const vec3& a, const vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+double norm(const vec3& a) { return std::sqrt(dot(a, a)); }
+
+// Cross product of face f of a tetra, oriented outward for a tetra of
+// positive volume (node 3 above the base face).
+vec3 tetra_face_cross(const mgn_tetra* tetra, int f) {
+  const int* v = mgn_tetra_face_nodes[f];
+  const double* a = tetra->n[v[0]]->xyz;
+  vec3 c = cross(sub(tetra->n[v[1]]->xyz, a), sub(tetra->n[v[2]]->xyz, a));
+  if (f == 0) c = {-c.x, -c.y, -c.z};
+  return c;
+}
+
+[[noreturn]] void edge_not_found(const char* routine, int line) {
+  mgn_manipulation_error("Edge of element not found", routine, mgn_module_name(__FILE__), line);
+}
+
+template <typename T>
+void note_once(mgn_list& list, T* record) {
+  if (record == nullptr || mgn_find_item(list, record) != nullptr) return;
+  mgn_add_item_to_head(list, record);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Store
+// ---------------------------------------------------------------------------
+
+mgn_entity_mesh* mgn_get_entity_mesh(int kind, void* entity) {
+  if (entity == nullptr) return nullptr;
+  switch (kind) {
+    case MGN_VERTEX: return &static_cast<mgn_vertex*>(entity)->mesh;
+    case MGN_CURVE: return &static_cast<mgn_curve*>(entity)->mesh;
+    case MGN_SURFACE: return &static_cast<mgn_surface*>(entity)->mesh;
+    default: break;
+  }
+  mgn_manipulation_error("Invalid entity type encountered", MGN_HERE);
+}
+
+void mgn_create_mesh_store(long vertex_count) {
+  const long l = mgn_set.listing_size;
+  const long small = std::min(l, 1000L);
+  mgn_mesh.coordinates = mgn_create_listing(small, 3 * sizeof(double));
+  mgn_mesh.surface_params = mgn_create_listing(small, 2 * sizeof(double));
+  mgn_mesh.curve_params = mgn_create_listing(small, sizeof(double));
+  mgn_mesh.edge_cells = mgn_create_listing(std::max(10L, l / 10), sizeof(mgn_list_item));
+  mgn_mesh.node_pool = mgn_create_listing(l, sizeof(mgn_node));
+  mgn_mesh.fe_nodes = mgn_create_listing(std::min(l, vertex_count), sizeof(mgn_node*));
+  mgn_mesh.edge_pool = mgn_create_listing(l, sizeof(mgn_edge));
+  mgn_mesh.node_id = mgn_mesh.edge_id = mgn_mesh.face_id = mgn_mesh.quad_id = 0;
+  mgn_mesh.tetra_id = mgn_mesh.pyram_id = mgn_mesh.wedge_id = mgn_mesh.hexa_id = 0;
+  mgn_mesh.midnode_count = 0;
+}
+
+void mgn_reset_mesh_store() {
+  mgn_listing** chains[] = {&mgn_mesh.coordinates, &mgn_mesh.surface_params, &mgn_mesh.curve_params,
+                            &mgn_mesh.edge_cells,  &mgn_mesh.node_pool,      &mgn_mesh.edge_pool,
+                            &mgn_mesh.face_pool,   &mgn_mesh.quad_pool,      &mgn_mesh.tetra_pool,
+                            &mgn_mesh.pyram_pool,  &mgn_mesh.wedge_pool,     &mgn_mesh.hexa_pool,
+                            &mgn_mesh.fe_nodes,    &mgn_mesh.fe_edges,       &mgn_mesh.fe_faces,
+                            &mgn_mesh.fe_quads,    &mgn_mesh.fe_tetras,      &mgn_mesh.fe_pyrams,
+                            &mgn_mesh.fe_wedges,   &mgn_mesh.fe_hexas,       &mgn_mesh.midnodes};
+  for (mgn_listing** chain : chains) {
+    if (*chain != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(*chain));
+    *chain = nullptr;
+  }
+  mgn_mesh = mgn_mesh_store{};
+  mgn_record_count* counts[] = {&mgn_run.nodes,  &mgn_run.edges,  &mgn_run.trias,  &mgn_run.quads,
+                                &mgn_run.tetras, &mgn_run.pyrams, &mgn_run.wedges, &mgn_run.hexas};
+  for (mgn_record_count* count : counts) *count = mgn_record_count{};
+}
+
+// ---------------------------------------------------------------------------
+// Creation
+// ---------------------------------------------------------------------------
+
+mgn_node* mgn_create_node(const double xyz[3], const double* params, int kind, void* entity,
+                          mgn_listing** listing) {
+  auto* node = take_record<mgn_node>(mgn_mesh.node_pool, pool_capacity());
+  node->id = next_id(mgn_mesh.node_id, mgn_run.nodes);
+  node->kind = kind;
+  node->entity = entity;
+  auto* coordinates = static_cast<double*>(
+      mgn_get_listing_item(mgn_mesh.coordinates ? mgn_mesh.coordinates
+                                                : (mgn_mesh.coordinates = mgn_create_listing(
+                                                       small_capacity(), 3 * sizeof(double)))));
+  std::memcpy(coordinates, xyz, 3 * sizeof(double));
+  node->xyz = coordinates;
+  switch (kind) {
+    case MGN_CURVE:
+      if (params != nullptr) {
+        if (mgn_mesh.curve_params == nullptr)
+          mgn_mesh.curve_params = mgn_create_listing(small_capacity(), sizeof(double));
+        node->parameters = static_cast<double*>(mgn_get_listing_item(mgn_mesh.curve_params));
+        node->parameters[0] = params[0];
+      }
+      break;
+    case MGN_SURFACE:
+    case MGN_PATCH:
+    case MGN_SHELL:
+      if (params != nullptr) {
+        if (mgn_mesh.surface_params == nullptr)
+          mgn_mesh.surface_params = mgn_create_listing(small_capacity(), 2 * sizeof(double));
+        node->parameters = static_cast<double*>(mgn_get_listing_item(mgn_mesh.surface_params));
+        node->parameters[0] = params[0];
+        node->parameters[1] = params[1];
+      }
+      break;
+    default:
+      node->parameters = coordinates;
+      break;
+  }
+  if (listing != nullptr) {
+    store_reference(listing, node);
+    count_on_entity(kind, entity, NODE, 1);
+  }
+  octree_enter_node(node);
+  return node;
+}
+
+mgn_edge* mgn_create_edge(mgn_node* a, mgn_node* b, int kind, void* entity, mgn_listing** listing) {
+  auto* edge = take_record<mgn_edge>(mgn_mesh.edge_pool, pool_capacity());
+  edge->id = next_id(mgn_mesh.edge_id, mgn_run.edges);
+  edge->kind = kind;
+  edge->entity = entity;
+  edge->n[0] = a;
+  edge->n[1] = b;
+  for (mgn_node* node : {a, b}) {
+    mgn_link_item_to_head(node->edges, take_cell(edge));
+    ++node->edge_count;
+  }
+  store_reference(listing, edge);
+  count_on_entity(kind, entity, EDGE, 1);
+  return edge;
+}
+
+mgn_face* mgn_create_face(mgn_node* a, mgn_node* b, mgn_node* c, int kind, void* entity,
+                          mgn_listing** listing, mgn_listing** pool, bool sides) {
+  mgn_listing*& from = pool != nullptr ? *pool : mgn_mesh.face_pool;
+  auto* face = take_record<mgn_face>(from, pool_capacity());
+  face->id = next_id(mgn_mesh.face_id, mgn_run.trias);
+  face->kind = kind;
+  face->entity = entity;
+  face->n[0] = a;
+  face->n[1] = b;
+  face->n[2] = c;
+  face->has_sides = sides || kind == MGN_REGION;
+  store_reference(listing, face);
+  count_on_entity(kind, entity, FACE, 1);
+  return face;
+}
+
+mgn_quad* mgn_create_quad(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, int kind,
+                          void* entity, mgn_listing** listing, bool sides) {
+  auto* quad = take_record<mgn_quad>(mgn_mesh.quad_pool, pool_capacity());
+  quad->id = next_id(mgn_mesh.quad_id, mgn_run.quads);
+  quad->kind = kind;
+  quad->entity = entity;
+  quad->n[0] = a;
+  quad->n[1] = b;
+  quad->n[2] = c;
+  quad->n[3] = d;
+  quad->has_sides = sides;
+  if (mgn_mesh.keep_partners) {
+    mgn_link_partner_nodes(a, c);
+    mgn_link_partner_nodes(b, d);
+  }
+  store_reference(listing, quad);
+  count_on_entity(kind, entity, QUAD, 1);
+  return quad;
+}
+
+mgn_tetra* mgn_create_tetra(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, mgn_region* region,
+                            mgn_listing** listing) {
+  auto* tetra = take_record<mgn_tetra>(mgn_mesh.tetra_pool, pool_capacity());
+  tetra->id = next_id(mgn_mesh.tetra_id, mgn_run.tetras);
+  tetra->region = region;
+  tetra->n[0] = a;
+  tetra->n[1] = b;
+  tetra->n[2] = c;
+  tetra->n[3] = d;
+  store_reference(listing, tetra);
+  count_on_entity(MGN_REGION, region, TETRA, 1);
+  return tetra;
+}
+
+mgn_pyram* mgn_create_pyram(mgn_node* const nodes[5], mgn_region* region, mgn_listing** listing) {
+  auto* pyram = take_record<mgn_pyram>(mgn_mesh.pyram_pool, pool_capacity());
+  pyram->id = next_id(mgn_mesh.pyram_id, mgn_run.pyrams);
+  pyram->region = region;
+  std::copy(nodes, nodes + 5, pyram->n);
+  store_reference(listing, pyram);
+  count_on_entity(MGN_REGION, region, PYRAM, 1);
+  return pyram;
+}
+
+mgn_wedge* mgn_create_wedge(mgn_node* const nodes[6], int kind, void* entity,
+                            mgn_listing** listing) {
+  auto* wedge = take_record<mgn_wedge>(mgn_mesh.wedge_pool, pool_capacity());
+  wedge->id = next_id(mgn_mesh.wedge_id, mgn_run.wedges);
+  wedge->kind = kind;
+  wedge->entity = entity;
+  std::copy(nodes, nodes + 6, wedge->n);
+  store_reference(listing, wedge);
+  count_on_entity(kind, entity, WEDGE, 1);
+  return wedge;
+}
+
+mgn_hexa* mgn_create_hexa(mgn_node* const nodes[8], int kind, void* entity, mgn_listing** listing) {
+  auto* hexa = take_record<mgn_hexa>(mgn_mesh.hexa_pool, pool_capacity());
+  hexa->id = next_id(mgn_mesh.hexa_id, mgn_run.hexas);
+  hexa->kind = kind;
+  hexa->entity = entity;
+  std::copy(nodes, nodes + 8, hexa->n);
+  store_reference(listing, hexa);
+  count_on_entity(kind, entity, HEXA, 1);
+  return hexa;
+}
+
+// ---------------------------------------------------------------------------
+// Retirement and partner links
+// ---------------------------------------------------------------------------
+
+void mgn_retire_edge(mgn_edge* edge) {
+  if (edge->id == 0) return;
+  edge->id = 0;
+  for (mgn_node* node : edge->n) {
+    if (mgn_unlink_item(node->edges, edge) != nullptr) --node->edge_count;
+  }
+  count_on_entity(edge->kind, edge->entity, EDGE, -1);
+}
+
+void mgn_retire_face(mgn_face* face) {
+  if (face->id == 0) return;
+  face->id = 0;
+  count_on_entity(face->kind, face->entity, FACE, -1);
+}
+
+void mgn_retire_quad(mgn_quad* quad) {
+  if (quad->id == 0) return;
+  quad->id = 0;
+  if (mgn_mesh.keep_partners) {
+    mgn_unlink_partner_nodes(quad->n[0], quad->n[2]);
+    mgn_unlink_partner_nodes(quad->n[1], quad->n[3]);
+  }
+  count_on_entity(quad->kind, quad->entity, QUAD, -1);
+}
+
+void mgn_retire_tetra(mgn_tetra* tetra) {
+  if (tetra->id == 0) return;
+  tetra->id = 0;
+  count_on_entity(MGN_REGION, tetra->region, TETRA, -1);
+}
+
+void mgn_retire_pyram(mgn_pyram* pyram) {
+  if (pyram->id == 0) return;
+  pyram->id = 0;
+  count_on_entity(MGN_REGION, pyram->region, PYRAM, -1);
+}
+
+void mgn_retire_wedge(mgn_wedge* wedge) {
+  if (wedge->id == 0) return;
+  wedge->id = 0;
+  count_on_entity(wedge->kind, wedge->entity, WEDGE, -1);
+}
+
+void mgn_retire_hexa(mgn_hexa* hexa) {
+  if (hexa->id == 0) return;
+  hexa->id = 0;
+  count_on_entity(hexa->kind, hexa->entity, HEXA, -1);
+}
+
+void mgn_link_partner_nodes(mgn_node* a, mgn_node* b) {
+  if (a == b || mgn_find_item(a->partners, b) != nullptr) return;
+  mgn_link_item_to_head(a->partners, take_cell(b));
+  mgn_link_item_to_head(b->partners, take_cell(a));
+}
+
+void mgn_unlink_partner_nodes(mgn_node* a, mgn_node* b) {
+  mgn_unlink_item(a->partners, b);
+  mgn_unlink_item(b->partners, a);
+}
+
+// ---------------------------------------------------------------------------
+// Node moves and midside nodes
+// ---------------------------------------------------------------------------
+
+void mgn_move_node(mgn_node* node, const double xyz[3]) {
+  node->xyz[0] = xyz[0];
+  node->xyz[1] = xyz[1];
+  node->xyz[2] = xyz[2];
+  octree_relocate_node(node);
+}
+
+void mgn_update_node_size(mgn_node* node) { octree_relocate_node(node); }
+
+mgn_node* mgn_create_midnode(mgn_edge* edge) {
+  if (edge->kind < MGN_CURVE || edge->kind > MGN_SHELL)
+    mgn_manipulation_error("Invalid entity type encountered", MGN_HERE);
+  auto* node = take_record<mgn_node>(mgn_mesh.node_pool, pool_capacity());
+  node->id = next_id(mgn_mesh.node_id, mgn_run.nodes);
+  node->kind = edge->kind;
+  node->entity = edge->entity;
+  if (mgn_mesh.coordinates == nullptr)
+    mgn_mesh.coordinates = mgn_create_listing(small_capacity(), 3 * sizeof(double));
+  auto* xyz = static_cast<double*>(mgn_get_listing_item(mgn_mesh.coordinates));
+  for (int i = 0; i < 3; ++i) xyz[i] = 0.5 * (edge->n[0]->xyz[i] + edge->n[1]->xyz[i]);
+  node->xyz = xyz;
+  node->flags = MGN_NODE_MIDSIDE;
+  mgn_link_item_to_head(node->edges, take_cell(edge));
+  node->edge_count = 1;
+  edge->mid = node;
+  if (mgn_mesh.midnodes == nullptr) mgn_mesh.midnodes = mgn_create_listing(small_capacity(), sizeof(void*));
+  store_reference(&mgn_mesh.midnodes, node);
+  ++mgn_mesh.midnode_count;
+  return node;
+}
+
+// ---------------------------------------------------------------------------
+// Lookups
+// ---------------------------------------------------------------------------
+
+mgn_edge* mgn_get_node_edge(const mgn_node* a, const mgn_node* b) {
+  // Scan the shorter edge list.
+  if (b->edge_count < a->edge_count) std::swap(a, b);
+  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
+    auto* edge = static_cast<mgn_edge*>(item->object);
+    if ((edge->n[0] == a && edge->n[1] == b) || (edge->n[0] == b && edge->n[1] == a)) return edge;
+  }
+  return nullptr;
+}
+
+mgn_edge* mgn_get_face_edge(const mgn_face* face, int i) {
+  mgn_edge* edge = mgn_get_node_edge(face->n[i], face->n[(i + 1) % 3]);
+  if (edge == nullptr) {
+    mgn_note_partial_face(const_cast<mgn_face*>(face));
+    edge_not_found(__func__, __LINE__);
+  }
+  return edge;
+}
+
+mgn_edge* mgn_get_quad_edge(const mgn_quad* quad, int i) {
+  mgn_edge* edge = mgn_get_node_edge(quad->n[i], quad->n[(i + 1) % 4]);
+  if (edge == nullptr) {
+    mgn_note_partial_quad(const_cast<mgn_quad*>(quad));
+    edge_not_found(__func__, __LINE__);
+  }
+  return edge;
+}
+
+mgn_edge* mgn_get_tetra_edge(const mgn_tetra* tetra, int i) {
+  mgn_edge* edge = mgn_get_node_edge(tetra->n[mgn_tetra_edge_nodes[i][0]], tetra->n[mgn_tetra_edge_nodes[i][1]]);
+  if (edge == nullptr) {
+    mgn_note_partial_tetra(const_cast<mgn_tetra*>(tetra));
+    edge_not_found(__func__, __LINE__);
+  }
+  return edge;
+}
+
+mgn_edge* mgn_get_pyram_edge(const mgn_pyram* pyram, int i) {
+  mgn_edge* edge = mgn_get_node_edge(pyram->n[mgn_pyram_edge_nodes[i][0]], pyram->n[mgn_pyram_edge_nodes[i][1]]);
+  if (edge == nullptr) {
+    mgn_note_partial_pyram(const_cast<mgn_pyram*>(pyram));
+    edge_not_found(__func__, __LINE__);
+  }
+  return edge;
+}
+
+mgn_edge* mgn_get_wedge_edge(const mgn_wedge* wedge, int i) {
+  mgn_edge* edge = mgn_get_node_edge(wedge->n[mgn_wedge_edge_nodes[i][0]], wedge->n[mgn_wedge_edge_nodes[i][1]]);
+  if (edge == nullptr) {
+    mgn_note_partial_wedge(const_cast<mgn_wedge*>(wedge));
+    edge_not_found(__func__, __LINE__);
+  }
+  return edge;
+}
+
+mgn_edge* mgn_get_hexa_edge(const mgn_hexa* hexa, int i) {
+  mgn_edge* edge = mgn_get_node_edge(hexa->n[mgn_hexa_edge_nodes[i][0]], hexa->n[mgn_hexa_edge_nodes[i][1]]);
+  if (edge == nullptr) {
+    mgn_note_partial_hexa(const_cast<mgn_hexa*>(hexa));
+    edge_not_found(__func__, __LINE__);
+  }
+  return edge;
+}
+
+// ---------------------------------------------------------------------------
+// Measures
+// ---------------------------------------------------------------------------
+
+double mgn_get_tetra_boundary_quality(const mgn_tetra* tetra, double* volume) {
+  const double* p0 = tetra->n[0]->xyz;
+  vec3 base = cross(sub(tetra->n[1]->xyz, p0), sub(tetra->n[2]->xyz, p0));
+  double base_length = norm(base);
+  double area = 0.5 * base_length;
+  if (area <= mgn_tol.eps2 || base_length == 0.0) {
+    if (volume != nullptr) *volume = 0.0;
+    if (tetra->id == -1) return 0.0;
+    mgn_note_partial_tetra(const_cast<mgn_tetra*>(tetra));
+    mgn_manipulation_error("Zero area face of tetra detected", MGN_HERE);
+  }
+  double v = area * dot(sub(tetra->n[3]->xyz, p0), base) / base_length / 3.0;
+  if (volume != nullptr) *volume = v;
+  if (v <= mgn_tol.eps3) return 0.0;
+  double s = area;
+  for (int f = 1; f < 4; ++f) s += 0.5 * norm(tetra_face_cross(tetra, f));
+  return 374.1229744 * v * v / (s * s * s);
+}
+
+double mgn_get_tetra_angle_quality(const mgn_tetra* tetra, double angles[6], double* min_angle,
+                                   double* max_angle) {
+  vec3 normal[4];
+  double length[4];
+  for (int f = 0; f < 4; ++f) {
+    normal[f] = tetra_face_cross(tetra, f);
+    length[f] = norm(normal[f]);
+  }
+  double smallest = M_PI;
+  double largest = 0.0;
+  if (0.5 * length[0] <= mgn_tol.eps2 || length[0] == 0.0) {
+    if (tetra->id != -1) {
+      mgn_note_partial_tetra(const_cast<mgn_tetra*>(tetra));
+      mgn_manipulation_error("Zero area face of tetra detected", MGN_HERE);
+    }
+  } else if (length[1] >= mgn_tol.eps && length[2] >= mgn_tol.eps && length[3] >= mgn_tol.eps) {
+    for (int e = 0; e < 6; ++e) {
+      const vec3& a = normal[mgn_tetra_edge_faces[e][0]];
+      const vec3& b = normal[mgn_tetra_edge_faces[e][1]];
+      double c = -dot(a, b) / (length[mgn_tetra_edge_faces[e][0]] * length[mgn_tetra_edge_faces[e][1]]);
+      double angle = std::acos(std::clamp(c, -1.0, 1.0));
+      if (angles != nullptr) angles[e] = angle;
+      smallest = std::min(smallest, angle);
+      largest = std::max(largest, angle);
+    }
+    if (min_angle != nullptr) *min_angle = smallest;
+    if (max_angle != nullptr) *max_angle = largest;
+    return largest > 0.0 ? smallest / largest : 0.0;
+  }
+  if (angles != nullptr) std::fill(angles, angles + 6, 0.0);
+  if (min_angle != nullptr) *min_angle = 0.0;
+  if (max_angle != nullptr) *max_angle = 0.0;
+  return 0.0;
+}
+
+// ---------------------------------------------------------------------------
+// Noting records for the partial output
+// ---------------------------------------------------------------------------
+
+void mgn_note_partial_entity(int kind, void* entity) {
+  if (entity == nullptr) return;
+  switch (kind) {
+    case MGN_VERTEX: mgn_note_partial_vertex(static_cast<mgn_vertex*>(entity)); break;
+    case MGN_CURVE: mgn_note_partial_curve(static_cast<mgn_curve*>(entity)); break;
+    case MGN_SURFACE: mgn_note_partial_surface(static_cast<mgn_surface*>(entity)); break;
+    case MGN_REGION: mgn_note_partial_region(static_cast<mgn_region*>(entity)); break;
+    case MGN_PATCH: mgn_note_partial_patch(static_cast<mgn_patch*>(entity)); break;
+    case MGN_SHELL: mgn_note_partial_shell(static_cast<mgn_shell*>(entity)); break;
+    case MGN_INTERFACE: mgn_note_partial_interface(static_cast<mgn_interface*>(entity)); break;
+    default: break;
+  }
+}
+
+void mgn_note_partial_node(mgn_node* node) {
+  if (node == nullptr) return;
+  note_once(mgn_noted.nodes, node);
+  mgn_note_partial_entity(node->kind, node->entity);
+}
+
+void mgn_note_partial_edge(mgn_edge* edge) {
+  if (edge == nullptr) return;
+  note_once(mgn_noted.edges, edge);
+  mgn_note_partial_entity(edge->kind, edge->entity);
+  for (mgn_node* node : edge->n) mgn_note_partial_node(node);
+}
+
+void mgn_note_partial_face(mgn_face* face) {
+  if (face == nullptr) return;
+  note_once(mgn_noted.faces, face);
+  mgn_note_partial_entity(face->kind, face->entity);
+  for (mgn_node* node : face->n) mgn_note_partial_node(node);
+}
+
+void mgn_note_partial_quad(mgn_quad* quad) {
+  if (quad == nullptr) return;
+  note_once(mgn_noted.quads, quad);
+  mgn_note_partial_entity(quad->kind, quad->entity);
+  for (mgn_node* node : quad->n) mgn_note_partial_node(node);
+}
+
+void mgn_note_partial_tetra(mgn_tetra* tetra) {
+  if (tetra == nullptr) return;
+  note_once(mgn_noted.tetras, tetra);
+  mgn_note_partial_entity(MGN_REGION, tetra->region);
+  for (mgn_node* node : tetra->n) mgn_note_partial_node(node);
+}
+
+void mgn_note_partial_pyram(mgn_pyram* pyram) {
+  if (pyram == nullptr) return;
+  note_once(mgn_noted.pyrams, pyram);
+  mgn_note_partial_entity(MGN_REGION, pyram->region);
+  for (mgn_node* node : pyram->n) mgn_note_partial_node(node);
+}
+
+void mgn_note_partial_wedge(mgn_wedge* wedge) {
+  if (wedge == nullptr) return;
+  note_once(mgn_noted.wedges, wedge);
+  mgn_note_partial_entity(wedge->kind, wedge->entity);
+  for (mgn_node* node : wedge->n) mgn_note_partial_node(node);
+}
+
+void mgn_note_partial_hexa(mgn_hexa* hexa) {
+  if (hexa == nullptr) return;
+  note_once(mgn_noted.hexas, hexa);
+  mgn_note_partial_entity(hexa->kind, hexa->entity);
+  for (mgn_node* node : hexa->n) mgn_note_partial_node(node);
+}

@@ -1,0 +1,122 @@
+// Mesh store: creation, retirement and relocation of nodes, edges, faces,
+// quads, tetras, pyramids, wedges and hexas; lookups of element edges; the
+// tetra quality measures; noting mesh records for the partial output.
+//
+// Every record is taken from the record pool of its kind (mgn_mesh) and a
+// reference to it is stored in the listing of the owning entity, whose
+// per-kind counters (mgn_entity_mesh) grow with it.  Per-entity listings are
+// passed by address; a null listing is created on first use, and a null
+// address (slave and master vertex nodes) stores no reference.
+#ifndef MGN_ELEMENT_H
+#define MGN_ELEMENT_H
+
+#include "records.h"
+
+// Local numbering of the tetra (nodes 0..3).
+extern const int mgn_tetra_edge_nodes[6][2];    // 0-1, 1-2, 2-0, 0-3, 1-3, 2-3
+extern const int mgn_tetra_face_nodes[4][3];    // (0 1 2), (0 1 3), (1 2 3), (2 0 3)
+extern const int mgn_tetra_edge_faces[6][2];    // the two faces of each edge
+// Pyramid: edges 0-1, 1-2, 2-3, 3-0, 0-4, 1-4, 2-4, 3-4; faces: the base
+// quad (0 1 2 3), then the triangles (0 1 4), (1 2 4), (2 3 4), (3 0 4).
+extern const int mgn_pyram_edge_nodes[8][2];
+// Wedge: edges of the lower triangle, of the upper one, then the three
+// vertical ones; faces: (0 1 2), (3 4 5), then the quads (0 1 4 3),
+// (1 2 5 4), (2 0 3 5).
+extern const int mgn_wedge_edge_nodes[9][2];
+// Hexa: edges of the lower quad, of the upper one, then the four vertical
+// ones; faces: (0 1 2 3), (4 5 6 7), (0 1 5 4), (1 2 6 5), (2 3 7 6),
+// (3 0 4 7).
+extern const int mgn_hexa_edge_nodes[12][2];
+
+// The per-entity mesh of the entity of the given kind (null for a null
+// entity; "Invalid entity type encountered" for an unknown kind).
+mgn_entity_mesh* mgn_get_entity_mesh(int kind, void* entity);
+
+// Creates the pools and listings a meshing run starts with: coordinates,
+// parameters, edge-list cells, nodes, finite-element nodes (capacity from
+// the vertex count) and edges, and resets the identifier counters.
+void mgn_create_mesh_store(long vertex_count);
+// Resets the whole mesh store to its empty state (the pools are dropped).
+void mgn_reset_mesh_store();
+
+// Creation.  params: t for kind 1, (u, v) for kinds 2, 4 and 5, ignored
+// otherwise.  The node is entered in the octree (when there is one) and its
+// size taken from it.
+mgn_node* mgn_create_node(const double xyz[3], const double* params, int kind, void* entity,
+                          mgn_listing** listing);
+mgn_edge* mgn_create_edge(mgn_node* a, mgn_node* b, int kind, void* entity, mgn_listing** listing);
+// pool: the listing the face record is taken from (null: the global face
+// pool); sides: the face bounds a region and gets its two side slots.
+mgn_face* mgn_create_face(mgn_node* a, mgn_node* b, mgn_node* c, int kind, void* entity,
+                          mgn_listing** listing, mgn_listing** pool, bool sides);
+mgn_quad* mgn_create_quad(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, int kind,
+                          void* entity, mgn_listing** listing, bool sides);
+mgn_tetra* mgn_create_tetra(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, mgn_region* region,
+                            mgn_listing** listing);
+mgn_pyram* mgn_create_pyram(mgn_node* const nodes[5], mgn_region* region, mgn_listing** listing);
+mgn_wedge* mgn_create_wedge(mgn_node* const nodes[6], int kind, void* entity,
+                            mgn_listing** listing);
+mgn_hexa* mgn_create_hexa(mgn_node* const nodes[8], int kind, void* entity, mgn_listing** listing);
+
+// Retirement: identifier 0, one record less on the owning entity.  An edge
+// leaves the edge lists of its nodes; a quad drops the partner links of its
+// diagonals when partner links are kept.
+void mgn_retire_edge(mgn_edge* edge);
+void mgn_retire_face(mgn_face* face);
+void mgn_retire_quad(mgn_quad* quad);
+void mgn_retire_tetra(mgn_tetra* tetra);
+void mgn_retire_pyram(mgn_pyram* pyram);
+void mgn_retire_wedge(mgn_wedge* wedge);
+void mgn_retire_hexa(mgn_hexa* hexa);
+
+// Partner (additional neighbour) links, in both directions; linking twice
+// adds nothing.
+void mgn_link_partner_nodes(mgn_node* a, mgn_node* b);
+void mgn_unlink_partner_nodes(mgn_node* a, mgn_node* b);
+
+// Sets new coordinates of a node, takes its size again from the octree and
+// moves it to the leaf that now contains it.
+void mgn_move_node(mgn_node* node, const double xyz[3]);
+// Takes the size of a node again from the octree (relocating it as needed).
+void mgn_update_node_size(mgn_node* node);
+
+// The midside node of an edge of a quadratic mesh.
+mgn_node* mgn_create_midnode(mgn_edge* edge);
+
+// Edge lookups: the edge joining two nodes (null when none); edge i of an
+// element in the local numbering above ("Edge of element not found" when the
+// mesh lacks it, after noting the element).
+mgn_edge* mgn_get_node_edge(const mgn_node* a, const mgn_node* b);
+mgn_edge* mgn_get_face_edge(const mgn_face* face, int i);  // n[i] - n[i+1]
+mgn_edge* mgn_get_quad_edge(const mgn_quad* quad, int i);  // n[i] - n[i+1]
+mgn_edge* mgn_get_tetra_edge(const mgn_tetra* tetra, int i);
+mgn_edge* mgn_get_pyram_edge(const mgn_pyram* pyram, int i);
+mgn_edge* mgn_get_wedge_edge(const mgn_wedge* wedge, int i);
+mgn_edge* mgn_get_hexa_edge(const mgn_hexa* hexa, int i);
+
+// Tetra measures.  The boundary quality returns 374.1229744 V^2 / S^3 (1 for
+// the regular tetra) and the signed volume through volume; a tetra whose
+// volume is not above the volume tolerance (flat or inverted) gets 0.  The
+// angle quality returns the smallest over the largest dihedral angle, the
+// six angles (edge order) through angles and the extremes through min_angle
+// and max_angle; a tetra with a degenerate face other than the base gets 0.
+// A base face of zero area is fatal, "Zero area face of tetra detected",
+// unless the tetra is temporary (identifier -1), which then gets 0.
+double mgn_get_tetra_boundary_quality(const mgn_tetra* tetra, double* volume);
+double mgn_get_tetra_angle_quality(const mgn_tetra* tetra, double angles[6], double* min_angle,
+                                   double* max_angle);
+
+// Noting mesh records for the partial output: each record once, with its
+// owning entity and its nodes.
+void mgn_note_partial_node(mgn_node* node);
+void mgn_note_partial_edge(mgn_edge* edge);
+void mgn_note_partial_face(mgn_face* face);
+void mgn_note_partial_quad(mgn_quad* quad);
+void mgn_note_partial_tetra(mgn_tetra* tetra);
+void mgn_note_partial_pyram(mgn_pyram* pyram);
+void mgn_note_partial_wedge(mgn_wedge* wedge);
+void mgn_note_partial_hexa(mgn_hexa* hexa);
+// Notes the entity of the given kind.
+void mgn_note_partial_entity(int kind, void* entity);
+
+#endif  // MGN_ELEMENT_H
