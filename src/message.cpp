@@ -6,10 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#if __has_include("list.h")
 #include "list.h"
-#define MGN_HAVE_LIST 1
-#endif
 
 namespace {
 
@@ -67,13 +64,8 @@ std::string place(const char* routine, const std::string& module, long line) {
 
 template <class T>
 void note_once(mgn_list& list, T* record) {
-#ifdef MGN_HAVE_LIST
   if (record == nullptr || mgn_find_item(list, record) != nullptr) return;
   mgn_add_item_to_head(list, record);
-#else
-  (void)list;
-  (void)record;
-#endif
 }
 
 }  // namespace

@@ -10,15 +10,9 @@
 #include <ctime>
 #include <string>
 
-#include "message.h"
-#if __has_include("option.h")
-#include "option.h"
-#define MGN_HAVE_OPTION 1
-#endif
-#if __has_include("list.h")
 #include "list.h"
-#define MGN_HAVE_LIST 1
-#endif
+#include "message.h"
+#include "option.h"
 #include "records.h"
 
 namespace {
@@ -85,14 +79,6 @@ void print_profile() {
   mgn_print(stdout, "\n");
 }
 
-#ifndef MGN_HAVE_OPTION
-void mgn_init_options() {}
-void mgn_analyze_options(int, char**) {}
-void mgn_print_warning_total() {}
-#endif
-#ifndef MGN_HAVE_LIST
-long mgn_listing_memory_peak() { return 0; }
-#endif
 bool mgn_model_has_vertex() { return false; }
 
 }  // namespace
