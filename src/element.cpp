@@ -8,6 +8,7 @@
 
 #include "list.h"
 #include "message.h"
+#include "octree.h"
 
 mgn_mesh_store mgn_mesh;
 
@@ -58,18 +59,22 @@ int32_t next_id(int32_t& counter, mgn_record_count& count) {
 // ---------------------------------------------------------------------------
 
 // Enters a new node in the leaf of the octree that contains it and takes its
-// size from the octree.
+// size from the octree; before the octree exists a node has no leaf and no
+// size.
 void octree_enter_node(mgn_node* node) {
-  // The octree module provides the leaf lookup and the node lists of the
-  // leaves; until the octree exists nodes carry no size and no leaf.
-  node->octant = nullptr;
-  node->size = 0.0f;
+  if (mgn_tree.root == nullptr) return;
+  mgn_locate_node(node, nullptr);
 }
 
 // Takes the size of a moved node from the octree and moves it to the node
 // list of the leaf that now contains it.
 void octree_relocate_node(mgn_node* node) {
-  (void)node;
+  if (mgn_tree.root == nullptr) return;
+  if (node->octant == nullptr) {
+    mgn_locate_node(node, nullptr);
+  } else {
+    mgn_relocate_node(node);
+  }
 }
 
 // ---------------------------------------------------------------------------

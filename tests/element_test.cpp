@@ -8,6 +8,7 @@
 #include "element.h"
 #include "list.h"
 #include "message.h"
+#include "octree.h"
 
 namespace {
 
@@ -233,6 +234,36 @@ TEST_F(MeshStore, ElementEdgesFollowTheLocalNumbering) {
   EXPECT_EQ(mgn_get_face_edge(f, 2), edges[4]);  // 3-1
   mgn_retire_edge(edges[4]);
   EXPECT_EXIT(mgn_get_face_edge(f, 2), ::testing::ExitedWithCode(10), "Edge of element not found");
+}
+
+TEST_F(MeshStore, MovedNodeChangesLeafAndTakesTheSizeThere) {
+  const double lo[3] = {0, 0, 0}, hi[3] = {1, 1, 1};
+  mgn_create_root_octant(lo, hi);
+  ASSERT_EQ(mgn_divide_terminal_octant(mgn_tree.root), 1);
+  // Finer sizes in the upper corner: the size there is smaller.
+  const double corner[3] = {0.9, 0.9, 0.9};
+  mgn_refine_octree_at_point(corner, 0.05, 0.0, false);
+  mgn_surface surface;
+  const double uv[2] = {0.5, 0.5};
+  const double start[3] = {0.2, 0.2, 0.2};
+  mgn_node* a = mgn_create_node(start, uv, MGN_SURFACE, &surface, &surface.mesh.nodes);
+  own(surface.mesh.nodes);
+  mgn_octant* first = a->octant;
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(mgn_find_item(first->faces->nodes, a), nullptr);
+  EXPECT_EQ(first->state, MGN_OCTANT_NODES);
+  const float coarse = a->size;
+  EXPECT_GT(coarse, 0.0f);
+  const double there[3] = {0.9, 0.9, 0.9};
+  mgn_move_node(a, there);
+  EXPECT_DOUBLE_EQ(a->xyz[0], 0.9);
+  EXPECT_NE(a->octant, first);
+  EXPECT_NE(mgn_find_item(a->octant->faces->nodes, a), nullptr);
+  EXPECT_EQ(mgn_find_item(first->faces->nodes, a), nullptr);
+  EXPECT_EQ(first->state, MGN_OCTANT_EMPTY);
+  EXPECT_LT(a->size, coarse);
+  EXPECT_FLOAT_EQ(a->size, float(mgn_get_octree_mesh_size(nullptr, there, false)));
+  mgn_tree.root = nullptr;  // later tests run without an octree
 }
 
 // ---------------------------------------------------------------------------
