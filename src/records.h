@@ -346,9 +346,202 @@ struct mgn_surface {
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
+// Attraction item of a surface, patch or shell: the factor (given value + 1)
+// by which the listed vertices (kind 0) or curves (kind 1) attract the mesh.
+struct mgn_attraction {
+  float factor = 1.0f;
+  int32_t kind = 0;
+  mgn_list entities = nullptr;
+};
+
+// Patch: a planar face bounded by loops of curves, each used from its left
+// side (positive identifier in the input) or its right side (negative).
+struct mgn_patch {
+  int32_t id = 0;
+  int32_t property = 0;
+  double normal[3] = {0.0, 0.0, 0.0};  // unit plane normal
+  double origin[3] = {0.0, 0.0, 0.0};
+  bool origin_given = false;
+  mgn_list left_curves = nullptr;      // boundary curves used from their left side
+  mgn_list right_curves = nullptr;     // and from their right side
+  mgn_list subpatches = nullptr;
+  mgn_list fixed_vertices = nullptr;
+  mgn_list fixed_curves = nullptr;
+  float size = 0.0f;
+  float factor = 1.0f;
+  bool hole = false, hidden = false, is_virtual = false;
+  bool output_requested = false;
+  bool output = true;
+  bool bassoc = true;
+  mgn_region* inner_region = nullptr;  // regions using the two sides
+  mgn_region* outer_region = nullptr;
+  mgn_surface* bg_surface = nullptr;   // background surface built for meshing
+  double epsilon = 0.0;                // own tolerance of the planarity checks
+  bool epsilon_given = false;
+  bool iso = false;
+  double iso_direction[3] = {0.0, 0.0, 0.0};
+  bool iso_direction_given = false;
+  mgn_list attractions = nullptr;
+  float global_attraction = 0.0f;
+  mgn_list coinciding_surfaces = nullptr;
+  mgn_list coinciding_patches = nullptr;
+  mgn_list coinciding_shells = nullptr;
+  // Meshing requests.
+  bool quad = false, map = false, equidistant = false, slave = false;
+  int16_t diagonal = 0;  // 0 none, 1 positive, -1 negative, 2 point
+  double diagonal_point[3] = {0.0, 0.0, 0.0};
+  mgn_curve* lcs[2] = {nullptr, nullptr};
+  mgn_patch* duplicated = nullptr;
+  mgn_patch* mirrored = nullptr;
+  bool weak_mirror = false;
+  mgn_entity_mesh mesh;  // mesh store of the entity
+};
+
+// Shell: a trimmed piece of a background surface bounded by loops of curves
+// used from their left or right side, as for patches.
+struct mgn_shell {
+  int32_t id = 0;
+  int32_t property = 0;
+  mgn_surface* bg_surface = nullptr;   // the surface on which the shell lies
+  mgn_list left_curves = nullptr;
+  mgn_list right_curves = nullptr;
+  mgn_list subshells = nullptr;
+  mgn_list fixed_vertices = nullptr;
+  mgn_list fixed_curves = nullptr;
+  float size = 0.0f;
+  float rate = 0.0f;
+  float factor = 1.0f;
+  bool hole = false, hidden = false, is_virtual = false;
+  bool output_requested = false;
+  bool output = true;
+  bool bassoc = true;
+  mgn_region* inner_region = nullptr;
+  mgn_region* outer_region = nullptr;
+  mgn_list attractions = nullptr;
+  float global_attraction = 0.0f;
+  mgn_list coinciding_surfaces = nullptr;
+  mgn_list coinciding_patches = nullptr;
+  mgn_list coinciding_shells = nullptr;
+  // Meshing requests.
+  bool quad = false, map = false, equidistant = false, slave = false;
+  int16_t diagonal = 0;
+  double diagonal_point[3] = {0.0, 0.0, 0.0};
+  mgn_curve* lcs[2] = {nullptr, nullptr};
+  mgn_shell* duplicated = nullptr;
+  mgn_shell* mirrored = nullptr;
+  bool weak_mirror = false;
+  mgn_entity_mesh mesh;  // mesh store of the entity
+};
+
+// Region: a volume bounded by surfaces, patches and shells, each used from
+// its inner side (positive identifier in the input) or its outer side.
+struct mgn_region {
+  int32_t id = 0;
+  int32_t property = 0;
+  mgn_list inner_surfaces = nullptr, outer_surfaces = nullptr;
+  mgn_list inner_patches = nullptr, outer_patches = nullptr;
+  mgn_list inner_shells = nullptr, outer_shells = nullptr;
+  mgn_list subregions = nullptr;
+  mgn_list fixed_vertices = nullptr;
+  mgn_list fixed_curves = nullptr;
+  mgn_list fixed_surfaces = nullptr;
+  mgn_list fixed_patches = nullptr;
+  mgn_list fixed_shells = nullptr;
+  float size = 0.0f;
+  float factor = 1.0f;
+  bool hole = false, is_virtual = false;
+  bool output_requested = false;
+  bool output = true;
+  // Structured meshing requests.
+  bool hexa = false, map = false, iso = false, extrude = false, weak_extrude = false;
+  bool equidistant = false;
+  double iso_direction[2][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+  mgn_curve* lcs[3] = {nullptr, nullptr, nullptr};
+  void* extrude_base = nullptr;         // surface, patch or shell
+  int32_t extrude_base_kind = -1;       // its kind code
+  mgn_entity_mesh mesh;  // mesh store of the entity
+};
+
+// Interface: joins two coincident entities of one kind (kind code 0 vertex,
+// 1 curve, 2 surface, 4 patch, 5 shell).
+struct mgn_interface {
+  int32_t id = 0;
+  int32_t property = 0;
+  int32_t kind = -1;
+  void* entity[2] = {nullptr, nullptr};
+  bool is_virtual = false, weak = false, element_free = false;
+  bool output_requested = false;
+  bool output = true;
+  mgn_entity_mesh mesh;  // mesh store of the entity
+};
+
 // ---------------------------------------------------------------------------
 // 5. Octree
 // ---------------------------------------------------------------------------
+
+// Largest number of octants one neighbourhood query may return.
+constexpr int MGN_OCTANTS = 100;
+
+struct mgn_node;
+struct mgn_octant;
+
+// Octant states.
+enum mgn_octant_state : int32_t {
+  MGN_OCTANT_DIVIDED = 1,       // internal octant with eight children
+  MGN_OCTANT_EMPTY = 2,         // leaf without nodes
+  MGN_OCTANT_REGION_NODES = 3,  // leaf holding only region nodes (kind 3)
+  MGN_OCTANT_NODES = 4          // leaf holding at least one other node
+};
+
+// Face record of an octant: the neighbour across each face and the mesh
+// nodes lying in the leaf.  Face f of axis a (0 x, 1 y, 2 z) is a on the low
+// side and 5 - a on the high side: 0 -x, 1 -y, 2 -z, 3 +z, 4 +y, 5 +x; the
+// opposite of face f is 5 - f.  A neighbour is an octant of the same size,
+// or a larger leaf where the other side is coarser; null on the root
+// boundary.
+struct mgn_octant_faces {
+  mgn_octant* neighbour[6];
+  mgn_list nodes;  // mgn_node* of the leaf (empty for divided octants)
+};
+
+// Octant: a cube of the octree.  Child and corner k lies at origin + size x
+// (bit 0 of k, bit 1 of k, bit 2 of k).  A leaf holds its eight corner size
+// records, shared with every octant meeting at the corner point; a divided
+// octant holds its eight children.
+struct mgn_octant {
+  int32_t state;        // mgn_octant_state
+  mgn_octant* parent;   // null for the root
+  double* origin;       // corner with the smallest x, y, z
+  double size;          // edge length (a single-precision value)
+  mgn_octant_faces* faces;
+  union {
+    float* corners[8];        // leaf: mesh size at each corner
+    mgn_octant* children[8];  // divided
+  };
+};
+
+// The octree of a run: root, root box, depth limits, octant count, the four
+// record pools, and the model box measured before the root was created.
+struct mgn_octree {
+  mgn_octant* root = nullptr;
+  double root_min[3] = {0.0, 0.0, 0.0};  // root box
+  double root_max[3] = {0.0, 0.0, 0.0};
+  double root_size = 0.0;                // R
+  int16_t max_depth = 0;                 // D
+  double min_size = 0.0;                 // R / 2^D
+  long octant_count = 0;
+  // Record pools: octants, origins (three doubles), corner sizes (one
+  // float) and face records.
+  mgn_listing* octants = nullptr;
+  mgn_listing* origins = nullptr;
+  mgn_listing* corners = nullptr;
+  mgn_listing* faces = nullptr;
+  // Model box and model size (its largest extent).
+  double model_min[3] = {0.0, 0.0, 0.0};
+  double model_max[3] = {0.0, 0.0, 0.0};
+  double model_size = 0.0;
+};
+extern mgn_octree mgn_tree;
 
 // ---------------------------------------------------------------------------
 // 6. Mesh records

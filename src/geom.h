@@ -1,0 +1,86 @@
+// Small vector-geometry routines on points in space (three doubles): point
+// coincidence, distances from points, lines and planes, closest points of two
+// lines, line-plane intersection and the opposite-side test; the geometric
+// tolerance derived from the model box; and the error location recorded for
+// the diagnostic graphics output before a fatal geometric error.
+#ifndef MGN_GEOM_H
+#define MGN_GEOM_H
+
+#include "records.h"
+
+// Sets the geometric tolerance from a box: eps = M * 1e-14 (1.0 divided
+// fourteen times by 10.0), M the largest absolute corner coordinate (1.0 when
+// it is 0), with eps2 and eps3 its square and cube.
+void mgn_set_geometric_tolerance(const double* box_min, const double* box_max);
+
+// Where a fatal geometric error happened: the entity (kind code of mgn_kind
+// and identifier) and a point, with an optional radius around it.  Only the
+// first record of a run is kept.
+struct mgn_error_location {
+  bool recorded = false;
+  int kind = 0;
+  long id = 0;
+  double xyz[3] = {0.0, 0.0, 0.0};
+  double radius = 0.0;
+};
+extern mgn_error_location mgn_error_loc;
+void mgn_record_error_location(int kind, long id, const double* xyz, double radius = 0.0);
+
+// Small vector helpers.
+inline double mgn_dot(const double* a, const double* b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+inline void mgn_cross(const double* a, const double* b, double* c) {
+  c[0] = a[1] * b[2] - a[2] * b[1];
+  c[1] = a[2] * b[0] - a[0] * b[2];
+  c[2] = a[0] * b[1] - a[1] * b[0];
+}
+inline void mgn_sub(const double* a, const double* b, double* c) {
+  c[0] = a[0] - b[0];
+  c[1] = a[1] - b[1];
+  c[2] = a[2] - b[2];
+}
+
+// 1 when |p - q|^2 <= epsilon^2; an epsilon of exactly 0 is fatal.
+int mgn_check_point_coincidence(const double* p, const double* q, double epsilon);
+// |q - p|^2.
+double mgn_get_point_square_distance(const double* p, const double* q);
+// Squared distance of p from the line through a with direction d (any
+// length, not zero).
+double mgn_get_point_line_square_distance(const double* p, const double* a, const double* d);
+// Signed distance of p from the plane through a with unit normal n.
+double mgn_get_point_plane_distance(const double* p, const double* a, const double* n);
+// Squared distance of the lines a1 + s d1 and a2 + t d2; for parallel lines
+// the squared distance of a2 from line 1.
+double mgn_get_line_line_square_distance(const double* a1, const double* a2, const double* d1,
+                                         const double* d2);
+// The same for lines p1 p2 and q1 q2 given by points; fatal when a direction
+// is shorter than eps.
+double mgn_get_line_line_pnt_square_distance(const double* p1, const double* p2,
+                                             const double* q1, const double* q2);
+// Closest points x1 = a1 + s d1 and x2 = a2 + t d2 of two lines (directions
+// of any length); 0 for parallel lines (nothing written), else 1.
+int mgn_get_line_line_intersection(const double* a1, const double* d1, const double* a2,
+                                   const double* d2, double* s, double* t, double* x1,
+                                   double* x2);
+// Closest points of the lines through segments p1 p2 and q1 q2: parameters s
+// and t (0 .. 1 along each segment) and the points; 1 for non-parallel lines,
+// 0 for parallel ones (then an end of the longer segment and its foot on the
+// shorter one's line).  Fatal when a segment is shorter than eps.
+int mgn_get_line_line_pnt_intersection(const double* p1, const double* p2, const double* q1,
+                                       const double* q2, double* s, double* t, double* x1,
+                                       double* x2);
+// Intersection a + s d of a line with the plane through p with unit normal n;
+// 0 when the line is parallel to the plane (|unit d . n| < 1e-10).
+int mgn_get_line_plane_intersection(const double* a, const double* d, const double* p,
+                                    const double* n, double* s, double* x);
+// The same for the line through a and b (s = 0 at a, 1 at b); fatal when the
+// points are closer than eps.
+int mgn_get_line_plane_pnt_intersection(const double* a, const double* b, const double* p,
+                                        const double* n, double* s, double* x);
+// 1 when q1 and q2 lie strictly on opposite sides of the plane p0 p1 p2,
+// beyond a tetra-height tolerance of eps; else 0.
+int mgn_check_points_opposite_side(const double* p0, const double* p1, const double* p2,
+                                   const double* q1, const double* q2);
+
+#endif  // MGN_GEOM_H
