@@ -1,0 +1,746 @@
+// The octree of mesh sizes and node index: root creation, division with the
+// balance rule, size queries, refinement at a point, neighbourhood
+// collection and the node lists of the leaves.
+#include "octree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "list.h"
+#include "message.h"
+
+mgn_octree mgn_tree;
+
+namespace {
+
+constexpr double kScale = MGN_OCTREE_SIZE_SCALE;
+
+inline bool is_leaf(const mgn_octant* octant) { return octant->state != MGN_OCTANT_DIVIDED; }
+
+// The value rounded to single precision.
+inline double single(double value) { return static_cast<double>(static_cast<float>(value)); }
+
+// The value rounded to a single-precision value not below it.
+double single_up(double value) {
+  float rounded = static_cast<float>(value);
+  if (static_cast<double>(rounded) < value) rounded = std::nextafter(rounded, HUGE_VALF);
+  return rounded;
+}
+
+// Closed box test.
+inline bool contains(const mgn_octant* octant, const double p[3]) {
+  const double* o = octant->origin;
+  const double h = octant->size;
+  return p[0] >= o[0] && p[0] <= o[0] + h && p[1] >= o[1] && p[1] <= o[1] + h && p[2] >= o[2] &&
+         p[2] <= o[2] + h;
+}
+
+// Child index of a point in a divided octant whose children have size half.
+inline int child_index(const mgn_octant* octant, double half, const double p[3]) {
+  const double* o = octant->origin;
+  return (p[0] >= o[0] + half) + 2 * (p[1] >= o[1] + half) + 4 * (p[2] >= o[2] + half);
+}
+
+// --- record pools ---------------------------------------------------------
+
+long pool_capacity() { return std::clamp(mgn_set.listing_size, 10L, 100L); }
+
+void destroy_pool(mgn_listing*& pool) {
+  if (pool != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(pool));
+  pool = nullptr;
+}
+
+void create_pools() {
+  destroy_pool(mgn_tree.octants);
+  destroy_pool(mgn_tree.origins);
+  destroy_pool(mgn_tree.corners);
+  destroy_pool(mgn_tree.faces);
+  const long capacity = pool_capacity();
+  mgn_tree.octants = mgn_create_listing(capacity, sizeof(mgn_octant));
+  mgn_tree.origins = mgn_create_listing(capacity, 3 * sizeof(double));
+  mgn_tree.corners = mgn_create_listing(capacity, sizeof(float));
+  mgn_tree.faces = mgn_create_listing(capacity, sizeof(mgn_octant_faces));
+}
+
+// A new leaf (zero-filled: no neighbours, no nodes) with its face record.
+mgn_octant* new_octant(mgn_octant* parent, double size, double* origin) {
+  auto* octant = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.octants));
+  octant->state = MGN_OCTANT_EMPTY;
+  octant->parent = parent;
+  octant->size = size;
+  octant->origin = origin;
+  octant->faces = static_cast<mgn_octant_faces*>(mgn_get_listing_item(mgn_tree.faces));
+  return octant;
+}
+
+double* new_origin() { return static_cast<double*>(mgn_get_listing_item(mgn_tree.origins)); }
+
+float* new_corner(double value) {
+  auto* corner = static_cast<float*>(mgn_get_listing_item(mgn_tree.corners));
+  *corner = static_cast<float>(value);
+  return corner;
+}
+
+// --- warnings -------------------------------------------------------------
+
+void warn_too_fine_at_point(const double p[3]) {
+  mgn_warning(
+      "Warning: Too fine octree required at point [%10.3e %10.3e %10.3e]\n"
+      "         Octree depth reduced to %ld\n"
+      "         Octant size reduced to %e\n",
+      p[0], p[1], p[2], static_cast<long>(mgn_tree.max_depth), mgn_tree.min_size);
+}
+
+// --- division ---------------------------------------------------------------
+
+// Corner record at grid point g (each 0, 1 or 2 in units of half the size)
+// of a divided octant: the corner of the leaf below it that has the point
+// as corner.
+float* corner_of_divided(const mgn_octant* octant, const int g[3]) {
+  int child = 0;
+  int corner = 0;
+  for (int a = 0; a < 3; ++a) {
+    const int c = g[a] > 0 ? 1 : 0;
+    child |= c << a;
+    corner |= (g[a] - c) << a;
+  }
+  const mgn_octant* leaf = octant->children[child];
+  while (!is_leaf(leaf)) leaf = leaf->children[corner];
+  return leaf->corners[corner];
+}
+
+// The octant of the same size across the edge between faces f1 and f2 (or
+// the coarser leaf there), reached through a face neighbour of the same
+// size; null on the root boundary.
+mgn_octant* edge_neighbour(const mgn_octant* octant, int f1, int f2) {
+  const mgn_octant* first = octant->faces->neighbour[f1];
+  if (first != nullptr && first->size == octant->size) return first->faces->neighbour[f2];
+  const mgn_octant* second = octant->faces->neighbour[f2];
+  if (second != nullptr && second->size == octant->size) return second->faces->neighbour[f1];
+  return nullptr;
+}
+
+// Divides every leaf coarser than the octant across its faces and edges, so
+// that its children will be at most one level finer than any neighbour.
+void balance_neighbours(mgn_octant* octant) {
+  for (int f = 0; f < 6; ++f) {
+    for (;;) {
+      mgn_octant* neighbour = octant->faces->neighbour[f];
+      if (neighbour == nullptr || !is_leaf(neighbour) || neighbour->size <= octant->size) break;
+      if (mgn_divide_terminal_octant(neighbour) == 0) break;
+    }
+  }
+  for (int a1 = 0; a1 < 3; ++a1) {
+    for (int a2 = a1 + 1; a2 < 3; ++a2) {
+      for (int s1 = 0; s1 < 2; ++s1) {
+        for (int s2 = 0; s2 < 2; ++s2) {
+          const int f1 = mgn_octant_face(a1, s1);
+          const int f2 = mgn_octant_face(a2, s2);
+          for (;;) {
+            mgn_octant* neighbour = edge_neighbour(octant, f1, f2);
+            if (neighbour == nullptr || !is_leaf(neighbour) || neighbour->size <= octant->size)
+              break;
+            if (mgn_divide_terminal_octant(neighbour) == 0) break;
+          }
+        }
+      }
+    }
+  }
+}
+
+// The corner records of the 3 x 3 x 3 grid of points of a leaf about to be
+// divided (index x + 3 y + 9 z): the leaf's own corners, records of the
+// same points held by divided neighbours, and new records of value half.
+void gather_grid_corners(const mgn_octant* octant, double half, float* grid[27]) {
+  for (int k = 0; k < 8; ++k) {
+    grid[2 * (k & 1) + 6 * ((k >> 1) & 1) + 18 * ((k >> 2) & 1)] = octant->corners[k];
+  }
+  for (int z = 0; z < 3; ++z) {
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 3; ++x) {
+        const int g[3] = {x, y, z};
+        int axes[3];
+        int count = 0;
+        for (int a = 0; a < 3; ++a) {
+          if (g[a] != 1) axes[count++] = a;
+        }
+        if (count == 3) continue;  // a corner of the octant itself
+        float* found = nullptr;
+        // Face neighbours across each boundary plane of the point, then the
+        // edge neighbour across both.
+        const int subsets = (1 << count) - 1;
+        for (int subset = 1; subset <= subsets && found == nullptr; ++subset) {
+          const mgn_octant* across = octant;
+          int h[3] = {g[0], g[1], g[2]};
+          for (int i = 0; i < count && across != nullptr; ++i) {
+            if (!(subset & (1 << i))) continue;
+            const int a = axes[i];
+            across = across->faces->neighbour[mgn_octant_face(a, g[a] == 2)];
+            if (across != nullptr && across->size != octant->size) across = nullptr;
+            h[a] = 2 - g[a];
+          }
+          if (across != nullptr && !is_leaf(across)) found = corner_of_divided(across, h);
+        }
+        grid[x + 3 * y + 9 * z] = found != nullptr ? found : new_corner(half);
+      }
+    }
+  }
+}
+
+// Recomputes the state of a leaf from its node list.
+void update_leaf_state(mgn_octant* leaf) {
+  int state = MGN_OCTANT_EMPTY;
+  for (mgn_list_item* item = leaf->faces->nodes; item != nullptr; item = item->next) {
+    if (static_cast<const mgn_node*>(item->object)->kind != MGN_REGION) {
+      state = MGN_OCTANT_NODES;
+      break;
+    }
+    state = MGN_OCTANT_REGION_NODES;
+  }
+  leaf->state = state;
+}
+
+// State of a leaf after a node arrived.
+inline void note_node_arrival(mgn_octant* leaf, const mgn_node* node) {
+  if (node->kind != MGN_REGION) {
+    leaf->state = MGN_OCTANT_NODES;
+  } else if (leaf->state == MGN_OCTANT_EMPTY) {
+    leaf->state = MGN_OCTANT_REGION_NODES;
+  }
+}
+
+// Moves the nodes of a divided octant to its children, keeping their order.
+void migrate_nodes(mgn_octant* octant, double half) {
+  mgn_list_item* item = octant->faces->nodes;
+  octant->faces->nodes = nullptr;
+  mgn_list_item* tails[8] = {};
+  while (item != nullptr) {
+    mgn_list_item* next = item->next;
+    auto* node = static_cast<mgn_node*>(item->object);
+    const int k = child_index(octant, half, node->xyz);
+    mgn_octant* child = octant->children[k];
+    item->next = nullptr;
+    if (tails[k] != nullptr) {
+      tails[k]->next = item;
+    } else {
+      child->faces->nodes = item;
+    }
+    tails[k] = item;
+    node->octant = child;
+    note_node_arrival(child, node);
+    item = next;
+  }
+  for (mgn_octant* child : octant->children) {
+    for (mgn_list_item* moved = child->faces->nodes; moved != nullptr; moved = moved->next) {
+      auto* node = static_cast<mgn_node*>(moved->object);
+      mgn_octant* hint = child;
+      node->size = static_cast<float>(mgn_get_octree_mesh_size(&hint, node->xyz, false));
+    }
+  }
+}
+
+// --- neighbourhood collection ----------------------------------------------
+
+struct collection {
+  mgn_octant** out;
+  int count;
+};
+
+void collect(collection& found, mgn_octant* leaf) {
+  for (int i = 0; i < found.count; ++i) {
+    if (found.out[i] == leaf) return;
+  }
+  if (found.count >= MGN_OCTANTS) {
+    mgn_manipulation_error("Too many octants in the neighbourhood (increase MGN_OCTANTS)",
+                           "mgn_collect_octree_neighbourhood", mgn_module_name(__FILE__), __LINE__);
+  }
+  found.out[found.count++] = leaf;
+}
+
+// Gathers the leaves of octant that touch the side given per axis by
+// touch[a] (0: low side, 1: high side, -1: any).
+void collect_touching(collection& found, mgn_octant* octant, const int touch[3]) {
+  if (is_leaf(octant)) {
+    collect(found, octant);
+    return;
+  }
+  for (int k = 0; k < 8; ++k) {
+    bool touches = true;
+    for (int a = 0; a < 3; ++a) {
+      if (touch[a] >= 0 && ((k >> a) & 1) != touch[a]) touches = false;
+    }
+    if (touches) collect_touching(found, octant->children[k], touch);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Root
+// ---------------------------------------------------------------------------
+
+void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
+  create_pools();
+  mgn_tree.root = nullptr;
+  double origin[3];
+  const bool given = mgn_set.root_origin_given;
+  if (given) {
+    bool changed = false;
+    for (int a = 0; a < 3; ++a) {
+      origin[a] = mgn_set.root_octant_origin[a];
+      if (box_min[a] < origin[a]) {
+        origin[a] = box_min[a];
+        changed = true;
+      }
+    }
+    if (changed) {
+      mgn_warning("Warning: Root octant origin modified to [%10.3e %10.3e %10.3e]\n", origin[0],
+                  origin[1], origin[2]);
+    }
+  }
+  double size = std::max(mgn_set.root_octant_size, 0.0);
+  for (int a = 0; a < 3; ++a) size = std::max(size, box_max[a] - (given ? origin[a] : box_min[a]));
+  // Rounded up so that the cube still holds the model.
+  size = single_up(size);
+  if (!given) {
+    for (int a = 0; a < 3; ++a) origin[a] = 0.5 * (box_min[a] + box_max[a]) - 0.5 * size;
+  }
+  if (size == 0.0) size = 1.0;
+  if (mgn_set.root_octant_size > 0.0 && size != single(mgn_set.root_octant_size)) {
+    mgn_warning("Warning: Root octant size increased to %e\n", size);
+  }
+
+  double* root_origin = new_origin();
+  for (int a = 0; a < 3; ++a) root_origin[a] = origin[a];
+  mgn_octant* root = new_octant(nullptr, size, root_origin);
+  for (float*& corner : root->corners) corner = new_corner(size);
+  mgn_tree.root = root;
+  mgn_tree.root_size = size;
+  mgn_tree.octant_count = 1;
+  double largest = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    mgn_tree.root_min[a] = origin[a];
+    mgn_tree.root_max[a] = origin[a] + size;
+    largest = std::max({largest, std::fabs(mgn_tree.root_min[a]), std::fabs(mgn_tree.root_max[a])});
+  }
+
+  // Geometric tolerance from the root box.
+  if (largest == 0.0) largest = 1.0;
+  double relative = 1.0;
+  for (int i = 0; i < 14; ++i) relative /= 10.0;
+  mgn_tol.eps = largest * relative;
+  mgn_tol.eps2 = mgn_tol.eps * mgn_tol.eps;
+  mgn_tol.eps3 = mgn_tol.eps2 * mgn_tol.eps;
+
+  // Deepest level: about a tenth of the tolerance as the finest octant.
+  const double depth = std::floor(std::log2((size / mgn_tol.eps) / 10.0) + 0.5);
+  mgn_tree.max_depth = static_cast<int16_t>(std::clamp(depth, 0.0, 1000.0));
+  mgn_tree.min_size = std::ldexp(size, -mgn_tree.max_depth);
+
+  if (mgn_set.uniform_size > 0.0) {
+    const double uniform_depth =
+        std::log2(size * kScale * mgn_set.octant_excess / mgn_set.uniform_size) + 5e-05;
+    if (uniform_depth >= mgn_tree.max_depth + 1.0) {
+      mgn_warning(
+          "Warning: Too fine uniform octree required\n"
+          "         Uniform octree depth reduced to %ld\n"
+          "         Octant size reduced to %e\n",
+          static_cast<long>(mgn_tree.max_depth), mgn_tree.min_size);
+      mgn_set.uniform_size = mgn_tree.min_size * 1.05;
+    }
+  }
+}
+
+void mgn_compact_octree() {
+  if (mgn_tree.octants == nullptr) return;
+  mgn_tree.octants = mgn_realloc_listing(mgn_tree.octants);
+  mgn_tree.origins = mgn_realloc_listing(mgn_tree.origins);
+  mgn_tree.corners = mgn_realloc_listing(mgn_tree.corners);
+  mgn_tree.faces = mgn_realloc_listing(mgn_tree.faces);
+}
+
+int mgn_get_octant_level(const mgn_octant* octant) {
+  int level = 0;
+  for (; octant->parent != nullptr; octant = octant->parent) ++level;
+  return level;
+}
+
+// ---------------------------------------------------------------------------
+// Division
+// ---------------------------------------------------------------------------
+
+int mgn_divide_terminal_octant(mgn_octant* octant) {
+  if (!is_leaf(octant)) return 1;
+  if (octant->size < 1.5 * mgn_tree.min_size) {
+    const double half = 0.5 * octant->size;
+    const double centre[3] = {octant->origin[0] + half, octant->origin[1] + half,
+                              octant->origin[2] + half};
+    warn_too_fine_at_point(centre);
+    return 0;
+  }
+  balance_neighbours(octant);
+
+  const double half = single(0.5 * octant->size);
+  float* grid[27];
+  gather_grid_corners(octant, half, grid);
+  for (float* corner : octant->corners) mgn_lower_corner_size(corner, half);
+
+  mgn_octant* children[8];
+  for (int k = 0; k < 8; ++k) {
+    double* origin = octant->origin;
+    if (k != 0) {
+      origin = new_origin();
+      for (int a = 0; a < 3; ++a) origin[a] = octant->origin[a] + (((k >> a) & 1) ? half : 0.0);
+    }
+    mgn_octant* child = new_octant(octant, half, origin);
+    for (int m = 0; m < 8; ++m) {
+      const int x = (k & 1) + (m & 1);
+      const int y = ((k >> 1) & 1) + ((m >> 1) & 1);
+      const int z = ((k >> 2) & 1) + ((m >> 2) & 1);
+      child->corners[m] = grid[x + 3 * y + 9 * z];
+    }
+    children[k] = child;
+  }
+  for (int k = 0; k < 8; ++k) {
+    mgn_octant* child = children[k];
+    for (int a = 0; a < 3; ++a) {
+      const int bit = (k >> a) & 1;
+      for (int side = 0; side < 2; ++side) {
+        const int f = mgn_octant_face(a, side);
+        if (side != bit) {
+          child->faces->neighbour[f] = children[k ^ (1 << a)];
+          continue;
+        }
+        mgn_octant* outside = octant->faces->neighbour[f];
+        if (outside == nullptr || is_leaf(outside)) {
+          child->faces->neighbour[f] = outside;
+        } else {
+          mgn_octant* facing = outside->children[k ^ (1 << a)];
+          child->faces->neighbour[f] = facing;
+          facing->faces->neighbour[5 - f] = child;
+        }
+      }
+    }
+  }
+
+  octant->state = MGN_OCTANT_DIVIDED;
+  for (int k = 0; k < 8; ++k) octant->children[k] = children[k];
+  mgn_tree.octant_count += 7;
+  if (octant->faces->nodes != nullptr) migrate_nodes(octant, half);
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Location
+// ---------------------------------------------------------------------------
+
+mgn_octant* mgn_get_child_octant(const mgn_octant* octant, double half, const double p[3],
+                                 int* index) {
+  const int k = child_index(octant, half, p);
+  if (index != nullptr) *index = k;
+  return octant->children[k];
+}
+
+mgn_octant* mgn_locate_leaf_octant(mgn_octant* start, const double p[3]) {
+  mgn_octant* octant = start;
+  while (!is_leaf(octant)) {
+    octant = octant->children[child_index(octant, octant->children[0]->size, p)];
+  }
+  return octant;
+}
+
+mgn_octant* mgn_find_leaf_octant(mgn_octant* start, const double p[3]) {
+  mgn_octant* octant = start != nullptr ? start : mgn_tree.root;
+  while (octant->parent != nullptr && !contains(octant, p)) octant = octant->parent;
+  return mgn_locate_leaf_octant(octant, p);
+}
+
+// ---------------------------------------------------------------------------
+// Size query
+// ---------------------------------------------------------------------------
+
+double mgn_get_octree_mesh_size(mgn_octant** hint, const double p[3], bool check) {
+  mgn_octant* leaf = (hint != nullptr && *hint != nullptr) ? *hint : mgn_tree.root;
+  if (!is_leaf(leaf) || !contains(leaf, p)) leaf = mgn_find_leaf_octant(leaf, p);
+  if (hint != nullptr) *hint = leaf;
+
+  const double h = leaf->size;
+  const double* o = leaf->origin;
+  // Distances from the low and the high faces, in leaf sizes.
+  double a[3];
+  double b[3];
+  for (int i = 0; i < 3; ++i) {
+    a[i] = (p[i] - o[i]) / h;
+    b[i] = 1.0 - a[i];
+  }
+  if (check) {
+    for (int i = 0; i < 3; ++i) {
+      if (a[i] <= 1.1 && b[i] <= 1.1) continue;
+      const std::string message = mgn_format(
+          "Octree overflow detected (x = %10.3e, y = %10.3e, z = %10.3e)", p[0], p[1], p[2]);
+      for (int j = i; j < 3; ++j) {
+        if (a[j] > 1.5 || b[j] > 1.5) {
+          mgn_manipulation_error(message + "\nPossibly meshing out of domain", MGN_HERE);
+        }
+      }
+      mgn_warning("Warning: %s\n", message.c_str());
+      break;
+    }
+  } else {
+    for (int i = 0; i < 3; ++i) {
+      if (a[i] > 1.5) {
+        a[i] = 1.5;
+        b[i] = -0.5;
+      } else if (b[i] > 1.5) {
+        b[i] = 1.5;
+        a[i] = -0.5;
+      }
+    }
+  }
+  float sum = 0.0f;
+  for (int k = 0; k < 8; ++k) {
+    const double weight =
+        ((k & 1) ? a[0] : b[0]) * ((k & 2) ? a[1] : b[1]) * ((k & 4) ? a[2] : b[2]);
+    sum += static_cast<float>(*leaf->corners[k] * weight);
+  }
+  double size = kScale * sum;
+  if (mgn_set.uniform_size > 0.0 && size > mgn_set.uniform_size) size = mgn_set.uniform_size;
+  return size;
+}
+
+// ---------------------------------------------------------------------------
+// Refinement
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Level of a scaled size s' (see mgn_get_octree_level).
+int level_of_scaled_size(double* s_scaled, bool* too_fine) {
+  *too_fine = false;
+  const double reach = mgn_tree.root_size * mgn_set.octant_excess;
+  if (!(*s_scaled > 0.0) || !(2.0 * *s_scaled < reach)) return 0;
+  const double level = std::log2(reach / *s_scaled) + 5e-05;
+  if (level >= mgn_tree.max_depth + 1.0) {
+    *s_scaled = 0.5 * mgn_tree.min_size * mgn_set.octant_excess;
+    *too_fine = true;
+    return mgn_tree.max_depth;
+  }
+  return static_cast<int>(level);
+}
+
+void lower_corners(mgn_octant* leaf, double size) {
+  for (float* corner : leaf->corners) mgn_lower_corner_size(corner, size);
+}
+
+}  // namespace
+
+int mgn_get_octree_level(double s, double* s_scaled, bool* too_fine) {
+  *s_scaled = s > 0.0 ? s / kScale : HUGE_VAL;
+  return level_of_scaled_size(s_scaled, too_fine);
+}
+
+mgn_octant* mgn_refine_octree_to_level(mgn_octant* start, int level, const double p[3],
+                                       double* s_scaled, double r, bool corner_mode, bool top) {
+  mgn_octant* octant = start != nullptr ? start : mgn_tree.root;
+  for (int current = mgn_get_octant_level(octant); current < level; ++current) {
+    if (is_leaf(octant) && mgn_divide_terminal_octant(octant) == 0) {
+      *s_scaled = 0.5 * octant->size * mgn_set.octant_excess;
+      break;
+    }
+    octant = octant->children[child_index(octant, octant->children[0]->size, p)];
+  }
+  if (!top) return octant;
+
+  const double half = 0.5 * octant->size;
+  double centre[3];
+  for (int a = 0; a < 3; ++a) centre[a] = octant->origin[a] + half;
+  if (r >= 1.0) r = 1.0 - mgn_tol.eps;
+
+  // Corner values of the octant reached.
+  if (is_leaf(octant) && *s_scaled < octant->size) {
+    if (!corner_mode) {
+      lower_corners(octant, *s_scaled);
+    } else {
+      const double band = (1.0 - r) * half;
+      int excluded_bit[3];  // per axis: corner bit excluded, or -1
+      for (int a = 0; a < 3; ++a) {
+        excluded_bit[a] = -1;
+        if (p[a] > centre[a] + band) excluded_bit[a] = 0;
+        if (p[a] < centre[a] - band) excluded_bit[a] = 1;
+      }
+      for (int k = 0; k < 8; ++k) {
+        bool near = true;
+        for (int a = 0; a < 3; ++a) {
+          if (((k >> a) & 1) == excluded_bit[a]) near = false;
+        }
+        if (near) mgn_lower_corner_size(octant->corners[k], *s_scaled);
+      }
+    }
+  }
+
+  // Neighbours of the octant reached on its parent's outer sides near p.
+  if (!(r > 0.0) || octant->parent == nullptr) return octant;
+  int position = 0;
+  while (octant->parent->children[position] != octant) ++position;
+  const bool deep = !is_leaf(octant) && !is_leaf(octant->children[position]);
+  if (deep) return octant;
+  bool selected[3];
+  double shift[3];
+  const double band = (1.0 - 0.5 * r) * half;
+  for (int a = 0; a < 3; ++a) {
+    const int bit = (position >> a) & 1;
+    const bool beyond = bit ? p[a] > centre[a] + band : p[a] < centre[a] - band;
+    selected[a] = beyond && octant->faces->neighbour[mgn_octant_face(a, bit)] != nullptr;
+    shift[a] = bit ? octant->size : -octant->size;
+  }
+  if (is_leaf(octant)) {
+    for (int a = 0; a < 3; ++a) {
+      if (!selected[a]) continue;
+      const int f = mgn_octant_face(a, (position >> a) & 1);
+      mgn_octant* neighbour = octant->faces->neighbour[f];
+      if (is_leaf(neighbour) && neighbour->size > octant->size) {
+        mgn_divide_terminal_octant(neighbour);
+        neighbour = octant->faces->neighbour[f];
+      }
+      if (is_leaf(neighbour)) lower_corners(neighbour, *s_scaled);
+    }
+  }
+  const int reached = mgn_get_octant_level(octant);
+  for (int a1 = 0; a1 < 3; ++a1) {
+    for (int a2 = a1 + 1; a2 < 3; ++a2) {
+      if (!selected[a1] || !selected[a2]) continue;
+      double q[3] = {centre[0], centre[1], centre[2]};
+      q[a1] += shift[a1];
+      q[a2] += shift[a2];
+      double ignored = *s_scaled;
+      mgn_refine_octree_to_level(nullptr, reached, q, &ignored, r, false, false);
+    }
+  }
+  if (selected[0] && selected[1] && selected[2]) {
+    const double q[3] = {centre[0] + shift[0], centre[1] + shift[1], centre[2] + shift[2]};
+    double ignored = *s_scaled;
+    mgn_refine_octree_to_level(nullptr, reached, q, &ignored, r, false, false);
+  }
+  return octant;
+}
+
+void mgn_refine_octree_at_point(const double point[3], double size, double r, bool clamp) {
+  if (mgn_tree.root == nullptr || !(size > 0.0)) return;
+  double p[3] = {point[0], point[1], point[2]};
+  double s_scaled = size / kScale;
+  if (clamp) {
+    double moved = 0.0;
+    for (int a = 0; a < 3; ++a) {
+      if (p[a] < mgn_tree.root_min[a]) {
+        moved += mgn_tree.root_min[a] - p[a];
+        p[a] = mgn_tree.root_min[a];
+      } else if (p[a] > mgn_tree.root_max[a]) {
+        moved += p[a] - mgn_tree.root_max[a];
+        p[a] = mgn_tree.root_max[a];
+      }
+    }
+    s_scaled += 0.5 * moved;
+  }
+  bool too_fine = false;
+  const int level = level_of_scaled_size(&s_scaled, &too_fine);
+  if (too_fine) warn_too_fine_at_point(p);
+  if (level < 1) {
+    mgn_octant* root = mgn_tree.root;
+    if (s_scaled < mgn_tree.root_size * mgn_set.octant_excess && is_leaf(root)) {
+      lower_corners(root, s_scaled);
+    }
+    return;
+  }
+  mgn_refine_octree_to_level(nullptr, level, p, &s_scaled, r, false, true);
+}
+
+// ---------------------------------------------------------------------------
+// Neighbourhood
+// ---------------------------------------------------------------------------
+
+int mgn_collect_octree_neighbourhood(mgn_octant* start, mgn_octant* out[MGN_OCTANTS],
+                                     const double p[3], double r) {
+  mgn_octant* leaf = mgn_find_leaf_octant(start, p);
+  collection found{out, 0};
+  collect(found, leaf);
+  if (leaf->parent == nullptr || !(r > 0.0)) return found.count;
+  if (r >= 1.0) r = 1.0 - mgn_tol.eps;
+  const double h = leaf->size;
+  const double half = 0.5 * h;
+  const double band = (1.0 - r) * half;
+  double centre[3];
+  int direction[3];  // -1 low face selected, 1 high face, 0 none
+  int axes[3];
+  int count = 0;
+  for (int a = 0; a < 3; ++a) {
+    centre[a] = leaf->origin[a] + half;
+    direction[a] = p[a] < centre[a] - band ? -1 : (p[a] > centre[a] + band ? 1 : 0);
+    if (direction[a] != 0) axes[count++] = a;
+  }
+  // Faces first, then the edges and the corner between them.
+  for (int size = 1; size <= count; ++size) {
+    for (int subset = 1; subset < (1 << count); ++subset) {
+      if (__builtin_popcount(static_cast<unsigned>(subset)) != size) continue;
+      double q[3] = {centre[0], centre[1], centre[2]};
+      int touch[3] = {-1, -1, -1};
+      bool inside = true;
+      for (int i = 0; i < count; ++i) {
+        if (!(subset & (1 << i))) continue;
+        const int a = axes[i];
+        q[a] += direction[a] * h;
+        touch[a] = direction[a] > 0 ? 0 : 1;
+        if (q[a] < mgn_tree.root_min[a] || q[a] > mgn_tree.root_max[a]) inside = false;
+      }
+      if (!inside) continue;
+      // The octant of the leaf's size across (or a coarser leaf).
+      mgn_octant* across = leaf;
+      while (across->parent != nullptr && !contains(across, q)) across = across->parent;
+      while (!is_leaf(across) && across->size > h) {
+        across = across->children[child_index(across, across->children[0]->size, q)];
+      }
+      collect_touching(found, across, touch);
+    }
+  }
+  return found.count;
+}
+
+// ---------------------------------------------------------------------------
+// Node index
+// ---------------------------------------------------------------------------
+
+void mgn_locate_node(mgn_node* node, mgn_octant* hint) {
+  if (mgn_tree.root == nullptr) {
+    node->octant = nullptr;
+    node->size = 0.0f;
+    return;
+  }
+  mgn_octant* leaf = hint;
+  node->size = static_cast<float>(mgn_get_octree_mesh_size(&leaf, node->xyz, false));
+  mgn_add_item_to_head(leaf->faces->nodes, node);
+  node->octant = leaf;
+  note_node_arrival(leaf, node);
+}
+
+void mgn_unlocate_node(mgn_node* node) {
+  mgn_octant* leaf = node->octant;
+  if (leaf == nullptr) return;
+  mgn_remove_item(leaf->faces->nodes, node);
+  update_leaf_state(leaf);
+  node->octant = nullptr;
+}
+
+void mgn_relocate_node(mgn_node* node) {
+  if (mgn_tree.root == nullptr) return;
+  mgn_octant* old_leaf = node->octant;
+  mgn_octant* leaf = old_leaf;
+  node->size = static_cast<float>(mgn_get_octree_mesh_size(&leaf, node->xyz, false));
+  if (leaf == old_leaf) return;
+  if (old_leaf != nullptr) {
+    mgn_remove_item(old_leaf->faces->nodes, node);
+    update_leaf_state(old_leaf);
+  }
+  mgn_add_item_to_head(leaf->faces->nodes, node);
+  node->octant = leaf;
+  note_node_arrival(leaf, node);
+}
