@@ -143,6 +143,10 @@ struct mgn_run_state {
   mgn_record_count nodes, edges, trias, quads, tetras, pyrams, wedges, hexas;
   double profile_old = 0.0;  // nominal profile before renumbering
   double profile_new = 0.0;  // and after
+  // Program version printed by -ver; a restored binary model file replaces
+  // it with the version that wrote the file.
+  int version_major = 1;
+  int version_minor = 2;
 };
 
 // Geometric tolerances: eps is the geometric tolerance (with its square and
