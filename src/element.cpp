@@ -148,6 +148,10 @@ mgn_entity_mesh* mgn_get_entity_mesh(int kind, void* entity) {
     case MGN_VERTEX: return &static_cast<mgn_vertex*>(entity)->mesh;
     case MGN_CURVE: return &static_cast<mgn_curve*>(entity)->mesh;
     case MGN_SURFACE: return &static_cast<mgn_surface*>(entity)->mesh;
+    case MGN_REGION: return &static_cast<mgn_region*>(entity)->mesh;
+    case MGN_PATCH: return &static_cast<mgn_patch*>(entity)->mesh;
+    case MGN_SHELL: return &static_cast<mgn_shell*>(entity)->mesh;
+    case MGN_INTERFACE: return &static_cast<mgn_interface*>(entity)->mesh;
     default: break;
   }
   mgn_manipulation_error("Invalid entity type encountered", MGN_HERE);

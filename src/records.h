@@ -592,8 +592,9 @@ struct mgn_node {
 constexpr int16_t MGN_NODE_MIDSIDE = 1;   // midside node of a quadratic edge
 
 // Mesh edge between n[0] and n[1]; mid is the midside node of a quadratic
-// mesh.  faces: the faces using the edge; sides: the pair of side slots of the
-// surface front; free_sides: 0 when the edge is not on a front.
+// mesh.  faces and quads: the triangles and the quads using the edge; sides:
+// the pair of side slots of the surface front; free_sides: 0 when the edge is
+// not on a front.
 struct mgn_edge {
   int32_t id;
   int32_t kind;
@@ -601,6 +602,7 @@ struct mgn_edge {
   mgn_node* n[2];
   mgn_node* mid;
   mgn_list faces;
+  mgn_list quads;
   void** sides;
   int16_t free_sides;
   int16_t iso_type;
