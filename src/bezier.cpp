@@ -123,7 +123,14 @@ void evaluate_curve(const mgn_curve* curve, double t, int level, curve_eval& e) 
   }
   e.w = a0[3];
   const double inv = 1.0 / a0[3];
-  for (int k = 0; k < 3; ++k) e.p[k] = a0[k] * inv;
+  // The ends reproduce the end control points exactly (the quotient of the
+  // weighted sums would round).
+  if (t == 0.0 || t == 1.0) {
+    const mgn_ctrl_point* q = poly[t == 0.0 ? 0 : n - 1];
+    for (int k = 0; k < 3; ++k) e.p[k] = q->xyz[k];
+  } else {
+    for (int k = 0; k < 3; ++k) e.p[k] = a0[k] * inv;
+  }
   if (level >= 1)
     for (int k = 0; k < 3; ++k) e.d1[k] = (a1[k] - e.p[k] * a1[3]) * inv;
   if (level >= 2)
@@ -179,7 +186,13 @@ void evaluate_surface(const mgn_surface* surface, double u, double v, int level,
   }
   e.w = a[3];
   const double inv = 1.0 / a[3];
-  for (int k = 0; k < 3; ++k) e.p[k] = a[k] * inv;
+  // Corners reproduce the corner control points exactly.
+  if ((u == 0.0 || u == 1.0) && (v == 0.0 || v == 1.0)) {
+    const mgn_ctrl_point* q = net[(v == 0.0 ? 0 : nv - 1) * nu + (u == 0.0 ? 0 : nu - 1)];
+    for (int k = 0; k < 3; ++k) e.p[k] = q->xyz[k];
+  } else {
+    for (int k = 0; k < 3; ++k) e.p[k] = a[k] * inv;
+  }
   if (level >= 1)
     for (int k = 0; k < 3; ++k) {
       e.su[k] = (au[k] - e.p[k] * au[3]) * inv;
@@ -548,9 +561,12 @@ double mgn_get_curve_curvature(const mgn_curve* curve, double t) {
   evaluate_curve(curve, t, 2, e);
   const double a = dot3(e.d1, e.d1);
   if (a < mgn_tol.eps2) return 0.0;
-  const double p = dot3(e.d1, e.d2) / std::sqrt(a);
-  // Rounding can make |C''|^2 - p^2 slightly negative on a straight curve.
-  return std::sqrt(std::max(dot3(e.d2, e.d2) - p * p, 0.0)) / a;
+  // sqrt(|C''|^2 - p^2) / a with p = C'.C'' / |C'|, evaluated as
+  // |C' x C''| / |C'|^3: the same value without the cancellation that
+  // leaves a residue of order 1e-8 on straight curves.
+  double c[3];
+  mgn_cross(e.d1, e.d2, c);
+  return std::sqrt(dot3(c, c)) / (a * std::sqrt(a));
 }
 
 namespace {
@@ -657,6 +673,20 @@ void mgn_get_curve_bounding_box(const mgn_curve* curve, double* box) {
       box[k + 3] = std::max(box[k + 3], p[k]);
     }
   };
+  // An extremum between an end and the first sample is announced by the
+  // derivative at the end pointing out of the end's value: refine from there.
+  for (int end = 0; end < 2; ++end) {
+    double d[3];
+    const double t = end == 0 ? 0.0 : 1.0;
+    mgn_get_curve_derivative(curve, t, d);
+    for (int k = 0; k < 3; ++k) {
+      const double outward = end == 0 ? d[k] : -d[k];  // change away from the end
+      if (outward == 0.0) continue;
+      double p[3];
+      mgn_find_curve_extremum(curve, t, step, pts[end == 0 ? 0 : n][k], k, outward > 0.0 ? 1 : -1, p);
+      grow(p);
+    }
+  }
   for (int i = 1; i < n; ++i) {
     grow(pts[i]);
     for (int k = 0; k < 3; ++k) {
@@ -874,15 +904,18 @@ int mgn_get_surface_normal(const mgn_surface* surface, double u, double v, doubl
   double su[3], sv[3];
   const double lu = mgn_get_surface_tangent_u(surface, u, v, su);
   const double lv = mgn_get_surface_tangent_v(surface, u, v, sv);
-  if (lu == 0.0 || lv == 0.0) {
+  const bool inside = u > 0.0 && u < 1.0 && v > 0.0 && v < 1.0;
+  // A vanishing tangent is legal on the boundary (a collapsed side) and
+  // fatal inside, like a vanishing normal.
+  if ((lu == 0.0 || lv == 0.0) && !inside) {
     zero3(n);
     return 0;
   }
-  if (lu != 1.0) {
+  if (lu != 1.0 && lu != 0.0) {
     const double f = 1.0 / std::sqrt(lu);
     for (int k = 0; k < 3; ++k) su[k] *= f;
   }
-  if (lv != 1.0) {
+  if (lv != 1.0 && lv != 0.0) {
     const double f = 1.0 / std::sqrt(lv);
     for (int k = 0; k < 3; ++k) sv[k] *= f;
   }
@@ -894,7 +927,7 @@ int mgn_get_surface_normal(const mgn_surface* surface, double u, double v, doubl
     return 1;
   }
   zero3(n);
-  if (u > 0.0 && u < 1.0 && v > 0.0 && v < 1.0) {
+  if (inside) {
     double p[3];
     mgn_get_surface_point(surface, u, v, p);
     mgn_record_error_location(MGN_SURFACE, surface->id, p);
