@@ -178,6 +178,26 @@ struct mgn_shell;
 struct mgn_region;
 struct mgn_interface;
 
+// Storage of the entities of one kind.  The model list holds the records in
+// input order once reading has ended (they are added at the head while the
+// file is read); with a hash table size H other than 1 the record with
+// identifier i is also in bucket (i - 1) mod H; with an entity count N given
+// on the command line the record with identifier i is also slot i - 1.
+struct mgn_entity_store {
+  mgn_list list = nullptr;
+  mgn_list* buckets = nullptr;   // bucket_count lists, null without hashing
+  long bucket_count = 0;
+  void** slots = nullptr;        // slot_count records by identifier - 1
+  long slot_count = 0;
+  long count = 0;                // definitions read
+};
+
+// The model: one store per entity kind.
+struct mgn_model_store {
+  mgn_entity_store vertices, curves, surfaces, regions, patches, shells, interfaces;
+};
+extern mgn_model_store mgn_model;
+
 // Control point: position, homogeneous weight and attached mesh size.
 struct mgn_ctrl_point {
   double xyz[3] = {0.0, 0.0, 0.0};
@@ -237,6 +257,10 @@ struct mgn_vertex {
   double* xyz = nullptr;         // position: ctrl_point->xyz
   mgn_list fixed_vertices = nullptr;       // vertices fixed to this vertex
   mgn_list coinciding_vertices = nullptr;
+  // Set on the vertices of physical curves and on their top physical
+  // parents; the curves ending at a top physical parent are listed there.
+  bool bounds_curve = false;
+  mgn_list curves = nullptr;
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
@@ -293,6 +317,11 @@ struct mgn_curve {
   mgn_list surfaces = nullptr;          // surfaces bounded by this curve
   mgn_list patches = nullptr;
   mgn_list shells = nullptr;
+  // Order with which the curve is meshed and sampled: order + 1 when a
+  // polygon line gave a negative weight (from the parent for fixed curves).
+  int16_t second_order = 2;
+  double box[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};  // bounding box: min x, y, z, max x, y, z
+  mgn_list duplicates = nullptr;  // the other curves of its duplication group
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 

@@ -1,0 +1,1061 @@
+// Curve records, the curve store, the coincidence of curves and the CURVE
+// line parser with its polygon lines.
+#include "curve.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <numbers>
+#include <unordered_set>
+
+#include "bezier.h"
+#include "geom.h"
+#include "input.h"
+#include "list.h"
+#include "message.h"
+#include "project.h"
+#include "surface.h"
+#include "vertex.h"
+
+namespace {
+
+int32_t id_of(const void* record) { return static_cast<const mgn_curve*>(record)->id; }
+
+void add_once(mgn_list& list, void* object) {
+  if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
+}
+
+long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
+long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
+long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
+
+void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
+
+// Option keywords of a curve definition, in table order.
+enum curve_keyword : int {
+  K_VIRTUAL, K_ORDER, K_FIXED, K_CURVE, K_SURFACE, K_VERTEX, K_SIZE, K_RATE, K_DENSITY, K_FACTOR,
+  K_PROPERTY, K_HIDDEN, K_SWAP, K_SMEAR, K_ANGLE, K_OUTPUT, K_BASSOC, K_COUNT, K_POLYSIZE, K_CUR,
+  K_SUR, K_DEF, K_UNI, K_YES, K_NO, K_FIT, K_ITER, K_LIMIT, K_DIR, K_X, K_Y, K_Z, K_XY, K_YZ,
+  K_XZ, K_XYZ, K_F, K_T, K_N, K_TRANSITION, K_EQUIDISTANT, K_DUPLICATE, K_COINCIDE, K_SLAVE,
+  K_MASTER, K_MIRROR, K_WEAK, K_ELEMGROUP, K_NODEPROP, K_ELEMPROP, K_SHIFT, K_KEYWORDS
+};
+const char* const keywords[K_KEYWORDS] = {
+    "VIRTUAL", "ORDER",      "FIXED",       "CURVE",     "SURFACE",  "VERTEX", "SIZE",   "RATE",
+    "DENSITY", "FACTOR",     "PROPERTY",    "HIDDEN",    "SWAP",     "SMEAR",  "ANGLE",  "OUTPUT",
+    "BASSOC",  "COUNT",      "POLYSIZE",    "CUR",       "SUR",      "DEF",    "UNI",    "YES",
+    "NO",      "FIT",        "ITER",        "LIMIT",     "DIR",      "X",      "Y",      "Z",
+    "XY",      "YZ",         "XZ",          "XYZ",       "F",        "T",      "N",      "TRANSITION",
+    "EQUIDISTANT", "DUPLICATE", "COINCIDE", "SLAVE",     "MASTER",   "MIRROR", "WEAK",   "ELEMGROUP",
+    "NODEPROP", "ELEMPROP",  "SHIFT"};
+
+// Keywords of a polygon line, in table order.
+enum polygon_keyword : int {
+  P_POLYGON, P_XYZ, P_POLY, P_WEIGHT, P_SIZE, P_POLYEND, P_CUR, P_DEF, P_UNI, P_DIR, P_X, P_Y, P_Z,
+  P_XY, P_YZ, P_XZ, P_F, P_T, P_N, P_KEYWORDS
+};
+const char* const polygon_keywords[P_KEYWORDS] = {"POLYGON", "XYZ", "POLY", "WEIGHT", "SIZE", "POLYEND", "CUR",
+                                                  "DEF",     "UNI", "DIR",  "X",      "Y",    "Z",       "XY",
+                                                  "YZ",      "XZ",  "F",    "T",      "N"};
+
+[[noreturn]] void unexpected_keyword(const char* token) {
+  mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_HERE);
+}
+
+// YES or NO after a keyword; anything else is an invalid keyword.
+bool read_yes_no(const char* missing) {
+  char* answer = mgn_get_next_token(missing);
+  const int word = mgn_get_keyword_index(answer, keywords, K_KEYWORDS);
+  if (word == K_YES) return true;
+  if (word == K_NO) return false;
+  unexpected_keyword(answer);
+}
+
+// The direction word after DIR (T and N carry a vector); checked and
+// dropped.
+void read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b) {
+  char* word = mgn_get_next_token("Direction specification missing");
+  const int key = mgn_get_keyword_index(word, table, n);
+  if (key < first || key > last) unexpected_keyword(word);
+  if (key == with_vector_a || key == with_vector_b) {
+    mgn_get_next_fpn("Component x missing");
+    mgn_get_next_fpn("Component y missing");
+    mgn_get_next_fpn("Component z missing");
+  }
+}
+
+// An optional "* m" multiplier after a value.  Returns the token after it
+// (or the token that is not "*"), which is the next option.
+char* read_multiplier(double* multiplier, const char* missing, const char* negative) {
+  char* next = mgn_get_next_token(nullptr);
+  if (next == nullptr || std::strcmp(next, "*") != 0) return next;
+  const double m = mgn_get_next_fpn(missing);
+  if (m < 0.0) mgn_input_error(negative, MGN_INPUT_HERE);
+  *multiplier = m;
+  return mgn_get_next_token(nullptr);
+}
+
+// One polysize value: a number or the size word it came from.
+struct polysize_value {
+  double value;
+  int word;  // K_DEF, K_UNI or -1 for a number
+};
+
+// Parameter of a vertex (or of a vertex of its parent chain) on a curve of
+// the family of its parent curve.
+bool vertex_on_curve(mgn_vertex* vertex, const mgn_curve* curve, double* t, mgn_vertex** at) {
+  for (mgn_vertex* v = vertex; v != nullptr; v = v->parent_vertex) {
+    if (mgn_get_vertex_curve_parameter(v, curve, t)) {
+      *at = v;
+      return true;
+    }
+    // The end vertices of the curve may be fixed to the vertex instead.
+    for (int e = 0; e < 2; ++e)
+      if (curve->vertex[e] != nullptr && mgn_get_common_root_vertex(v, curve->vertex[e]) != nullptr) {
+        *t = e;
+        *at = curve->vertex[e];
+        return true;
+      }
+  }
+  return false;
+}
+
+// (u, v) of a vertex fixed to the surface (directly or through its parent
+// vertices).
+bool vertex_on_surface(mgn_vertex* vertex, const mgn_surface* surface, double* uv) {
+  for (mgn_vertex* v = vertex; v != nullptr; v = v->parent_vertex)
+    if (v->parent_surface == surface) {
+      uv[0] = v->param[0];
+      uv[1] = v->param[1];
+      return true;
+    }
+  return false;
+}
+
+bool same_weight(double a, double b) { return std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b)); }
+
+void note_offending(mgn_curve* curve, mgn_vertex* vertex, mgn_curve* other, mgn_surface* surface) {
+  mgn_note_partial_curve(curve);
+  if (vertex != nullptr) mgn_note_partial_vertex(vertex);
+  if (other != nullptr) mgn_note_partial_curve(other);
+  if (surface != nullptr) mgn_note_partial_surface(surface);
+  const double* at = vertex != nullptr ? vertex->ctrl_point->xyz : curve->vertex[0]->ctrl_point->xyz;
+  mgn_record_error_location(MGN_CURVE, curve->id, at);
+}
+
+// The iso-parametric line of a curve fixed to a surface, in parameters of
+// the surface: the line runs along u (direction 0, v constant) or along v
+// (direction 1, u constant) from parameter a to b.
+struct iso_line {
+  int direction;
+  double constant;
+  double a, b;
+};
+
+constexpr double parameter_tolerance = 1e-9;
+
+bool iso_lines_cross(const iso_line& p, const iso_line& q) {
+  const double p_lo = std::min(p.a, p.b), p_hi = std::max(p.a, p.b);
+  const double q_lo = std::min(q.a, q.b), q_hi = std::max(q.a, q.b);
+  if (p.direction == q.direction) {
+    // The same line: they cross when the pieces overlap with positive length.
+    if (std::fabs(p.constant - q.constant) > parameter_tolerance) return false;
+    return std::min(p_hi, q_hi) - std::max(p_lo, q_lo) > parameter_tolerance;
+  }
+  // Crossing lines: each constant inside the other's piece; touching at an
+  // end point (a shared vertex) does not count.
+  const bool inside_p = q.constant > p_lo + parameter_tolerance && q.constant < p_hi - parameter_tolerance;
+  const bool inside_q = p.constant > q_lo + parameter_tolerance && p.constant < q_hi - parameter_tolerance;
+  const bool touch_p = q.constant >= p_lo - parameter_tolerance && q.constant <= p_hi + parameter_tolerance;
+  const bool touch_q = p.constant >= q_lo - parameter_tolerance && p.constant <= q_hi + parameter_tolerance;
+  return (inside_p && touch_q) || (inside_q && touch_p);
+}
+
+bool curve_iso_line(const mgn_curve* curve, iso_line* line) {
+  const double* s = curve->parent_uv[0];
+  const double* e = curve->parent_uv[1];
+  if (std::fabs(s[1] - e[1]) <= parameter_tolerance) {
+    *line = {0, 0.5 * (s[1] + e[1]), s[0], e[0]};
+    return true;
+  }
+  if (std::fabs(s[0] - e[0]) <= parameter_tolerance) {
+    *line = {1, 0.5 * (s[0] + e[0]), s[1], e[1]};
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Store
+// ---------------------------------------------------------------------------
+
+mgn_curve* mgn_create_curve(long id) {
+  mgn_get_entity_slot(mgn_model.curves, id, "Curve with too high identification number (%ld) encountered");
+  auto* curve = new (std::nothrow) mgn_curve();
+  if (curve == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
+  curve->id = static_cast<int32_t>(id);
+  curve->rate = static_cast<float>(mgn_set.curvature_rate);
+  curve->density = static_cast<float>(mgn_set.curve_density);
+  curve->bassoc = mgn_set.default_bassoc_output;
+  curve->f2c = static_cast<float>(mgn_set.transition_f2c);
+  curve->c2f = static_cast<float>(mgn_set.transition_c2f);
+  return curve;
+}
+
+mgn_curve* mgn_find_curve(long id) { return static_cast<mgn_curve*>(mgn_find_entity(mgn_model.curves, id, id_of)); }
+
+void mgn_add_curve_to_model(mgn_curve* curve) { mgn_add_entity_to_store(mgn_model.curves, curve, curve->id); }
+
+void mgn_release_curve(mgn_curve* curve) {
+  if (curve == nullptr) return;
+  // Control points belong to the store of the geometry kernel.
+  mgn_destroy_list(curve->fixed_curves);
+  mgn_destroy_list(curve->fixed_vertices);
+  mgn_destroy_list(curve->coinciding_curves);
+  mgn_destroy_list(curve->surfaces);
+  mgn_destroy_list(curve->patches);
+  mgn_destroy_list(curve->shells);
+  mgn_destroy_list(curve->duplicates);
+  delete curve;
+}
+
+// ---------------------------------------------------------------------------
+// Relations between curves
+// ---------------------------------------------------------------------------
+
+mgn_curve* mgn_get_top_physical_curve(mgn_curve* curve) {
+  mgn_curve* top = curve;
+  for (mgn_curve* c = curve; c != nullptr && !c->is_virtual; c = c->parent_curve) top = c;
+  return top;
+}
+
+bool mgn_check_curve_coincidence(const mgn_curve* first, const mgn_curve* second) {
+  if (first == second) return true;
+  double s1 = 0.0, e1 = 1.0, s2 = 0.0, e2 = 1.0;
+  if (mgn_get_root_curve(first, &s1, &e1) != mgn_get_root_curve(second, &s2, &e2)) return false;
+  const double lo1 = std::min(s1, e1), hi1 = std::max(s1, e1);
+  const double lo2 = std::min(s2, e2), hi2 = std::max(s2, e2);
+  return hi1 > lo2 && hi2 > lo1;
+}
+
+bool mgn_check_curve_identity(const mgn_curve* first, const mgn_curve* second) {
+  if (first == second) return true;
+  double s1 = 0.0, e1 = 1.0, s2 = 0.0, e2 = 1.0;
+  if (mgn_get_root_curve(first, &s1, &e1) != mgn_get_root_curve(second, &s2, &e2)) return false;
+  return std::min(s1, e1) == std::min(s2, e2) && std::max(s1, e1) == std::max(s2, e2);
+}
+
+void mgn_update_curve_vertex_fix_up(mgn_curve* curve) {
+  mgn_curve* parent = curve->parent_curve;
+  if (parent == nullptr) return;
+  const double t0 = curve->parent_t[0], t1 = curve->parent_t[1];
+  if (!(t1 > t0)) return;
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(parent->fixed_vertices)) {
+    if (vertex->is_virtual || vertex == curve->vertex[0] || vertex == curve->vertex[1]) continue;
+    double t = 0.0;
+    if (!mgn_get_vertex_curve_parameter(vertex, parent, &t)) continue;
+    if (t > t0 && t < t1) mgn_add_item_to_head(curve->fixed_vertices, vertex);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// CURVE line
+// ---------------------------------------------------------------------------
+
+mgn_curve* mgn_input_curve() {
+  int flags[K_KEYWORDS] = {};
+  const int32_t id = mgn_get_next_int("Missing curve id");
+  if (id < 1) mgn_input_error("Positive curve id required", MGN_INPUT_HERE);
+  if (mgn_find_curve(id) != nullptr)
+    mgn_input_error(mgn_format("Multiple instance of curve %ld detected", static_cast<long>(id)), MGN_INPUT_HERE);
+  mgn_curve* curve = mgn_create_curve(id);
+  mgn_input.building = curve;
+  mgn_input.building_kind = MGN_CURVE;
+  mgn_destroy_list(mgn_input.coinciding);
+  const long cid = curve->id;
+
+  for (double& s : mgn_input.shift) s = 0.0;
+  int order = 0;  // 0: not given
+  int size_source = -1, rate_source = -1, density_source = -1;
+  double size = 0.0, size_multiplier = 1.0;
+  double rate = curve->rate, rate_multiplier = 1.0;
+  double density = curve->density, density_multiplier = 1.0;
+  polysize_value polysize[MGN_MAX_ORDER];
+  int polysize_count = 0;
+  mgn_curve* mirror = nullptr;
+  mgn_curve* duplicate = nullptr;
+  bool weak = false;
+  int previous = -1;
+
+  char* token = mgn_get_next_token(nullptr);
+  while (token != nullptr) {
+    const int key = mgn_get_keyword_index(token, keywords, K_KEYWORDS);
+    if (key == K_KEYWORDS) unexpected_keyword(token);
+    mgn_check_keyword_duplicity(key, flags, token);
+    if (previous == K_FIXED && key != K_CURVE && key != K_SURFACE)
+      mgn_input_error("Keyword CURVE or SURFACE missing (redundand keyword FIXED)", MGN_INPUT_HERE);
+    if (previous == K_COINCIDE && key != K_CURVE)
+      mgn_input_error("Keyword CURVE missing (redundand keyword COINCIDE)", MGN_INPUT_HERE);
+    if (previous == K_WEAK && key != K_MIRROR)
+      mgn_input_error("Keyword MIRROR missing (redundand keyword WEAK)", MGN_INPUT_HERE);
+
+    char* next = nullptr;  // a token read ahead that is the next option
+    switch (key) {
+      case K_VIRTUAL:
+        curve->is_virtual = true;
+        break;
+      case K_VERTEX:
+        for (int e = 0; e < 2; ++e) {
+          const long vertex_id = mgn_get_next_int(e == 0 ? "Missing first vertex id" : "Missing second vertex id");
+          mgn_vertex* vertex = mgn_find_vertex(vertex_id);
+          if (vertex == nullptr) mgn_input_error(mgn_format("Vertex %ld does not exist", vertex_id), MGN_INPUT_HERE);
+          curve->vertex[e] = vertex;
+        }
+        break;
+      case K_ORDER: {
+        const int32_t n = mgn_get_next_int("Order specification missing");
+        if (n != 0 && (n < 2 || n > MGN_MAX_ORDER)) mgn_input_error("Order specification out of range", MGN_INPUT_HERE);
+        order = n;
+        break;
+      }
+      case K_FIXED:
+        curve->fixed = true;
+        break;
+      case K_CURVE:
+        if (previous == K_FIXED) {
+          const long parent_id = mgn_get_next_int("Missing parent curve id");
+          mgn_curve* parent = mgn_find_curve(parent_id);
+          if (parent == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", parent_id), MGN_INPUT_HERE);
+          curve->parent_curve = parent;
+          mgn_add_item_to_head(parent->fixed_curves, curve);
+        } else if (previous == K_COINCIDE) {
+          long listed = 0;
+          std::unordered_set<const mgn_curve*> seen;
+          for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+            if (mgn_get_keyword_index(next, keywords, K_KEYWORDS) != K_KEYWORDS) break;
+            const long other_id = mgn_get_int_from_token(next);
+            mgn_curve* other = mgn_find_curve(other_id);
+            if (other == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", other_id), MGN_INPUT_HERE);
+            if (seen.insert(other).second) mgn_add_item_to_head(mgn_input.coinciding, other);
+            ++listed;
+          }
+          if (listed == 0) mgn_input_error("Missing coinciding curve id", MGN_INPUT_HERE);
+        } else {
+          mgn_input_error("Keyword CURVE not expected (keyword FIXED or COINCIDE missing)", MGN_INPUT_HERE);
+        }
+        // CURVE serves FIXED and COINCIDE once each; those keywords guard
+        // their own repetition.
+        flags[K_CURVE] = 0;
+        break;
+      case K_SURFACE: {
+        if (previous != K_FIXED)
+          mgn_input_error("Keyword SURFACE not expected (keyword FIXED missing)", MGN_INPUT_HERE);
+        const long surface_id = mgn_get_next_int("Missing parent surface id");
+        mgn_surface* surface = mgn_find_surface(surface_id);
+        if (surface == nullptr) mgn_input_error(mgn_format("Surface %ld does not exist", surface_id), MGN_INPUT_HERE);
+        curve->parent_surface = surface;
+        mgn_add_item_to_head(surface->fixed_curves, curve);
+        break;
+      }
+      case K_SIZE: {
+        char* value = mgn_get_next_token("Size specification missing");
+        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
+        if (word == K_CUR || word == K_SUR || word == K_DEF || word == K_UNI) {
+          size_source = word;
+        } else if (word != K_KEYWORDS) {
+          unexpected_keyword(value);
+        } else {
+          const double number = mgn_get_fpn_from_token(value);
+          if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+          size = number * mgn_set.size_factor;
+          size_source = -1;
+        }
+        next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
+                               "Positive or zero mesh size multiplication factor required");
+        break;
+      }
+      case K_RATE: {
+        char* value = mgn_get_next_token("Rate specification missing");
+        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
+        if (word == K_DEF) {
+          rate_source = word;
+          rate = mgn_set.curvature_rate;
+        } else if (word != K_KEYWORDS) {
+          unexpected_keyword(value);
+        } else {
+          const double number = mgn_get_fpn_from_token(value);
+          if (number < 0.0) mgn_input_error("Positive or zero curvature rate required", MGN_INPUT_HERE);
+          rate = number * mgn_set.curvature_factor;
+        }
+        next = read_multiplier(&rate_multiplier, "Rate multiplication factor missing",
+                               "Positive or zero rate multiplication factor required");
+        break;
+      }
+      case K_DENSITY: {
+        char* value = mgn_get_next_token("Density specification missing");
+        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
+        if (word == K_DEF) {
+          density_source = word;
+          density = mgn_set.curve_density;
+        } else if (word != K_KEYWORDS) {
+          unexpected_keyword(value);
+        } else {
+          const double number = mgn_get_fpn_from_token(value);
+          if (number < 0.0) mgn_input_error("Positive or zero density required", MGN_INPUT_HERE);
+          density = number;
+        }
+        next = read_multiplier(&density_multiplier, "Density multiplication factor missing",
+                               "Positive or zero density multiplication factor required");
+        break;
+      }
+      case K_FACTOR: {
+        const double f = mgn_get_next_fpn("Factor specification missing");
+        if (f < 0.0) mgn_input_error("Positive or zero factor required", MGN_INPUT_HERE);
+        curve->factor = static_cast<float>(f);
+        break;
+      }
+      case K_PROPERTY: {
+        const int32_t p = mgn_get_next_int("Property specification missing");
+        if (p < 0) mgn_input_error("Positive or zero property number required", MGN_INPUT_HERE);
+        curve->property = p;
+        break;
+      }
+      case K_HIDDEN:
+        // Hiding moves nodes by smoothing: without it the request is void.
+        if (mgn_set.nodal_smoothing) curve->hidden = true;
+        break;
+      case K_SWAP:
+        curve->swap = read_yes_no("Swap specification missing");
+        break;
+      case K_SMEAR:
+        curve->smear = read_yes_no("Smear specification missing");
+        break;
+      case K_ANGLE: {
+        if (previous != K_SWAP && previous != K_SMEAR)
+          mgn_input_error("Keyword ANGLE unexpected (keyword SWAP or SMEAR missing)", MGN_INPUT_HERE);
+        const double angle = mgn_get_next_fpn("Angle specification missing");
+        if (angle < 90.0 || angle > 180.0) mgn_input_error("Angle out of permissible range", MGN_INPUT_HERE);
+        const float stored = static_cast<float>(-std::cos(angle * std::numbers::pi / 180.0));
+        if (previous == K_SWAP)
+          curve->swap_angle = stored;
+        else
+          curve->smear_angle = stored;
+        // One angle each for SWAP and SMEAR: ANGLE is guarded by them.
+        flags[K_ANGLE] = 0;
+        break;
+      }
+      case K_OUTPUT:
+        curve->output = curve->output_requested = read_yes_no("Output specification missing");
+        break;
+      case K_BASSOC:
+        curve->bassoc = read_yes_no("Specification of output of boundary association missing");
+        break;
+      case K_COUNT: {
+        const int32_t c = mgn_get_next_int("Count specification missing");
+        if (c < 0) mgn_input_error("Positive or zero count required", MGN_INPUT_HERE);
+        curve->count = c;
+        break;
+      }
+      case K_POLYSIZE: {
+        bool after_value = false;
+        for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+          if (std::strcmp(next, "*") == 0) {
+            if (!after_value) mgn_input_error("Repetition sign * not expected", MGN_INPUT_HERE);
+            const int32_t k = mgn_get_next_int("Missing number of repetition");
+            if (k < 1) mgn_input_error("Positive number of repetition required", MGN_INPUT_HERE);
+            if (k - 1 > MGN_MAX_ORDER - polysize_count)
+              mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
+            for (int32_t i = 1; i < k; ++i) polysize[polysize_count] = polysize[polysize_count - 1], ++polysize_count;
+            after_value = false;
+            continue;
+          }
+          const int word = mgn_get_keyword_index(next, keywords, K_KEYWORDS);
+          polysize_value value{0.0, -1};
+          if (word == K_DEF || word == K_UNI) {
+            value.word = word;
+          } else if (word == K_KEYWORDS && mgn_check_fpn_token(next)) {
+            value.value = mgn_get_fpn_from_token(next);
+            if (value.value < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+            value.value *= mgn_set.size_factor;
+          } else {
+            break;  // the next option
+          }
+          if (polysize_count == MGN_MAX_ORDER) mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
+          polysize[polysize_count++] = value;
+          after_value = true;
+        }
+        if (polysize_count == 0) mgn_input_error("Missing poly size specification", MGN_INPUT_HERE);
+        break;
+      }
+      case K_TRANSITION: {
+        const char* missing[2] = {"Transition f2c factor specification missing",
+                                  "Transition c2f factor specification missing"};
+        const char* range[2] = {"First transition factor out of permissible range",
+                                "Second transition factor out of permissible range"};
+        const double upper[2] = {6.0, 2.0};
+        const double defaults[2] = {mgn_set.transition_f2c, mgn_set.transition_c2f};
+        double factor[2];
+        for (int i = 0; i < 2; ++i) {
+          char* value = mgn_get_next_token(missing[i]);
+          const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
+          if (word == K_DEF) {
+            factor[i] = defaults[i];
+          } else if (word != K_KEYWORDS) {
+            unexpected_keyword(value);
+          } else {
+            factor[i] = mgn_get_fpn_from_token(value);
+            if (factor[i] < 1.0 || factor[i] > upper[i]) mgn_input_error(range[i], MGN_INPUT_HERE);
+          }
+        }
+        curve->f2c = static_cast<float>(factor[0]);
+        curve->c2f = static_cast<float>(factor[1]);
+        break;
+      }
+      case K_EQUIDISTANT:
+        curve->equidistant = true;
+        break;
+      case K_SLAVE:
+        curve->slave = true;
+        break;
+      case K_MASTER:
+        curve->master = true;
+        break;
+      case K_WEAK:
+        weak = true;
+        break;
+      case K_MIRROR: {
+        const long mirror_id = mgn_get_next_int("Missing mirror curve id");
+        mirror = mgn_find_curve(mirror_id);
+        if (mirror == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", mirror_id), MGN_INPUT_HERE);
+        break;
+      }
+      case K_DUPLICATE: {
+        const long duplicate_id = mgn_get_next_int("Missing duplicated curve id");
+        duplicate = mgn_find_curve(duplicate_id);
+        if (duplicate == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", duplicate_id), MGN_INPUT_HERE);
+        break;
+      }
+      case K_COINCIDE:
+        break;
+      case K_ELEMGROUP:
+        mgn_get_next_int("Missing edge elem group id");
+        mgn_input.properties_seen = true;
+        break;
+      case K_NODEPROP:
+        mgn_get_next_string("Node property string missing", '\'', true);
+        mgn_input.properties_seen = true;
+        break;
+      case K_ELEMPROP:
+        mgn_get_next_string("Elem property string missing", '\'', true);
+        mgn_input.properties_seen = true;
+        break;
+      case K_SHIFT:
+        mgn_input.shift[0] = mgn_get_next_fpn("Shift x missing");
+        mgn_input.shift[1] = mgn_get_next_fpn("Shift y missing");
+        mgn_input.shift[2] = mgn_get_next_fpn("Shift z missing");
+        break;
+      case K_FIT:
+        read_yes_no("Fitting specification missing");
+        break;
+      case K_ITER:
+        if (mgn_get_next_int("Missing number of iterations") < 0)
+          mgn_input_error("Positive or zero number of iterations required", MGN_INPUT_HERE);
+        break;
+      case K_LIMIT:
+        if (mgn_get_next_fpn("Missing fitting limit") < 0.0)
+          mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_HERE);
+        break;
+      case K_DIR:
+        read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N);
+        break;
+      case K_X: case K_Y: case K_Z: case K_XY: case K_YZ: case K_XZ: case K_XYZ: case K_F: case K_T: case K_N:
+        mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", token), MGN_INPUT_HERE);
+      default:
+        // CUR, SUR, DEF, UNI, YES and NO are values, not options.
+        unexpected_keyword(token);
+    }
+    previous = key;
+    token = next != nullptr ? next : mgn_get_next_token(nullptr);
+  }
+  if (previous == K_FIXED) mgn_input_error("Keyword CURVE or SURFACE missing", MGN_INPUT_HERE);
+  if (previous == K_COINCIDE) mgn_input_error("Keyword CURVE missing", MGN_INPUT_HERE);
+  if (previous == K_WEAK) mgn_input_error("Keyword MIRROR missing", MGN_INPUT_HERE);
+  if (curve->vertex[0] == nullptr) mgn_input_error("Keyword VERTEX missing", MGN_INPUT_HERE);
+
+  mgn_curve* parent = curve->parent_curve;
+  mgn_surface* surface = curve->parent_surface;
+
+  // 0. POLYSIZE sizes the inner points of a computed polygon only.
+  if (polysize_count > 0 && !curve->fixed)
+    mgn_input_error(mgn_format("Keyword POLYSIZE not expected for non-fixed curve (%ld)", cid), MGN_INPUT_HERE);
+  // 1. A virtual curve produces no mesh of its own.
+  if (curve->is_virtual) {
+    curve->hidden = false;
+    curve->property = 0;
+    curve->output = curve->output_requested = false;
+    curve->count = 0;
+    curve->swap = curve->smear = false;
+    curve->slave = curve->master = false;
+  }
+  // 2. Hidden curve.
+  if (curve->hidden && curve->property != 0) {
+    warn(mgn_format("Keyword PROPERTY ignored for hidden curve (%ld)", cid));
+    curve->property = 0;
+  }
+  if (curve->hidden && curve->count != 0) {
+    warn(mgn_format("Keyword COUNT ignored for hidden curve (%ld)", cid));
+    curve->count = 0;
+  }
+  // 3.
+  if (curve->slave && curve->master)
+    mgn_input_error("Keywords SLAVE and MASTER cannot be used together", MGN_INPUT_HERE);
+  // 4. Output curve.
+  if (curve->output_requested) {
+    if (curve->hidden) {
+      warn(mgn_format("Keyword HIDDEN ignored for output curve (%ld)", cid));
+      curve->hidden = false;
+    }
+    if (curve->swap) {
+      warn(mgn_format("Keyword SWAP ignored for output curve (%ld)", cid));
+      curve->swap = false;
+    }
+    if (curve->smear) {
+      warn(mgn_format("Keyword SMEAR ignored for output curve (%ld)", cid));
+      curve->smear = false;
+    }
+  }
+  // 5.
+  if ((curve->swap || curve->smear) && curve->hidden) {
+    mgn_warning("Warning: Keyword HIDDEN ignored for curve subjected to swapping or smearing\n");
+    curve->hidden = false;
+  }
+  // 6. Mirror.
+  if (mirror != nullptr && mirror->is_virtual) {
+    warn(mgn_format("Keyword MIRROR ignored for curve %ld mirroring virtual curve (%ld)", cid, lid(mirror)));
+    mirror = nullptr;
+  }
+  if (mirror != nullptr) {
+    if (curve->count != 0) {
+      warn(mgn_format("Keyword COUNT ignored for mirrored curve (%ld)", cid));
+      curve->count = 0;
+    }
+    if (flags[K_OUTPUT] != 0 && !curve->output) {
+      warn(mgn_format("Keyword OUTPUT ignored for mirrored curve (%ld)", cid));
+      curve->output = true;
+    }
+    if (curve->fixed && mgn_get_top_physical_curve(curve) != curve)
+      mgn_input_error(mgn_format("Mirrored curve (%ld) can have virtual parent curves only", cid), MGN_INPUT_HERE);
+  }
+  // 7.
+  const bool identical_vertices = mgn_get_common_root_vertex(curve->vertex[0], curve->vertex[1]) != nullptr;
+  if (curve->fixed && identical_vertices)
+    mgn_input_error(mgn_format("Identical vertices for fixed curve (%ld) specification not allowed", cid),
+                    MGN_INPUT_HERE);
+  // 8.
+  if (size_source == K_CUR && parent == nullptr)
+    mgn_input_error(mgn_format("Mesh size of curve (%ld) inherited from non-existent parent curve", cid),
+                    MGN_INPUT_HERE);
+  if (size_source == K_SUR && surface == nullptr)
+    mgn_input_error(mgn_format("Mesh size of curve (%ld) inherited from non-existent parent surface", cid),
+                    MGN_INPUT_HERE);
+  // 9.
+  if (!curve->is_virtual)
+    for (mgn_vertex* vertex : curve->vertex)
+      if (vertex->is_virtual)
+        mgn_input_error(mgn_format("Virtual vertex (%ld) cannot form boundary of physical curve (%ld)", lid(vertex), cid),
+                        MGN_INPUT_HERE);
+  // 10. Size, rate and density.
+  if (mgn_set.size_factor == 0.0) {
+    size = 0.0;
+    curve->factor = 0.0f;
+  } else {
+    switch (size_source) {
+      case K_CUR: size = parent->size; break;
+      case K_SUR: size = surface->size; break;
+      case K_DEF: size = mgn_set.default_size; break;
+      case K_UNI: size = mgn_set.uniform_size; break;
+      default: break;
+    }
+    size *= size_multiplier;
+    if ((size_source == K_DEF || size_source == K_UNI) && size == 0.0 && curve->factor != 0.0f)
+      warn(mgn_format("Default zero mesh size specification detected at curve %ld", cid));
+    bool zero_polysize = false;
+    for (int i = 0; i < polysize_count; ++i) {
+      if (polysize[i].word == K_DEF) polysize[i].value = mgn_set.default_size;
+      if (polysize[i].word == K_UNI) polysize[i].value = mgn_set.uniform_size;
+      if (polysize[i].word != -1 && polysize[i].value == 0.0) zero_polysize = true;
+    }
+    if (zero_polysize) warn(mgn_format("Default zero polysize specification detected at curve %ld", cid));
+  }
+  curve->size = static_cast<float>(size);
+  (void)rate_source;
+  (void)density_source;
+  curve->rate = static_cast<float>(rate * rate_multiplier);
+  curve->density = static_cast<float>(density * density_multiplier);
+
+  // 11. Fixed to a parent curve.
+  double end_t[2] = {0.0, 1.0};
+  if (parent != nullptr) {
+    curve->shape_order = parent->shape_order;
+    curve->second_order = parent->second_order;
+    if (parent->collapsed) curve->collapsed = true;
+    if (!curve->is_virtual && !parent->is_virtual) {
+      if (flags[K_PROPERTY] != 0)
+        mgn_input_error(mgn_format("Keyword PROPERTY not expected for fixed curve (%ld) with physical parent curve (%ld)",
+                                   cid, lid(parent)),
+                        MGN_INPUT_HERE);
+      if (curve->slave)
+        mgn_input_error(mgn_format("Keyword SLAVE not expected for fixed curve (%ld) with physical parent curve (%ld)",
+                                   cid, lid(parent)),
+                        MGN_INPUT_HERE);
+      if (curve->master)
+        mgn_input_error(mgn_format("Keyword MASTER not expected for fixed curve (%ld) with physical parent curve (%ld)",
+                                   cid, lid(parent)),
+                        MGN_INPUT_HERE);
+      if (mirror != nullptr) {
+        mgn_warning("Warning: Keyword MIRROR ignored for fixed curve %ld\n", cid);
+        mirror = nullptr;
+      }
+    }
+    for (int e = 0; e < 2; ++e) {
+      mgn_vertex* vertex = curve->vertex[e];
+      mgn_vertex* at = nullptr;
+      if (!vertex_on_curve(vertex, parent, &end_t[e], &at)) {
+        note_offending(curve, vertex, parent, nullptr);
+        mgn_input_error(mgn_format("Vertex %ld of curve %ld is not fixed to parent curve %ld", lid(vertex), cid, lid(parent)),
+                        MGN_INPUT_HERE);
+      }
+      const bool parent_end = at == parent->vertex[0] || at == parent->vertex[1];
+      const double parent_weight =
+          parent_end ? at->ctrl_point->w : mgn_get_curve_weight(parent, end_t[e]);
+      if (!same_weight(vertex->ctrl_point->w, parent_weight)) {
+        note_offending(curve, vertex, parent, nullptr);
+        if (parent_end)
+          mgn_input_error(mgn_format("Vertex %ld cannot bound fixed curve %ld\nIt differs in weight from vertex %ld of "
+                                     "parent curve %ld",
+                                     lid(vertex), cid, lid(at), lid(parent)),
+                          MGN_INPUT_HERE);
+        mgn_input_error(mgn_format("Vertex %ld cannot bound fixed curve %ld\nIt differs in weight from parent curve %ld",
+                                   lid(vertex), cid, lid(parent)),
+                        MGN_INPUT_HERE);
+      }
+    }
+  }
+
+  // 12. Fixed to a parent surface.
+  iso_line line{0, 0.0, 0.0, 1.0};
+  if (surface != nullptr) {
+    if (!curve->is_virtual && surface->is_virtual) {
+      for (mgn_surface* s = surface->parent_surface; s != nullptr && !s->hole; s = s->parent_surface)
+        if (!s->is_virtual) {
+          mgn_warning("Warning: Curve %ld will be ignored when discretizing surface %ld\n", cid, lid(s));
+          break;
+        }
+    }
+    if (!surface->is_virtual && mirror != nullptr) {
+      mgn_warning("Warning: Keyword MIRROR ignored for fixed curve %ld\n", cid);
+      mirror = nullptr;
+    }
+    for (int e = 0; e < 2; ++e) {
+      mgn_vertex* vertex = curve->vertex[e];
+      if (!vertex_on_surface(vertex, surface, curve->parent_uv[e])) {
+        note_offending(curve, vertex, nullptr, surface);
+        mgn_input_error(
+            mgn_format("Vertex %ld of curve %ld is not fixed to parent surface %ld", lid(vertex), cid, lid(surface)),
+            MGN_INPUT_HERE);
+      }
+      const double w = mgn_get_surface_weight(surface, curve->parent_uv[e][0], curve->parent_uv[e][1]);
+      if (!same_weight(vertex->ctrl_point->w, w)) {
+        note_offending(curve, vertex, nullptr, surface);
+        mgn_input_error(mgn_format("Vertex %ld cannot bound fixed curve %ld\nIt differs in weight from parent surface %ld",
+                                   lid(vertex), cid, lid(surface)),
+                        MGN_INPUT_HERE);
+      }
+    }
+    const double* s = curve->parent_uv[0];
+    const double* e = curve->parent_uv[1];
+    const bool same_u = std::fabs(s[0] - e[0]) <= parameter_tolerance;
+    const bool same_v = std::fabs(s[1] - e[1]) <= parameter_tolerance;
+    if (same_u && same_v) {
+      note_offending(curve, nullptr, nullptr, surface);
+      mgn_input_error(mgn_format("Fixation of curve %ld to parametric curve on surface %ld is not unique", cid, lid(surface)),
+                      MGN_INPUT_HERE);
+    }
+    if (!curve_iso_line(curve, &line)) {
+      note_offending(curve, nullptr, nullptr, surface);
+      mgn_input_error(
+          mgn_format("Curve %ld does not coincide with any parametric curve on surface %ld", cid, lid(surface)),
+          MGN_INPUT_HERE);
+    }
+    if (line.constant <= parameter_tolerance || line.constant >= 1.0 - parameter_tolerance) {
+      note_offending(curve, nullptr, nullptr, surface);
+      mgn_input_error(mgn_format("Curve %ld cannot coincide with boundary of surface %ld", cid, lid(surface)),
+                      MGN_INPUT_HERE);
+    }
+    const double lo = std::min(line.a, line.b), hi = std::max(line.a, line.b);
+    for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(surface->fixed_vertices)) {
+      if (vertex->is_virtual || vertex == curve->vertex[0] || vertex == curve->vertex[1]) continue;
+      const double along = vertex->param[line.direction], across = vertex->param[1 - line.direction];
+      if (std::fabs(across - line.constant) <= parameter_tolerance && along > lo + parameter_tolerance &&
+          along < hi - parameter_tolerance) {
+        note_offending(curve, vertex, nullptr, surface);
+        mgn_input_error(mgn_format("Vertex %ld intersects curve %ld on surface %ld", lid(vertex), cid, lid(surface)),
+                        MGN_INPUT_HERE);
+      }
+    }
+    for (mgn_curve* other : mgn_list_range<mgn_curve>(surface->fixed_curves)) {
+      if (other == curve || other->is_virtual) continue;
+      iso_line other_line;
+      if (!curve_iso_line(other, &other_line)) continue;
+      if (iso_lines_cross(line, other_line)) {
+        note_offending(curve, nullptr, other, surface);
+        mgn_input_error(mgn_format("Curve %ld intersects curve %ld on surface %ld", cid, lid(other), lid(surface)),
+                        MGN_INPUT_HERE);
+      }
+    }
+    curve->shape_order = line.direction == 0 ? surface->shape_order_u : surface->shape_order_v;
+    curve->second_order = line.direction == 0 ? surface->order_u : surface->order_v;
+  }
+
+  // 13. Order and direction.
+  if (curve->fixed) {
+    const int parent_order =
+        parent != nullptr ? parent->order : (line.direction == 0 ? surface->order_u : surface->order_v);
+    if (order != 0 && order < parent_order) {
+      warn(mgn_format("Invalid order specification for fixed curve %ld", cid));
+      order = parent_order;
+    }
+    if (order == 0) order = parent_order;
+    const bool backward = parent != nullptr ? end_t[0] > end_t[1] : line.a > line.b;
+    if (backward) {
+      std::swap(curve->vertex[0], curve->vertex[1]);
+      std::swap(end_t[0], end_t[1]);
+      std::swap(curve->parent_uv[0][0], curve->parent_uv[1][0]);
+      std::swap(curve->parent_uv[0][1], curve->parent_uv[1][1]);
+      std::swap(line.a, line.b);
+      curve->reversed = true;
+    }
+    if (parent != nullptr) {
+      curve->parent_t[0] = end_t[0];
+      curve->parent_t[1] = end_t[1];
+      if (!curve->is_virtual && !parent->is_virtual) mgn_update_curve_vertex_fix_up(curve);
+    }
+  } else if (order == 0) {
+    order = 2;
+  }
+  curve->order = static_cast<int16_t>(order);
+  if (!curve->fixed) curve->shape_order = curve->order;
+
+  // 14. The vertices of a physical curve.
+  if (!curve->is_virtual) {
+    mgn_vertex* tops[2];
+    for (int e = 0; e < 2; ++e) {
+      curve->vertex[e]->bounds_curve = true;
+      tops[e] = mgn_get_top_physical_vertex(curve->vertex[e]);
+      tops[e]->bounds_curve = true;
+    }
+    mgn_add_item_to_head(tops[0]->curves, curve);
+    if (tops[1] != tops[0]) mgn_add_item_to_head(tops[1]->curves, curve);
+  }
+
+  // 15. Mirror link and control polygon.
+  curve->mirrored = mirror;
+  curve->weak_mirror = mirror != nullptr && weak;
+  if (!curve->fixed) mgn_create_curve_ctrl_polygon(curve);
+
+  if (curve->fixed) {
+    // 16. The polygon computed from the parent.
+    if (parent != nullptr) {
+      mgn_copy_parent_curve_polygon(curve, parent);
+      const double t0 = end_t[0], t1 = end_t[1];
+      if (t1 < 1.0) mgn_split_curve_polygon_head(curve, t1);
+      if (t0 > 0.0 && t1 > 0.0) mgn_split_curve_polygon_tail(curve, t0 / t1);
+    } else {
+      mgn_get_iso_curve_polygon(curve, surface, line.constant, line.direction);
+      const double t0 = line.a, t1 = line.b;
+      if (t1 < 1.0) mgn_split_curve_polygon_head(curve, t1);
+      if (t0 > 0.0 && t1 > 0.0) mgn_split_curve_polygon_tail(curve, t0 / t1);
+    }
+    mgn_attach_curve_polygon_ends(curve);
+    if (curve->order != order) order = curve->order;
+    if (polysize_count > 0) {
+      if (polysize_count != curve->order - 2)
+        mgn_input_error(mgn_format("Order of curve %ld is in conflict with number of poly size parameters", cid),
+                        MGN_INPUT_HERE);
+      auto& polygon = curve->polygon[0];
+      for (int i = 0; i < polysize_count; ++i) {
+        const int k = curve->reversed ? curve->order - 2 - i : 1 + i;
+        polygon[k]->size = static_cast<float>(polysize[i].value);
+      }
+    }
+    if (parent != nullptr && parent->collapsed && !identical_vertices)
+      mgn_input_error(mgn_format("Fixed collapsed curve (%ld) must have identical vertices", cid), MGN_INPUT_HERE);
+  } else {
+    // 17. The polygon lines and the collapse test.
+    if (curve->order > 2) mgn_input_curve_polygon(curve);
+    if (!mgn_check_curve_collapse(curve) && identical_vertices && curve->order > 2)
+      mgn_input_error(
+          mgn_format("Identical vertices for non-collapsed higher order curve (%ld) specification not allowed", cid),
+          MGN_INPUT_HERE);
+    bool negative_weight = false;
+    for (const mgn_ctrl_point* point : curve->polygon[0]) negative_weight = negative_weight || point->w < 0.0;
+    curve->second_order = static_cast<int16_t>(negative_weight ? curve->order + 1 : curve->order);
+  }
+  // 18. Bounding box.
+  mgn_get_curve_bounding_box(curve, curve->box);
+
+  // 19. Duplication.
+  if (duplicate != nullptr && duplicate->is_virtual) {
+    warn(mgn_format("Keyword DUPLICATE ignored for curve %ld duplicating virtual curve (%ld)", cid, lid(duplicate)));
+    duplicate = nullptr;
+  }
+  if (duplicate != nullptr) {
+    curve->duplicated = duplicate;
+    for (mgn_curve* other : mgn_list_range<mgn_curve>(duplicate->duplicates)) {
+      if (other == curve) continue;
+      add_once(other->duplicates, curve);
+      add_once(curve->duplicates, other);
+    }
+    add_once(duplicate->duplicates, curve);
+    add_once(curve->duplicates, duplicate);
+  }
+  // 20. Coinciding curves.
+  for (mgn_curve* other : mgn_list_range<mgn_curve>(mgn_input.coinciding)) {
+    if (curve->is_virtual || other->is_virtual) mgn_input_error("Only physical curves can be coinciding", MGN_INPUT_HERE);
+    if (mgn_get_top_physical_curve(curve) != curve)
+      mgn_input_error(mgn_format("Only top physical parent curve (%ld) can be coinciding", cid), MGN_INPUT_HERE);
+    if (mgn_get_top_physical_curve(other) != other)
+      mgn_input_error(mgn_format("Only top physical parent curve (%ld) can be coinciding", lid(other)), MGN_INPUT_HERE);
+    for (mgn_curve* linked : mgn_list_range<mgn_curve>(other->coinciding_curves)) {
+      if (linked == curve) continue;
+      add_once(linked->coinciding_curves, curve);
+      add_once(curve->coinciding_curves, linked);
+    }
+    add_once(other->coinciding_curves, curve);
+    add_once(curve->coinciding_curves, other);
+  }
+  mgn_destroy_list(mgn_input.coinciding);
+  return curve;
+}
+
+// ---------------------------------------------------------------------------
+// POLYGON lines
+// ---------------------------------------------------------------------------
+
+void mgn_input_curve_polygon(mgn_curve* curve) {
+  const int n = curve->order;
+  const long cid = curve->id;
+  auto& polygon = curve->polygon[0];
+  bool defined[MGN_MAX_ORDER] = {};
+  defined[0] = defined[n - 1] = true;
+
+  for (int lines = 0; lines < n - 2; ++lines) {
+    char* token = mgn_get_first_token("Unexpected end of input file encountered");
+    const int first = mgn_get_keyword_index(token, polygon_keywords, P_KEYWORDS);
+    if (first == P_POLYEND) {
+      if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) unexpected_keyword(extra);
+      return;
+    }
+    if (first != P_POLYGON)
+      mgn_input_error(mgn_format("Keyword POLYGON expected for curve %ld", cid), MGN_INPUT_HERE);
+    const int32_t k = mgn_get_next_int("Missing ctrl point id");
+    if (k < 1 || k > n - 2) mgn_input_error("Ctrl point id out of range", MGN_INPUT_HERE);
+    if (defined[k]) mgn_input_error(mgn_format("Multiple instance of ctrl point %d detected", k), MGN_INPUT_HERE);
+
+    int flags[P_KEYWORDS] = {};
+    mgn_ctrl_point* point = polygon[k];
+    const mgn_ctrl_point* source = nullptr;  // POLY j
+    bool xyz_given = false, weight_given = false, size_given = false;
+    int size_source = -1;
+    double weight = 1.0, size = 0.0, size_multiplier = 1.0;
+    double xyz[3] = {0.0, 0.0, 0.0};
+
+    char* option = mgn_get_next_token(nullptr);
+    while (option != nullptr) {
+      const int key = mgn_get_keyword_index(option, polygon_keywords, P_KEYWORDS);
+      if (key == P_KEYWORDS) unexpected_keyword(option);
+      mgn_check_keyword_duplicity(key, flags, option);
+      char* next = nullptr;
+      switch (key) {
+        case P_XYZ:
+          if (source != nullptr) mgn_input_error("Keyword XYZ not expected for fixed ctrl point", MGN_INPUT_HERE);
+          xyz[0] = mgn_get_next_fpn("Coordinate x missing");
+          xyz[1] = mgn_get_next_fpn("Coordinate y missing");
+          xyz[2] = mgn_get_next_fpn("Coordinate z missing");
+          xyz_given = true;
+          break;
+        case P_POLY: {
+          if (xyz_given) mgn_input_error("Keyword POLY not expected when keyword XYZ already used", MGN_INPUT_HERE);
+          const int32_t j = mgn_get_next_int("Missing parent ctrl point id");
+          if (j < 0 || j > n - 1) mgn_input_error("Fixed ctrl point id out of range", MGN_INPUT_HERE);
+          if (!defined[j]) mgn_input_error(mgn_format("Ctrl point %d does not exist", j), MGN_INPUT_HERE);
+          source = polygon[j];
+          break;
+        }
+        case P_WEIGHT:
+          weight = mgn_get_next_fpn("Weight specification missing");
+          weight_given = true;
+          break;
+        case P_SIZE: {
+          char* value = mgn_get_next_token("Size specification missing");
+          const int word = mgn_get_keyword_index(value, polygon_keywords, P_KEYWORDS);
+          if (word == P_CUR || word == P_DEF || word == P_UNI) {
+            size_source = word;
+          } else if (word != P_KEYWORDS) {
+            unexpected_keyword(value);
+          } else {
+            const double number = mgn_get_fpn_from_token(value);
+            if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+            size = number * mgn_set.size_factor;
+          }
+          size_given = true;
+          next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
+                                 "Positive or zero mesh size multiplication factor required");
+          break;
+        }
+        case P_DIR:
+          read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N);
+          break;
+        case P_X: case P_Y: case P_Z: case P_XY: case P_YZ: case P_XZ: case P_F: case P_T: case P_N:
+          mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", option), MGN_INPUT_HERE);
+        default:
+          unexpected_keyword(option);
+      }
+      option = next != nullptr ? next : mgn_get_next_token(nullptr);
+    }
+    if (!xyz_given && source == nullptr)
+      mgn_input_error(mgn_format("Position of ctrl point %d not specified", k), MGN_INPUT_HERE);
+
+    if (size_given) {
+      switch (size_source) {
+        case P_CUR:
+          if (curve->size == 0.0f)
+            mgn_input_error(mgn_format("Zero default mesh size specification cannot be used by ctrl point (%d)", k),
+                            MGN_INPUT_HERE);
+          size = curve->size;
+          break;
+        case P_DEF: size = mgn_set.default_size; break;
+        case P_UNI: size = mgn_set.uniform_size; break;
+        default: break;
+      }
+      size *= size_multiplier;
+    }
+    if (source != nullptr) {
+      for (int i = 0; i < 3; ++i) point->xyz[i] = source->xyz[i];
+      point->w = weight_given ? weight : source->w;
+      point->size = static_cast<float>(size_given ? size : source->size);
+    } else {
+      for (int i = 0; i < 3; ++i) point->xyz[i] = xyz[i] + mgn_input.shift[i];
+      point->w = weight_given ? weight : 1.0;
+      point->size = static_cast<float>(size_given ? size : mgn_set.default_size);
+    }
+    if (!size_given && point->size == 0.0f) {
+      point->size = static_cast<float>(mgn_set.default_size);
+      if (point->size == 0.0f && mgn_set.size_factor != 0.0 && curve->factor != 0.0f)
+        warn(mgn_format("Default zero mesh size specification detected at ctrl point %d of curve %ld", k, cid));
+    }
+    defined[k] = true;
+  }
+}

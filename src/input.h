@@ -1,0 +1,151 @@
+// The model input file: the reader (physical and logical lines, tokens,
+// comments, continuation lines), the number and string conversions, keyword
+// tables with the duplicity rule, the top-level loop that dispatches every
+// definition to the parser of its kind, and the steps run once the whole
+// file has been read.
+//
+// The parsers of the entity kinds live in the module of each kind:
+// mgn_input_vertex in src/vertex, mgn_input_curve and the polygon lines in
+// src/curve, and so on.  They use only the routines declared here.
+#ifndef MGN_INPUT_H
+#define MGN_INPUT_H
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "message.h"
+#include "records.h"
+
+// State of the one reader of the model file.
+struct mgn_input_state {
+  FILE* stream = nullptr;        // open input file (null when none is open)
+  std::string file_name;         // as used in messages
+  long line_number = 0;          // raised before every physical line is read
+  // Current physical line without its line end.  Tokens are handed out as
+  // pointers into it, each terminated in place like strtok does; they stay
+  // valid until the next physical line is read.
+  std::string line;
+  std::size_t position = 0;      // tokenizer position in line
+  // Read buffer of the stream (lines of any length are assembled from it).
+  std::vector<char> buffer;
+  std::size_t buffer_begin = 0, buffer_end = 0;
+  bool at_end = false;           // the stream has delivered its last byte
+
+  // Model-wide flags gathered while reading.
+  bool properties_seen = false;  // ELEMGROUP, NODEPROP or ELEMPROP met
+  bool hidden_seen = false;      // a hidden curve, surface, patch or shell
+  bool master_curve_seen = false;
+  bool slave_curve_seen = false;
+  bool swap_curve_seen = false;
+  bool smear_curve_seen = false;
+
+  // Entity under construction (kind code and record; null between
+  // definitions) and the temporary list of coinciding entities kept by the
+  // parsers (vertices or curves), so that everything in flight stays
+// reachable.
+  int building_kind = -1;
+  void* building = nullptr;
+  mgn_list coinciding = nullptr;
+  // Shift of the definition being read, added to the coordinates of its
+  // polygon lines.
+  double shift[3] = {0.0, 0.0, 0.0};
+};
+extern mgn_input_state mgn_input;
+
+// The place arguments of an input error raised by the calling routine:
+//   mgn_input_error("Missing vertex id", MGN_INPUT_HERE);
+#define MGN_INPUT_HERE MGN_HERE, mgn_input.file_name, mgn_input.line_number
+
+// Reads the model from mgn_set.input_file_name into the model lists, closes
+// the file and runs the post-reading steps.  Called once by the run
+// sequence.
+void mgn_build_model_from_file();
+
+// Opens the named file as the input file of the reader, with the line
+// count at 0 ("Input file name missing" for an empty name, "Input file %s
+// opening error" when it cannot be opened).
+void mgn_open_input_file(const std::string& name);
+
+// First token of the next line that is neither empty nor a comment; null at
+// the end of the file, or the input error message when one is given.
+char* mgn_get_first_token(const char* message);
+// Next token of the current logical line (following continuation lines);
+// null at its end or at a comment, or the input error message when given.
+char* mgn_get_next_token(const char* message);
+
+// Conversions of a whole token; anything else is an input error.
+int32_t mgn_get_int_from_token(const char* token);
+double mgn_get_fpn_from_token(const char* token);
+// True when the token is a number that mgn_get_fpn_from_token accepts.
+bool mgn_check_fpn_token(const char* token);
+// A string in quotes (the token and, while the closing quote is missing,
+// the next tokens of the same physical line joined by one blank); nothing
+// when the token does not begin with the quote and the string is optional.
+std::optional<std::string> mgn_get_string_from_token(const char* token, char quote, bool required);
+
+// The next token, required (the message is the input error when it is
+// missing), converted.
+int32_t mgn_get_next_int(const char* message);
+double mgn_get_next_fpn(const char* message);
+std::optional<std::string> mgn_get_next_string(const char* message, char quote, bool required);
+
+// Index of the token in the keyword table of n entries, or n when it is not
+// there.  The token is turned to upper case in place first, so keywords are
+// case-insensitive and later messages show them in upper case.
+int mgn_get_keyword_index(char* token, const char* const* table, int n);
+// Toggles the flag of the keyword; its second use within one definition is
+// an input error.
+void mgn_check_keyword_duplicity(int index, int* flags, const char* token);
+
+// Top-level keywords in table order.
+enum mgn_top_keyword : int {
+  MGN_TOP_VERTEX,
+  MGN_TOP_CURVE,
+  MGN_TOP_SURFACE,
+  MGN_TOP_REGION,
+  MGN_TOP_PATCH,
+  MGN_TOP_SHELL,
+  MGN_TOP_INTERFACE,
+  MGN_TOP_VIEW_SETUP,
+  MGN_TOP_VIEW_MODEL,
+  MGN_TOP_VIEW_MESH,
+  MGN_TOP_VIEW_ANIM,
+  MGN_TOP_EOF,
+  MGN_TOP_KEYWORDS
+};
+extern const char* const mgn_top_keywords[MGN_TOP_KEYWORDS];
+
+// Entity store: the model list, hash buckets and identifier slots of one
+// kind (the records live in mgn_model).
+//
+// Allocates the hash buckets and the preallocated identifier slots of every
+// kind from the settings (hash table size, entity counts); called before
+// reading.  "Memory allocation failed" when they cannot be allocated.
+void mgn_prepare_model_store();
+// Adds a record with identifier id at the head of the store's model list
+// and hash bucket, puts it in its identifier slot and counts it.
+void mgn_add_entity_to_store(mgn_entity_store& store, void* record, long id);
+// Slot of identifier id in a preallocated store: fatal manipulation error
+// with the kind's "too high identification number" message above the
+// preallocated count.  Returns null when the store is not preallocated.
+void** mgn_get_entity_slot(mgn_entity_store& store, long id, const char* too_high_format);
+// Record with identifier id, or null.  id_of reads a record's identifier.
+void* mgn_find_entity(const mgn_entity_store& store, long id, int32_t (*id_of)(const void*));
+// Attraction items of surfaces, patches and shells.
+// New item with the factor and entity kind (0 vertices, 1 curves).
+mgn_attraction* mgn_create_attraction(float factor, int kind);
+// Adds a vertex item and a curve item with the factor, holding the given
+// lists (taken over), to the attraction list.
+void mgn_add_global_attraction(mgn_list& attractions, float factor, mgn_list vertices, mgn_list curves);
+// Frees the items of an attraction list and the list.
+void mgn_release_attractions(mgn_list& attractions);
+
+// Releases every record of the model with its lists and owned blocks and
+// empties the stores and the reader state (for a new model in the same
+// process; used by the tests).
+void mgn_release_model();
+
+#endif  // MGN_INPUT_H

@@ -1,0 +1,84 @@
+// Patch records and the model store of patches.
+//
+// The PATCH line parser is not part of the program yet: until it is, a PATCH
+// line is reported as an invalid keyword.
+#include "patch.h"
+
+#include <new>
+#include <unordered_set>
+
+#include "input.h"
+#include "list.h"
+#include "message.h"
+#include "curve.h"
+#include "vertex.h"
+
+namespace {
+
+int32_t id_of(const void* record) { return static_cast<const mgn_patch*>(record)->id; }
+
+// Collects entities, each once.
+struct entity_collector {
+  std::unordered_set<const void*> seen;
+  mgn_list list = nullptr;
+  void add(void* object) {
+    if (object != nullptr && seen.insert(object).second) mgn_add_item_to_head(list, object);
+  }
+};
+
+}  // namespace
+
+mgn_patch* mgn_create_patch(long id) {
+  mgn_get_entity_slot(mgn_model.patches, id, "Patch with too high identification number (%ld) encountered");
+  auto* record = new (std::nothrow) mgn_patch();
+  if (record == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
+  record->id = static_cast<int32_t>(id);
+  record->bassoc = mgn_set.default_bassoc_output;
+  return record;
+}
+
+mgn_patch* mgn_find_patch(long id) {
+  return static_cast<mgn_patch*>(mgn_find_entity(mgn_model.patches, id, id_of));
+}
+
+void mgn_add_patch_to_model(mgn_patch* patch) { mgn_add_entity_to_store(mgn_model.patches, patch, patch->id); }
+
+void mgn_release_patch(mgn_patch* patch) {
+  if (patch == nullptr) return;
+  mgn_destroy_list(patch->left_curves);
+  mgn_destroy_list(patch->right_curves);
+  mgn_destroy_list(patch->subpatches);
+  mgn_destroy_list(patch->fixed_vertices);
+  mgn_destroy_list(patch->fixed_curves);
+  mgn_destroy_list(patch->coinciding_surfaces);
+  mgn_destroy_list(patch->coinciding_patches);
+  mgn_destroy_list(patch->coinciding_shells);
+  mgn_release_attractions(patch->attractions);
+  delete patch;
+}
+
+mgn_patch* mgn_input_patch() {
+  mgn_input_error("Unexpected or invalid keyword \"PATCH\" encountered", MGN_INPUT_HERE);
+}
+
+void mgn_build_patch_global_attraction(mgn_patch* patch) {
+  if (patch->is_virtual || patch->hole || patch->global_attraction == 0.0f) return;
+  entity_collector vertices, curves;
+  for (mgn_list side : {patch->left_curves, patch->right_curves})
+    for (mgn_curve* curve : mgn_list_range<mgn_curve>(side)) {
+      curves.add(curve);
+      vertices.add(curve->vertex[0]);
+      vertices.add(curve->vertex[1]);
+      if (!curve->hidden)
+        for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(curve->fixed_vertices)) vertices.add(vertex);
+    }
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(patch->fixed_vertices)) vertices.add(vertex);
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(patch->fixed_curves)) {
+    curves.add(curve);
+    vertices.add(curve->vertex[0]);
+    vertices.add(curve->vertex[1]);
+  }
+  mgn_add_global_attraction(patch->attractions, patch->global_attraction, mgn_reverse_list(vertices.list),
+                            mgn_reverse_list(curves.list));
+  patch->global_attraction = 0.0f;
+}

@@ -1,0 +1,52 @@
+// Region records and the model store of regions.
+//
+// The REGION line parser is not part of the program yet: until it is, a REGION
+// line is reported as an invalid keyword.
+#include "region.h"
+
+#include <new>
+
+#include "input.h"
+#include "list.h"
+#include "message.h"
+
+namespace {
+
+int32_t id_of(const void* record) { return static_cast<const mgn_region*>(record)->id; }
+
+}  // namespace
+
+mgn_region* mgn_create_region(long id) {
+  mgn_get_entity_slot(mgn_model.regions, id, "Region with too high identification number (%ld) encountered");
+  auto* record = new (std::nothrow) mgn_region();
+  if (record == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
+  record->id = static_cast<int32_t>(id);
+  return record;
+}
+
+mgn_region* mgn_find_region(long id) {
+  return static_cast<mgn_region*>(mgn_find_entity(mgn_model.regions, id, id_of));
+}
+
+void mgn_add_region_to_model(mgn_region* region) { mgn_add_entity_to_store(mgn_model.regions, region, region->id); }
+
+void mgn_release_region(mgn_region* region) {
+  if (region == nullptr) return;
+  mgn_destroy_list(region->inner_surfaces);
+  mgn_destroy_list(region->outer_surfaces);
+  mgn_destroy_list(region->inner_patches);
+  mgn_destroy_list(region->outer_patches);
+  mgn_destroy_list(region->inner_shells);
+  mgn_destroy_list(region->outer_shells);
+  mgn_destroy_list(region->subregions);
+  mgn_destroy_list(region->fixed_vertices);
+  mgn_destroy_list(region->fixed_curves);
+  mgn_destroy_list(region->fixed_surfaces);
+  mgn_destroy_list(region->fixed_patches);
+  mgn_destroy_list(region->fixed_shells);
+  delete region;
+}
+
+mgn_region* mgn_input_region() {
+  mgn_input_error("Unexpected or invalid keyword \"REGION\" encountered", MGN_INPUT_HERE);
+}

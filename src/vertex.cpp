@@ -1,0 +1,669 @@
+// Vertex records, the vertex store and the VERTEX line parser.
+#include "vertex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+#include "bezier.h"
+#include "curve.h"
+#include "geom.h"
+#include "input.h"
+#include "list.h"
+#include "message.h"
+#include "project.h"
+#include "surface.h"
+
+namespace {
+
+int32_t id_of(const void* record) { return static_cast<const mgn_vertex*>(record)->id; }
+
+// Adds the object to the list unless it is there already.
+void add_once(mgn_list& list, void* object) {
+  if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
+}
+
+// Option keywords of a vertex definition, in table order.
+enum vertex_keyword : int {
+  K_VIRTUAL, K_XYZ, K_UV, K_T, K_FIXED, K_VERTEX, K_CURVE, K_SURFACE, K_SIZE, K_WEIGHT, K_FACTOR,
+  K_PROPERTY, K_HIDDEN, K_OUTPUT, K_VER, K_CUR, K_SUR, K_DEF, K_UNI, K_YES, K_NO, K_COINCIDE,
+  K_SLAVE, K_MASTER, K_NODEPROP, K_SHIFT, K_COUNT
+};
+const char* const keywords[K_COUNT] = {
+    "VIRTUAL", "XYZ", "UV",  "T",   "FIXED", "VERTEX",   "CURVE", "SURFACE",  "SIZE",
+    "WEIGHT",  "FACTOR", "PROPERTY", "HIDDEN", "OUTPUT", "VER", "CUR", "SUR", "DEF",
+    "UNI", "YES", "NO", "COINCIDE", "SLAVE", "MASTER", "NODEPROP", "SHIFT"};
+
+// Registers the vertex and the entity it failed against as offending
+// entities of the error report, with the vertex position as error point.
+void note_offending(mgn_vertex* vertex, mgn_curve* curve, mgn_surface* surface) {
+  mgn_note_partial_vertex(vertex);
+  if (curve != nullptr) mgn_note_partial_curve(curve);
+  if (surface != nullptr) mgn_note_partial_surface(surface);
+  mgn_record_error_location(MGN_VERTEX, vertex->id, vertex->ctrl_point->xyz);
+}
+
+// Walks from a curve down the curves fixed to it (recursively) and records
+// the vertex on every one whose interval holds parameter t (on curve)
+// strictly inside.
+void propagate_down(mgn_vertex* vertex, mgn_curve* curve, double t) {
+  for (mgn_curve* child : mgn_list_range<mgn_curve>(curve->fixed_curves)) {
+    if (child->is_virtual) continue;
+    const double t0 = child->parent_t[0], t1 = child->parent_t[1];
+    if (!(t1 > t0) || t <= t0 || t >= t1) continue;
+    const double local = (t - t0) / (t1 - t0);
+    if (local <= 0.0 || local >= 1.0) continue;
+    if (child->vertex[0] == vertex || child->vertex[1] == vertex) continue;
+    mgn_add_item_to_head(child->fixed_vertices, vertex);
+    propagate_down(vertex, child, local);
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Store
+// ---------------------------------------------------------------------------
+
+mgn_vertex* mgn_create_vertex(long id) {
+  mgn_get_entity_slot(mgn_model.vertices, id, "Vertex with too high identification number (%ld) encountered");
+  auto* vertex = new (std::nothrow) mgn_vertex();
+  if (vertex == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
+  vertex->id = static_cast<int32_t>(id);
+  vertex->ctrl_point = mgn_create_ctrl_point();
+  vertex->ctrl_point->size = static_cast<float>(mgn_set.default_size);
+  vertex->xyz = vertex->ctrl_point->xyz;
+  return vertex;
+}
+
+mgn_vertex* mgn_find_vertex(long id) {
+  return static_cast<mgn_vertex*>(mgn_find_entity(mgn_model.vertices, id, id_of));
+}
+
+void mgn_add_vertex_to_model(mgn_vertex* vertex) {
+  mgn_add_entity_to_store(mgn_model.vertices, vertex, vertex->id);
+}
+
+void mgn_release_vertex(mgn_vertex* vertex) {
+  if (vertex == nullptr) return;
+  mgn_destroy_list(vertex->fixed_vertices);
+  mgn_destroy_list(vertex->coinciding_vertices);
+  mgn_destroy_list(vertex->curves);
+  // The control point belongs to the control point store of the geometry
+  // kernel, which lives until the process ends.
+  delete vertex;
+}
+
+// ---------------------------------------------------------------------------
+// Chain of parent vertices
+// ---------------------------------------------------------------------------
+
+mgn_vertex* mgn_get_root_vertex(mgn_vertex* vertex) {
+  while (vertex->parent_vertex != nullptr) vertex = vertex->parent_vertex;
+  return vertex;
+}
+
+mgn_vertex* mgn_get_top_nonvirtual_vertex(mgn_vertex* vertex) {
+  mgn_vertex* top = nullptr;
+  for (; vertex != nullptr; vertex = vertex->parent_vertex)
+    if (!vertex->is_virtual) top = vertex;
+  return top;
+}
+
+mgn_vertex* mgn_get_top_virtual_vertex(mgn_vertex* vertex) {
+  mgn_vertex* top = nullptr;
+  for (; vertex != nullptr; vertex = vertex->parent_vertex)
+    if (vertex->is_virtual) top = vertex;
+  return top;
+}
+
+mgn_vertex* mgn_get_top_physical_vertex(mgn_vertex* vertex) {
+  mgn_vertex* top = vertex;
+  for (mgn_vertex* v = vertex; v != nullptr && !v->is_virtual; v = v->parent_vertex) top = v;
+  return top;
+}
+
+mgn_vertex* mgn_get_common_root_vertex(mgn_vertex* first, mgn_vertex* second) {
+  mgn_vertex* root = mgn_get_root_vertex(first);
+  return root == mgn_get_root_vertex(second) ? root : nullptr;
+}
+
+bool mgn_check_vertex_ancestor(const mgn_vertex* ancestor, const mgn_vertex* vertex) {
+  for (; vertex != nullptr; vertex = vertex->parent_vertex)
+    if (vertex == ancestor) return true;
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Vertices on curves
+// ---------------------------------------------------------------------------
+
+bool mgn_get_vertex_curve_parameter(const mgn_vertex* vertex, const mgn_curve* curve, double* t) {
+  if (curve->vertex[0] == vertex) return *t = 0.0, true;
+  if (curve->vertex[1] == vertex) return *t = 1.0, true;
+  const mgn_curve* own = vertex->parent_curve;
+  if (own == nullptr) return false;
+  // The vertex's parameter on its own curve, carried up the fixations to
+  // the root: the parameter on every curve of that chain.
+  double s = vertex->param[0];
+  for (const mgn_curve* c = own; c != nullptr; c = c->parent_curve) {
+    if (c == curve) return *t = s, true;
+    if (c->parent_curve == nullptr) break;
+    s = c->parent_t[0] + s * (c->parent_t[1] - c->parent_t[0]);
+  }
+  // Otherwise the curve may be fixed (at any depth) to a curve of that
+  // chain: carry the parameter down from the ancestor it hangs on.
+  double down_t0 = 0.0, down_t1 = 1.0;  // interval of curve on the ancestor
+  const mgn_curve* ancestor = curve;
+  while (ancestor->parent_curve != nullptr) {
+    const double a = ancestor->parent_t[0], b = ancestor->parent_t[1];
+    down_t0 = a + down_t0 * (b - a);
+    down_t1 = a + down_t1 * (b - a);
+    ancestor = ancestor->parent_curve;
+    s = vertex->param[0];
+    for (const mgn_curve* c = own; c != nullptr; c = c->parent_curve) {
+      if (c == ancestor) {
+        if (!(down_t1 > down_t0) || s <= down_t0 || s >= down_t1) return false;
+        return *t = (s - down_t0) / (down_t1 - down_t0), true;
+      }
+      if (c->parent_curve == nullptr) break;
+      s = c->parent_t[0] + s * (c->parent_t[1] - c->parent_t[0]);
+    }
+  }
+  return false;
+}
+
+void mgn_propagate_vertex_up_down(mgn_vertex* vertex, mgn_curve* curve) {
+  // Up: the vertex lies inside every parent curve of the chain.
+  double t = vertex->param[0];
+  for (mgn_curve* c = curve; c->parent_curve != nullptr; c = c->parent_curve) {
+    t = c->parent_t[0] + t * (c->parent_t[1] - c->parent_t[0]);
+    if (c->parent_curve->is_virtual) break;
+    mgn_add_item_to_head(c->parent_curve->fixed_vertices, vertex);
+  }
+  // Down: the curves fixed to the curve that hold it.
+  propagate_down(vertex, curve, vertex->param[0]);
+}
+
+// ---------------------------------------------------------------------------
+// VERTEX line
+// ---------------------------------------------------------------------------
+
+mgn_vertex* mgn_input_vertex() {
+  int flags[K_COUNT] = {};
+  const int32_t id = mgn_get_next_int("Missing vertex id");
+  if (id < 1) mgn_input_error("Positive vertex id required", MGN_INPUT_HERE);
+  if (mgn_find_vertex(id) != nullptr)
+    mgn_input_error(mgn_format("Multiple instance of vertex %ld detected", static_cast<long>(id)), MGN_INPUT_HERE);
+
+  double shift[3] = {0.0, 0.0, 0.0};
+  mgn_vertex* vertex = mgn_create_vertex(id);
+  mgn_input.building = vertex;
+  mgn_input.building_kind = MGN_VERTEX;
+  mgn_destroy_list(mgn_input.coinciding);
+  mgn_ctrl_point* point = vertex->ctrl_point;
+  double* xyz = point->xyz;
+
+  bool xyz_given = false, t_given = false, uv_given = false, weight_given = false;
+  bool size_given = false;
+  int size_source = -1;  // K_VER, K_CUR, K_SUR, K_DEF, K_UNI, or -1 for a number
+  double size = 0.0, size_multiplier = 1.0;
+  int previous = -1;
+
+  char* token = mgn_get_next_token(nullptr);
+  while (token != nullptr) {
+    const int key = mgn_get_keyword_index(token, keywords, K_COUNT);
+    if (key == K_COUNT)
+      mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_HERE);
+    mgn_check_keyword_duplicity(key, flags, token);
+    if (previous == K_FIXED && key != K_VERTEX && key != K_CURVE && key != K_SURFACE)
+      mgn_input_error("Keyword VERTEX, CURVE or SURFACE missing (redundand keyword FIXED)", MGN_INPUT_HERE);
+    if (previous == K_COINCIDE && key != K_VERTEX)
+      mgn_input_error("Keyword VERTEX missing (redundand keyword COINCIDE)", MGN_INPUT_HERE);
+
+    char* next = nullptr;  // a token read ahead that is the next option
+    switch (key) {
+      case K_VIRTUAL:
+        vertex->is_virtual = true;
+        break;
+      case K_XYZ:
+        xyz[0] = mgn_get_next_fpn("Coordinate x missing") + shift[0];
+        xyz[1] = mgn_get_next_fpn("Coordinate y missing") + shift[1];
+        xyz[2] = mgn_get_next_fpn("Coordinate z missing") + shift[2];
+        xyz_given = true;
+        break;
+      case K_FIXED:
+        vertex->fixed = true;
+        break;
+      case K_VERTEX:
+        if (previous == K_FIXED) {
+          const long parent_id = mgn_get_next_int("Missing parent vertex id");
+          mgn_vertex* parent = mgn_find_vertex(parent_id);
+          if (parent == nullptr)
+            mgn_input_error(mgn_format("Vertex %ld does not exist", parent_id), MGN_INPUT_HERE);
+          // One parent vertex only: a second FIXED VERTEX is a repetition.
+          if (vertex->parent_vertex != nullptr)
+            mgn_input_error(mgn_format("Keyword \"%s\" not expected due to the duplicity", token), MGN_INPUT_HERE);
+          vertex->parent_vertex = parent;
+          mgn_add_item_to_head(parent->fixed_vertices, vertex);
+          flags[K_FIXED] = flags[K_VERTEX] = 0;
+        } else if (previous == K_COINCIDE) {
+          long listed = 0;
+          std::unordered_set<const mgn_vertex*> seen;
+          for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+            if (mgn_get_keyword_index(next, keywords, K_COUNT) != K_COUNT) break;
+            const long other_id = mgn_get_int_from_token(next);
+            mgn_vertex* other = mgn_find_vertex(other_id);
+            if (other == nullptr)
+              mgn_input_error(mgn_format("Vertex %ld does not exist", other_id), MGN_INPUT_HERE);
+            if (seen.insert(other).second) mgn_add_item_to_head(mgn_input.coinciding, other);
+            ++listed;
+          }
+          if (listed == 0) mgn_input_error("Missing coinciding vertex id", MGN_INPUT_HERE);
+          // VERTEX serves both FIXED and COINCIDE once each.
+          flags[K_VERTEX] = 0;
+        } else {
+          mgn_input_error("Keyword VERTEX unexpected (keyword FIXED or COINCIDE missing)", MGN_INPUT_HERE);
+        }
+        break;
+      case K_CURVE: {
+        if (previous != K_FIXED) mgn_input_error("Keyword CURVE unexpected (keyword FIXED missing)", MGN_INPUT_HERE);
+        const long curve_id = mgn_get_next_int("Missing parent curve id");
+        mgn_curve* curve = mgn_find_curve(curve_id);
+        if (curve == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", curve_id), MGN_INPUT_HERE);
+        vertex->parent_curve = curve;
+        mgn_add_item_to_head(curve->fixed_vertices, vertex);
+        flags[K_FIXED] = 0;
+        break;
+      }
+      case K_SURFACE: {
+        if (previous != K_FIXED)
+          mgn_input_error("Keyword SURFACE unexpected (keyword FIXED missing)", MGN_INPUT_HERE);
+        const long surface_id = mgn_get_next_int("Missing parent surface id");
+        mgn_surface* surface = mgn_find_surface(surface_id);
+        if (surface == nullptr)
+          mgn_input_error(mgn_format("Surface %ld does not exist", surface_id), MGN_INPUT_HERE);
+        vertex->parent_surface = surface;
+        mgn_add_item_to_head(surface->fixed_vertices, vertex);
+        flags[K_FIXED] = 0;
+        break;
+      }
+      case K_T: {
+        if (previous != K_CURVE) mgn_input_error("Keyword T unexpected (keyword CURVE missing)", MGN_INPUT_HERE);
+        const double t = mgn_get_next_fpn("Missing t parameter");
+        if (!(t > 0.0 && t < 1.0)) mgn_input_error("Parameter t out of range", MGN_INPUT_HERE);
+        vertex->param[0] = vertex->parent_curve->reversed ? 1.0 - t : t;
+        t_given = true;
+        break;
+      }
+      case K_UV: {
+        if (previous != K_SURFACE)
+          mgn_input_error("Keyword UV unexpected (keyword SURFACE missing)", MGN_INPUT_HERE);
+        const double u = mgn_get_next_fpn("Missing u parameter");
+        const double v = mgn_get_next_fpn("Missing v parameter");
+        if (!(u > 0.0 && u < 1.0)) mgn_input_error("Parameter u out of range", MGN_INPUT_HERE);
+        if (!(v > 0.0 && v < 1.0)) mgn_input_error("Parameter v out of range", MGN_INPUT_HERE);
+        vertex->param[0] = u;
+        vertex->param[1] = v;
+        uv_given = true;
+        break;
+      }
+      case K_SIZE: {
+        char* value = mgn_get_next_token("Size specification missing");
+        const int source = mgn_get_keyword_index(value, keywords, K_COUNT);
+        if (source == K_DEF || source == K_UNI || source == K_VER || source == K_CUR || source == K_SUR) {
+          size_source = source;
+        } else if (source != K_COUNT) {
+          mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", value), MGN_INPUT_HERE);
+        } else {
+          const double number = mgn_get_fpn_from_token(value);
+          if (!(number > 0.0)) mgn_input_error("Positive mesh size required", MGN_INPUT_HERE);
+          size = number * mgn_set.size_factor;
+          size_source = -1;
+        }
+        size_given = true;
+        next = mgn_get_next_token(nullptr);
+        if (next != nullptr && std::strcmp(next, "*") == 0) {
+          const double m = mgn_get_next_fpn("Mesh size multiplication factor missing");
+          if (m < 0.0)
+            mgn_input_error("Positive or zero mesh size multiplication factor required", MGN_INPUT_HERE);
+          size_multiplier = m;
+          next = mgn_get_next_token(nullptr);
+        }
+        break;
+      }
+      case K_WEIGHT: {
+        const double w = mgn_get_next_fpn("Weight specification missing");
+        if (!(w > 0.0)) mgn_input_error("Positive weight required", MGN_INPUT_HERE);
+        point->w = w;
+        weight_given = true;
+        break;
+      }
+      case K_FACTOR: {
+        const double f = mgn_get_next_fpn("Factor specification missing");
+        if (f < 0.0) mgn_input_error("Positive or zero factor required", MGN_INPUT_HERE);
+        vertex->factor = static_cast<float>(f);
+        break;
+      }
+      case K_PROPERTY: {
+        const int32_t p = mgn_get_next_int("Property specification missing");
+        if (p < 0) mgn_input_error("Positive or zero property number required", MGN_INPUT_HERE);
+        vertex->property = p;
+        break;
+      }
+      case K_HIDDEN:
+        vertex->hidden = true;
+        break;
+      case K_OUTPUT: {
+        char* answer = mgn_get_next_token("Output specification missing");
+        const int word = mgn_get_keyword_index(answer, keywords, K_COUNT);
+        if (word == K_YES) {
+          vertex->output = vertex->output_requested = true;
+        } else if (word == K_NO) {
+          vertex->output = vertex->output_requested = false;
+        } else {
+          mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", answer), MGN_INPUT_HERE);
+        }
+        break;
+      }
+      case K_COINCIDE:
+        break;
+      case K_SLAVE:
+        vertex->slave = true;
+        break;
+      case K_MASTER:
+        vertex->master = true;
+        break;
+      case K_NODEPROP:
+        mgn_get_next_string("Node property string missing", '\'', true);
+        mgn_input.properties_seen = true;
+        break;
+      case K_SHIFT:
+        shift[0] = mgn_get_next_fpn("Shift x missing");
+        shift[1] = mgn_get_next_fpn("Shift y missing");
+        shift[2] = mgn_get_next_fpn("Shift z missing");
+        if (xyz_given)
+          for (int i = 0; i < 3; ++i) xyz[i] += shift[i];
+        break;
+      default:
+        // Values of SIZE and OUTPUT are no options of their own.
+        mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_HERE);
+    }
+    previous = key;
+    token = next != nullptr ? next : mgn_get_next_token(nullptr);
+  }
+  if (previous == K_FIXED) mgn_input_error("Keyword VERTEX, CURVE or SURFACE missing", MGN_INPUT_HERE);
+  if (previous == K_COINCIDE) mgn_input_error("Keyword VERTEX missing", MGN_INPUT_HERE);
+
+  const long vid = vertex->id;
+  mgn_vertex* parent = vertex->parent_vertex;
+  mgn_curve* curve = vertex->parent_curve;
+  mgn_surface* surface = vertex->parent_surface;
+
+  // 1. Position.
+  if (!xyz_given && parent == nullptr) {
+    if (curve != nullptr && !t_given) mgn_input_error("Keyword XYZ or T missing", MGN_INPUT_HERE);
+    if (surface != nullptr && !uv_given) mgn_input_error("Keyword XYZ or UV missing", MGN_INPUT_HERE);
+    if (!vertex->fixed) mgn_input_error(mgn_format("Position of vertex %ld not specified", vid), MGN_INPUT_HERE);
+  }
+  // 2. A virtual vertex produces nothing of its own.
+  if (vertex->is_virtual) {
+    vertex->hidden = false;
+    vertex->property = 0;
+    vertex->output = vertex->output_requested = false;
+    vertex->slave = vertex->master = false;
+  }
+  // 3. Hidden vertex.
+  if (vertex->hidden && vertex->property != 0) {
+    mgn_warning("Warning: %s\n", mgn_format("Keyword PROPERTY ignored for hidden vertex (%ld)", vid).c_str());
+    vertex->property = 0;
+  }
+  if (vertex->hidden && vertex->output_requested) {
+    mgn_warning("Warning: %s\n", mgn_format("Keyword OUTPUT ignored for hidden vertex (%ld)", vid).c_str());
+    vertex->output = vertex->output_requested = false;
+  }
+  // 4 to 7. Conflicting options.
+  if (vertex->slave && vertex->master)
+    mgn_input_error("Keywords SLAVE and MASTER cannot be used together", MGN_INPUT_HERE);
+  if (curve != nullptr && surface != nullptr)
+    mgn_input_error(mgn_format("Vertex (%ld) is not allowed to be fixed to curve (%ld) and surface (%ld) simultaneously",
+                               vid, static_cast<long>(curve->id), static_cast<long>(surface->id)),
+                    MGN_INPUT_HERE);
+  if (weight_given && curve != nullptr)
+    mgn_input_error(mgn_format("Keyword WEIGHT not expected for vertex (%ld) fixed to curve (%ld)", vid,
+                               static_cast<long>(curve->id)),
+                    MGN_INPUT_HERE);
+  if (weight_given && surface != nullptr)
+    mgn_input_error(mgn_format("Keyword WEIGHT not expected for vertex (%ld) fixed to surface (%ld)", vid,
+                               static_cast<long>(surface->id)),
+                    MGN_INPUT_HERE);
+  if (size_given && size_source == K_VER && parent == nullptr)
+    mgn_input_error(mgn_format("Mesh size of vertex (%ld) inherited from non-existent parent vertex", vid),
+                    MGN_INPUT_HERE);
+  if (size_given && size_source == K_CUR && curve == nullptr)
+    mgn_input_error(mgn_format("Mesh size of vertex (%ld) inherited from non-existent parent curve", vid),
+                    MGN_INPUT_HERE);
+  if (size_given && size_source == K_SUR && surface == nullptr)
+    mgn_input_error(mgn_format("Mesh size of vertex (%ld) inherited from non-existent parent surface", vid),
+                    MGN_INPUT_HERE);
+
+  const double epsilon = mgn_tol.user_eps;
+  const double internal2 = std::min(mgn_tol.user_eps, 1e-5) * std::min(mgn_tol.user_eps, 1e-5);
+  double parent_weight = 0.0, parent_size = 0.0;
+  double curve_weight = 0.0, curve_size = 0.0;
+  double surface_weight = 0.0, surface_size = 0.0;
+
+  // 8. Parent vertex.
+  if (parent != nullptr) {
+    if (xyz_given && !mgn_check_point_coincidence(xyz, parent->ctrl_point->xyz, epsilon)) {
+      note_offending(vertex, nullptr, nullptr);
+      mgn_note_partial_vertex(parent);
+      mgn_input_error(mgn_format("Ambiguous position of vertex %ld detected", vid), MGN_INPUT_HERE);
+    }
+    for (int i = 0; i < 3; ++i) xyz[i] = parent->ctrl_point->xyz[i];
+    parent_weight = parent->ctrl_point->w;
+    parent_size = parent->ctrl_point->size;
+  }
+  const bool position_known = xyz_given || parent != nullptr;
+
+  // 9. Parent curve.
+  if (curve != nullptr) {
+    if (!t_given) {
+      double t = 0.0;
+      const double distance2 = mgn_find_closest_curve_point(curve, xyz, &t);
+      if (distance2 > internal2 && distance2 > epsilon * epsilon) {
+        note_offending(vertex, curve, nullptr);
+        mgn_input_error(mgn_format("Position of vertex %ld is too far from curve %ld (distance = %f)", vid,
+                                   static_cast<long>(curve->id), std::sqrt(distance2)),
+                        MGN_INPUT_HERE);
+      }
+      vertex->param[0] = t;
+    } else {
+      double p[3];
+      mgn_get_curve_point(curve, vertex->param[0], p);
+      if (position_known) {
+        if (!mgn_check_point_coincidence(xyz, p, epsilon)) {
+          note_offending(vertex, curve, nullptr);
+          mgn_input_error(mgn_format("Ambiguous position of vertex %ld detected", vid), MGN_INPUT_HERE);
+        }
+      } else {
+        for (int i = 0; i < 3; ++i) xyz[i] = p[i];
+      }
+    }
+    curve_weight = mgn_get_curve_weight(curve, vertex->param[0]);
+    if (curve_weight == 0.0) {
+      note_offending(vertex, curve, nullptr);
+      mgn_input_error(mgn_format("Zero weight detected on curve %ld at vertex %ld", static_cast<long>(curve->id), vid),
+                      MGN_INPUT_HERE);
+    }
+    curve_size = mgn_get_curve_size(curve, vertex->param[0]);
+    if (curve_size < 0.0) {
+      note_offending(vertex, curve, nullptr);
+      mgn_input_error(mgn_format("Negative size detected on curve %ld at vertex %ld", static_cast<long>(curve->id), vid),
+                      MGN_INPUT_HERE);
+    }
+    if (curve->factor != 0.0f) curve_size *= curve->factor;
+  }
+
+  // 10. Parent surface.
+  if (surface != nullptr) {
+    if (!uv_given) {
+      double uv[2] = {0.0, 0.0};
+      const double distance2 = mgn_find_closest_surface_point(surface, xyz, &uv[0], &uv[1]);
+      if (distance2 > internal2 && distance2 > epsilon * epsilon) {
+        note_offending(vertex, nullptr, surface);
+        mgn_input_error(mgn_format("Position of vertex %ld is too far from surface %ld (distance = %f)", vid,
+                                   static_cast<long>(surface->id), std::sqrt(distance2)),
+                        MGN_INPUT_HERE);
+      }
+      vertex->param[0] = uv[0];
+      vertex->param[1] = uv[1];
+    } else {
+      double p[3];
+      mgn_get_surface_point(surface, vertex->param[0], vertex->param[1], p);
+      if (position_known) {
+        if (!mgn_check_point_coincidence(xyz, p, epsilon)) {
+          note_offending(vertex, nullptr, surface);
+          mgn_input_error(mgn_format("Ambiguous position of vertex %ld detected", vid), MGN_INPUT_HERE);
+        }
+      } else {
+        for (int i = 0; i < 3; ++i) xyz[i] = p[i];
+      }
+    }
+    surface_weight = mgn_get_surface_weight(surface, vertex->param[0], vertex->param[1]);
+    if (surface_weight == 0.0) {
+      note_offending(vertex, nullptr, surface);
+      mgn_input_error(
+          mgn_format("Zero weight detected on surface %ld at vertex %ld", static_cast<long>(surface->id), vid),
+          MGN_INPUT_HERE);
+    }
+    surface_size = mgn_get_surface_size(surface, vertex->param[0], vertex->param[1]);
+    if (surface_size < 0.0) {
+      note_offending(vertex, nullptr, surface);
+      mgn_input_error(
+          mgn_format("Negative size detected on surface %ld at vertex %ld", static_cast<long>(surface->id), vid),
+          MGN_INPUT_HERE);
+    }
+    if (surface->factor != 0.0f) surface_size *= surface->factor;
+  }
+
+  // 11. Mesh size from its source.
+  if (size_given) {
+    switch (size_source) {
+      case K_VER: size = parent_size; break;
+      case K_CUR: size = curve_size; break;
+      case K_SUR: size = surface_size; break;
+      case K_DEF: size = mgn_set.default_size; break;
+      case K_UNI: size = mgn_set.uniform_size; break;
+      default: break;
+    }
+    size *= size_multiplier;
+  } else {
+    if (parent != nullptr) size = parent_size;
+    if (curve != nullptr) size = curve_size;
+    if (surface != nullptr) size = surface_size;
+  }
+  // 12. Zero size.
+  if (size == 0.0) {
+    size = mgn_set.default_size;
+    if (size == 0.0 && mgn_set.size_factor != 0.0) {
+      if (vertex->factor != 0.0f)
+        mgn_input_error(mgn_format("Zero mesh size specification detected at vertex %ld", vid), MGN_INPUT_HERE);
+      mgn_warning("Warning: %s\n", mgn_format("Default zero mesh size specification detected at vertex %ld", vid).c_str());
+    }
+  }
+  // 13. Effective size.
+  if (mgn_set.size_factor == 0.0) vertex->factor = 0.0f;
+  point->size = static_cast<float>(size);
+  vertex->size = point->size * vertex->factor;
+
+  // 14. Weight inherited by a fixed vertex.
+  if (!weight_given) {
+    if (parent != nullptr) point->w = parent_weight;
+    if (curve != nullptr) point->w = curve_weight;
+    if (surface != nullptr) point->w = surface_weight;
+  }
+  // 15. A hidden vertex hides its top physical parent.
+  if (vertex->hidden) mgn_get_top_physical_vertex(vertex)->hidden = true;
+  // 16. Property of a physical vertex fixed to a physical parent.
+  if (parent != nullptr && !vertex->is_virtual && !parent->is_virtual) {
+    if (flags[K_PROPERTY] != 0)
+      mgn_input_error(mgn_format("Keyword PROPERTY not expected for fixed vertex (%ld) with physical parent (%ld)",
+                                 vid, static_cast<long>(parent->id)),
+                      MGN_INPUT_HERE);
+    vertex->property = parent->property;
+  }
+  // 17. Relatives of the parent curve.
+  if (curve != nullptr && !vertex->is_virtual && !curve->is_virtual) mgn_propagate_vertex_up_down(vertex, curve);
+  // 18. Parent surface: conflicts with its curves, and localization on the
+  // child surfaces fixed to it.
+  if (surface != nullptr && !vertex->is_virtual) {
+    if (surface->is_virtual) {
+      for (mgn_surface* s = surface->parent_surface; s != nullptr && !s->hole; s = s->parent_surface) {
+        if (!s->is_virtual) {
+          mgn_warning("Warning: Vertex %ld will be ignored when discretizing surface %ld\n", vid,
+                      static_cast<long>(s->id));
+          break;
+        }
+      }
+    } else {
+      for (mgn_curve* fixed : mgn_list_range<mgn_curve>(surface->fixed_curves)) {
+        if (fixed->is_virtual) continue;
+        double t = 0.0;
+        const double distance2 = mgn_find_closest_curve_point(fixed, xyz, &t);
+        if (distance2 <= epsilon * epsilon) {
+          note_offending(vertex, fixed, surface);
+          mgn_input_error(mgn_format("Vertex %ld intersects curve %ld on surface %ld", vid,
+                                     static_cast<long>(fixed->id), static_cast<long>(surface->id)),
+                          MGN_INPUT_HERE);
+        }
+      }
+    }
+    bool moved = false;
+    for (mgn_surface* current = vertex->parent_surface;;) {
+      mgn_surface* holder = nullptr;
+      const double u = vertex->param[0], v = vertex->param[1];
+      for (mgn_surface* child : mgn_list_range<mgn_surface>(current->child_surfaces)) {
+        if (child->is_virtual || !(child->umax > child->umin) || !(child->vmax > child->vmin)) continue;
+        if (u > child->umin && u < child->umax && v > child->vmin && v < child->vmax) {
+          holder = child;
+          break;
+        }
+      }
+      if (holder == nullptr) break;
+      mgn_remove_item(current->fixed_vertices, vertex);
+      mgn_add_item_to_head(holder->fixed_vertices, vertex);
+      vertex->param[0] = 1.0 - (holder->umax - u) / (holder->umax - holder->umin);
+      vertex->param[1] = 1.0 - (holder->vmax - v) / (holder->vmax - holder->vmin);
+      vertex->parent_surface = holder;
+      current = holder;
+      moved = true;
+    }
+    if (moved)
+      mgn_warning("Warning: Vertex %ld is localized on surface %ld (u = %f, v = %f)\n", vid,
+                  static_cast<long>(vertex->parent_surface->id), vertex->param[0], vertex->param[1]);
+  }
+  // 19. Coinciding vertices.
+  for (mgn_vertex* other : mgn_list_range<mgn_vertex>(mgn_input.coinciding)) {
+    if (vertex->is_virtual || other->is_virtual)
+      mgn_input_error("Only physical vertices can be coinciding", MGN_INPUT_HERE);
+    if (mgn_get_top_physical_vertex(vertex) != vertex)
+      mgn_input_error(mgn_format("Only top physical parent vertex (%ld) can be coinciding", vid), MGN_INPUT_HERE);
+    if (mgn_get_top_physical_vertex(other) != other)
+      mgn_input_error(mgn_format("Only top physical parent vertex (%ld) can be coinciding",
+                                 static_cast<long>(other->id)),
+                      MGN_INPUT_HERE);
+    for (mgn_vertex* linked : mgn_list_range<mgn_vertex>(other->coinciding_vertices)) {
+      if (linked == vertex) continue;
+      add_once(linked->coinciding_vertices, vertex);
+      add_once(vertex->coinciding_vertices, linked);
+    }
+    add_once(other->coinciding_vertices, vertex);
+    add_once(vertex->coinciding_vertices, other);
+  }
+  // 20. The temporary list goes.
+  mgn_destroy_list(mgn_input.coinciding);
+  return vertex;
+}
