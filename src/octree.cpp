@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "geom.h"
 #include "list.h"
 #include "message.h"
 
@@ -318,20 +319,11 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
   mgn_tree.root = root;
   mgn_tree.root_size = size;
   mgn_tree.octant_count = 1;
-  double largest = 0.0;
   for (int a = 0; a < 3; ++a) {
     mgn_tree.root_min[a] = origin[a];
     mgn_tree.root_max[a] = origin[a] + size;
-    largest = std::max({largest, std::fabs(mgn_tree.root_min[a]), std::fabs(mgn_tree.root_max[a])});
   }
-
-  // Geometric tolerance from the root box.
-  if (largest == 0.0) largest = 1.0;
-  double relative = 1.0;
-  for (int i = 0; i < 14; ++i) relative /= 10.0;
-  mgn_tol.eps = largest * relative;
-  mgn_tol.eps2 = mgn_tol.eps * mgn_tol.eps;
-  mgn_tol.eps3 = mgn_tol.eps2 * mgn_tol.eps;
+  mgn_set_geometric_tolerance(mgn_tree.root_min, mgn_tree.root_max);
 
   // Deepest level: about a tenth of the tolerance as the finest octant.
   const double depth = std::floor(std::log2((size / mgn_tol.eps) / 10.0) + 0.5);
@@ -481,6 +473,7 @@ double mgn_get_octree_mesh_size(mgn_octant** hint, const double p[3], bool check
           "Octree overflow detected (x = %10.3e, y = %10.3e, z = %10.3e)", p[0], p[1], p[2]);
       for (int j = i; j < 3; ++j) {
         if (a[j] > 1.5 || b[j] > 1.5) {
+          mgn_record_error_location(-1, 0, p);
           mgn_manipulation_error(message + "\nPossibly meshing out of domain", MGN_HERE);
         }
       }

@@ -1,0 +1,402 @@
+// Construction of the octree from the model: model box, root, size
+// propagation and the refinement from vertices and curves.
+#include "octree1.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "bezier.h"
+#include "geom.h"
+#include "list.h"
+#include "message.h"
+#include "octree.h"
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Fraction of the octant around each refined point brought to its level.
+constexpr double kNeighbourFraction = 0.5;
+
+// --- model box --------------------------------------------------------------
+
+struct box {
+  double lo[3] = {kInfinity, kInfinity, kInfinity};
+  double hi[3] = {-kInfinity, -kInfinity, -kInfinity};
+  void add(const double* p) {
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], p[a]);
+      hi[a] = std::max(hi[a], p[a]);
+    }
+  }
+  bool empty() const { return lo[0] > hi[0]; }
+};
+
+inline bool counts_in_box(bool is_virtual) { return !is_virtual || mgn_set.include_virtual; }
+
+// A virtual entity left out of the model box may lie outside the root: its
+// points are pulled into the root box.
+inline bool clamped(bool is_virtual) { return is_virtual && !mgn_set.include_virtual; }
+
+// --- size propagation -------------------------------------------------------
+
+// Entity kind words of the too-fine warning: first line, and the second and
+// third lines.
+struct kind_words {
+  const char* where;  // "in region", "on curve", "at vertex", ...
+  const char* name;   // "Region", "Curve", "Vertex", ...
+};
+constexpr kind_words kRegionWords{"in region", "Region"};
+constexpr kind_words kShellWords{"on shell", "Shell"};
+constexpr kind_words kPatchWords{"on patch", "Patch"};
+constexpr kind_words kSurfaceWords{"on surface", "Surface"};
+constexpr kind_words kCurveWords{"on curve", "Curve"};
+constexpr kind_words kVertexWords{"at vertex", "Vertex"};
+
+// Settles the size of an entity and returns the size it hands to the
+// entities bounding it (0: none).  A size of 0 becomes the uniform size or
+// 2 R; a negative (received) size is kept and handed on as its magnitude; a
+// positive one is coarsened to the finest octree level and capped by the
+// uniform size.
+double settle_entity_size(float& size, long id, const kind_words& words) {
+  const double uniform = mgn_set.uniform_size;
+  if (size == 0.0f) {
+    size = static_cast<float>(uniform > 0.0 ? uniform : 2.0 * mgn_tree.root_size);
+    return 0.0;
+  }
+  if (size < 0.0f) return -static_cast<double>(size);
+  double s = size;
+  const double reach = mgn_tree.root_size * MGN_OCTREE_SIZE_SCALE * mgn_set.octant_excess;
+  const double level = std::floor(std::log2(reach / s) + 1.0);
+  if (level > mgn_tree.max_depth) {
+    mgn_warning(
+        "Warning: Too fine octree required %s %ld\n"
+        "         %s octree depth reduced to %ld\n"
+        "         %s octant size reduced to %e\n",
+        words.where, id, words.name, static_cast<long>(mgn_tree.max_depth), words.name,
+        mgn_tree.min_size);
+    s = mgn_tree.min_size * 1.05;
+  }
+  if (uniform > 0.0 && s > uniform) s = uniform;
+  size = static_cast<float>(s);
+  return s;
+}
+
+// An entity receiving size s from an entity it bounds: with factor 0 the
+// received size is kept negated (the smallest received so far); otherwise
+// it replaces a larger or missing own size.
+void receive_size(float& size, float factor, double s) {
+  if (factor == 0.0f) {
+    size = static_cast<float>(size < 0.0f ? -std::min(-static_cast<double>(size), s) : -s);
+  } else if (size == 0.0f || size > s) {
+    size = static_cast<float>(s);
+  }
+}
+
+template <typename T>
+void hand_to_list(mgn_list list, double s) {
+  for (T* entity : mgn_list_range<T>(list)) receive_size(entity->size, entity->factor, s);
+}
+
+// A curve meshed from its own geometry: not virtual, not collapsed, and not
+// a piece of a physical parent curve (whose mesh it takes over).
+bool curve_meshes_itself(const mgn_curve* curve) {
+  if (curve->is_virtual || curve->collapsed) return false;
+  return curve->parent_curve == nullptr || curve->parent_curve->is_virtual;
+}
+
+// --- curve sampling ---------------------------------------------------------
+
+struct curve_sampler {
+  const mgn_curve* curve;
+  bool size_needed;
+  bool curvature_needed;
+  double factor;
+  double cap;       // the curve's own (positive) size
+  double received;  // size handed down, with factor 0
+  double rate;
+  mgn_curve_piece_visitor visit;
+  void* data;
+};
+
+// Size requested by the sizes of the curve at t.
+double sigma(const curve_sampler& c, double t) {
+  if (c.factor == 0.0) return c.received;
+  const double s = mgn_get_curve_size(c.curve, t) * c.factor;
+  return s > 0.0 && s < c.cap ? s : c.cap;
+}
+
+// Size requested by the curvature of the curve at t.
+double kappa(const curve_sampler& c, double t) {
+  const double large = 2.0 * mgn_tree.root_size;
+  const double k = mgn_get_curve_curvature(c.curve, t);
+  if (k / c.rate > 0.5 / mgn_tree.root_size) return c.rate / k;
+  return large;
+}
+
+// Smallest size requested at t by the parts not yet settled.
+double target_at(const curve_sampler& c, double t, bool size_settled, bool curvature_settled) {
+  double s = kInfinity;
+  if (!size_settled) s = std::min(s, sigma(c, t));
+  if (!curvature_settled) s = std::min(s, kappa(c, t));
+  return s;
+}
+
+void finish(const curve_sampler& c, double t0, double t1, const double p[3], double size) {
+  if (!(size < kInfinity)) return;
+  const mgn_curve_piece piece{t0, t1, {p[0], p[1], p[2]}, size};
+  c.visit(piece, c.data);
+}
+
+// Sampling of [ta, tb] (end points pa, pb).  The size and curvature parts
+// are settled once the chord fits them; their sizes at that time are
+// remembered for the refinement of the finished interval.
+void sample_curve(const curve_sampler& c, double ta, double tb, const double pa[3],
+                  const double pb[3], bool size_settled, bool curvature_settled,
+                  double size_kept, double curvature_kept, int depth) {
+  const double tm = 0.5 * (ta + tb);
+  double pm[3];
+  mgn_get_curve_point(c.curve, tm, pm);
+  double a[3];
+  double b[3];
+  mgn_sub(pa, pm, a);
+  mgn_sub(pb, pm, b);
+  bool split = true;
+  if (depth >= c.curve->shape_order) {
+    const double ab = mgn_dot(a, b);
+    const double aa = mgn_dot(a, a);
+    const double bb = mgn_dot(b, b);
+    // Straight enough: an angle of at least 135 degrees at the midpoint.
+    const bool straight = ab < mgn_tol.eps && ab * ab >= 0.5 * aa * bb;
+    if (straight && aa <= 2.25 * bb && bb <= 2.25 * aa) {
+      const double length = (std::sqrt(aa) + std::sqrt(bb)) / MGN_CHORD_RATIO;
+      if (!size_settled) {
+        const double s = sigma(c, tm);
+        if (length <= s) {
+          size_settled = true;
+          size_kept = s;
+        }
+      }
+      if (!curvature_settled) {
+        const double k = kappa(c, tm);
+        if (length <= k) {
+          curvature_settled = true;
+          curvature_kept = k;
+        }
+      }
+      split = !size_settled || !curvature_settled;
+    } else if (straight) {
+      // Unbalanced halves: each is split on its own when it exceeds the
+      // sizes at its ends and its middle, or else finished with them.
+      const double kept = std::min(size_settled ? size_kept : kInfinity,
+                                   curvature_settled ? curvature_kept : kInfinity);
+      const double* ends[2][2] = {{pa, pm}, {pm, pb}};
+      const double params[2][2] = {{ta, tm}, {tm, tb}};
+      const double halves[2] = {std::sqrt(aa), std::sqrt(bb)};
+      for (int h = 0; h < 2; ++h) {
+        const double t0 = params[h][0];
+        const double t1 = params[h][1];
+        const double tq = 0.5 * (t0 + t1);
+        const double target =
+            std::min({kept, target_at(c, t0, size_settled, curvature_settled),
+                      target_at(c, tq, size_settled, curvature_settled),
+                      target_at(c, t1, size_settled, curvature_settled)});
+        if (halves[h] / MGN_CHORD_RATIO > target && depth < MGN_OCTREE_RECURSION) {
+          sample_curve(c, t0, t1, ends[h][0], ends[h][1], size_settled, curvature_settled,
+                       size_kept, curvature_kept, depth + 1);
+        } else {
+          double pq[3];
+          mgn_get_curve_point(c.curve, tq, pq);
+          finish(c, t0, t1, pq, target);
+        }
+      }
+      return;
+    }
+  }
+  if (split && depth < MGN_OCTREE_RECURSION) {
+    sample_curve(c, ta, tm, pa, pm, size_settled, curvature_settled, size_kept, curvature_kept,
+                 depth + 1);
+    sample_curve(c, tm, tb, pm, pb, size_settled, curvature_settled, size_kept, curvature_kept,
+                 depth + 1);
+    return;
+  }
+  // Finished (or at the depth limit, with the sizes of the midpoint).
+  if (!size_settled) size_kept = sigma(c, tm);
+  if (!curvature_settled) curvature_kept = kappa(c, tm);
+  finish(c, ta, tb, pm, std::min(size_kept, curvature_kept));
+}
+
+struct refinement {
+  bool clamp;
+};
+
+void refine_at_piece(const mgn_curve_piece& piece, void* data) {
+  const auto* r = static_cast<const refinement*>(data);
+  mgn_refine_octree_at_point(piece.p, piece.size, kNeighbourFraction, r->clamp);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Model box
+// ---------------------------------------------------------------------------
+
+void mgn_measure_model() {
+  box model;
+  for (const mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
+    if (counts_in_box(vertex->is_virtual) && vertex->xyz != nullptr) model.add(vertex->xyz);
+  }
+  for (const mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    if (!counts_in_box(curve->is_virtual) || curve->polygon.empty()) continue;
+    double extent[6];
+    mgn_get_curve_bounding_box(curve, extent);
+    model.add(extent);
+    model.add(extent + 3);
+  }
+  // A surface lies inside the hull of its control net.
+  for (const mgn_surface* surface : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) {
+    if (!counts_in_box(surface->is_virtual)) continue;
+    for (const mgn_ctrl_point* point : surface->net) model.add(point->xyz);
+  }
+  // Patches and shells are bounded by curves of the model, counted above.
+  if (model.empty()) {
+    for (int a = 0; a < 3; ++a) model.lo[a] = model.hi[a] = 0.0;
+  }
+  double size = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    mgn_tree.model_min[a] = model.lo[a];
+    mgn_tree.model_max[a] = model.hi[a];
+    size = std::max(size, model.hi[a] - model.lo[a]);
+  }
+  mgn_tree.model_size = size;
+  mgn_set_geometric_tolerance(mgn_tree.model_min, mgn_tree.model_max);
+}
+
+// ---------------------------------------------------------------------------
+// Size propagation
+// ---------------------------------------------------------------------------
+
+void mgn_propagate_mesh_size() {
+  // Factor push: surfaces without size lower the factors of their curves,
+  // curves without size those of their vertices (rescaling the vertex size).
+  for (mgn_surface* surface : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) {
+    if (surface->size != 0.0f || surface->factor == 0.0f) continue;
+    for (mgn_curve* curve : surface->curve) {
+      if (curve != nullptr && curve->factor != 0.0f && curve->factor > surface->factor) {
+        curve->factor = surface->factor;
+      }
+    }
+  }
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    if (curve->size != 0.0f || curve->factor == 0.0f) continue;
+    for (mgn_vertex* vertex : curve->vertex) {
+      if (vertex == nullptr || vertex->factor == 0.0f || vertex->factor <= curve->factor) continue;
+      vertex->size = vertex->size / vertex->factor * curve->factor;
+      vertex->factor = curve->factor;
+    }
+  }
+
+  for (mgn_region* region : mgn_list_range<mgn_region>(mgn_model.regions.list)) {
+    const double s = settle_entity_size(region->size, region->id, kRegionWords);
+    if (s == 0.0) continue;
+    for (mgn_list list : {region->inner_surfaces, region->outer_surfaces, region->fixed_surfaces}) {
+      hand_to_list<mgn_surface>(list, s);
+    }
+    for (mgn_list list : {region->inner_patches, region->outer_patches, region->fixed_patches}) {
+      hand_to_list<mgn_patch>(list, s);
+    }
+    for (mgn_list list : {region->inner_shells, region->outer_shells, region->fixed_shells}) {
+      hand_to_list<mgn_shell>(list, s);
+    }
+  }
+  for (mgn_shell* shell : mgn_list_range<mgn_shell>(mgn_model.shells.list)) {
+    const double s = settle_entity_size(shell->size, shell->id, kShellWords);
+    if (s == 0.0) continue;
+    hand_to_list<mgn_curve>(shell->left_curves, s);
+    hand_to_list<mgn_curve>(shell->right_curves, s);
+  }
+  for (mgn_patch* patch : mgn_list_range<mgn_patch>(mgn_model.patches.list)) {
+    const double s = settle_entity_size(patch->size, patch->id, kPatchWords);
+    if (s == 0.0) continue;
+    hand_to_list<mgn_curve>(patch->left_curves, s);
+    hand_to_list<mgn_curve>(patch->right_curves, s);
+  }
+  for (mgn_surface* surface : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) {
+    const double s = settle_entity_size(surface->size, surface->id, kSurfaceWords);
+    if (s == 0.0) continue;
+    for (mgn_curve* curve : surface->curve) {
+      if (curve != nullptr) receive_size(curve->size, curve->factor, s);
+    }
+  }
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    // A requested number of elements along the curve gives the density size.
+    if (curve_meshes_itself(curve) && curve->factor != 0.0f && curve->density != 0.0f &&
+        curve->size >= 0.0f) {
+      const double density_size = mgn_integrate_curve_length(curve, 0.0, 1.0) / curve->density;
+      if (curve->size == 0.0f || curve->size > density_size) {
+        curve->size = static_cast<float>(density_size);
+      }
+    }
+    const double s = settle_entity_size(curve->size, curve->id, kCurveWords);
+    if (s == 0.0) continue;
+    for (mgn_vertex* vertex : curve->vertex) {
+      if (vertex != nullptr) receive_size(vertex->size, vertex->factor, s);
+    }
+  }
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
+    settle_entity_size(vertex->size, vertex->id, kVertexWords);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Refinement
+// ---------------------------------------------------------------------------
+
+void mgn_build_octree_vertex(const mgn_vertex* vertex) {
+  double s = vertex->size;
+  if (vertex->factor == 0.0f) {
+    if (s >= 0.0) return;
+    s = -s;
+  }
+  if (!(s > 0.0) || vertex->xyz == nullptr) return;
+  mgn_refine_octree_at_point(vertex->xyz, s, kNeighbourFraction, clamped(vertex->is_virtual));
+}
+
+void mgn_sample_curve_size(const mgn_curve* curve, mgn_curve_piece_visitor visit, void* data) {
+  if (!curve_meshes_itself(curve) || curve->polygon.empty()) return;
+  curve_sampler c{};
+  c.visit = visit;
+  c.data = data;
+  c.curve = curve;
+  c.factor = curve->factor;
+  c.size_needed = !(curve->factor == 0.0f && curve->size >= 0.0f);
+  c.received = -static_cast<double>(curve->size);
+  c.cap = curve->size > 0.0f ? curve->size : 2.0 * mgn_tree.root_size;
+  c.rate = curve->rate;
+  c.curvature_needed = curve->rate != 0.0f && !curve->straight && curve->order > 2;
+  if (!c.size_needed && !c.curvature_needed) return;
+  double pa[3];
+  double pb[3];
+  mgn_get_curve_point(curve, 0.0, pa);
+  mgn_get_curve_point(curve, 1.0, pb);
+  sample_curve(c, 0.0, 1.0, pa, pb, !c.size_needed, !c.curvature_needed, kInfinity, kInfinity,
+               1);
+}
+
+void mgn_build_octree_curve(const mgn_curve* curve) {
+  refinement r{clamped(curve->is_virtual)};
+  mgn_sample_curve_size(curve, refine_at_piece, &r);
+}
+
+void mgn_build_octree() {
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  if (mgn_set.size_factor != 0.0) mgn_propagate_mesh_size();
+  for (const mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
+    mgn_build_octree_vertex(vertex);
+  }
+  for (const mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    mgn_build_octree_curve(curve);
+  }
+  mgn_compact_octree();
+}

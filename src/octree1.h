@@ -1,0 +1,56 @@
+// Construction of the octree of mesh sizes from the model: the model box and
+// tolerance, the root, the propagation of entity sizes down to the entities
+// they bound, and the refinement of the tree at the vertices and along the
+// curves by their sizes, densities and curvature.
+#ifndef MGN_OCTREE1_H
+#define MGN_OCTREE1_H
+
+#include "records.h"
+
+// Ratio of a chord to the size it may reach: 1.5 / 0.85.
+constexpr double MGN_CHORD_RATIO = 1.7647058823529411;
+// Deepest recursion of the sampling of one entity.
+constexpr int MGN_OCTREE_RECURSION = 40;
+
+// Builds the octree of a run: measures the model, creates the root,
+// propagates the sizes (unless the mesh size factor is 0) and refines the
+// tree from the vertices and the curves; the record pools are compacted at
+// the end.
+void mgn_build_octree();
+
+// Model box of the vertices (virtual ones only with -V), curves, surfaces,
+// patches and shells into mgn_tree.model_min/max and model_size, and the
+// geometric tolerance from it.
+void mgn_measure_model();
+
+// Size propagation over all entities: the factor push from surfaces to
+// curves and from curves to vertices, then regions, shells, patches,
+// surfaces, curves and vertices in turn settle their sizes (density size of
+// curves, level check, uniform cap, 2 R for none) and hand them to the
+// entities that bound them.  A size handed to an entity of factor 0 is stored
+// negated.
+void mgn_propagate_mesh_size();
+
+// Refinement of the octree at a vertex and along a curve.
+void mgn_build_octree_vertex(const mgn_vertex* vertex);
+void mgn_build_octree_curve(const mgn_curve* curve);
+
+// One finished piece of the sampling of a curve: its parameter interval, the
+// point at which it refines the octree and the size requested there.
+struct mgn_curve_piece {
+  double t0, t1;
+  double p[3];
+  double size;
+};
+using mgn_curve_piece_visitor = void (*)(const mgn_curve_piece& piece, void* data);
+
+// Samples a curve by its sizes and curvature: the parameter interval is
+// halved (always while the depth is below the shape order, then until the
+// halves meet at 135 degrees or more, are balanced, and their chord over
+// 1.7647 fits the sizes at the middle) down to depth 40, and visit is called
+// for every finished piece in parameter order.  Curves that take their mesh
+// from elsewhere (virtual, collapsed, pieces of a physical parent) and
+// curves without size or curvature request give no piece.
+void mgn_sample_curve_size(const mgn_curve* curve, mgn_curve_piece_visitor visit, void* data);
+
+#endif  // MGN_OCTREE1_H

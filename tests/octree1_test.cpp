@@ -1,0 +1,468 @@
+// Construction of the octree from the model: model box, size propagation
+// and the refinement from vertices and curves.  Models are built as records
+// in the test process.
+#include "octree1.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "bezier.h"
+#include "geom.h"
+#include "list.h"
+#include "message.h"
+#include "octree.h"
+#include "octree_check.h"
+
+namespace {
+
+class Octree1Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mgn_set = mgn_settings{};
+    mgn_tol = mgn_tolerances{};
+    mgn_warning_count = 0;
+    mgn_model = mgn_model_store{};  // records of earlier tests are left behind
+  }
+
+  // A vertex at (x, y, z) whose control point carries size (the vertex size
+  // is the control point size times the factor, as the reader stores it).
+  static mgn_vertex* vertex(int id, double x, double y, double z, float size = 0.0f,
+                            float factor = 1.0f) {
+    auto* v = new mgn_vertex;
+    v->id = id;
+    v->ctrl_point = new mgn_ctrl_point;
+    v->ctrl_point->xyz[0] = x;
+    v->ctrl_point->xyz[1] = y;
+    v->ctrl_point->xyz[2] = z;
+    v->ctrl_point->size = size;
+    v->xyz = v->ctrl_point->xyz;
+    v->factor = factor;
+    v->size = size * factor;
+    mgn_add_item_to_tail(mgn_model.vertices.list, v);
+    return v;
+  }
+
+  // A straight curve (order 2) between two vertices, without density.
+  static mgn_curve* line(int id, mgn_vertex* a, mgn_vertex* b, float size = 0.0f) {
+    auto* c = new mgn_curve;
+    c->id = id;
+    c->vertex[0] = a;
+    c->vertex[1] = b;
+    c->size = size;
+    c->density = 0.0f;
+    mgn_create_curve_ctrl_polygon(c);
+    mgn_check_curve_straightness(c);
+    mgn_add_item_to_tail(mgn_model.curves.list, c);
+    return c;
+  }
+
+  // A quarter circle of radius r in the plane z = 0 around the origin, from
+  // (r, 0, 0) to (0, r, 0): order 3 with the middle point at the corner of
+  // the square and weight cos 45 degrees.
+  static mgn_curve* quarter_circle(int id, double r, float rate) {
+    mgn_vertex* a = vertex(id * 10 + 1, r, 0, 0);
+    mgn_vertex* b = vertex(id * 10 + 2, 0, r, 0);
+    auto* c = new mgn_curve;
+    c->id = id;
+    c->order = 3;
+    c->shape_order = 3;
+    c->vertex[0] = a;
+    c->vertex[1] = b;
+    c->rate = rate;
+    c->density = 0.0f;
+    mgn_create_curve_ctrl_polygon(c);
+    mgn_ctrl_point* middle = c->polygon[0][1];
+    middle->xyz[0] = r;
+    middle->xyz[1] = r;
+    middle->xyz[2] = 0;
+    middle->w = std::cos(M_PI / 4);
+    mgn_check_curve_straightness(c);
+    mgn_add_item_to_tail(mgn_model.curves.list, c);
+    return c;
+  }
+};
+
+double query(const double p[3]) {
+  mgn_octant* hint = nullptr;
+  return mgn_get_octree_mesh_size(&hint, p, true);
+}
+
+// The finished pieces of the sampling of a curve.
+std::vector<mgn_curve_piece> pieces_of(const mgn_curve* curve) {
+  std::vector<mgn_curve_piece> pieces;
+  mgn_sample_curve_size(
+      curve,
+      [](const mgn_curve_piece& piece, void* data) {
+        static_cast<std::vector<mgn_curve_piece>*>(data)->push_back(piece);
+      },
+      &pieces);
+  return pieces;
+}
+
+// Chord of a piece.
+double chord(const mgn_curve* curve, const mgn_curve_piece& piece) {
+  double a[3];
+  double b[3];
+  mgn_get_curve_point(curve, piece.t0, a);
+  mgn_get_curve_point(curve, piece.t1, b);
+  return std::sqrt(mgn_get_point_square_distance(a, b));
+}
+
+// The pieces cover [0, 1] in order.
+void expect_cover(const std::vector<mgn_curve_piece>& pieces) {
+  ASSERT_FALSE(pieces.empty());
+  EXPECT_EQ(pieces.front().t0, 0.0);
+  EXPECT_EQ(pieces.back().t1, 1.0);
+  for (std::size_t i = 1; i < pieces.size(); ++i) EXPECT_EQ(pieces[i].t0, pieces[i - 1].t1);
+}
+
+// Sizes queried at n + 1 points along a curve.
+std::vector<double> sizes_along(const mgn_curve* curve, int n) {
+  std::vector<double> sizes;
+  for (int i = 0; i <= n; ++i) {
+    double p[3];
+    mgn_get_curve_point(curve, static_cast<double>(i) / n, p);
+    sizes.push_back(query(p));
+  }
+  return sizes;
+}
+
+// --- model box --------------------------------------------------------------
+
+TEST_F(Octree1Test, ModelBoxLeavesOutVirtualVerticesUnlessIncluded) {
+  vertex(1, 0, 0, 0);
+  vertex(2, 2, 1, 0);
+  mgn_vertex* far = vertex(3, 100, 0, 0);
+  far->is_virtual = true;
+  mgn_measure_model();
+  EXPECT_EQ(mgn_tree.model_max[0], 2.0);
+  EXPECT_EQ(mgn_tree.model_size, 2.0);
+  EXPECT_NEAR(mgn_tol.eps, 2e-14, 1e-27);
+  mgn_set.include_virtual = true;
+  mgn_measure_model();
+  EXPECT_EQ(mgn_tree.model_max[0], 100.0);
+  EXPECT_EQ(mgn_tree.model_size, 100.0);
+}
+
+TEST_F(Octree1Test, ModelBoxHoldsTheBulgeOfCurves) {
+  // A parabola from (0, 0, 0) to (2, 0, 0) over the control point (1, 2, 0):
+  // its highest point is y = 1, above both vertices and below the polygon.
+  auto* c = new mgn_curve;
+  c->id = 1;
+  c->order = 3;
+  c->shape_order = 3;
+  c->vertex[0] = vertex(1, 0, 0, 0);
+  c->vertex[1] = vertex(2, 2, 0, 0);
+  c->density = 0.0f;
+  mgn_create_curve_ctrl_polygon(c);
+  c->polygon[0][1]->xyz[1] = 2.0;
+  mgn_add_item_to_tail(mgn_model.curves.list, c);
+  mgn_measure_model();
+  EXPECT_NEAR(mgn_tree.model_max[1], 1.0, 1e-6);
+  EXPECT_EQ(mgn_tree.model_max[0], 2.0);
+  EXPECT_NEAR(mgn_tree.model_size, 2.0, 1e-12);
+}
+
+// --- size propagation -------------------------------------------------------
+
+TEST_F(Octree1Test, SizesAreHandedDownWithTheSignConvention) {
+  // Root of size 10 for the level checks.
+  vertex(90, 0, 0, 0);
+  vertex(91, 10, 10, 10);
+  mgn_vertex* v0 = vertex(1, 0, 0, 0, 0.0f, 0.0f);  // factor 0, nothing own
+  mgn_vertex* v1 = vertex(2, 1, 0, 0, 0.2f, 0.0f);  // factor 0: its size is 0
+  v1->size = 0.2f;                                   // an own positive size
+  mgn_vertex* v2 = vertex(3, 2, 0, 0, 0.7f);         // larger own size
+  mgn_vertex* v3 = vertex(4, 3, 0, 0, 0.1f);         // smaller own size
+  auto* surface = new mgn_surface;
+  surface->id = 1;
+  surface->size = 0.5f;
+  mgn_add_item_to_tail(mgn_model.surfaces.list, surface);
+  mgn_curve* c0 = line(1, v0, v1);  // factor 0: stores -0.5
+  c0->factor = 0.0f;
+  mgn_curve* c1 = line(2, v2, v3, 0.8f);  // larger: takes 0.5
+  mgn_curve* c2 = line(3, v3, v0, 0.3f);  // smaller: keeps 0.3
+  surface->curve[0] = c0;
+  surface->curve[1] = c1;
+  surface->curve[2] = c2;
+  auto* region = new mgn_region;
+  region->id = 1;
+  region->size = 0.4f;
+  mgn_add_item_to_tail(region->inner_surfaces, surface);
+  mgn_add_item_to_tail(mgn_model.regions.list, region);
+
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  mgn_propagate_mesh_size();
+  EXPECT_FLOAT_EQ(region->size, 0.4f);
+  EXPECT_FLOAT_EQ(surface->size, 0.4f);  // 0.5 replaced by the region's 0.4
+  EXPECT_FLOAT_EQ(c0->size, -0.4f);
+  EXPECT_FLOAT_EQ(c1->size, 0.4f);
+  EXPECT_FLOAT_EQ(c2->size, 0.3f);
+  // Curve 1 (factor 0, received 0.4) hands 0.4 on to v0 and v1; curve 3
+  // hands 0.3 to v0 (factor 0: the smallest received) and v3.
+  EXPECT_FLOAT_EQ(v0->size, -0.3f);
+  EXPECT_FLOAT_EQ(v1->size, -0.4f);  // own 0.2 replaced by the received one
+  EXPECT_FLOAT_EQ(v2->size, 0.4f);
+  EXPECT_FLOAT_EQ(v3->size, 0.1f);
+  // Entities without any size get 2 R.
+  EXPECT_EQ(mgn_tree.root_size, 10.0);
+  for (const mgn_vertex* v : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
+    if (v->id >= 90) {
+      EXPECT_FLOAT_EQ(v->size, 20.0f);
+    }
+  }
+  EXPECT_EQ(mgn_warning_count, 0);
+}
+
+TEST_F(Octree1Test, FactorsArePushedFromSurfacesToCurvesToVertices) {
+  mgn_vertex* a = vertex(1, 0, 0, 0, 2.0f, 1.0f);
+  mgn_vertex* b = vertex(2, 1, 0, 0, 2.0f, 0.0f);
+  mgn_vertex* c = vertex(3, 0, 1, 0, 2.0f, 0.25f);
+  mgn_curve* ab = line(1, a, b);
+  mgn_curve* bc = line(2, b, c);
+  bc->factor = 0.0f;
+  mgn_curve* ca = line(3, c, a);
+  auto* surface = new mgn_surface;
+  surface->id = 1;
+  surface->factor = 0.5f;
+  surface->curve[0] = ab;
+  surface->curve[1] = bc;
+  surface->curve[2] = ca;
+  mgn_add_item_to_tail(mgn_model.surfaces.list, surface);
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  mgn_propagate_mesh_size();
+  EXPECT_FLOAT_EQ(ab->factor, 0.5f);
+  EXPECT_FLOAT_EQ(bc->factor, 0.0f);  // zero factors stay
+  EXPECT_FLOAT_EQ(ca->factor, 0.5f);
+  // Vertex a: factor 1 lowered to 0.5, size 2 rescaled to 1.
+  EXPECT_FLOAT_EQ(a->factor, 0.5f);
+  EXPECT_FLOAT_EQ(a->size, 1.0f);
+  EXPECT_FLOAT_EQ(b->factor, 0.0f);
+  EXPECT_FLOAT_EQ(c->factor, 0.25f);  // smaller factors stay
+  EXPECT_FLOAT_EQ(c->size, 0.5f);
+}
+
+TEST_F(Octree1Test, DensityGivesTheCurveSize) {
+  const struct {
+    float own;
+    float density;
+    float factor;
+    float expected;
+  } cases[] = {
+      {0.0f, 5.0f, 1.0f, 2.0f},   // length 10 / 5
+      {3.0f, 5.0f, 1.0f, 2.0f},   // replaces a larger size
+      {1.0f, 5.0f, 1.0f, 1.0f},   // a smaller size stays
+      {0.0f, 0.0f, 1.0f, 40.0f},  // no density: 2 R
+      {0.0f, 5.0f, 0.0f, 40.0f},  // factor 0: density ignored
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    SetUp();
+    mgn_curve* curve = line(1, vertex(1, 0, 0, 0), vertex(2, 20, 0, 0), c.own);
+    curve->density = c.density;
+    curve->factor = c.factor;
+    // A second curve of length 10 on top of the first one's start.
+    mgn_curve* measured = line(2, vertex(3, 0, 0, 0), vertex(4, 10, 0, 0), c.own);
+    measured->density = c.density;
+    measured->factor = c.factor;
+    mgn_measure_model();
+    mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+    mgn_propagate_mesh_size();
+    EXPECT_FLOAT_EQ(measured->size, c.expected);
+  }
+}
+
+TEST_F(Octree1Test, TooFineEntitiesWarnAndGetTheFinestSize) {
+  vertex(90, 0, 0, 0);
+  vertex(91, 1, 1, 1);
+  mgn_vertex* v = vertex(7, 0.5, 0.5, 0.5, 1e-20f);
+  mgn_curve* c = line(8, vertex(92, 0, 0, 0), vertex(93, 1, 0, 0), 1e-20f);
+  auto* surface = new mgn_surface;
+  surface->id = 9;
+  surface->size = 1e-20f;
+  mgn_add_item_to_tail(mgn_model.surfaces.list, surface);
+  auto* patch = new mgn_patch;
+  patch->id = 10;
+  patch->size = 1e-20f;
+  mgn_add_item_to_tail(mgn_model.patches.list, patch);
+  auto* shell = new mgn_shell;
+  shell->id = 11;
+  shell->size = 1e-20f;
+  mgn_add_item_to_tail(mgn_model.shells.list, shell);
+  auto* region = new mgn_region;
+  region->id = 12;
+  region->size = 1e-20f;
+  mgn_add_item_to_tail(mgn_model.regions.list, region);
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  ASSERT_EQ(mgn_tree.max_depth, 43);
+  ::testing::internal::CaptureStderr();
+  mgn_propagate_mesh_size();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  const double finest = std::ldexp(1.0, -43);
+  std::string expected;
+  const struct {
+    const char* where;
+    const char* name;
+    int id;
+  } order[] = {{"in region", "Region", 12}, {"on shell", "Shell", 11},
+               {"on patch", "Patch", 10},   {"on surface", "Surface", 9},
+               {"on curve", "Curve", 8},    {"at vertex", "Vertex", 7}};
+  for (const auto& o : order) {
+    expected += mgn_format(
+        "Warning: Too fine octree required %s %d\n"
+        "         %s octree depth reduced to 43\n"
+        "         %s octant size reduced to %e\n",
+        o.where, o.id, o.name, o.name, finest);
+  }
+  EXPECT_EQ(err, expected);
+  EXPECT_EQ(mgn_warning_count, 6);
+  for (float size : {v->size, c->size, surface->size, patch->size, shell->size, region->size}) {
+    EXPECT_FLOAT_EQ(size, static_cast<float>(finest * 1.05));
+  }
+}
+
+TEST_F(Octree1Test, UniformSizeCapsTheEntitySizes) {
+  mgn_set.uniform_size = 0.25;
+  mgn_vertex* a = vertex(1, 0, 0, 0, 2.0f);
+  mgn_vertex* b = vertex(2, 4, 0, 0);
+  mgn_curve* c = line(1, a, b);
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  mgn_propagate_mesh_size();
+  EXPECT_FLOAT_EQ(a->size, 0.25f);
+  EXPECT_FLOAT_EQ(c->size, 0.25f);  // none: the uniform size
+}
+
+// --- refinement -------------------------------------------------------------
+
+TEST_F(Octree1Test, StraightCurveOfConstantSizeGetsThatSizeAlongIt) {
+  for (double s : {0.5, 0.13, 0.031}) {
+    SCOPED_TRACE(s);
+    SetUp();
+    const float size = static_cast<float>(s);
+    mgn_curve* curve =
+        line(1, vertex(1, 0.1, 0.2, 0.3, size), vertex(2, 7.3, 5.1, 2.9, size), size);
+    mgn_build_octree();
+    ASSERT_TRUE(octree_invariants_hold());
+    // Equal pieces, split until the chord is at most K s, and no further.
+    const std::vector<mgn_curve_piece> pieces = pieces_of(curve);
+    expect_cover(pieces);
+    for (const mgn_curve_piece& piece : pieces) {
+      const double length = chord(curve, piece);
+      EXPECT_LE(length, MGN_CHORD_RATIO * size);
+      EXPECT_GT(length, MGN_CHORD_RATIO * size / 2);
+      EXPECT_FLOAT_EQ(piece.size, size);
+      // Each piece's midpoint refined the octree to the level of s and got
+      // s at the corners of its octant.
+      mgn_octant* leaf = mgn_locate_leaf_octant(mgn_tree.root, piece.p);
+      EXPECT_GE(leaf->size, size / 0.85);
+      EXPECT_LT(leaf->size, 2 * size / 0.85);
+      EXPECT_NEAR(query(piece.p), size, size * 1e-6);
+    }
+    // Along the whole curve the size is s, up to the octants that the curve
+    // only crosses near an edge (their far corners keep a larger value).
+    for (double along : sizes_along(curve, 400)) {
+      EXPECT_GE(along, size * (1 - 1e-6));
+      EXPECT_LE(along, size * 1.01);
+    }
+    EXPECT_EQ(mgn_warning_count, 0);
+  }
+}
+
+TEST_F(Octree1Test, CurvePiecesFitTheirSizes) {
+  // Control point sizes growing along the curve: the octree follows them.
+  mgn_vertex* a = vertex(1, 0, 0, 0, 0.05f);
+  mgn_vertex* b = vertex(2, 10, 0, 0, 0.8f);
+  mgn_curve* curve = line(1, a, b, 1.0f);
+  mgn_build_octree();
+  ASSERT_TRUE(octree_invariants_hold());
+  for (int i = 0; i <= 100; ++i) {
+    const double t = i / 100.0;
+    double p[3];
+    mgn_get_curve_point(curve, t, p);
+    const double wanted = 0.05 + t * (0.8 - 0.05);
+    // Never coarser than wanted over the piece around the point (pieces may
+    // reach K times the size at their middle), nor far finer.
+    const double size = query(p);
+    EXPECT_LE(size, wanted * 1.0001 + 0.75 * MGN_CHORD_RATIO * wanted) << t;
+    EXPECT_GE(size, wanted / 4) << t;
+  }
+}
+
+TEST_F(Octree1Test, CircleArcIsRefinedByItsCurvature) {
+  const double radius = 4.0;
+  for (float rate : {0.5f, 0.2f, 0.05f}) {
+    SCOPED_TRACE(rate);
+    SetUp();
+    mgn_curve* arc = quarter_circle(1, radius, rate);
+    ASSERT_FALSE(arc->straight);
+    mgn_build_octree();
+    ASSERT_TRUE(octree_invariants_hold());
+    const double wanted = rate * radius;
+    const std::vector<mgn_curve_piece> pieces = pieces_of(arc);
+    expect_cover(pieces);
+    for (const mgn_curve_piece& piece : pieces) {
+      EXPECT_LE(chord(arc, piece), MGN_CHORD_RATIO * wanted * (1 + 1e-9));
+      EXPECT_NEAR(piece.size, wanted, wanted * 1e-9);
+      EXPECT_NEAR(query(piece.p), wanted, wanted * 1e-6);
+    }
+    for (double size : sizes_along(arc, 400)) {
+      EXPECT_LE(size, wanted * 1.01);
+      EXPECT_GE(size, wanted / 2);
+    }
+  }
+  // Without a rate the arc gets nothing finer than the root's corners.
+  SetUp();
+  quarter_circle(1, radius, 0.0f);
+  mgn_build_octree();
+  EXPECT_EQ(mgn_tree.octant_count, 1);
+}
+
+TEST_F(Octree1Test, VertexOfFactorZeroRefinesOnlyWithAReceivedSize) {
+  // Alone, a factor-0 vertex with its own size does not refine.
+  mgn_vertex* v = vertex(1, 1, 1, 1, 0.0f, 0.0f);
+  v->size = 0.01f;
+  vertex(2, 0, 0, 0);
+  vertex(3, 8, 8, 8);
+  mgn_build_octree();
+  EXPECT_EQ(mgn_tree.octant_count, 1);
+  ASSERT_TRUE(octree_invariants_hold());
+
+  // A curve of size 1 ending at it hands its size down: the vertex refines
+  // with 1 (not its own 0.01).
+  SetUp();
+  v = vertex(1, 1, 1, 1, 0.0f, 0.0f);
+  v->size = 0.01f;
+  vertex(3, 8, 8, 8);
+  mgn_curve* c = line(1, v, vertex(2, 0, 0, 0), 1.0f);
+  c->factor = 1.0f;
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  mgn_propagate_mesh_size();
+  EXPECT_FLOAT_EQ(v->size, -1.0f);
+  mgn_build_octree_vertex(v);
+  EXPECT_GT(mgn_tree.octant_count, 1);
+  EXPECT_NEAR(query(v->xyz), 1.0, 1e-6);
+  ASSERT_TRUE(octree_invariants_hold());
+}
+
+TEST_F(Octree1Test, VirtualVertexOutsideTheRootIsPulledIn) {
+  vertex(1, 0, 0, 0, 2.0f);
+  vertex(2, 4, 4, 4, 2.0f);
+  mgn_vertex* outside = vertex(3, 4.5, 2, 2, 0.1f);
+  outside->is_virtual = true;
+  mgn_build_octree();
+  ASSERT_TRUE(octree_invariants_hold());
+  // Moved by 0.5 to the root face x = 4: the size there is 0.1 + 0.5 x 0.85 / 2.
+  const double moved[3] = {4.0, 2.0, 2.0};
+  EXPECT_NEAR(query(moved), 0.1 + 0.85 * 0.25, 1e-6);
+  EXPECT_EQ(mgn_warning_count, 0);
+}
+
+}  // namespace
