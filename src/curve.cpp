@@ -583,6 +583,10 @@ mgn_curve* mgn_input_curve() {
   if (previous == K_COINCIDE) mgn_input_error("Keyword CURVE missing", MGN_INPUT_HERE);
   if (previous == K_WEAK) mgn_input_error("Keyword MIRROR missing", MGN_INPUT_HERE);
   if (curve->vertex[0] == nullptr) mgn_input_error("Keyword VERTEX missing", MGN_INPUT_HERE);
+  // The line of the definition: the checks after the polygon lines report
+  // it, and reading goes on after the polygon lines.
+  const long curve_line = mgn_input.line_number;
+  long resume_line = curve_line;
 
   mgn_curve* parent = curve->parent_curve;
   mgn_surface* surface = curve->parent_surface;
@@ -894,7 +898,11 @@ mgn_curve* mgn_input_curve() {
       mgn_input_error(mgn_format("Fixed collapsed curve (%ld) must have identical vertices", cid), MGN_INPUT_HERE);
   } else {
     // 17. The polygon lines and the collapse test.
-    if (curve->order > 2) mgn_input_curve_polygon(curve);
+    if (curve->order > 2) {
+      mgn_input_curve_polygon(curve);
+      resume_line = mgn_input.line_number;
+      mgn_input.line_number = curve_line;
+    }
     if (!mgn_check_curve_collapse(curve) && identical_vertices && curve->order > 2)
       mgn_input_error(
           mgn_format("Identical vertices for non-collapsed higher order curve (%ld) specification not allowed", cid),
@@ -937,6 +945,7 @@ mgn_curve* mgn_input_curve() {
     add_once(curve->coinciding_curves, other);
   }
   mgn_destroy_list(mgn_input.coinciding);
+  mgn_input.line_number = resume_line;
   return curve;
 }
 
@@ -955,7 +964,10 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
     char* token = mgn_get_first_token("Unexpected end of input file encountered");
     const int first = mgn_get_keyword_index(token, polygon_keywords, P_KEYWORDS);
     if (first == P_POLYEND) {
-      if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) unexpected_keyword(extra);
+      if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) {
+        mgn_get_keyword_index(extra, polygon_keywords, P_KEYWORDS);
+        unexpected_keyword(extra);
+      }
       return;
     }
     if (first != P_POLYGON)
