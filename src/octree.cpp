@@ -344,14 +344,6 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
   }
 }
 
-void mgn_compact_octree() {
-  if (mgn_tree.octants == nullptr) return;
-  mgn_tree.octants = mgn_realloc_listing(mgn_tree.octants);
-  mgn_tree.origins = mgn_realloc_listing(mgn_tree.origins);
-  mgn_tree.corners = mgn_realloc_listing(mgn_tree.corners);
-  mgn_tree.faces = mgn_realloc_listing(mgn_tree.faces);
-}
-
 int mgn_get_octant_level(const mgn_octant* octant) {
   int level = 0;
   for (; octant->parent != nullptr; octant = octant->parent) ++level;

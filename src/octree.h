@@ -95,9 +95,6 @@ inline void mgn_lower_corner_size(float* corner, double size) {
   if (*corner > size) *corner = static_cast<float>(size);
 }
 
-// Shrinks the octree record pools to the records in use.
-void mgn_compact_octree();
-
 // Number of the octant's level (0 for the root).
 int mgn_get_octant_level(const mgn_octant* octant);
 

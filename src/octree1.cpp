@@ -398,5 +398,6 @@ void mgn_build_octree() {
   for (const mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
     mgn_build_octree_curve(curve);
   }
-  mgn_compact_octree();
+  // The record pools are not shrunk: shrinking may move the records, which
+  // are referred to by address everywhere in the tree.
 }

@@ -14,8 +14,7 @@ constexpr int MGN_OCTREE_RECURSION = 40;
 
 // Builds the octree of a run: measures the model, creates the root,
 // propagates the sizes (unless the mesh size factor is 0) and refines the
-// tree from the vertices and the curves; the record pools are compacted at
-// the end.
+// tree from the vertices and the curves.
 void mgn_build_octree();
 
 // Model box of the vertices (virtual ones only with -V), curves, surfaces,

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,19 +22,42 @@ namespace {
 class Octree1Test : public ::testing::Test {
  protected:
   void SetUp() override {
+    release_model();
     mgn_set = mgn_settings{};
     mgn_tol = mgn_tolerances{};
     mgn_warning_count = 0;
-    mgn_model = mgn_model_store{};  // records of earlier tests are left behind
+  }
+  void TearDown() override { release_model(); }
+
+  // A new record owned by the test.
+  template <typename T>
+  T* make() {
+    auto record = std::make_shared<T>();
+    records_.push_back(record);
+    return record.get();
+  }
+
+  // Empties the model lists and frees the records of the test.
+  void release_model() {
+    for (mgn_region* region : mgn_list_range<mgn_region>(mgn_model.regions.list)) {
+      mgn_destroy_list(region->inner_surfaces);
+    }
+    for (mgn_list* list : {&mgn_model.vertices.list, &mgn_model.curves.list,
+                           &mgn_model.surfaces.list, &mgn_model.regions.list,
+                           &mgn_model.patches.list, &mgn_model.shells.list}) {
+      mgn_destroy_list(*list);
+    }
+    mgn_model = mgn_model_store{};
+    records_.clear();
   }
 
   // A vertex at (x, y, z) whose control point carries size (the vertex size
   // is the control point size times the factor, as the reader stores it).
-  static mgn_vertex* vertex(int id, double x, double y, double z, float size = 0.0f,
-                            float factor = 1.0f) {
-    auto* v = new mgn_vertex;
+  mgn_vertex* vertex(int id, double x, double y, double z, float size = 0.0f,
+                     float factor = 1.0f) {
+    auto* v = make<mgn_vertex>();
     v->id = id;
-    v->ctrl_point = new mgn_ctrl_point;
+    v->ctrl_point = make<mgn_ctrl_point>();
     v->ctrl_point->xyz[0] = x;
     v->ctrl_point->xyz[1] = y;
     v->ctrl_point->xyz[2] = z;
@@ -46,8 +70,8 @@ class Octree1Test : public ::testing::Test {
   }
 
   // A straight curve (order 2) between two vertices, without density.
-  static mgn_curve* line(int id, mgn_vertex* a, mgn_vertex* b, float size = 0.0f) {
-    auto* c = new mgn_curve;
+  mgn_curve* line(int id, mgn_vertex* a, mgn_vertex* b, float size = 0.0f) {
+    auto* c = make<mgn_curve>();
     c->id = id;
     c->vertex[0] = a;
     c->vertex[1] = b;
@@ -62,10 +86,10 @@ class Octree1Test : public ::testing::Test {
   // A quarter circle of radius r in the plane z = 0 around the origin, from
   // (r, 0, 0) to (0, r, 0): order 3 with the middle point at the corner of
   // the square and weight cos 45 degrees.
-  static mgn_curve* quarter_circle(int id, double r, float rate) {
+  mgn_curve* quarter_circle(int id, double r, float rate) {
     mgn_vertex* a = vertex(id * 10 + 1, r, 0, 0);
     mgn_vertex* b = vertex(id * 10 + 2, 0, r, 0);
-    auto* c = new mgn_curve;
+    auto* c = make<mgn_curve>();
     c->id = id;
     c->order = 3;
     c->shape_order = 3;
@@ -83,6 +107,9 @@ class Octree1Test : public ::testing::Test {
     mgn_add_item_to_tail(mgn_model.curves.list, c);
     return c;
   }
+
+ private:
+  std::vector<std::shared_ptr<void>> records_;
 };
 
 double query(const double p[3]) {
@@ -150,7 +177,7 @@ TEST_F(Octree1Test, ModelBoxLeavesOutVirtualVerticesUnlessIncluded) {
 TEST_F(Octree1Test, ModelBoxHoldsTheBulgeOfCurves) {
   // A parabola from (0, 0, 0) to (2, 0, 0) over the control point (1, 2, 0):
   // its highest point is y = 1, above both vertices and below the polygon.
-  auto* c = new mgn_curve;
+  auto* c = make<mgn_curve>();
   c->id = 1;
   c->order = 3;
   c->shape_order = 3;
@@ -177,7 +204,7 @@ TEST_F(Octree1Test, SizesAreHandedDownWithTheSignConvention) {
   v1->size = 0.2f;                                   // an own positive size
   mgn_vertex* v2 = vertex(3, 2, 0, 0, 0.7f);         // larger own size
   mgn_vertex* v3 = vertex(4, 3, 0, 0, 0.1f);         // smaller own size
-  auto* surface = new mgn_surface;
+  auto* surface = make<mgn_surface>();
   surface->id = 1;
   surface->size = 0.5f;
   mgn_add_item_to_tail(mgn_model.surfaces.list, surface);
@@ -188,7 +215,7 @@ TEST_F(Octree1Test, SizesAreHandedDownWithTheSignConvention) {
   surface->curve[0] = c0;
   surface->curve[1] = c1;
   surface->curve[2] = c2;
-  auto* region = new mgn_region;
+  auto* region = make<mgn_region>();
   region->id = 1;
   region->size = 0.4f;
   mgn_add_item_to_tail(region->inner_surfaces, surface);
@@ -226,7 +253,7 @@ TEST_F(Octree1Test, FactorsArePushedFromSurfacesToCurvesToVertices) {
   mgn_curve* bc = line(2, b, c);
   bc->factor = 0.0f;
   mgn_curve* ca = line(3, c, a);
-  auto* surface = new mgn_surface;
+  auto* surface = make<mgn_surface>();
   surface->id = 1;
   surface->factor = 0.5f;
   surface->curve[0] = ab;
@@ -282,19 +309,19 @@ TEST_F(Octree1Test, TooFineEntitiesWarnAndGetTheFinestSize) {
   vertex(91, 1, 1, 1);
   mgn_vertex* v = vertex(7, 0.5, 0.5, 0.5, 1e-20f);
   mgn_curve* c = line(8, vertex(92, 0, 0, 0), vertex(93, 1, 0, 0), 1e-20f);
-  auto* surface = new mgn_surface;
+  auto* surface = make<mgn_surface>();
   surface->id = 9;
   surface->size = 1e-20f;
   mgn_add_item_to_tail(mgn_model.surfaces.list, surface);
-  auto* patch = new mgn_patch;
+  auto* patch = make<mgn_patch>();
   patch->id = 10;
   patch->size = 1e-20f;
   mgn_add_item_to_tail(mgn_model.patches.list, patch);
-  auto* shell = new mgn_shell;
+  auto* shell = make<mgn_shell>();
   shell->id = 11;
   shell->size = 1e-20f;
   mgn_add_item_to_tail(mgn_model.shells.list, shell);
-  auto* region = new mgn_region;
+  auto* region = make<mgn_region>();
   region->id = 12;
   region->size = 1e-20f;
   mgn_add_item_to_tail(mgn_model.regions.list, region);
