@@ -189,6 +189,8 @@ void mgn_binary_output_error(const std::string& message, const char* routine, co
          place(routine, module, line));
 }
 
+bool mgn_is_terminating() { return terminating; }
+
 void mgn_terminate(const std::string& message, int status, bool partial_output) {
   if (terminating) {
     // A second fatal error while the first one is handled: one short line,

@@ -61,6 +61,8 @@ extern long mgn_warning_count;
                                           const std::string& module, long line,
                                           const std::string& binary_file);
 [[noreturn]] void mgn_terminate(const std::string& message, int status, bool partial_output);
+// True once a fatal error is being handled.
+bool mgn_is_terminating();
 
 // Exit statuses of the error kinds.
 enum mgn_exit_status : int {

@@ -13,6 +13,7 @@
 #include "list.h"
 #include "message.h"
 #include "option.h"
+#include "quality.h"
 #include "records.h"
 
 namespace {
@@ -91,6 +92,7 @@ void mgn_run_meshing() {
   mgn_run.octree_built = true;
   mgn_print_message(stdout, "Octree built");
   mgn_run.discretization_done = true;
+  mgn_evaluate_quality();
   mgn_run.renumbering_done = true;
   mgn_print_message(stdout, "Discretization done");
 }
@@ -164,6 +166,7 @@ int main(int argc, char** argv) {
   mgn_print(stdout, "\n");
 
   if (mgn_set.renumbering_type & 1) print_profile();
+  mgn_print_quality_report();
 
   const double end_time = mgn_get_time(clock);
   mgn_print(stdout, "Real time consumed     %s sec\n", mgn_format("%10.0f", end_time - mgn_run.start_time).c_str());

@@ -554,7 +554,7 @@ void mgn_report_face(mgn_face* face, mgn_quality_acc* entity) {
   if (quality) {
     q = mgn_get_triangle_quality(a, b, c);
     if (q <= 0.0) {
-      mgn_note_partial_face(face);
+      if (!mgn_is_terminating()) mgn_note_partial_face(face);
       mgn_manipulation_error("Zero quality face detected", MGN_HERE);
     }
   }
@@ -571,7 +571,7 @@ void mgn_report_quad(mgn_quad* quad, mgn_quality_acc* entity) {
   if (quality) {
     q = mgn_get_quad_quality(p, !quad_on_planar_entity(quad));
     if (q <= 0.0) {
-      mgn_note_partial_quad(quad);
+      if (!mgn_is_terminating()) mgn_note_partial_quad(quad);
       mgn_manipulation_error("Zero quality quad detected", MGN_HERE);
     }
   }
@@ -587,7 +587,7 @@ void mgn_report_quad_map(mgn_quad* quad, mgn_quality_acc* entity) {
   double angles[4];
   const double q = mgn_get_quad_angle_quality(p, angles);
   if (quality && q <= 0.0) {
-    mgn_note_partial_quad(quad);
+    if (!mgn_is_terminating()) mgn_note_partial_quad(quad);
     mgn_manipulation_error("Zero quality quad detected", MGN_HERE);
   }
   add_element(mgn_quality.map_quad, entity, map_info, quality, q, angles, bit(MGN_QUALITY_ANGLE) ? 4 : 0);
@@ -600,7 +600,7 @@ void mgn_report_tetra(mgn_tetra* tetra, mgn_quality_acc* entity) {
     double volume = 0.0;
     q = mgn_get_tetra_boundary_quality(tetra, &volume);
     if (q <= 0.0) {
-      mgn_note_partial_tetra(tetra);
+      if (!mgn_is_terminating()) mgn_note_partial_tetra(tetra);
       mgn_manipulation_error("Zero quality tetra detected", MGN_HERE);
     }
   }
@@ -621,7 +621,7 @@ void mgn_report_pyram(mgn_pyram* pyram, mgn_quality_acc* entity) {
                           pyram->n[4]->xyz};
     q = mgn_get_pyram_quality(p);
     if (q <= 0.0) {
-      mgn_note_partial_pyram(pyram);
+      if (!mgn_is_terminating()) mgn_note_partial_pyram(pyram);
       mgn_manipulation_error("Zero quality pyram detected", MGN_HERE);
     }
   }
@@ -631,7 +631,7 @@ void mgn_report_pyram(mgn_pyram* pyram, mgn_quality_acc* entity) {
 void mgn_report_face_node(mgn_node* node, mgn_quality_acc* entity) {
   const int valency = count_node_edges(node, surface_kind);
   if (valency == 0) {
-    mgn_note_partial_node(node);
+    if (!mgn_is_terminating()) mgn_note_partial_node(node);
     mgn_manipulation_error("Unexpected situation", MGN_HERE);
   }
   add_valency(mgn_quality.tria, valency, tria_info);
@@ -641,7 +641,7 @@ void mgn_report_face_node(mgn_node* node, mgn_quality_acc* entity) {
 void mgn_report_quad_node(mgn_node* node, mgn_quality_acc* entity) {
   const int valency = count_node_edges(node, surface_kind);
   if (valency == 0) {
-    mgn_note_partial_node(node);
+    if (!mgn_is_terminating()) mgn_note_partial_node(node);
     mgn_manipulation_error("Unexpected situation", MGN_HERE);
   }
   add_valency(mgn_quality.quad, valency, quad_info);
@@ -651,7 +651,7 @@ void mgn_report_quad_node(mgn_node* node, mgn_quality_acc* entity) {
 void mgn_report_tetra_node(mgn_node* node, mgn_quality_acc* entity) {
   const int valency = count_node_edges(node, [](int kind) { return kind == MGN_REGION; });
   if (valency == 0) {
-    mgn_note_partial_node(node);
+    if (!mgn_is_terminating()) mgn_note_partial_node(node);
     mgn_manipulation_error("Unexpected situation", MGN_HERE);
   }
   add_valency(mgn_quality.tetra, valency, tetra_info);
