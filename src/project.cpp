@@ -13,9 +13,18 @@
 namespace {
 
 constexpr int MAX_ITERATIONS = 50;
-// Once the iteration counter has been lowered this many times the iteration
-// is given up even while its steps keep their size: it would never end.
+// After MAX_ITERATIONS an iteration gets 25 more as long as it still makes
+// progress: its steps are not stuck at a small size, or its smallest step
+// keeps shrinking (a damped oscillation converges linearly and may need more
+// than 50 iterations).  In any case it ends after this many extensions.
 constexpr int MAX_RESTARTS = 40;
+
+// Progress test at the end of an iteration window: the current step is not
+// yet below 5 times the smallest step of the window (still moving), or that
+// smallest step fell below a quarter of the previous window's.
+bool still_progressing(double current, double window_min, double previous_window_min) {
+  return current >= 5.0 * window_min || window_min < 0.25 * previous_window_min;
+}
 // A step cut at a bound that is shorter than this means that the foot point
 // lies at (or beyond) the bound: the parameter is then within twice this
 // distance of the bound and the iteration ends.
@@ -77,31 +86,43 @@ int curve_iteration(const mgn_curve* curve, double* tp, double* tangent, double*
     const double limit = 1.0 / (std::max<int>(curve->shape_order, 1) + 2);
     const double tol2 = tol_xyz * tol_xyz;
     int iter = 0, restarts = 0;
-    double prev = 0.0, min_step = 1.0, moved2 = 0.0;
+    double prev = 0.0, min_step = 1.0, last_min_step = 1.0, moved2 = 0.0;
+    // No convergence (or a step that is not a number): fatal, or result 0
+    // when clipping non-strictly.
+    auto fail_curve = [&](int count) {
+      if (clip && !strict) {
+        result = 0;
+        return;
+      }
+      mgn_record_error_location(MGN_CURVE, curve->id, p);
+      fail(mgn_format("Projection of point [x = %f, y = %f, z = %f] to curve %ld failed\n"
+                      "at [t = %f | x = %f, y = %f, z = %f]\nafter %d iterations\n"
+                      "(tolerance xyz: %e (%e) t: %e (%e))",
+                      target[0], target[1], target[2], static_cast<long>(curve->id), t, p[0], p[1],
+                      p[2], count, moved2, tol2, prev, tol_t),
+           routine, __LINE__);
+    };
     for (;;) {
       ++iter;
       ++total;
       if (iter > MAX_ITERATIONS) {
-        if (std::fabs(prev) < 5.0 * min_step || ++restarts > MAX_RESTARTS || !std::isfinite(t)) {
-          if (clip && !strict) {
-            result = 0;
-            break;
-          }
-          mgn_record_error_location(MGN_CURVE, curve->id, p);
-          fail(mgn_format("Projection of point [x = %f, y = %f, z = %f] to curve %ld failed\n"
-                          "at [t = %f | x = %f, y = %f, z = %f]\nafter %d iterations\n"
-                          "(tolerance xyz: %e (%e) t: %e (%e))",
-                          target[0], target[1], target[2], static_cast<long>(curve->id), t, p[0],
-                          p[1], p[2], MAX_ITERATIONS, moved2, tol2, prev, tol_t),
-               routine, __LINE__);
+        if (!still_progressing(std::fabs(prev), min_step, last_min_step) ||
+            ++restarts > MAX_RESTARTS) {
+          fail_curve(MAX_ITERATIONS);
+          break;
         }
         iter -= 25;
+        last_min_step = min_step;
         min_step = 1.0;
       }
       double r[3];
       mgn_sub(target, p, r);
       double dt = mgn_dot(r, d) / len;
       if (dt == 0.0) break;
+      if (!std::isfinite(dt)) {
+        fail_curve(total);
+        break;
+      }
       min_step = std::min(min_step, std::fabs(dt));
       if (std::fabs(dt) > limit) dt = std::copysign(limit, dt);
       bool limited = false, cut = false;
@@ -148,7 +169,7 @@ int curve_iteration(const mgn_curve* curve, double* tp, double* tangent, double*
         break;
       }
       for (int k = 0; k < 3; ++k) d[k] /= len;
-      if (!limited) {
+      if (!limited || cut) {
         const double tt = cut ? std::max(tol_t, BOUND_STEP) : tol_t;
         if (moved2 < tol2 || std::fabs(dt) < tt) break;
       }
@@ -190,27 +211,42 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
   const double lim_v = 1.0 / (std::max<int>(surface->shape_order_v, 1) + 2);
   const double tol2 = tol_xyz * tol_xyz;
   double pu = 0.0, pv = 0.0, moved2 = 0.0;
-  int iter = 0, result = 1;
+  double min_step = 1.0, last_min_step = 1.0;
+  int iter = 0, total = 0, restarts = 0, result = 1;
   // A vanishing tangent or normal: fatal except when clipping on the
   // boundary or clipping non-strictly.
+  // No convergence (or a step that is not a number): fatal, or result 0
+  // when clipping non-strictly.
+  auto fail_surface = [&](int count) {
+    if (clip && !strict) {
+      result = 0;
+      return;
+    }
+    mgn_record_error_location(MGN_SURFACE, surface->id, p);
+    fail(mgn_format("Projection of point [x = %f, y = %f, z = %f] to surface %ld failed\n"
+                    "at [u = %f, v = %f | x = %f, y = %f, z = %f]\nafter %d iterations\n"
+                    "(tolerance xyz: %e (%e) uv: %e %e (%e))",
+                    target[0], target[1], target[2], static_cast<long>(surface->id), u, v, p[0],
+                    p[1], p[2], count, moved2, tol2, pu, pv, tol_uv),
+         routine, __LINE__);
+  };
   auto degenerate = [&](long line) {
     if (!clip || (strict && !at_bound(u) && !at_bound(v))) bad_surface(surface, u, v, p, routine, line);
     result = 0;
   };
   for (;;) {
     ++iter;
+    ++total;
+    if (iter > MAX_ITERATIONS && std::isfinite(u) && std::isfinite(v) &&
+        still_progressing(std::max(std::fabs(pu), std::fabs(pv)), min_step, last_min_step) &&
+        ++restarts <= MAX_RESTARTS) {
+      iter -= 25;
+      last_min_step = min_step;
+      min_step = 1.0;
+    }
     if (iter > MAX_ITERATIONS) {
-      if (clip && !strict) {
-        result = 0;
-        break;
-      }
-      mgn_record_error_location(MGN_SURFACE, surface->id, p);
-      fail(mgn_format("Projection of point [x = %f, y = %f, z = %f] to surface %ld failed\n"
-                      "at [u = %f, v = %f | x = %f, y = %f, z = %f]\nafter %d iterations\n"
-                      "(tolerance xyz: %e (%e) uv: %e %e (%e))",
-                      target[0], target[1], target[2], static_cast<long>(surface->id), u, v, p[0],
-                      p[1], p[2], MAX_ITERATIONS, moved2, tol2, pu, pv, tol_uv),
-           routine, __LINE__);
+      fail_surface(MAX_ITERATIONS);
+      break;
     }
     double r[3], c[3];
     mgn_sub(target, p, r);
@@ -228,15 +264,27 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
     const int i = (k + 1) % 3, j = (k + 2) % 3;
     double du = (r[i] * b[j] - r[j] * b[i]) / c[k];
     double dv = (a[i] * r[j] - a[j] * r[i]) / c[k];
+    // A parameter already on a bound whose step points outward stays there
+    // and lets the other one move freely (its step no longer counts in the
+    // step limit).
+    const bool held_u = (u <= 0.0 && du < 0.0) || (u >= 1.0 && du > 0.0);
+    const bool held_v = (v <= 0.0 && dv < 0.0) || (v >= 1.0 && dv > 0.0);
+    if (held_u) du = 0.0;
+    if (held_v) dv = 0.0;
     if (du == 0.0 && dv == 0.0) break;
+    if (!std::isfinite(du) || !std::isfinite(dv)) {
+      fail_surface(total);
+      break;
+    }
     const double ratio = std::max(std::fabs(du) / lim_u, std::fabs(dv) / lim_v);
     if (ratio > 1.0) {
       du /= ratio;
       dv /= ratio;
     }
+    min_step = std::min(min_step, std::max(std::fabs(du), std::fabs(dv)));
     bool limited = false;
     const double pp = pu * pu + pv * pv;
-    if (iter > 1 && pp > 0.0) {
+    if (total > 1 && pp > 0.0) {
       const double dotp = du * pu + dv * pv;
       double f = 1.0;
       if (dotp >= 0.0 && dotp > 1.5 * pp) f = 1.5 * pp / dotp;
@@ -249,16 +297,10 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
     }
     // Bounds, per parameter.  cu, cv: the steps cut at the bounds; fu, fv:
     // the proportions by which a cut scales the other parameter's step so
-    // that the direction is kept.  A parameter already held at a bound by an
-    // outward step stays there and lets the other one slide.
-    bool cut_u = false, cut_v = false, held_u = false, held_v = false;
+    // that the direction is kept.
+    bool cut_u = false, cut_v = false;
     double cu = du, cv = dv, fu = 1.0, fv = 1.0;
-    auto bound = [&](double x, double dx, double& cx, double& f, bool& cut, bool& held) {
-      if ((x <= 0.0 && dx < 0.0) || (x >= 1.0 && dx > 0.0)) {
-        cx = 0.0;
-        held = true;
-        return;
-      }
+    auto bound = [&](double x, double dx, double& cx, double& f, bool& cut) {
       if (x + dx < 0.0) {
         cx = clip ? -x : -x / 2.0;
         cut = true;
@@ -269,12 +311,10 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
         if (clip || x + dx > 1.000000001) f = cx / dx;
       }
     };
-    bound(u, du, cu, fu, cut_u, held_u);
-    bound(v, dv, cv, fv, cut_v, held_v);
-    if (clip && held_u && held_v) break;
-    du = held_u ? 0.0 : smaller(cu, du * fv);
-    dv = held_v ? 0.0 : smaller(cv, dv * fu);
-    if (du == 0.0 && dv == 0.0) break;  // held at a bound with nothing left to move
+    bound(u, du, cu, fu, cut_u);
+    bound(v, dv, cv, fv, cut_v);
+    du = smaller(cu, du * fv);
+    dv = smaller(cv, dv * fu);
     u += du;
     v += dv;
     if (clip) {
@@ -312,7 +352,7 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
       const double f = 1.0 / std::sqrt(ln2);
       for (int m = 0; m < 3; ++m) n[m] *= f;
     }
-    if (!limited) {
+    if (!limited || cut_u || cut_v) {
       const double tu = cut_u ? std::max(tol_uv, BOUND_STEP) : tol_uv;
       const double tv = cut_v ? std::max(tol_uv, BOUND_STEP) : tol_uv;
       if (moved2 < tol2 || (std::fabs(du) < tu && std::fabs(dv) < tv)) break;
@@ -326,7 +366,7 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
     sv[m] = b[m];
     normal[m] = n[m];
   }
-  if (iterations) *iterations = iter;
+  if (iterations) *iterations = total;
   return result;
 }
 
@@ -371,12 +411,14 @@ struct curve_search {
   const mgn_curve* curve;
   const double* target;
   int shape;
+  double lo, hi;  // the parameter window searched
   double best_t;
   double best_d2;
   double best_width;  // width of the piece that gave the best candidate
 };
 
 void consider_curve(curve_search& s, double t, const double* p, double width) {
+  if (t < s.lo || t > s.hi) return;  // a projection that left the window
   const double d2 = mgn_get_point_square_distance(p, s.target);
   if (d2 < s.best_d2) {
     s.best_d2 = d2;
@@ -423,6 +465,8 @@ void search_curve(curve_search& s, double lo, double hi) {
   double pa[3], da[3], pb[3], db[3];
   mgn_get_curve_point_derivative(s.curve, lo, pa, da);
   mgn_get_curve_point_derivative(s.curve, hi, pb, db);
+  s.lo = lo;
+  s.hi = hi;
   s.best_d2 = HUGE_VAL;
   s.best_width = hi - lo;
   consider_curve(s, lo, pa, hi - lo);
@@ -446,7 +490,7 @@ void search_curve(curve_search& s, double lo, double hi) {
 
 double mgn_find_closest_curve_point(const mgn_curve* curve, const double* target, double* t,
                                     const double* window) {
-  curve_search s{curve, target, std::max<int>(curve->shape_order, 1), 0.0, HUGE_VAL, 1.0};
+  curve_search s{curve, target, std::max<int>(curve->shape_order, 1), 0.0, 1.0, 0.0, HUGE_VAL, 1.0};
   double lo = 0.0, hi = 1.0;
   if (window) {
     lo = std::clamp(std::min(window[0], window[1]), 0.0, 1.0);
