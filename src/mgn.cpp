@@ -10,8 +10,10 @@
 #include <ctime>
 #include <string>
 
+#include "input.h"
 #include "list.h"
 #include "message.h"
+#include "octree1.h"
 #include "option.h"
 #include "quality.h"
 #include "records.h"
@@ -80,7 +82,7 @@ void print_profile() {
   mgn_print(stdout, "\n");
 }
 
-bool mgn_model_has_vertex() { return false; }
+bool mgn_model_has_vertex() { return mgn_model.vertices.list != nullptr; }
 
 }  // namespace
 
@@ -89,6 +91,7 @@ void mgn_run_meshing() {
   ++mgn_run.run_counter;
   if (!mgn_model_has_vertex())
     mgn_manipulation_error("There is no entity in the model", "mgn_run_meshing", "src/mgn", __LINE__);
+  mgn_build_octree();
   mgn_run.octree_built = true;
   mgn_print_message(stdout, "Octree built");
   mgn_run.discretization_done = true;
@@ -147,6 +150,8 @@ int main(int argc, char** argv) {
   mgn_analyze_options(argc, argv);
   mgn_print_message(stdout, "Options analyzed");
   set_tolerances();
+
+  if (mgn_run.model_not_yet_read) mgn_build_model_from_file();
 
   mgn_print_message(stdout, "Input data analyzed");
 
