@@ -856,8 +856,10 @@ bool side_collapsed(const mgn_surface* surface, int side) {
 }
 
 // Tangent in u (direction 0) or v (1) with the fallback of the curves; the
-// chord runs in the one parameter with the other fixed.
-double surface_tangent(const mgn_surface* surface, double u, double v, int direction, double* d) {
+// chord runs in the one parameter with the other fixed.  `analytic` is the
+// derivative when the caller has evaluated it already.
+double surface_tangent(const mgn_surface* surface, double u, double v, int direction, double* d,
+                       const double* analytic = nullptr) {
   if (direction == 0 ? (v == 0.0 && side_collapsed(surface, 0)) ||
                            (v == 1.0 && side_collapsed(surface, 2))
                      : (u == 0.0 && side_collapsed(surface, 1)) ||
@@ -865,7 +867,10 @@ double surface_tangent(const mgn_surface* surface, double u, double v, int direc
     zero3(d);
     return 0.0;
   }
-  mgn_get_surface_derivative(surface, u, v, direction, d);
+  if (analytic)
+    for (int k = 0; k < 3; ++k) d[k] = analytic[k];
+  else
+    mgn_get_surface_derivative(surface, u, v, direction, d);
   double len2 = dot3(d, d);
   double delta = 1e-6;
   const double x = direction == 0 ? u : v;
@@ -902,8 +907,10 @@ double mgn_get_surface_tangent_v(const mgn_surface* surface, double u, double v,
 
 int mgn_get_surface_normal(const mgn_surface* surface, double u, double v, double* n) {
   double su[3], sv[3];
-  const double lu = mgn_get_surface_tangent_u(surface, u, v, su);
-  const double lv = mgn_get_surface_tangent_v(surface, u, v, sv);
+  surface_eval e;
+  evaluate_surface(surface, u, v, 1, e);
+  const double lu = surface_tangent(surface, u, v, 0, su, e.su);
+  const double lv = surface_tangent(surface, u, v, 1, sv, e.sv);
   const bool inside = u > 0.0 && u < 1.0 && v > 0.0 && v < 1.0;
   // A vanishing tangent is legal on the boundary (a collapsed side) and
   // fatal inside, like a vanishing normal.
