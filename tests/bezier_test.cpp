@@ -289,6 +289,30 @@ TEST_F(BezierTest, ElevatedCurvePolygonReproducesPoints) {
   }
 }
 
+// Elevation in place with a stride, as on a column of a net: the points
+// between the strided entries and the first point are left alone.
+TEST_F(BezierTest, ElevationWithStrideWorksInPlace) {
+  mgn_curve* c = store.curve(1, {{0, 0, 0}, {1, 2, 0}, {3, 1, 1}}, {1, 0.6, 1.3});
+  std::vector<mgn_ctrl_point*> column(8);
+  for (auto& q : column) q = mgn_create_ctrl_point();
+  for (int i = 0; i < 3; ++i) *column[2 * i] = *c->polygon[0][i];
+  for (int i = 0; i < 4; ++i) column[2 * i + 1]->xyz[0] = 99.0;
+  const mgn_ctrl_point first = *column[0];
+  mgn_elevate_polygon_order(column.data(), 4, 3, 2);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(column[2 * i + 1]->xyz[0], 99.0);
+  EXPECT_EQ(column[0]->xyz[1], first.xyz[1]);
+  EXPECT_EQ(column[6]->w, 1.3);  // the last point moved up unchanged
+  mgn_curve view;
+  view.order = 4;
+  view.polygon.assign(1, {column[0], column[2], column[4], column[6]});
+  for (double t : {0.1, 0.5, 0.85}) {
+    double a[3], b[3];
+    mgn_get_curve_point(c, t, a);
+    mgn_get_curve_point(&view, t, b);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], 1e-14);
+  }
+}
+
 TEST_F(BezierTest, SplitCurveReproducesHeadAndTail) {
   std::mt19937 rng(19);
   for (int n : {2, 3, 4, 7, 16}) {
