@@ -324,10 +324,13 @@ void mgn_build_node_graph(mgn_node_graph& g) {
   g.start[n] = static_cast<int>(g.adj.size());
 }
 
-void mgn_get_peripheral_nodes(const mgn_node_graph& g, int start, int* s_out, int* e_out) {
+namespace {
+
+// The pseudo-peripheral search with the visit stamps of the caller (one
+// array for all components).
+void find_peripheral_nodes(const mgn_node_graph& g, std::vector<int>& mark, int& stamp, int start, int* s_out,
+                           int* e_out) {
   const int n = static_cast<int>(g.nodes.size());
-  std::vector<int> mark(n, 0);
-  int stamp = 0;
   level_structure ls, lc;
   int s = start;
   int e = -1;
@@ -356,6 +359,14 @@ void mgn_get_peripheral_nodes(const mgn_node_graph& g, int start, int* s_out, in
   }
   *s_out = s;
   *e_out = e >= 0 ? e : s;
+}
+
+}  // namespace
+
+void mgn_get_peripheral_nodes(const mgn_node_graph& g, int start, int* s_out, int* e_out) {
+  std::vector<int> mark(g.nodes.size(), 0);
+  int stamp = 0;
+  find_peripheral_nodes(g, mark, stamp, start, s_out, e_out);
 }
 
 double mgn_get_mesh_profile(const mgn_node_graph& g, const std::vector<long>& number) {
@@ -457,7 +468,7 @@ void mgn_renumber_mesh() {
       level_structure component_levels;
       while (start >= 0) {
         int s, e;
-        mgn_get_peripheral_nodes(g, start, &s, &e);
+        find_peripheral_nodes(g, st.mark, st.stamp, start, &s, &e);
         build_levels(g, st.mark, st.stamp, s, std::numeric_limits<long>::max(), component_levels);
         const std::vector<int>& component = component_levels.nodes;
         const long base = counter;
