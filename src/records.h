@@ -261,6 +261,12 @@ struct mgn_vertex {
   // parents; the curves ending at a top physical parent are listed there.
   bool bounds_curve = false;
   mgn_list curves = nullptr;
+  // Curve discretization: the interval count prescribed for the piece of
+  // curve that ends at the vertex (0 none, n > 0 spaced by the size, n < 0
+  // spaced equally by length), consumed by that piece; and the exemption of
+  // the vertex from the too-close test of a prescribed count.
+  int32_t prescribed_count = 0;
+  bool close_exempt = false;
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
@@ -322,6 +328,12 @@ struct mgn_curve {
   int16_t second_order = 2;
   double box[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};  // bounding box: min x, y, z, max x, y, z
   mgn_list duplicates = nullptr;  // the other curves of its duplication group
+  // Curve discretization: the total length of its mesh edges, whether it was
+  // meshed in pieces between fixed vertices, and the mark of a curve whose
+  // meshing is under way (guards the mirror recursion).
+  float edge_length = 0.0f;
+  bool fixed_split = false;
+  bool meshing = false;
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 

@@ -1,0 +1,536 @@
+// Meshing driver: the listings and run flags of a meshing run, the walk over
+// the entity kinds, the entry rules of vertices and curves, the collection
+// of finished entities into the global finite-element listings, the passes
+// over the whole mesh and the final compaction.
+#include "discret.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "curve.h"
+#include "discret1.h"
+#include "element.h"
+#include "list.h"
+#include "message.h"
+#include "vertex.h"
+
+mgn_discret_state mgn_discret;
+
+namespace {
+
+[[noreturn]] void unexpected(const char* routine, int line) {
+  mgn_manipulation_error("Unexpected situation", routine, mgn_module_name(__FILE__), line);
+}
+
+long listing_size() { return std::max(1L, mgn_set.listing_size); }
+
+void destroy_scratch(mgn_listing*& listing) {
+  if (listing != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(listing));
+  listing = nullptr;
+}
+
+void empty_scratch(mgn_listing*& listing) {
+  if (listing == nullptr) return;
+  listing = mgn_get_first_listing_block(listing);
+  mgn_reset_listing(listing);
+}
+
+// Cells of a reference and a link.
+mgn_listing* create_cells(long capacity) {
+  return mgn_create_listing(std::max(1L, capacity), sizeof(mgn_list_item));
+}
+
+// Moves a per-entity listing (its first count references) behind a global
+// finite-element listing.  The global chain is shrunk first, so that only
+// its last block is ever partly used.
+void append_listing(mgn_listing*& global, mgn_listing*& own, long count, mgn_record_count& counter) {
+  if (own == nullptr || count <= 0) return;
+  own = mgn_get_first_listing_block(mgn_realloc_listing(own));
+  if (global != nullptr) global = mgn_realloc_listing(global);
+  global = mgn_append_listing(global, own);
+  counter.fe += count;
+}
+
+// Shrinks a per-entity listing to its records and leaves the reference on
+// its first block, where the walks over the entity's records start.
+void settle_listing(mgn_listing*& listing) {
+  if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));
+}
+
+// Walks the first count references of a per-entity listing.
+template <typename T, typename F>
+void for_each_reference(mgn_listing* listing, long count, F&& function) {
+  long k = 0;
+  for (T** ref : mgn_listing_range<T*>(mgn_get_first_listing_block(listing))) {
+    if (k++ >= count) break;
+    function(*ref);
+  }
+}
+
+bool master_or_slave(const mgn_vertex* vertex) { return vertex->slave || vertex->master; }
+
+// Node, face and quad listings of a finished surface, patch or shell into
+// the global listings, once, as its output request says.
+template <typename T>
+void collect_face_entity(T* entity) {
+  if (entity->id == 0 || entity->is_virtual || entity->hole || !entity->mesh.discretized ||
+      entity->mesh.collected || entity->mirrored != nullptr)
+    return;
+  entity->mesh.collected = true;
+  if (!entity->output) return;
+  mgn_entity_mesh& m = entity->mesh;
+  append_listing(mgn_mesh.fe_nodes, m.nodes, m.node_count, mgn_run.nodes);
+  append_listing(mgn_mesh.fe_faces, m.faces, m.face_count, mgn_run.trias);
+  append_listing(mgn_mesh.fe_quads, m.quads, m.quad_count, mgn_run.quads);
+}
+
+// Node and volume element listings of a finished region, once.
+void collect_region(mgn_region* region) {
+  if (region->id == 0 || region->is_virtual || region->hole || !region->mesh.discretized ||
+      region->mesh.collected)
+    return;
+  region->mesh.collected = true;
+  mgn_discret.something_produced = true;
+  if (!region->output) return;
+  mgn_entity_mesh& m = region->mesh;
+  append_listing(mgn_mesh.fe_nodes, m.nodes, m.node_count, mgn_run.nodes);
+  append_listing(mgn_mesh.fe_tetras, m.tetras, m.tetra_count, mgn_run.tetras);
+  append_listing(mgn_mesh.fe_pyrams, m.pyrams, m.pyram_count, mgn_run.pyrams);
+  append_listing(mgn_mesh.fe_wedges, m.wedges, m.wedge_count, mgn_run.wedges);
+  append_listing(mgn_mesh.fe_hexas, m.hexas, m.hexa_count, mgn_run.hexas);
+}
+
+bool curve_collectable(const mgn_curve* curve) {
+  return curve->id != 0 && !curve->is_virtual && !curve->collapsed && curve->mesh.discretized &&
+         !curve->mesh.collected && !mgn_check_curve_mesh_copy(curve);
+}
+
+// The vertex nodes that end the pieces of an output curve.
+void enter_curve_vertex_nodes(mgn_curve* curve) {
+  if (!curve->output) return;
+  mgn_enter_vertex_node(curve->vertex[0]);
+  mgn_enter_vertex_node(curve->vertex[1]);
+  for (mgn_vertex* v : mgn_list_range<mgn_vertex>(curve->fixed_vertices))
+    if (!v->is_virtual && mgn_get_vertex_representative(v)->mesh.node != nullptr) mgn_enter_vertex_node(v);
+}
+
+// The listings of a finished curve (its vertex nodes entered before).
+void append_curve_listings(mgn_curve* curve) {
+  curve->mesh.collected = true;
+  if (!curve->output) return;
+  mgn_entity_mesh& m = curve->mesh;
+  // The nodes of slave and master curves are entered by the master and
+  // slave pass.
+  if (!curve->slave && !curve->master) append_listing(mgn_mesh.fe_nodes, m.nodes, m.node_count, mgn_run.nodes);
+  append_listing(mgn_mesh.fe_edges, m.edges, m.edge_count, mgn_run.edges);
+}
+
+// All finished curves: their vertex nodes first, then their listings, in
+// model order.
+void collect_curves() {
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list))
+    if (curve_collectable(curve)) enter_curve_vertex_nodes(curve);
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list))
+    if (curve_collectable(curve)) append_curve_listings(curve);
+}
+
+// Capacity of the midside node reference listing for e edges.
+long midside_capacity(long e) {
+  const long l = listing_size();
+  if (e > 1000 && static_cast<double>(e) > 1.5 * static_cast<double>(l)) {
+    const long k = static_cast<long>(static_cast<double>((e - 1) / l) / 1.5 + 1.0);
+    return (e - 1) / k + 1;
+  }
+  return std::max(1L, e);
+}
+
+// Until the pairing of master and slave nodes exists, the nodes of slave
+// and master vertices and curves are entered as finite-element nodes here,
+// so that every node of an output edge is written.
+void enter_master_slave_nodes() {
+  for (mgn_vertex* v : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
+    mgn_vertex* rep = mgn_get_vertex_representative(v);
+    mgn_node* node = rep->mesh.node;
+    if (node == nullptr || node->kind != MGN_VERTEX) continue;
+    auto* owner = static_cast<mgn_vertex*>(node->entity);
+    if (owner->mesh.collected || !(master_or_slave(v) || master_or_slave(rep) || master_or_slave(owner))) continue;
+    *static_cast<mgn_node**>(mgn_get_listing_item(mgn_mesh.fe_nodes)) = node;
+    ++mgn_run.nodes.fe;
+    owner->mesh.collected = true;
+  }
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    if (!curve->mesh.collected || !curve->output || !(curve->slave || curve->master) ||
+        mgn_check_curve_mesh_copy(curve))
+      continue;
+    append_listing(mgn_mesh.fe_nodes, curve->mesh.nodes, curve->mesh.node_count, mgn_run.nodes);
+  }
+}
+
+// Midside nodes of the edges of every curve (quadratic elements).
+void create_curve_midnodes() {
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    if (curve->id == 0 || curve->is_virtual || !curve->mesh.discretized || mgn_check_curve_mesh_copy(curve))
+      continue;
+    for_each_reference<mgn_edge>(curve->mesh.edges, curve->mesh.edge_count, [](mgn_edge* edge) {
+      if (edge->mid == nullptr) mgn_create_midnode(edge);
+    });
+  }
+}
+
+// Interface edges get no midside node of their own: they share one
+// placeholder node record (identifier 0, kind interface).
+void give_interface_placeholder_midnodes() {
+  mgn_node* placeholder = nullptr;
+  for (mgn_interface* interface : mgn_list_range<mgn_interface>(mgn_model.interfaces.list)) {
+    if (interface->mesh.edge_count <= 0) continue;
+    if (placeholder == nullptr) {
+      placeholder = mgn_get_listing_item_as<mgn_node>(mgn_mesh.node_pool);
+      placeholder->id = 0;
+      placeholder->kind = MGN_INTERFACE;
+      placeholder->entity = interface;
+    }
+    for_each_reference<mgn_edge>(interface->mesh.edges, interface->mesh.edge_count,
+                                 [placeholder](mgn_edge* edge) { edge->mid = placeholder; });
+  }
+}
+
+void compact_global(mgn_listing*& listing) {
+  if (listing != nullptr) listing = mgn_realloc_listing(listing);
+}
+
+void print_progress(const char* text) {
+  if (mgn_discret.something_produced) mgn_print_message(stdout, text);
+  mgn_discret.something_produced = false;
+}
+
+void reset_state() {
+  destroy_scratch(mgn_discret.curve_params);
+  destroy_scratch(mgn_discret.curve_leaves);
+  destroy_scratch(mgn_discret.association_cells);
+  destroy_scratch(mgn_discret.element_cells);
+  destroy_scratch(mgn_discret.region_cells);
+  destroy_scratch(mgn_discret.region_long_cells);
+  mgn_discret = mgn_discret_state{};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Helpers shared with the entity meshers
+// ---------------------------------------------------------------------------
+
+long mgn_get_chunk_capacity(long n) {
+  const long l = listing_size();
+  if (n > 1000 && static_cast<double>(n) > 1.5 * static_cast<double>(l)) {
+    const long k = (n - 1) / l + 1;
+    return (n - 1) / k + 1;
+  }
+  return std::max(1L, n);
+}
+
+mgn_vertex* mgn_get_vertex_representative(mgn_vertex* vertex) {
+  return vertex->parent_vertex == nullptr ? vertex : mgn_get_top_physical_vertex(vertex);
+}
+
+mgn_node* mgn_get_vertex_node(mgn_vertex* vertex) {
+  mgn_vertex* rep = mgn_get_vertex_representative(vertex);
+  if (rep->mesh.node == nullptr) {
+    // The vertices joined through collapsed curves (not meshed on their own)
+    // share one node: the one stored on such a curve, else one of theirs,
+    // else a new one.
+    std::vector<mgn_vertex*> group{rep};
+    std::vector<mgn_curve*> curves;
+    for (std::size_t i = 0; i < group.size(); ++i) {
+      for (mgn_curve* c : mgn_list_range<mgn_curve>(group[i]->curves)) {
+        if (!c->collapsed || c->is_virtual || std::find(curves.begin(), curves.end(), c) != curves.end())
+          continue;
+        curves.push_back(c);
+        for (mgn_vertex* end : c->vertex) {
+          mgn_vertex* r = mgn_get_vertex_representative(end);
+          if (std::find(group.begin(), group.end(), r) == group.end()) group.push_back(r);
+        }
+      }
+    }
+    mgn_node* node = nullptr;
+    for (const mgn_curve* c : curves)
+      if (node == nullptr) node = c->mesh.node;
+    for (const mgn_vertex* r : group)
+      if (node == nullptr) node = r->mesh.node;
+    if (node == nullptr) node = mgn_create_node(rep->xyz, nullptr, MGN_VERTEX, rep, nullptr);
+    for (mgn_vertex* r : group) r->mesh.node = node;
+    for (mgn_curve* c : curves) c->mesh.node = node;
+  }
+  vertex->mesh.node = rep->mesh.node;
+  return rep->mesh.node;
+}
+
+void mgn_enter_vertex_node(mgn_vertex* vertex) {
+  mgn_vertex* rep = mgn_get_vertex_representative(vertex);
+  mgn_node* node = rep->mesh.node;
+  if (node == nullptr || node->kind != MGN_VERTEX) return;
+  auto* owner = static_cast<mgn_vertex*>(node->entity);
+  if (master_or_slave(vertex) || master_or_slave(rep) || master_or_slave(owner)) {
+    mgn_discret.master_slave_present = true;
+    return;
+  }
+  if (owner->mesh.collected) return;
+  *static_cast<mgn_node**>(mgn_get_listing_item(mgn_mesh.fe_nodes)) = node;
+  ++mgn_run.nodes.fe;
+  owner->mesh.collected = true;
+}
+
+bool mgn_check_curve_mesh_copy(const mgn_curve* curve) {
+  return !curve->is_virtual && mgn_get_top_physical_curve(const_cast<mgn_curve*>(curve)) != curve;
+}
+
+void mgn_collect_curve(mgn_curve* curve) {
+  if (!curve_collectable(curve)) return;
+  enter_curve_vertex_nodes(curve);
+  append_curve_listings(curve);
+}
+
+void mgn_collect_finished_entities() {
+  if (mgn_mesh.fe_nodes == nullptr) return;
+  collect_curves();
+  for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) collect_face_entity(s);
+  for (mgn_patch* p : mgn_list_range<mgn_patch>(mgn_model.patches.list)) collect_face_entity(p);
+  for (mgn_shell* s : mgn_list_range<mgn_shell>(mgn_model.shells.list)) collect_face_entity(s);
+  for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) collect_region(r);
+}
+
+// ---------------------------------------------------------------------------
+// Entity discretizers
+// ---------------------------------------------------------------------------
+
+void mgn_discretize_vertex(mgn_vertex* vertex, void* argument) {
+  if (vertex->id == 0 || vertex->is_virtual || vertex->mesh.discretized) return;
+  vertex->mesh.discretized = true;
+  mgn_vertex* rep = mgn_get_vertex_representative(vertex);
+  if (rep != vertex) mgn_discretize_vertex(rep, argument);
+  // A plain vertex gets its node from the first curve that ends there.
+  if (vertex->output_requested || vertex->slave) {
+    const bool existed = rep->mesh.node != nullptr;
+    mgn_get_vertex_node(vertex);
+    if (!existed) mgn_discret.something_produced = true;
+    mgn_enter_vertex_node(vertex);
+  }
+  if (rep->mesh.node != nullptr) vertex->mesh.node = rep->mesh.node;
+}
+
+void mgn_discretize_curve(mgn_curve* curve, void* argument) {
+  if (curve->id == 0 || curve->is_virtual || curve->mesh.discretized) return;
+  // A mirror chain that leads back to a curve under way has no source.
+  if (curve->meshing) unexpected(__func__, __LINE__);
+  if (curve->collapsed) {
+    // Not meshed on its own: its vertices share one node.
+    curve->mesh.discretized = true;
+    return;
+  }
+  curve->meshing = true;
+  mgn_curve* top = mgn_get_top_physical_curve(curve);
+  if (top != curve) {
+    // The physical parent hands its mesh down (mgn_update_fixed_curve).
+    if (curve->mirrored != nullptr) {
+      mgn_note_partial_curve(curve);
+      mgn_manipulation_error(
+          mgn_format("Mirrored curve (%ld) can have virtual parent curves only", static_cast<long>(curve->id)),
+          MGN_HERE);
+    }
+    mgn_discretize_curve(top, argument);
+    curve->meshing = false;
+    if (!curve->mesh.discretized) unexpected(__func__, __LINE__);
+    return;
+  }
+  if (curve->mirrored != nullptr) {
+    mgn_curve* source = curve->mirrored;
+    mgn_discretize_curve(source, argument);
+    if (!source->mesh.discretized || source->collapsed) unexpected(__func__, __LINE__);
+    mgn_mirror_subcurve(curve);
+  } else {
+    mgn_get_vertex_node(curve->vertex[0]);
+    mgn_get_vertex_node(curve->vertex[1]);
+    mgn_build_data_curve_vertex(curve);
+    mgn_vertex* vertex = curve->vertex[0];
+    double t = 0.0;
+    int pieces = 0;
+    for (;;) {
+      double t_next;
+      mgn_vertex* next = mgn_get_next_fixed_vertex(curve, vertex, t, &t_next);
+      mgn_discretize_subcurve(curve, vertex, next, t, t_next);
+      mgn_empty_curve_scratch();
+      ++pieces;
+      if (next == curve->vertex[1]) break;
+      vertex = next;
+      t = t_next;
+    }
+    curve->fixed_split = pieces > 1;
+  }
+  settle_listing(curve->mesh.nodes);
+  settle_listing(curve->mesh.edges);
+  curve->mesh.discretized = true;
+  curve->meshing = false;
+  mgn_update_fixed_curve(curve);
+  mgn_discret.something_produced = true;
+  if (curve->slave || curve->master) mgn_discret.master_slave_present = true;
+}
+
+// Surfaces, patches and shells: the entry rules.  The meshers (data of the
+// entity, triangles, free quads, mapped and iso quads, smoothing, the front
+// check, the collection and the neighbour table) plug in below.
+void mgn_discretize_surface(mgn_surface* surface, void* argument) {
+  if (surface->id == 0 || !surface->output || surface->is_virtual || surface->hole || surface->mesh.discretized)
+    return;
+  if (surface->mirrored != nullptr) mgn_discretize_surface(surface->mirrored, argument);
+  // Surface meshing: mgn_build_data_subsurface, then the triangle, quad,
+  // mapped or iso mesher; then smoothing, the front check and collection.
+}
+
+void mgn_discretize_patch(mgn_patch* patch, void* argument) {
+  if (patch->id == 0 || !patch->output || patch->is_virtual || patch->hole || patch->mesh.discretized) return;
+  if (patch->mirrored != nullptr) mgn_discretize_patch(patch->mirrored, argument);
+  // Patch meshing: mgn_build_data_subpatch, then the meshers as for surfaces.
+}
+
+void mgn_discretize_shell(mgn_shell* shell, void* argument) {
+  if (shell->id == 0 || !shell->output || shell->is_virtual || shell->hole || shell->mesh.discretized) return;
+  if (shell->mirrored != nullptr) mgn_discretize_shell(shell->mirrored, argument);
+  // Shell meshing: mgn_build_data_subshell, then the meshers as for surfaces.
+}
+
+// Regions: the entry rules.  The volume meshers (advancing front, extrusion,
+// iso and mapped hexas) with smoothing and the front check plug in below.
+void mgn_discretize_region(mgn_region* region, void* argument) {
+  (void)argument;
+  if (region->id == 0 || !region->output || region->hole || region->is_virtual || region->mesh.collected ||
+      region->mesh.discretized)
+    return;
+  // Region meshing: mgn_discretize_subregion (or the extrusion, iso hexa
+  // and mapped hexa meshers), smoothing and the front check.
+}
+
+// Interfaces (with quad-hexa support only): the entry rules.  The interface
+// elements between the paired entities plug in below.
+void mgn_discretize_interface(mgn_interface* interface, void* argument) {
+  (void)argument;
+  if (interface->id == 0 || interface->is_virtual || interface->mesh.discretized) return;
+  // Interface meshing: interface edges, quads, wedges and hexas over the
+  // paired records, or partner links only.
+}
+
+// ---------------------------------------------------------------------------
+// The driver
+// ---------------------------------------------------------------------------
+
+void mgn_discretize_model() {
+  // 1. Run flags; discretization under way.
+  reset_state();
+  mgn_discret.neighbours_wanted = (mgn_set.output_spec & 32) != 0;
+  mgn_terminate_hook.collect_finished = mgn_collect_finished_entities;
+  mgn_run.discretization_under_way = true;
+  const long l = listing_size();
+
+  // 2. Coordinates, parameters, edge-list cells, nodes, finite-element
+  // nodes, edges.
+  mgn_reset_mesh_store();
+  mgn_create_mesh_store(mgn_model.vertices.count);
+
+  // 3. Vertices.
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list))
+    mgn_discretize_vertex(vertex, nullptr);
+  print_progress("Vertices discretized");
+  mgn_mesh.fe_nodes = mgn_realloc_listing(mgn_mesh.fe_nodes);
+
+  // 4. Curves.
+  mgn_discret.curve_params = mgn_create_listing(2 * std::min(l, 100L), sizeof(mgn_curve_param));
+  mgn_discret.curve_leaves = mgn_create_listing(std::min(l, 100L), sizeof(mgn_curve_leaf));
+  if (mgn_mesh.edge_pool == nullptr) mgn_mesh.edge_pool = mgn_create_listing(l, sizeof(mgn_edge));
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) mgn_discretize_curve(curve, nullptr);
+  print_progress("Curves discretized");
+  empty_scratch(mgn_discret.curve_params);
+  empty_scratch(mgn_discret.curve_leaves);
+  collect_curves();
+  // Every vertex now refers to the node of its representative.
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list))
+    if (!vertex->is_virtual) vertex->mesh.node = mgn_get_vertex_representative(vertex)->mesh.node;
+
+  // 5. Cells of the surface meshers.  The scratch listings of surface data
+  // and surface work records belong to the surface mesher.
+  const bool has_regions = mgn_model.regions.list != nullptr;
+  if (has_regions) mgn_discret.association_cells = create_cells(std::min(l, 100L));
+  if (mgn_discret.neighbours_wanted) mgn_discret.element_cells = create_cells(std::min(l, 100L));
+
+  // 6. Surfaces, patches, shells.
+  if (mgn_model.surfaces.list != nullptr)
+    for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) mgn_discretize_surface(s, nullptr);
+  if (mgn_model.patches.list != nullptr)
+    for (mgn_patch* p : mgn_list_range<mgn_patch>(mgn_model.patches.list)) mgn_discretize_patch(p, nullptr);
+  if (mgn_model.shells.list != nullptr)
+    for (mgn_shell* s : mgn_list_range<mgn_shell>(mgn_model.shells.list)) mgn_discretize_shell(s, nullptr);
+
+  // 7. With nodal smoothing: curve hiding, the edge swapping passes, vertex
+  // hiding, and a second smoothing of surfaces, patches and shells when a
+  // swap asks for it.  They act on the faces of the surface meshers and
+  // plug in here with them.
+
+  // 8.
+  print_progress("Surfaces discretized");
+
+  // 9. Regions.
+  if (has_regions) {
+    mgn_discret.region_cells = create_cells(std::min(l, 100L));
+    mgn_discret.region_long_cells = create_cells(std::max(10L, l / 10));
+    for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) mgn_discretize_region(r, nullptr);
+    // With nodal smoothing, the hiding of surfaces, patches and shells
+    // plugs in here.
+    for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) collect_region(r);
+    // The neighbour tables of regions, surfaces, patches and shells plug in
+    // here.
+    print_progress("Regions discretized");
+    empty_scratch(mgn_discret.region_cells);
+    empty_scratch(mgn_discret.region_long_cells);
+  }
+
+  // 10. Interfaces.
+  if (mgn_model.interfaces.list != nullptr) {
+    if (!mgn_set.quad_hexa_support) {
+      mgn_warning("Warning: Discretization of interfaces ignored\n"
+                  "         due to the -H option\n");
+    } else {
+      for (mgn_interface* i : mgn_list_range<mgn_interface>(mgn_model.interfaces.list))
+        mgn_discretize_interface(i, nullptr);
+      print_progress("Interfaces discretized");
+    }
+  }
+
+  // 11. Master and slave nodes.
+  if (mgn_discret.master_slave_present) {
+    if (mgn_mesh.wedge_pool == nullptr) mgn_mesh.wedge_pool = mgn_create_listing(10, sizeof(mgn_wedge));
+    // The pairing of master and slave nodes plugs in here.
+    enter_master_slave_nodes();
+  }
+
+  // 12. Midside nodes of quadratic elements.
+  if (mgn_set.element_degree == 2) {
+    if (mgn_mesh.midnodes == nullptr)
+      mgn_mesh.midnodes = mgn_create_listing(midside_capacity(mgn_run.edges.total), sizeof(mgn_node*));
+    create_curve_midnodes();
+    // The midside nodes of surfaces, patches, shells and regions plug in
+    // here, in that order.
+    give_interface_placeholder_midnodes();
+    // The references now belong to the finite-element node listing.
+    append_listing(mgn_mesh.fe_nodes, mgn_mesh.midnodes, mgn_mesh.midnode_count, mgn_run.nodes);
+    mgn_mesh.midnodes = nullptr;
+  }
+
+  // 13. Final compaction.
+  compact_global(mgn_mesh.fe_nodes);
+  compact_global(mgn_mesh.fe_edges);
+  compact_global(mgn_mesh.fe_faces);
+  compact_global(mgn_mesh.fe_quads);
+  compact_global(mgn_mesh.fe_tetras);
+  compact_global(mgn_mesh.fe_pyrams);
+  compact_global(mgn_mesh.fe_wedges);
+  compact_global(mgn_mesh.fe_hexas);
+  mgn_run.discretization_under_way = false;
+}
