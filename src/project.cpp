@@ -415,16 +415,19 @@ struct curve_search {
   double best_t;
   double best_d2;
   double best_width;  // width of the piece that gave the best candidate
+  bool best_exact;    // the best is a converged projection
 };
 
-void consider_curve(curve_search& s, double t, const double* p, double width) {
-  if (t < s.lo || t > s.hi) return;  // a projection that left the window
+// Keeps the candidate when it is nearer than the best; true when kept.
+bool consider_curve(curve_search& s, double t, const double* p, double width, bool exact = false) {
+  if (t < s.lo || t > s.hi) return false;  // a projection that left the window
   const double d2 = mgn_get_point_square_distance(p, s.target);
-  if (d2 < s.best_d2) {
-    s.best_d2 = d2;
-    s.best_t = t;
-    s.best_width = width;
-  }
+  if (!(d2 < s.best_d2)) return false;
+  s.best_d2 = d2;
+  s.best_t = t;
+  s.best_width = width;
+  s.best_exact = exact;
+  return true;
 }
 
 // Piece [ta, tb] with its end points and derivatives.
@@ -456,8 +459,8 @@ void search_curve_piece(curve_search& s, double ta, double tb, const double* pa,
   const bool by_chord = mgn_dot(ra, chord) >= 0.0 && mgn_dot(rb, chord) <= 0.0;
   if (!by_tangents && !by_chord) return;
   double t = tm, p[3] = {pm[0], pm[1], pm[2]}, d[3];
-  mgn_clip_point_curve(s.curve, &t, d, p, s.target, mgn_tol.eps, 1e-12, false);
-  consider_curve(s, t, p, width);
+  const int converged = mgn_clip_point_curve(s.curve, &t, d, p, s.target, mgn_tol.eps, 1e-12, false);
+  consider_curve(s, t, p, width, converged == 1);
 }
 
 // Searches [lo, hi]; returns the best parameter and distance in s.
@@ -472,16 +475,23 @@ void search_curve(curve_search& s, double lo, double hi) {
   consider_curve(s, lo, pa, hi - lo);
   consider_curve(s, hi, pb, hi - lo);
   search_curve_piece(s, lo, hi, pa, da, pb, db, 1);
-  // Shrinking windows around the best parameter.
+  // Shrinking windows around the best parameter, down to 1e-9, or ended
+  // when two rounds agree and the best is a converged projection.
   double h = 0.5 * s.best_width;
+  int agreeing = 0;
   while (h > 1e-9) {
     const double t0 = s.best_t;
+    bool moved = false;
     for (int side = -1; side <= 1; side += 2) {
       const double t = std::clamp(t0 + side * h, lo, hi);
       double p[3];
       mgn_get_curve_point(s.curve, t, p);
-      consider_curve(s, t, p, s.best_width);
+      moved = consider_curve(s, t, p, s.best_width) || moved;
     }
+    if (moved)
+      agreeing = 0;
+    else if (s.best_exact && ++agreeing >= 2)
+      break;
     h *= 0.5;
   }
 }
@@ -490,7 +500,8 @@ void search_curve(curve_search& s, double lo, double hi) {
 
 double mgn_find_closest_curve_point(const mgn_curve* curve, const double* target, double* t,
                                     const double* window) {
-  curve_search s{curve, target, std::max<int>(curve->shape_order, 1), 0.0, 1.0, 0.0, HUGE_VAL, 1.0};
+  curve_search s{curve, target, std::max<int>(curve->shape_order, 1), 0.0, 1.0, 0.0, HUGE_VAL, 1.0,
+                 false};
   double lo = 0.0, hi = 1.0;
   if (window) {
     lo = std::clamp(std::min(window[0], window[1]), 0.0, 1.0);
@@ -559,24 +570,27 @@ struct surface_search {
   int shape_u, shape_v;
   double best_u, best_v, best_d2;
   double best_hu, best_hv;  // size of the rectangle that gave the best
+  bool best_exact;          // the best is a converged projection
 };
 
 // Leaves per direction are limited: the shape-order rule alone would give
 // 2^15 x 2^15 rectangles on a surface of orders 16.
 constexpr int MAX_SHAPE_DEPTH = 7;
 constexpr int MAX_DEPTH = 14;
-constexpr int MAX_QUARTERS = 4;
+constexpr int MAX_QUARTERS = 2;
 
-void consider_surface(surface_search& s, double u, double v, const double* p, double hu,
-                      double hv) {
+// Keeps the candidate when it is nearer than the best; true when kept.
+bool consider_surface(surface_search& s, double u, double v, const double* p, double hu, double hv,
+                      bool exact = false) {
   const double d2 = mgn_get_point_square_distance(p, s.target);
-  if (d2 < s.best_d2) {
-    s.best_d2 = d2;
-    s.best_u = u;
-    s.best_v = v;
-    s.best_hu = hu;
-    s.best_hv = hv;
-  }
+  if (!(d2 < s.best_d2)) return false;
+  s.best_d2 = d2;
+  s.best_u = u;
+  s.best_v = v;
+  s.best_hu = hu;
+  s.best_hv = hv;
+  s.best_exact = exact;
+  return true;
 }
 
 void clip_from(surface_search& s, double u, double v, double hu, double hv) {
@@ -591,8 +605,9 @@ void clip_from(surface_search& s, double u, double v, double hu, double hv) {
     const double f = 1.0 / std::sqrt(l2);
     for (int k = 0; k < 3; ++k) n[k] *= f;
   }
-  mgn_clip_point_surface(s.surface, &u, &v, n, a, b, p, s.target, mgn_tol.eps, 1e-12, false);
-  consider_surface(s, u, v, p, hu, hv);
+  const int converged =
+      mgn_clip_point_surface(s.surface, &u, &v, n, a, b, p, s.target, mgn_tol.eps, 1e-12, false);
+  consider_surface(s, u, v, p, hu, hv, converged == 1);
 }
 
 // Rectangle [u0, u1] x [v0, v1] with corner points c[0] = (u0, v0), c[1] =
@@ -687,7 +702,7 @@ void search_rectangle(surface_search& s, double u0, double u1, double v0, double
 double mgn_find_closest_surface_point(const mgn_surface* surface, const double* target, double* u,
                                       double* v) {
   surface_search s{surface, target, std::max<int>(surface->shape_order_u, 1),
-                   std::max<int>(surface->shape_order_v, 1), 0.0, 0.0, HUGE_VAL, 1.0, 1.0};
+                   std::max<int>(surface->shape_order_v, 1), 0.0, 0.0, HUGE_VAL, 1.0, 1.0, false};
   static const double corner_uv[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
   double c[4][3];
   for (int k = 0; k < 4; ++k) {
@@ -696,19 +711,27 @@ double mgn_find_closest_surface_point(const mgn_surface* surface, const double* 
   }
   search_rectangle(s, 0.0, 1.0, 0.0, 1.0, c, 1, 1, 0);
   // A clip projection from the best point (it slides along the boundary when
-  // the foot lies there), then shrinking windows around the best.
-  clip_from(s, s.best_u, s.best_v, s.best_hu, s.best_hv);
+  // the foot lies there), then shrinking windows around the best, down to
+  // 1e-9, or ended when two rounds agree and the best is a converged
+  // projection.
+  if (!s.best_exact) clip_from(s, s.best_u, s.best_v, s.best_hu, s.best_hv);
   double hu = 0.5 * s.best_hu, hv = 0.5 * s.best_hv;
+  int agreeing = 0;
   while (hu > 1e-9 || hv > 1e-9) {
     const double u0 = s.best_u, v0 = s.best_v;
+    bool moved = false;
     for (int j = -1; j <= 1; ++j)
       for (int i = -1; i <= 1; ++i) {
         if (i == 0 && j == 0) continue;
         const double uu = std::clamp(u0 + i * hu, 0.0, 1.0), vv = std::clamp(v0 + j * hv, 0.0, 1.0);
         double p[3];
         mgn_get_surface_point(surface, uu, vv, p);
-        consider_surface(s, uu, vv, p, s.best_hu, s.best_hv);
+        moved = consider_surface(s, uu, vv, p, s.best_hu, s.best_hv) || moved;
       }
+    if (moved)
+      agreeing = 0;
+    else if (s.best_exact && ++agreeing >= 2)
+      break;
     hu *= 0.5;
     hv *= 0.5;
   }
