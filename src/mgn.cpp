@@ -10,13 +10,17 @@
 #include <ctime>
 #include <string>
 
+#include "discret.h"
 #include "input.h"
 #include "list.h"
 #include "message.h"
 #include "octree1.h"
 #include "option.h"
+#include "output.h"
+#include "output1.h"
 #include "quality.h"
 #include "records.h"
+#include "renum.h"
 
 namespace {
 
@@ -94,16 +98,22 @@ void mgn_run_meshing() {
   mgn_build_octree();
   mgn_run.octree_built = true;
   mgn_print_message(stdout, "Octree built");
+  mgn_discretize_model();
   mgn_run.discretization_done = true;
   mgn_evaluate_quality();
+  mgn_renumber_mesh();
   mgn_run.renumbering_done = true;
   mgn_print_message(stdout, "Discretization done");
+  const int mesh_written = mgn_store_mesh_on_file();
+  const int graphics_written = mgn_store_graphics();
+  if (mesh_written || graphics_written) mgn_print_message(stdout, "Output data printed");
 }
 
 int main(int argc, char** argv) {
   char clock[16];
   mgn_run.start_time = mgn_get_time(clock);
   mgn_init_options();
+  mgn_init_mesh_output();
 
   // Log file: handled before anything is printed; its errors are reported
   // after the banner.
