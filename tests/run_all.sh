@@ -9,8 +9,10 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# The VTK read-back test uses meshio when the system Python has it.
+/usr/bin/python3 -c "import meshio" >/dev/null 2>&1 || need+=(python3-meshio)
 if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
