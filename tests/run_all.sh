@@ -9,10 +9,14 @@ need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v g++ >/dev/null 2>&1 || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-# The VTK read-back test uses meshio when the system Python has it.
-/usr/bin/python3 -c "import meshio" >/dev/null 2>&1 || need+=(python3-meshio)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+# The VTK read-back test uses meshio when the system Python has it; without
+# it that one test is skipped.
+if ! /usr/bin/python3 -c "import meshio" >/dev/null 2>&1; then
+  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-meshio >/dev/null) ||
+    echo "python3-meshio not installed: the VTK read-back test will be skipped"
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
