@@ -529,3 +529,96 @@ TEST_F(CurveRead, CoincidenceAndIdentityOfPieces) {
 }
 
 }  // namespace
+
+// Curves fixed to a surface (the square of mgn_square_model).
+namespace {
+
+// Vertices 9 and 10 on the line v = 0.5 of the square, 11 and 12 on the
+// line u = 0.5.
+const std::string square_points =
+    "vertex 9 fixed surface 1 uv 0.2 0.5\n"
+    "vertex 10 fixed surface 1 uv 0.8 0.5\n"
+    "vertex 11 fixed surface 1 uv 0.5 0.1\n"
+    "vertex 12 fixed surface 1 uv 0.5 0.9\n";
+
+class CurveOnSurfaceError : public ::testing::TestWithParam<mgn_input_error_case> {};
+
+TEST_P(CurveOnSurfaceError, ReportsMessageWithLineAndStatus25) {
+  const mgn_input_error_case& c = GetParam();
+  mgn_reset_model_settings();
+  EXPECT_EXIT(mgn_read_on_square(square_points + c.text), ::testing::ExitedWithCode(25),
+              mgn_input_error_regex(c.message, c.line + 4));
+}
+
+const mgn_input_error_case surface_cases[] = {
+    {"VertexNotOnSurface", "curve 9 vertex 9 2 fixed surface 1\n", 1,
+     "Vertex 2 of curve 9 is not fixed to parent surface 1"},
+    {"NotIsoParametric", "curve 9 vertex 9 12 fixed surface 1\n", 1,
+     "Curve 9 does not coincide with any parametric curve on surface 1"},
+    {"NotUnique", "vertex 13 fixed surface 1 uv 0.2 0.5\ncurve 9 vertex 9 13 fixed surface 1\n", 2,
+     "Fixation of curve 9 to parametric curve on surface 1 is not unique"},
+    {"OnBoundary", "vertex 13 fixed surface 1 uv 0.2 1e-12\nvertex 14 fixed surface 1 uv 0.7 1e-12\n"
+                   "curve 9 vertex 13 14 fixed surface 1\n",
+     3, "Curve 9 cannot coincide with boundary of surface 1"},
+    {"ThroughFixedVertex", "vertex 13 fixed surface 1 uv 0.5 0.5\ncurve 9 vertex 9 10 fixed surface 1\n", 2,
+     "Vertex 13 intersects curve 9 on surface 1"},
+    {"CrossingCurve", "curve 9 vertex 9 10 fixed surface 1\ncurve 10 vertex 12 11 fixed surface 1\n", 2,
+     "Curve 10 intersects curve 9 on surface 1"},
+    {"IdenticalVertices", "curve 9 vertex 9 9 fixed surface 1\n", 1,
+     "Identical vertices for fixed curve (9) specification not allowed"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Surface, CurveOnSurfaceError, ::testing::ValuesIn(surface_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class CurveOnSurface : public ::testing::Test {
+ protected:
+  void SetUp() override { mgn_reset_model_settings(); }
+  void TearDown() override { mgn_release_model(); }
+};
+
+TEST_F(CurveOnSurface, IsoParametricPieces) {
+  mgn_read_on_square(square_points +
+                     "curve 9 vertex 10 9 fixed surface 1\n"
+                     "vertex 13 fixed surface 1 uv 0.5 0.3\n"
+                     "curve 10 vertex 11 13 fixed surface 1 order 3\n");
+  const mgn_curve* c = mgn_find_curve(9);
+  EXPECT_TRUE(c->reversed);
+  EXPECT_EQ(c->vertex[0], mgn_find_vertex(9));
+  EXPECT_EQ(c->order, 2);
+  EXPECT_DOUBLE_EQ(c->parent_uv[0][0], 0.2);
+  EXPECT_DOUBLE_EQ(c->parent_uv[1][0], 0.8);
+  double p[3];
+  mgn_get_curve_point(c, 0.5, p);
+  EXPECT_NEAR(p[0], 5.0, 1e-12);
+  EXPECT_NEAR(p[1], 5.0, 1e-12);
+  const mgn_curve* d = mgn_find_curve(10);
+  EXPECT_FALSE(d->reversed);
+  EXPECT_EQ(d->order, 3);
+  mgn_get_curve_point(d, 0.5, p);
+  EXPECT_NEAR(p[0], 5.0, 1e-12);
+  EXPECT_NEAR(p[1], 2.0, 1e-12);
+  EXPECT_EQ(mgn_count_items(mgn_find_surface(1)->fixed_curves), 2);
+}
+
+TEST_F(CurveOnSurface, CurveOnVirtualChildIsIgnoredByPhysicalParent) {
+  mgn_read_model_text(mgn_square_model);
+  mgn_surface* parent = mgn_add_square_surface(1);
+  mgn_surface* child = mgn_add_square_surface(2);
+  child->is_virtual = true;
+  child->parent_surface = parent;
+  ::testing::internal::CaptureStderr();
+  mgn_read_more_model_text(
+      "vertex 9 fixed surface 2 uv 0.2 0.5 virtual\nvertex 10 fixed surface 2 uv 0.8 0.5 virtual\n"
+      "curve 9 vertex 9 10 fixed surface 2 virtual\n"
+      "vertex 11 fixed surface 2 uv 0.2 0.6\nvertex 12 fixed surface 2 uv 0.8 0.6\n"
+      "curve 10 vertex 11 12 fixed surface 2 mirror 1\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Warning: Vertex 11 will be ignored when discretizing surface 1\n"
+            "Warning: Vertex 12 will be ignored when discretizing surface 1\n"
+            "Warning: Curve 10 will be ignored when discretizing surface 1\n");
+  // The mirror of a curve on a virtual surface stays.
+  EXPECT_EQ(mgn_find_curve(10)->mirrored, mgn_find_curve(1));
+}
+
+}  // namespace

@@ -9,8 +9,12 @@
 
 #include <string>
 
+#include "bezier.h"
+#include "curve.h"
 #include "input.h"
 #include "list.h"
+#include "surface.h"
+#include "vertex.h"
 #include "records.h"
 #include "support.h"
 
@@ -37,6 +41,41 @@ inline void mgn_read_model_text(const std::string& text) {
   mgn_release_model();
   mgn_set.input_file_name = mgn_write_model(text);
   mgn_build_model_from_file();
+}
+
+// Reads the text as a further input file into the model read so far.
+inline void mgn_read_more_model_text(const std::string& text) {
+  mgn_set.input_file_name = mgn_write_model(text);
+  mgn_build_model_from_file();
+}
+
+// The square x, y in [0, 10], z = 0 as a bilinear surface: vertices 1 to 4
+// at (0, 0), (10, 0), (10, 10), (0, 10) and its four sides as curves 1 to 4.
+// u runs along x and v along y.
+inline const std::string mgn_square_model =
+    "vertex 1 xyz 0 0 0\nvertex 2 xyz 10 0 0\nvertex 3 xyz 10 10 0\nvertex 4 xyz 0 10 0\n"
+    "curve 1 vertex 1 2\ncurve 2 vertex 1 4\ncurve 3 vertex 4 3\ncurve 4 vertex 2 3\n";
+
+// Surface id on curves 1 to 4 of mgn_square_model (sides 0 to 3), entered
+// in the model as the surface parser would.
+inline mgn_surface* mgn_add_square_surface(long id) {
+  mgn_surface* s = mgn_create_surface(id);
+  for (int side = 0; side < 4; ++side) s->curve[side] = mgn_find_curve(side + 1);
+  s->vertex[0] = mgn_find_vertex(1);
+  s->vertex[1] = mgn_find_vertex(4);
+  s->vertex[2] = mgn_find_vertex(3);
+  s->vertex[3] = mgn_find_vertex(2);
+  mgn_create_surface_ctrl_polygon(s);
+  mgn_add_surface_to_model(s);
+  return s;
+}
+
+// Reads mgn_square_model with surface 1 on it, then the text as a second
+// file (its lines are numbered from 1).
+inline void mgn_read_on_square(const std::string& text) {
+  mgn_read_model_text(mgn_square_model);
+  mgn_add_square_surface(1);
+  mgn_read_more_model_text(text);
 }
 
 // Regular expression (POSIX extended) that matches the text literally.

@@ -308,3 +308,88 @@ TEST_F(VertexRead, CoincideListThenNextOption) {
 }
 
 }  // namespace
+
+// Vertices fixed to a surface (the square of mgn_square_model).
+namespace {
+
+class VertexOnSurfaceError : public ::testing::TestWithParam<mgn_input_error_case> {};
+
+TEST_P(VertexOnSurfaceError, ReportsMessageWithLineAndStatus25) {
+  const mgn_input_error_case& c = GetParam();
+  mgn_reset_model_settings();
+  EXPECT_EXIT(mgn_read_on_square(c.text), ::testing::ExitedWithCode(25), mgn_input_error_regex(c.message, c.line));
+}
+
+const mgn_input_error_case surface_cases[] = {
+    {"UvMissing", "vertex 9 fixed surface 1\n", 1, "Keyword XYZ or UV missing"},
+    {"UMissing", "vertex 9 fixed surface 1 uv\n", 1, "Missing u parameter"},
+    {"VMissing", "vertex 9 fixed surface 1 uv 0.5\n", 1, "Missing v parameter"},
+    {"UZero", "vertex 9 fixed surface 1 uv 0 0.5\n", 1, "Parameter u out of range"},
+    {"VOne", "vertex 9 fixed surface 1 uv 0.5 1\n", 1, "Parameter v out of range"},
+    {"CurveAndSurface", "vertex 9 xyz 1 0 0 fixed curve 1 fixed surface 1\n", 1,
+     "Vertex (9) is not allowed to be fixed to curve (1) and surface (1) simultaneously"},
+    {"WeightOnSurface", "vertex 9 fixed surface 1 uv 0.5 0.5 weight 2\n", 1,
+     "Keyword WEIGHT not expected for vertex (9) fixed to surface (1)"},
+    {"TooFarFromSurface", "vertex 9 fixed surface 1 xyz 3 4 2\n", 1,
+     "Position of vertex 9 is too far from surface 1 (distance = 2.000000)"},
+    {"AmbiguousOnSurface", "vertex 9 fixed surface 1 uv 0.5 0.5 xyz 5 5.1 0\n", 1,
+     "Ambiguous position of vertex 9 detected"},
+    {"OnCurveOfSurface",
+     "vertex 9 fixed surface 1 uv 0.2 0.5\nvertex 10 fixed surface 1 uv 0.8 0.5\ncurve 9 vertex 9 10 fixed surface 1\n"
+     "vertex 11 fixed surface 1 xyz 5 5 0\n",
+     4, "Vertex 11 intersects curve 9 on surface 1"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Surface, VertexOnSurfaceError, ::testing::ValuesIn(surface_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class VertexOnSurface : public ::testing::Test {
+ protected:
+  void SetUp() override { mgn_reset_model_settings(); }
+  void TearDown() override { mgn_release_model(); }
+};
+
+TEST_F(VertexOnSurface, ByParametersOrByPosition) {
+  mgn_read_on_square("vertex 9 fixed surface 1 uv 0.25 0.5 size sur * 3\nvertex 10 fixed surface 1 xyz 3 4 0\n");
+  const mgn_vertex* v = mgn_find_vertex(9);
+  EXPECT_NEAR(v->xyz[0], 2.5, 1e-12);
+  EXPECT_NEAR(v->xyz[1], 5.0, 1e-12);
+  EXPECT_DOUBLE_EQ(v->ctrl_point->w, 1.0);
+  EXPECT_FLOAT_EQ(v->ctrl_point->size, 3.0f);
+  EXPECT_NEAR(mgn_find_vertex(10)->param[0], 0.3, 1e-9);
+  EXPECT_NEAR(mgn_find_vertex(10)->param[1], 0.4, 1e-9);
+  EXPECT_EQ(mgn_count_items(mgn_find_surface(1)->fixed_vertices), 2);
+}
+
+TEST_F(VertexOnSurface, LocalizedOnChildSurface) {
+  mgn_read_model_text(mgn_square_model);
+  mgn_surface* parent = mgn_add_square_surface(1);
+  mgn_surface* child = mgn_add_square_surface(2);
+  child->parent_surface = parent;
+  child->umin = child->vmin = 0.2;
+  child->umax = child->vmax = 0.6;
+  mgn_add_item_to_head(parent->child_surfaces, child);
+  ::testing::internal::CaptureStderr();
+  mgn_read_more_model_text("vertex 9 fixed surface 1 uv 0.3 0.5\nvertex 10 fixed surface 1 uv 0.7 0.5\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Warning: Vertex 9 is localized on surface 2 (u = 0.250000, v = 0.750000)\n");
+  const mgn_vertex* v = mgn_find_vertex(9);
+  EXPECT_EQ(v->parent_surface, child);
+  EXPECT_EQ(mgn_find_item(parent->fixed_vertices, v), nullptr);
+  EXPECT_NE(mgn_find_item(child->fixed_vertices, v), nullptr);
+  EXPECT_EQ(mgn_find_vertex(10)->parent_surface, parent);
+}
+
+TEST_F(VertexOnSurface, VertexOnVirtualChildIsIgnoredByPhysicalParent) {
+  mgn_read_model_text(mgn_square_model);
+  mgn_surface* parent = mgn_add_square_surface(1);
+  mgn_surface* child = mgn_add_square_surface(2);
+  child->is_virtual = true;
+  child->parent_surface = parent;
+  ::testing::internal::CaptureStderr();
+  mgn_read_more_model_text("vertex 9 fixed surface 2 uv 0.3 0.5\nvertex 10 fixed surface 2 uv 0.3 0.6 virtual\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "Warning: Vertex 9 will be ignored when discretizing surface 1\n");
+}
+
+}  // namespace

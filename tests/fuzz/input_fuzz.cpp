@@ -1,0 +1,325 @@
+// Random-mutation fuzzer of the model file reader.
+//
+// Every run takes a seed file (model files given on the command line or
+// found in the given directories), applies a few random mutations (bytes,
+// tokens of the keyword language, extreme numbers, line edits, very long
+// lines, splices) and reads the result with mgn_build_model_from_file in a
+// child process with a per-run timeout, under randomly varied settings.
+//
+// A run passes when the child ends normally with status 0 or with the
+// status of one of the program's fatal errors (input, file manipulation,
+// manipulation, allocation).  A signal, a sanitizer report (another exit
+// status) or a timeout is a finding: the input is saved to the findings
+// directory and the fuzzer ends with status 1.
+//
+// Usage: input_fuzz [-t seconds] [-r run_timeout] [-s seed] [-o findings_dir]
+//                   [-n max_runs] path...
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "input.h"
+#include "message.h"
+#include "records.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const dictionary[] = {
+    "VERTEX", "CURVE", "SURFACE", "REGION", "PATCH", "SHELL", "INTERFACE", "VIEW_SETUP", "VIEW_MODEL", "VIEW_MESH",
+    "VIEW_ANIM", "EOF", "VIRTUAL", "XYZ", "UV", "T", "FIXED", "SIZE", "WEIGHT", "FACTOR", "PROPERTY", "HIDDEN",
+    "OUTPUT", "VER", "CUR", "SUR", "DEF", "UNI", "YES", "NO", "COINCIDE", "SLAVE", "MASTER", "NODEPROP", "SHIFT",
+    "ORDER", "RATE", "DENSITY", "SWAP", "SMEAR", "ANGLE", "BASSOC", "COUNT", "POLYSIZE", "FIT", "ITER", "LIMIT",
+    "DIR", "X", "Y", "Z", "XY", "YZ", "XZ", "F", "N", "TRANSITION", "EQUIDISTANT", "DUPLICATE", "MIRROR", "WEAK",
+    "ELEMGROUP", "ELEMPROP", "POLYGON", "POLY", "POLYEND", "vertex", "curve", "polygon", "\\", "#", "'", "''",
+    "' '", "*", "-", "+", "0", "1", "2", "3", "4", "16", "17", "-1", "0.5", "1e-300", "1e308", "1e999", "-0",
+    "2147483647", "2147483648", "-2147483649", "nan", "inf", "0x1p3", "1.", ".", "e5", "99999999999999999999",
+};
+
+struct options {
+  double seconds = 60.0;
+  double run_timeout = 10.0;
+  unsigned long seed = 1;
+  long max_runs = -1;
+  std::string findings = "fuzz_findings";
+  std::vector<std::string> paths;
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::vector<std::string> load_seeds(const std::vector<std::string>& paths) {
+  std::vector<std::string> seeds;
+  for (const std::string& p : paths) {
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) {
+      std::vector<fs::path> files;
+      for (const auto& entry : fs::directory_iterator(p, ec))
+        if (entry.is_regular_file()) files.push_back(entry.path());
+      std::sort(files.begin(), files.end());
+      for (const auto& f : files) seeds.push_back(read_file(f));
+    } else if (fs::is_regular_file(p, ec)) {
+      seeds.push_back(read_file(p));
+    }
+  }
+  return seeds;
+}
+
+class mutator {
+ public:
+  explicit mutator(unsigned long seed) : rng_(seed) {}
+
+  std::string mutate(const std::vector<std::string>& seeds) {
+    std::string text = seeds[pick(seeds.size())];
+    const int steps = 1 + static_cast<int>(pick(8));
+    for (int i = 0; i < steps; ++i) step(text, seeds);
+    return text;
+  }
+
+ private:
+  std::size_t pick(std::size_t n) { return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+  bool chance(int percent) { return static_cast<int>(pick(100)) < percent; }
+
+  std::string token() {
+    return dictionary[pick(sizeof dictionary / sizeof dictionary[0])];
+  }
+
+  // Start and end of a random line.
+  std::pair<std::size_t, std::size_t> line_span(const std::string& text) {
+    if (text.empty()) return {0, 0};
+    std::size_t at = pick(text.size());
+    std::size_t begin = text.rfind('\n', at == 0 ? 0 : at - 1);
+    begin = begin == std::string::npos || at == 0 ? 0 : begin + 1;
+    std::size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    return {begin, end};
+  }
+
+  void step(std::string& text, const std::vector<std::string>& seeds) {
+    const std::size_t at = pick(text.size() + 1);
+    switch (pick(12)) {
+      case 0:  // flip a byte
+        if (!text.empty()) text[pick(text.size())] ^= static_cast<char>(1 << pick(8));
+        break;
+      case 1: {  // insert a byte, often a special one
+        static const char special[] = {'\0', '\n', '\r', '\t', ' ', '\\', '#', '\'', '*', '-', '.', 'e'};
+        const char c = chance(70) ? special[pick(sizeof special)] : static_cast<char>(pick(256));
+        text.insert(at, 1, c);
+        break;
+      }
+      case 2: {  // delete a span
+        if (text.empty()) break;
+        const std::size_t from = pick(text.size());
+        text.erase(from, 1 + pick(std::min<std::size_t>(64, text.size() - from)));
+        break;
+      }
+      case 3:
+      case 4:  // insert a token of the language
+        text.insert(at, " " + token() + " ");
+        break;
+      case 5: {  // replace a token by another one
+        const std::size_t begin = text.find_first_not_of(" \t\r\n", at);
+        if (begin == std::string::npos) break;
+        const std::size_t end = std::min(text.find_first_of(" \t\r\n", begin), text.size());
+        text.replace(begin, end - begin, token());
+        break;
+      }
+      case 6: {  // duplicate a line
+        const auto [begin, end] = line_span(text);
+        text.insert(begin, text.substr(begin, end - begin));
+        break;
+      }
+      case 7: {  // move a line elsewhere
+        const auto [begin, end] = line_span(text);
+        const std::string line = text.substr(begin, end - begin);
+        text.erase(begin, end - begin);
+        text.insert(pick(text.size() + 1), line);
+        break;
+      }
+      case 8:  // truncate
+        text.resize(pick(text.size() + 1));
+        break;
+      case 9: {  // a long run: blanks, digits, one letter or a repeated token
+        if (!chance(25)) break;
+        const std::size_t length = chance(20) ? 200000 + pick(800000) : 1 + pick(5000);
+        std::string run;
+        switch (pick(4)) {
+          case 0: run.assign(length, ' '); break;
+          case 1: run.assign(length, '9'); break;
+          case 2: run.assign(length, 'a'); break;
+          default: {
+            const std::string t = " " + token();
+            for (std::size_t n = 0; n < length / 8 + 1; ++n) run += t;
+          }
+        }
+        text.insert(at, run);
+        break;
+      }
+      case 10: {  // splice another seed
+        const std::string& other = seeds[pick(seeds.size())];
+        const std::size_t from = pick(other.size() + 1);
+        text.insert(at, other.substr(from, pick(other.size() - from + 1)));
+        break;
+      }
+      default: {  // an extreme or malformed number next to a keyword
+        static const char* const numbers[] = {"0", "-0", "1e-320", "1e308", "-1e308", "4294967296", "-2147483648",
+                                              "1.7976931348623157e308", "3e", "0.999999999999", "1e-9", "12a"};
+        text.insert(at, std::string(" ") + numbers[pick(sizeof numbers / sizeof numbers[0])] + " ");
+        break;
+      }
+    }
+  }
+
+  std::mt19937_64 rng_;
+};
+
+// Settings of one run, varied to reach the store variants.
+void vary_settings(std::mt19937_64& rng) {
+  auto pick = [&](int n) { return static_cast<int>(std::uniform_int_distribution<int>(0, n - 1)(rng)); };
+  mgn_set = mgn_settings{};
+  static const long hash_sizes[] = {1, 7, 100};
+  mgn_set.hash_table_size = hash_sizes[pick(3)];
+  if (pick(4) == 0) mgn_set.entity_counts = {8, 8, 0, 0, 0, 0, 0};
+  mgn_set.default_size = pick(5) == 0 ? 0.0 : 1.0;
+  mgn_set.size_factor = pick(8) == 0 ? 0.0 : 1.0;
+  mgn_set.nodal_smoothing = pick(4) != 0;
+  mgn_set.element_degree = 1 + pick(2);
+  mgn_set.output_spec = pick(8);
+  mgn_set.boundary_conforming = pick(2) == 0;
+  mgn_set.quiet = true;  // the child's reports are not wanted
+}
+
+bool accepted_status(int status) {
+  return status == 0 || status == MGN_EXIT_MANIPULATION || status == MGN_EXIT_ALLOCATION ||
+         status == MGN_EXIT_FILE || status == MGN_EXIT_INPUT;
+}
+
+// Reads the file in a child; returns a description of the failure, or an
+// empty string when the run passed.
+std::string run_one(const std::string& path, double timeout, std::mt19937_64& settings_rng) {
+  vary_settings(settings_rng);
+  mgn_set.input_file_name = path;
+  const std::string err_path = path + ".err";
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const pid_t pid = fork();
+  if (pid < 0) return "fork failed";
+  if (pid == 0) {
+    const int null_out = open("/dev/null", O_WRONLY);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (null_out >= 0) dup2(null_out, STDOUT_FILENO);
+    if (err >= 0) dup2(err, STDERR_FILENO);
+    mgn_build_model_from_file();
+    std::fflush(nullptr);
+    std::exit(0);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > timeout) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return "timeout";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  const int code = WEXITSTATUS(status);
+  const std::string err = read_file(err_path);
+  if (err.find("Sanitizer") != std::string::npos || err.find("runtime error") != std::string::npos)
+    return "sanitizer report (status " + std::to_string(code) + ")";
+  if (!accepted_status(code)) return "exit status " + std::to_string(code);
+  return "";
+}
+
+options parse(int argc, char** argv) {
+  options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "input_fuzz: %s needs a value\n", a.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "-t") o.seconds = std::min(120.0, std::stod(value()));
+    else if (a == "-r") o.run_timeout = std::stod(value());
+    else if (a == "-s") o.seed = std::stoul(value());
+    else if (a == "-o") o.findings = value();
+    else if (a == "-n") o.max_runs = std::stol(value());
+    else o.paths.push_back(a);
+  }
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const options o = parse(argc, argv);
+  std::vector<std::string> seeds = load_seeds(o.paths);
+  if (seeds.empty()) {
+    std::fprintf(stderr, "input_fuzz: no seed files\n");
+    return 2;
+  }
+  char dir_pattern[] = "/tmp/mgn_fuzz_XXXXXX";
+  const char* dir = mkdtemp(dir_pattern);
+  if (dir == nullptr) {
+    std::fprintf(stderr, "input_fuzz: no temporary directory\n");
+    return 2;
+  }
+  const std::string input = std::string(dir) + "/input.mgn";
+  mutator mutate(o.seed);
+  std::mt19937_64 settings_rng(o.seed ^ 0x9e3779b97f4a7c15ULL);
+
+  const auto start = std::chrono::steady_clock::now();
+  long runs = 0, findings = 0;
+  // The seeds themselves first, then mutations until the time is up.
+  for (std::size_t i = 0;; ++i) {
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (elapsed > o.seconds || (o.max_runs >= 0 && runs >= o.max_runs)) break;
+    const std::string text = i < seeds.size() ? seeds[i] : mutate.mutate(seeds);
+    write_file(input, text);
+    const std::string failure = run_one(input, o.run_timeout, settings_rng);
+    ++runs;
+    if (failure.empty()) continue;
+    ++findings;
+    fs::create_directories(o.findings);
+    const std::string saved = o.findings + "/finding_" + std::to_string(o.seed) + "_" + std::to_string(runs) + ".mgn";
+    write_file(saved, text);
+    std::fprintf(stderr, "input_fuzz: %s on run %ld (seed %lu), input saved as %s\n%s", failure.c_str(), runs, o.seed,
+                 saved.c_str(), read_file(input + ".err").substr(0, 4000).c_str());
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  std::printf("input_fuzz: %ld runs in %.0f s, %ld findings (seed %lu)\n", runs,
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), findings, o.seed);
+  return findings == 0 ? 0 : 1;
+}
