@@ -58,11 +58,12 @@ void settle_listing(mgn_listing*& listing) {
   if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));
 }
 
-// Walks the first count references of a per-entity listing.
+// Walks the first count references of the listing of a discretized entity,
+// which rests on its first block.
 template <typename T, typename F>
 void for_each_reference(mgn_listing* listing, long count, F&& function) {
   long k = 0;
-  for (T** ref : mgn_listing_range<T*>(mgn_get_first_listing_block(listing))) {
+  for (T** ref : mgn_listing_range<T*>(listing)) {
     if (k++ >= count) break;
     function(*ref);
   }

@@ -176,12 +176,14 @@ void store_reference(mgn_listing*& listing, void* record) {
   *static_cast<void**>(mgn_get_listing_item(listing)) = record;
 }
 
-// The first count references of a per-entity listing, from its first block.
+// The first count references of the listing of a discretized entity, which
+// rests on its first block (after the move into the global listings the
+// chain goes on with other entities' blocks).
 template <typename T>
 std::vector<T*> references(mgn_listing* listing, long count) {
   std::vector<T*> out;
   out.reserve(static_cast<std::size_t>(std::max(0L, count)));
-  for (T** ref : mgn_listing_range<T*>(mgn_get_first_listing_block(listing))) {
+  for (T** ref : mgn_listing_range<T*>(listing)) {
     if (static_cast<long>(out.size()) >= count) break;
     out.push_back(*ref);
   }
@@ -246,7 +248,9 @@ std::vector<fixed_vertex> sorted_fixed_vertices(mgn_curve* curve) {
     if (seen || !mgn_get_vertex_curve_parameter(v, curve, &t)) continue;
     out.push_back({v, t});
   }
-  std::stable_sort(out.begin(), out.end(), [](const fixed_vertex& a, const fixed_vertex& b) { return a.t < b.t; });
+  std::stable_sort(out.begin(), out.end(), [](const fixed_vertex& a, const fixed_vertex& b) {
+    return a.t < b.t || (a.t == b.t && a.vertex->id < b.vertex->id);
+  });
   return out;
 }
 
@@ -383,7 +387,8 @@ mgn_vertex* mgn_get_next_fixed_vertex(mgn_curve* curve, mgn_vertex* current, dou
     if (rep == reps[0] || rep == reps[1] || rep == reps[2]) continue;
     double tv;
     if (!mgn_get_vertex_curve_parameter(v, curve, &tv) || tv < t) continue;
-    if (best == nullptr || tv < best_t) {
+    // Ties go to the smaller identifier.
+    if (best == nullptr || tv < best_t || (tv == best_t && v->id < best->id)) {
       best = v;
       best_t = tv;
     }
