@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "alloc_counter.h"
 #include "geom.h"
 #include "geom_fixture.h"
 #include "message.h"
@@ -260,6 +261,41 @@ TEST_F(BezierTest, SurfaceDerivativesAgreeWithCentralDifferences) {
         }
       }
   }
+}
+
+// Evaluation works on fixed local arrays: no allocation at any order.
+TEST_F(BezierTest, EvaluationAllocatesNothing) {
+  std::mt19937 rng(37);
+  mgn_curve* c = store.curve(1, mgn_random_points(rng, 16), mgn_random_weights(rng, 16));
+  mgn_surface* s = store.surface(1, 16, 16, mgn_random_points(rng, 256), mgn_random_weights(rng, 256));
+  mgn_surface* s4 = store.surface(2, 4, 4, mgn_random_points(rng, 16), mgn_random_weights(rng, 16));
+  double sink = 0.0;
+  const long count = mgn_count_allocations([&] {
+    for (double t : {0.0, 0.3, 1.0}) {
+      double p[3], d[3], r[256];
+      mgn_get_curve_point(c, t, p);
+      mgn_get_curve_derivative(c, t, d);
+      mgn_get_curve_second_derivative(c, t, d);
+      sink += mgn_get_curve_tangent(c, t, d) + mgn_get_curve_unit_tangent(c, t, d);
+      sink += mgn_get_curve_size(c, t) + mgn_get_curve_weight(c, t) + mgn_get_curve_curvature(c, t);
+      mgn_bernstein_basis_kth_derivative(3, 16, t, r);
+      mgn_rational_basis_second_derivative(16, t, c->polygon[0].data(), r);
+      for (const mgn_surface* f : {s, s4}) {
+        mgn_get_surface_point(f, t, 0.4, p);
+        mgn_get_surface_derivative(f, t, 0.4, 1, d);
+        mgn_get_surface_second_derivative(f, t, 0.4, 1, d);
+        sink += mgn_get_surface_tangent_u(f, t, 0.4, d) + mgn_get_surface_normal(f, t, 0.4, d);
+        sink += mgn_get_surface_size(f, t, 0.4) + mgn_get_surface_curvature(f, t, 0.4);
+        mgn_rational_surface_basis_second_derivative(f->order_u, f->order_v, t, 0.4, 2,
+                                                     f->net.data(), r);
+      }
+    }
+    sink += mgn_integrate_curve_length(c, 0.0, 1.0);
+    double box[6];
+    mgn_get_curve_bounding_box(c, box);
+  });
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(std::isfinite(sink));
 }
 
 // ---------------------------------------------------------------------------

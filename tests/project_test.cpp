@@ -9,6 +9,7 @@
 #include <numbers>
 #include <random>
 
+#include "alloc_counter.h"
 #include "bezier.h"
 #include "geom.h"
 #include "geom_fixture.h"
@@ -302,6 +303,21 @@ TEST_F(ProjectTest, SurfaceProjectionFailures) {
   EXPECT_EQ(mgn_clip_point_surface(cyl, &c.u, &c.v, c.n, c.su, c.sv, c.p, nan_target, 1e-9, 1e-9,
                                    false),
             0);
+}
+
+TEST_F(ProjectTest, LocalProjectionAllocatesNothing) {
+  mgn_surface* cyl = cylinder(store, 1);
+  mgn_curve* arc = store.curve(1, {{1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {1, std::sqrt(0.5), 1});
+  const double target[3] = {1.5, 1.2, 0.7};
+  surface_state s = start_on(cyl, 0.5, 0.5);
+  curve_state c = start_on(arc, 0.5);
+  const long count = mgn_count_allocations([&] {
+    mgn_project_point_surface(cyl, &s.u, &s.v, s.n, s.su, s.sv, s.p, target, 1e-12, 1e-12);
+    mgn_clip_point_surface(cyl, &s.u, &s.v, s.n, s.su, s.sv, s.p, target, 1e-12, 1e-12, true);
+    mgn_project_point_curve(arc, &c.t, c.tangent, c.point, target, 1e-12, 1e-12);
+    mgn_clip_point_curve(arc, &c.t, c.tangent, c.point, target, 1e-12, 1e-12, true);
+  });
+  EXPECT_EQ(count, 0);
 }
 
 // ---------------------------------------------------------------------------
