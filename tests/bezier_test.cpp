@@ -511,6 +511,15 @@ TEST_F(BezierTest, SurfaceNetFromBoundaryCurves) {
   double p[3];
   mgn_get_surface_point(&s, 0.37, 0.61, p);
   EXPECT_NEAR(p[2], 0.0, 1e-15);
+  // Orders below those of the sides are raised to them.
+  mgn_surface low = s;
+  low.order_u = low.order_v = 2;
+  low.net.clear();
+  mgn_create_surface_ctrl_polygon(&low);
+  EXPECT_EQ(low.order_u, 3);
+  EXPECT_EQ(low.order_v, 3);
+  ASSERT_EQ(low.net.size(), 9u);
+  EXPECT_EQ(low.net[5], c3->polygon[0][1]);
 }
 
 TEST_F(BezierTest, IsoCurvePolygonFollowsTheSurfaceLine) {
