@@ -58,25 +58,27 @@ const char* const polygon_keywords[P_KEYWORDS] = {"POLYGON", "XYZ", "POLY", "WEI
                                                   "DEF",     "UNI", "DIR",  "X",      "Y",    "Z",       "XY",
                                                   "YZ",      "XZ",  "F",    "T",      "N"};
 
-[[noreturn]] void unexpected_keyword(const char* token) {
-  mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_HERE);
+// The helpers below report on behalf of the reading routine named.
+[[noreturn]] void unexpected_keyword(const char* token, const char* routine) {
+  mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_AT(routine));
 }
 
 // YES or NO after a keyword; anything else is an invalid keyword.
-bool read_yes_no(const char* missing) {
+bool read_yes_no(const char* missing, const char* routine = "mgn_input_curve") {
   char* answer = mgn_get_next_token(missing);
   const int word = mgn_get_keyword_index(answer, keywords, K_KEYWORDS);
   if (word == K_YES) return true;
   if (word == K_NO) return false;
-  unexpected_keyword(answer);
+  unexpected_keyword(answer, routine);
 }
 
 // The direction word after DIR (T and N carry a vector); checked and
 // dropped.
-void read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b) {
+void read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
+                    const char* routine) {
   char* word = mgn_get_next_token("Direction specification missing");
   const int key = mgn_get_keyword_index(word, table, n);
-  if (key < first || key > last) unexpected_keyword(word);
+  if (key < first || key > last) unexpected_keyword(word, routine);
   if (key == with_vector_a || key == with_vector_b) {
     mgn_get_next_fpn("Component x missing");
     mgn_get_next_fpn("Component y missing");
@@ -86,11 +88,11 @@ void read_direction(const char* const* table, int n, int first, int last, int wi
 
 // An optional "* m" multiplier after a value.  Returns the token after it
 // (or the token that is not "*"), which is the next option.
-char* read_multiplier(double* multiplier, const char* missing, const char* negative) {
+char* read_multiplier(double* multiplier, const char* missing, const char* negative, const char* routine) {
   char* next = mgn_get_next_token(nullptr);
   if (next == nullptr || std::strcmp(next, "*") != 0) return next;
   const double m = mgn_get_next_fpn(missing);
-  if (m < 0.0) mgn_input_error(negative, MGN_INPUT_HERE);
+  if (m < 0.0) mgn_input_error(negative, MGN_INPUT_AT(routine));
   *multiplier = m;
   return mgn_get_next_token(nullptr);
 }
@@ -292,7 +294,7 @@ mgn_curve* mgn_input_curve() {
   char* token = mgn_get_next_token(nullptr);
   while (token != nullptr) {
     const int key = mgn_get_keyword_index(token, keywords, K_KEYWORDS);
-    if (key == K_KEYWORDS) unexpected_keyword(token);
+    if (key == K_KEYWORDS) unexpected_keyword(token, __func__);
     mgn_check_keyword_duplicity(key, flags, token);
     if (previous == K_FIXED && key != K_CURVE && key != K_SURFACE)
       mgn_input_error("Keyword CURVE or SURFACE missing (redundand keyword FIXED)", MGN_INPUT_HERE);
@@ -365,7 +367,7 @@ mgn_curve* mgn_input_curve() {
         if (word == K_CUR || word == K_SUR || word == K_DEF || word == K_UNI) {
           size_source = word;
         } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value);
+          unexpected_keyword(value, __func__);
         } else {
           const double number = mgn_get_fpn_from_token(value);
           if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
@@ -373,7 +375,7 @@ mgn_curve* mgn_input_curve() {
           size_source = -1;
         }
         next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
-                               "Positive or zero mesh size multiplication factor required");
+                               "Positive or zero mesh size multiplication factor required", __func__);
         break;
       }
       case K_RATE: {
@@ -383,14 +385,14 @@ mgn_curve* mgn_input_curve() {
           rate_source = word;
           rate = mgn_set.curvature_rate;
         } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value);
+          unexpected_keyword(value, __func__);
         } else {
           const double number = mgn_get_fpn_from_token(value);
           if (number < 0.0) mgn_input_error("Positive or zero curvature rate required", MGN_INPUT_HERE);
           rate = number * mgn_set.curvature_factor;
         }
         next = read_multiplier(&rate_multiplier, "Rate multiplication factor missing",
-                               "Positive or zero rate multiplication factor required");
+                               "Positive or zero rate multiplication factor required", __func__);
         break;
       }
       case K_DENSITY: {
@@ -400,14 +402,14 @@ mgn_curve* mgn_input_curve() {
           density_source = word;
           density = mgn_set.curve_density;
         } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value);
+          unexpected_keyword(value, __func__);
         } else {
           const double number = mgn_get_fpn_from_token(value);
           if (number < 0.0) mgn_input_error("Positive or zero density required", MGN_INPUT_HERE);
           density = number;
         }
         next = read_multiplier(&density_multiplier, "Density multiplication factor missing",
-                               "Positive or zero density multiplication factor required");
+                               "Positive or zero density multiplication factor required", __func__);
         break;
       }
       case K_FACTOR: {
@@ -503,7 +505,7 @@ mgn_curve* mgn_input_curve() {
           if (word == K_DEF) {
             factor[i] = defaults[i];
           } else if (word != K_KEYWORDS) {
-            unexpected_keyword(value);
+            unexpected_keyword(value, __func__);
           } else {
             factor[i] = mgn_get_fpn_from_token(value);
             if (factor[i] < 1.0 || factor[i] > upper[i]) mgn_input_error(range[i], MGN_INPUT_HERE);
@@ -568,13 +570,13 @@ mgn_curve* mgn_input_curve() {
           mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_HERE);
         break;
       case K_DIR:
-        read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N);
+        read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N, __func__);
         break;
       case K_X: case K_Y: case K_Z: case K_XY: case K_YZ: case K_XZ: case K_XYZ: case K_F: case K_T: case K_N:
         mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", token), MGN_INPUT_HERE);
       default:
         // CUR, SUR, DEF, UNI, YES and NO are values, not options.
-        unexpected_keyword(token);
+        unexpected_keyword(token, __func__);
     }
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
@@ -966,7 +968,7 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
     if (first == P_POLYEND) {
       if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) {
         mgn_get_keyword_index(extra, polygon_keywords, P_KEYWORDS);
-        unexpected_keyword(extra);
+        unexpected_keyword(extra, __func__);
       }
       return;
     }
@@ -987,7 +989,7 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
     char* option = mgn_get_next_token(nullptr);
     while (option != nullptr) {
       const int key = mgn_get_keyword_index(option, polygon_keywords, P_KEYWORDS);
-      if (key == P_KEYWORDS) unexpected_keyword(option);
+      if (key == P_KEYWORDS) unexpected_keyword(option, __func__);
       mgn_check_keyword_duplicity(key, flags, option);
       char* next = nullptr;
       switch (key) {
@@ -1016,7 +1018,7 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
           if (word == P_CUR || word == P_DEF || word == P_UNI) {
             size_source = word;
           } else if (word != P_KEYWORDS) {
-            unexpected_keyword(value);
+            unexpected_keyword(value, __func__);
           } else {
             const double number = mgn_get_fpn_from_token(value);
             if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
@@ -1024,16 +1026,16 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
           }
           size_given = true;
           next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
-                                 "Positive or zero mesh size multiplication factor required");
+                                 "Positive or zero mesh size multiplication factor required", __func__);
           break;
         }
         case P_DIR:
-          read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N);
+          read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N, __func__);
           break;
         case P_X: case P_Y: case P_Z: case P_XY: case P_YZ: case P_XZ: case P_F: case P_T: case P_N:
           mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", option), MGN_INPUT_HERE);
         default:
-          unexpected_keyword(option);
+          unexpected_keyword(option, __func__);
       }
       option = next != nullptr ? next : mgn_get_next_token(nullptr);
     }

@@ -57,7 +57,7 @@ bool read_physical_line() {
       in.buffer_begin = 0;
       in.buffer_end = n;
       if (n < in.buffer.size()) {
-        if (std::ferror(in.stream)) mgn_input_error("Reading error", MGN_INPUT_HERE);
+        if (std::ferror(in.stream)) mgn_input_error("Reading error", MGN_INPUT_AT("mgn_get_first_token"));
         in.at_end = true;
       }
       if (n == 0) break;
@@ -75,7 +75,7 @@ bool read_physical_line() {
   if (!got_any) return false;
   if (!in.line.empty() && in.line.back() == '\n') in.line.pop_back();
   if (std::memchr(in.line.data(), '\0', in.line.size()) != nullptr)
-    mgn_input_error("Reading error", MGN_INPUT_HERE);
+    mgn_input_error("Reading error", MGN_INPUT_AT("mgn_get_first_token"));
   return true;
 }
 
@@ -188,7 +188,8 @@ void read_definitions() {
       case MGN_TOP_EOF:
         return;
       default:
-        mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_HERE);
+        mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token),
+                        MGN_INPUT_AT("mgn_build_model_from_file"));
     }
     mgn_input.building = nullptr;
     mgn_input.building_kind = -1;

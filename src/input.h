@@ -58,6 +58,8 @@ extern mgn_input_state mgn_input;
 // The place arguments of an input error raised by the calling routine:
 //   mgn_input_error("Missing vertex id", MGN_INPUT_HERE);
 #define MGN_INPUT_HERE MGN_HERE, mgn_input.file_name, mgn_input.line_number
+// The same for a helper that reports on behalf of the named reading routine.
+#define MGN_INPUT_AT(routine) (routine), mgn_module_name(__FILE__), __LINE__, mgn_input.file_name, mgn_input.line_number
 
 // Reads the model from mgn_set.input_file_name into the model lists, closes
 // the file and runs the post-reading steps.  Called once by the run

@@ -352,3 +352,22 @@ TEST_F(InputRead, ReleaseEmptiesTheModel) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace std::string_literals;
+
+// The place line names the reading routine that met the error.
+TEST(InputPlace, ReportNamesTheReadingRoutine) {
+  mgn_reset_model_settings();
+  EXPECT_EXIT(mgn_read_model_text("POINT 1\n"), ::testing::ExitedWithCode(25),
+              "\n\\(routine mgn_build_model_from_file, file src/input, line [0-9]+\\)\n");
+  EXPECT_EXIT(mgn_read_model_text("vertex 1 xyz 0 0\n"), ::testing::ExitedWithCode(25),
+              "\n\\(routine mgn_get_next_token, file src/input, line [0-9]+\\)\nCoordinate z missing\n");
+  EXPECT_EXIT(mgn_read_model_text("vertex 1 xyz 0 0 0\0\n"s), ::testing::ExitedWithCode(25),
+              "\n\\(routine mgn_get_first_token, file src/input, line [0-9]+\\)\nReading error\n");
+  EXPECT_EXIT(mgn_read_model_text("vertex 1 xyz 0 0 0\nvertex 2 xyz 1 0 0\ncurve 1 vertex 1 2 swap no maybe\n"),
+              ::testing::ExitedWithCode(25), "\n\\(routine mgn_input_curve, file src/curve, line [0-9]+\\)\n");
+}
+
+}  // namespace
