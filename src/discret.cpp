@@ -44,11 +44,22 @@ mgn_listing* create_cells(long capacity) {
 // Moves a per-entity listing (its first count references) behind a global
 // finite-element listing.  The global chain is shrunk first, so that only
 // its last block is ever partly used.
+// The chains are linked here rather than by mgn_append_listing, whose guard
+// against circular chains walks the whole global chain on every call.
 void append_listing(mgn_listing*& global, mgn_listing*& own, long count, mgn_record_count& counter) {
   if (own == nullptr || count <= 0) return;
   own = mgn_get_first_listing_block(mgn_realloc_listing(own));
-  if (global != nullptr) global = mgn_realloc_listing(global);
-  global = mgn_append_listing(global, own);
+  if (global == nullptr) {
+    global = mgn_get_last_listing_block(own);
+  } else {
+    mgn_listing* tail = mgn_realloc_listing(global);
+    // An entity's own chain is never part of the global one already.
+    for (const mgn_listing* block = own; block != nullptr; block = block->next)
+      if (block == tail) unexpected(__func__, __LINE__);
+    tail->next = own;
+    own->prev = tail;
+    global = mgn_get_last_listing_block(own);
+  }
   counter.fe += count;
 }
 

@@ -338,18 +338,22 @@ TEST_F(CurveMeshTest, MirroredCurveRepeatsTheSpacingOfItsSource) {
     const char* name;
     const char* mirrored;  // definition of curve 2
     bool opposite;
+    bool mirror_first;  // curve 2 comes first in the curve list
   };
   // Curve 1 runs from vertex 1 (fine) to vertex 2 (coarse) along +x; its
   // mirror image in the plane x = 0 runs either the same way (vertex 3 to
   // 4) or back to the shared vertex 1.
-  const Case cases[] = {{"same direction", "curve 2 vertex 3 4 mirror 1\n", false},
-                        {"towards a shared vertex", "curve 2 vertex 4 1 mirror 1\n", true}};
+  const Case cases[] = {{"same direction", "curve 2 vertex 3 4 mirror 1\n", false, false},
+                        {"towards a shared vertex", "curve 2 vertex 4 1 mirror 1\n", true, false},
+                        {"mirror listed before its source", "curve 2 vertex 3 4 mirror 1\n", false, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     mgn_reset_model_settings();
-    mesh(std::string("vertex 1 xyz 0 0 0 size 0.1\nvertex 2 xyz 10 0 0 size 1\n"
+    read(std::string("vertex 1 xyz 0 0 0 size 0.1\nvertex 2 xyz 10 0 0 size 1\n"
                      "vertex 3 xyz 0 0 0.5 size 1\nvertex 4 xyz -10 0 0 size 1\n") +
-         (c.opposite ? "" : "") + "curve 1 vertex 1 2 size 1\n" + c.mirrored);
+         "curve 1 vertex 1 2 size 1\n" + c.mirrored);
+    if (c.mirror_first) mgn_reverse_list(mgn_model.curves.list);
+    mgn_discretize_model();
     std::vector<mgn_node*> source = nodes_of(mgn_find_curve(1));
     std::vector<mgn_node*> image = nodes_of(mgn_find_curve(2));
     ASSERT_EQ(source.size(), image.size());
