@@ -94,6 +94,10 @@ TEST_F(DriverTest, WireModelGetsAConsistentMeshWithItsCounts) {
   EXPECT_EQ(out.find("Vertices discretized"), std::string::npos);
   EXPECT_EQ(out.find("Surfaces discretized"), std::string::npos);
   EXPECT_FALSE(mgn_run.discretization_under_way);
+  // No regions: none of their listings.
+  EXPECT_EQ(mgn_discret.association_cells, nullptr);
+  EXPECT_EQ(mgn_discret.region_cells, nullptr);
+  EXPECT_EQ(out.find("Regions discretized"), std::string::npos);
 
   long curve_edges = 0, curve_nodes = 0;
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
