@@ -480,12 +480,14 @@ mgn_listing* mgn_append_listing(mgn_listing* first, mgn_listing* second) {
   mgn_listing* first_tail = mgn_get_last_listing_block(first);
   if (second == nullptr) return first_tail;
   mgn_listing* second_head = mgn_get_first_listing_block(second);
-  // Joining a chain to itself would make it circular.
-  if (second_head == mgn_get_first_listing_block(first_tail))
-    mgn_manipulation_error("Unexpected situation", MGN_HERE);
+  mgn_listing* second_tail = mgn_get_last_listing_block(second);
+  // Joining a chain to itself would make it circular.  Both chains are
+  // walked only as far as the join needs anyway: two chains are one when
+  // they end in the same block.
+  if (second_tail == first_tail) mgn_manipulation_error("Unexpected situation", MGN_HERE);
   first_tail->next = second_head;
   second_head->prev = first_tail;
-  return mgn_get_last_listing_block(second);
+  return second_tail;
 }
 
 mgn_listing* mgn_prepend_listing(mgn_listing* first, mgn_listing* second) {
