@@ -108,3 +108,81 @@ TEST(RunSequence, QuietWithLogKeepsOutputCopyButNoWarnings) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// The bundled wire model runs from the model file to the mesh and VTK files.
+TEST(EndToEnd, WireExampleWritesMeshAndGraphicsIdenticallyOnEveryRun) {
+  const std::string dir = mgn_temp_dir();
+  const std::string model = std::string(MGN_EXAMPLES) + "/wire.mgn";
+  mgn_run_result a = mgn_run_program({"-i", model, "-o", "a.msh", "-y", "3", "-x", "a.vtk"}, dir);
+  mgn_run_result b = mgn_run_program({"-i", model, "-o", "b.msh", "-y", "3", "-x", "b.vtk"}, dir);
+  ASSERT_EQ(a.status, 0) << a.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(a.err, "");
+  for (const char* stage : {"Input data analyzed", "Octree built", "Curves discretized", "Discretization done",
+                            "Output data printed", "Program finished"})
+    EXPECT_TRUE(contains(a.out, stage)) << stage;
+  EXPECT_TRUE(std::regex_search(a.out, std::regex("Number of nodes: +[0-9]+ \\(FE\\) +[0-9]+ \\(total\\)\n"
+                                                  "Number of edges: +[0-9]+ \\(FE\\) +[0-9]+ \\(total\\)\n\n")))
+      << a.out;
+  EXPECT_FALSE(contains(a.out, "Number of trias"));
+  const std::string mesh = mgn_read_file(dir + "/a.msh");
+  EXPECT_EQ(first_line(mesh), "         7         1         0         0");
+  EXPECT_EQ(mesh, mgn_read_file(dir + "/b.msh"));
+  const std::string vtk = mgn_read_file(dir + "/a.vtk");
+  EXPECT_EQ(vtk.rfind("# vtk DataFile Version", 0), 0u) << first_line(vtk);
+  EXPECT_EQ(vtk, mgn_read_file(dir + "/b.vtk"));
+}
+
+// Header of the mesh file and the profile lines follow the options.
+TEST(EndToEnd, MeshTypeRenumberingAndProfile) {
+  struct Case {
+    std::vector<std::string> options;
+    std::string header;
+    bool profile;
+  };
+  const Case cases[] = {
+      {{}, "         7         1         0         0", false},
+      {{"-H"}, "         3         1         0         0", false},
+      {{"-r", "5"}, "         7         1         1         0", true},
+      {{"-r", "1", "-k", "2"}, "         7         2         1         0", true},
+  };
+  const std::string model = std::string(MGN_EXAMPLES) + "/wire.mgn";
+  for (const Case& c : cases) {
+    const std::string dir = mgn_temp_dir();
+    std::vector<std::string> args = {"-i", model, "-o", "m.msh"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    mgn_run_result r = mgn_run_program(args, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(first_line(mgn_read_file(dir + "/m.msh")), c.header);
+    EXPECT_EQ(std::regex_search(r.out, std::regex("\nNominal profile: +[0-9]+ \\(old\\) +[0-9]+ \\(new\\)\n\n")),
+              c.profile)
+        << r.out;
+  }
+}
+
+// A fatal manipulation error while meshing, with an output file named,
+// writes the mesh made so far before the process ends.
+TEST(EndToEnd, TooCloseVerticesWritePartialMesh) {
+  const std::string dir = mgn_temp_dir();
+  mgn_run_result r =
+      mgn_run_program({"-i", std::string(MGN_TEST_MODELS) + "/too_close.mgn", "-o", "part.msh"}, dir);
+  EXPECT_EQ(r.status, 10);
+  EXPECT_TRUE(contains(r.err, "Vertices 1 and 2 on curve 1 are too close to each other\n")) << r.err;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("Tmp output data printed  " + kTime + "\nProgram terminated       " +
+                                                  kTime + "\n\n$")))
+      << r.out;
+  const std::string mesh = mgn_read_file(dir + "/part.msh");
+  EXPECT_EQ(first_line(mesh), "         7         1         0         0");
+  EXPECT_TRUE(contains(mesh, "    2         2         0\n")) << "curve 2 edges expected";
+
+  // Without an output file only the report is printed.
+  mgn_run_result plain = mgn_run_program({"-i", std::string(MGN_TEST_MODELS) + "/too_close.mgn"}, dir);
+  EXPECT_EQ(plain.status, 10);
+  EXPECT_FALSE(contains(plain.out, "Tmp output data printed"));
+}
+
+}  // namespace
