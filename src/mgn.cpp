@@ -88,6 +88,52 @@ void print_profile() {
 
 bool mgn_model_has_vertex() { return mgn_model.vertices.list != nullptr; }
 
+template <class T>
+bool has_weak_mirror(const mgn_entity_store& store) {
+  for (T* entity : mgn_list_range<T>(store.list))
+    if (!entity->is_virtual && entity->mirrored != nullptr && entity->weak_mirror) return true;
+  return false;
+}
+
+// A weak mirror lets the copied mesh deviate from the entity's own geometry,
+// so its elements may be worse than those the entity would get by itself.
+void check_mirroring() {
+  if (has_weak_mirror<mgn_curve>(mgn_model.curves) || has_weak_mirror<mgn_surface>(mgn_model.surfaces) ||
+      has_weak_mirror<mgn_patch>(mgn_model.patches) || has_weak_mirror<mgn_shell>(mgn_model.shells))
+    mgn_warning("Warning: Possible element quality degradation\n"
+                "         due to curve/surface/patch/shell mirroring\n");
+}
+
+template <class T>
+bool mirrors(const void* a, const void* b) {
+  const T* first = static_cast<const T*>(a);
+  const T* second = static_cast<const T*>(b);
+  return first->mirrored == second || second->mirrored == first;
+}
+
+// An interface between an entity and its mirror pairs nodes placed by the
+// mirror transformation with the source's nodes.
+void check_interface_mirroring() {
+  for (mgn_interface* interface : mgn_list_range<mgn_interface>(mgn_model.interfaces.list)) {
+    const void* a = interface->entity[0];
+    const void* b = interface->entity[1];
+    if (a == nullptr || b == nullptr || interface->is_virtual) continue;
+    bool mirrored = false;
+    switch (interface->kind) {
+      case MGN_CURVE: mirrored = mirrors<mgn_curve>(a, b); break;
+      case MGN_SURFACE: mirrored = mirrors<mgn_surface>(a, b); break;
+      case MGN_PATCH: mirrored = mirrors<mgn_patch>(a, b); break;
+      case MGN_SHELL: mirrored = mirrors<mgn_shell>(a, b); break;
+      default: break;
+    }
+    if (mirrored) {
+      mgn_warning("Warning: Possible element quality degradation\n"
+                  "         due to interface mirroring\n");
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 // The meshing sequence: octree, discretization, quality, renumbering, output.
@@ -162,6 +208,11 @@ int main(int argc, char** argv) {
   set_tolerances();
 
   if (mgn_run.model_not_yet_read) mgn_build_model_from_file();
+
+  // Model preparation: the checks that only warn about requests the model
+  // can satisfy only approximately.
+  check_mirroring();
+  check_interface_mirroring();
 
   mgn_print_message(stdout, "Input data analyzed");
 

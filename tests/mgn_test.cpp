@@ -186,3 +186,29 @@ TEST(EndToEnd, TooCloseVerticesWritePartialMesh) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Preparation, WeakMirrorWarnsOfPossibleQualityDegradation) {
+  const std::string base = "vertex 1 xyz 0 0 0 size 1\nvertex 2 xyz 1 0 0 size 1\nvertex 3 xyz 2 0 0 size 1\n"
+                           "curve 1 vertex 1 2\n";
+  struct Case {
+    std::string curve;
+    bool warned;
+  };
+  const Case cases[] = {{"curve 2 vertex 2 3 weak mirror 1\n", true},
+                        {"curve 2 vertex 2 3 mirror 1\n", false},
+                        {"curve 2 vertex 2 3\n", false}};
+  for (const Case& c : cases) {
+    const std::string dir = mgn_temp_dir();
+    mgn_write_file(dir + "/m.mgn", base + c.curve);
+    mgn_run_result r = mgn_run_program({"-i", "m.mgn"}, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(contains(r.err, "Warning: Possible element quality degradation\n"
+                              "         due to curve/surface/patch/shell mirroring\n"),
+              c.warned)
+        << c.curve << r.err;
+  }
+}
+
+}  // namespace
