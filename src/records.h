@@ -632,6 +632,20 @@ struct mgn_node {
 };
 constexpr int16_t MGN_NODE_MIDSIDE = 1;   // midside node of a quadratic edge
 
+// Surface data of a node of a surface, patch or shell while the entity is
+// meshed (held in node->aux, a record of the surface scratch listing): the
+// current parameters, the first derivatives, the unit normal, and the mark
+// of a parameterization that is singular at the node (clipping failed or
+// the derivatives vanish).  The node's parameters hold the saved copy of
+// (u, v).
+struct mgn_surface_data {
+  double u, v;
+  double su[3];
+  double sv[3];
+  double normal[3];
+  int32_t singular;
+};
+
 // Mesh edge between n[0] and n[1]; mid is the midside node of a quadratic
 // mesh.  faces and quads: the triangles and the quads using the edge; sides:
 // the pair of side slots of the surface front; free_sides: 0 when the edge is
