@@ -60,6 +60,13 @@ class Smoothing : public ::testing::Test {
     set_corner_sizes(1.0f / 0.85f, 1.0f / 0.85f);
   }
   void TearDown() override {
+    // The face and quad lists of the edges are the test's own.
+    for (mgn_entity_mesh* mesh : meshes_) {
+      for (mgn_edge** ref : mgn_listing_range<mgn_edge*>(mgn_get_first_listing_block(mesh->edges))) {
+        mgn_destroy_list((*ref)->faces);
+        mgn_destroy_list((*ref)->quads);
+      }
+    }
     for (mgn_entity_mesh* mesh : meshes_) {
       for (mgn_listing** listing : {&mesh->nodes, &mesh->edges, &mesh->faces, &mesh->quads,
                                     &mesh->tetras}) {
