@@ -394,11 +394,17 @@ void smooth_face_node(mgn_node* node, bool weighted, bool quad) {
     }
     if (!found) {
       // Stay; the last pass still relocates the node and saves its place.
+      // On a planar entity the parameters have not followed the earlier
+      // passes: they are found for the place kept.
       if (!last_pass()) return;
-      p.uv[0] = uv[0];
-      p.uv[1] = uv[1];
-      p.projected = false;
-      for (int k = 0; k < 3; ++k) p.xyz[k] = old[k];
+      if (g.planar) {
+        place_on_surface(g, uv, old, true, p);
+      } else {
+        p.uv[0] = uv[0];
+        p.uv[1] = uv[1];
+        p.projected = false;
+        for (int k = 0; k < 3; ++k) p.xyz[k] = old[k];
+      }
     }
   }
   store_place(node, p);
