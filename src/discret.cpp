@@ -10,6 +10,7 @@
 
 #include "curve.h"
 #include "discret1.h"
+#include "discret2.h"
 #include "element.h"
 #include "list.h"
 #include "message.h"
@@ -396,6 +397,12 @@ void mgn_discretize_surface(mgn_surface* surface, void* argument) {
   if (surface->mirrored != nullptr) mgn_discretize_surface(surface->mirrored, argument);
   // Surface meshing: mgn_build_data_subsurface, then the triangle, quad,
   // mapped or iso mesher; then smoothing, the front check and collection.
+  // The quad, mapped and iso meshers and mirroring plug in here; every
+  // other surface is triangulated.
+  if (surface->mirrored != nullptr) return;
+  mgn_mesh_subsurface(surface);
+  mgn_discret.something_produced = true;
+  collect_face_entity(surface);
 }
 
 void mgn_discretize_patch(mgn_patch* patch, void* argument) {
@@ -471,6 +478,7 @@ void mgn_discretize_model() {
   const bool has_regions = mgn_model.regions.list != nullptr;
   if (has_regions) mgn_discret.association_cells = create_cells(std::min(l, 100L));
   if (mgn_discret.neighbours_wanted) mgn_discret.element_cells = create_cells(std::min(l, 100L));
+  mgn_create_surface_scratch();
 
   // 6. Surfaces, patches, shells.
   if (mgn_model.surfaces.list != nullptr)
@@ -487,6 +495,7 @@ void mgn_discretize_model() {
 
   // 8.
   print_progress("Surfaces discretized");
+  mgn_empty_surface_scratch();
 
   // 9. Regions.
   if (has_regions) {

@@ -1,0 +1,1844 @@
+// Surface triangulation by an advancing front on the surface.
+//
+// Every generation step works on one front edge A-B and its free side: the
+// ideal apex P is placed at a height that follows the octree size field and
+// clipped onto the surface; front nodes near P, A and B (found through the
+// octree) are scored by the angle under which they see the base edge; the
+// widest-angle node inside the circle through A, B and P, or P itself, is
+// taken when the new triangle is valid.  Validity is decided in a plane map
+// of the neighbourhood: the exact plane for a planar entity, else the
+// tangent plane of the nearer base node reached through the parameters
+// (an affine image of the parameter square, so that all the tests of one
+// entity agree with one another).  A triangle is valid when it turns
+// counterclockwise, holds no front node and none of its two new edges
+// crosses a front edge; the front then stays a valid planar straight-line
+// graph of the parameter square and can always be closed.  When the local
+// search finds nothing valid, the greater search takes the widest-angle
+// front node visible from the base edge, which always exists for a valid
+// front (the constrained Delaunay triangle on that edge).
+#include "discret2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "bezier.h"
+#include "discret.h"
+#include "element.h"
+#include "geom.h"
+#include "list.h"
+#include "message.h"
+#include "octree.h"
+#include "project.h"
+#include "smooth.h"
+#include "vertex.h"
+
+mgn_surface_context mgn_surface_ctx;
+mgn_surface_scratch mgn_surface_work;
+
+namespace {
+
+mgn_surface_context& ctx = mgn_surface_ctx;
+
+// Front count of a vertex lying alone inside the entity, reset to 0 when a
+// face first reaches it.
+constexpr int32_t kIsolated = 12345;
+// Deepest recursion of generations on edges that cross a new edge.
+constexpr int kMaxDepth = 5;
+// Retries of the local search after a recursive generation.
+constexpr int kMaxRetries = 3;
+constexpr double kPi = 3.14159265358979323846;
+
+// Marks the outer side of a boundary edge: never a free side.
+mgn_face closed_side_face{};
+void* const kClosed = &closed_side_face;
+
+[[noreturn]] void fail(const std::string& message, const char* routine, int line) {
+  mgn_manipulation_error(message, routine, mgn_module_name(__FILE__), line);
+}
+[[noreturn]] void unexpected(const char* routine, int line) {
+  fail("Unexpected situation", routine, line);
+}
+
+// ---------------------------------------------------------------------------
+// Small vector helpers
+// ---------------------------------------------------------------------------
+
+inline double dist2(const double* a, const double* b) {
+  const double x = a[0] - b[0], y = a[1] - b[1], z = a[2] - b[2];
+  return x * x + y * y + z * z;
+}
+inline double norm(const double* a) { return std::sqrt(mgn_dot(a, a)); }
+inline bool normalize(double* a) {
+  const double l2 = mgn_dot(a, a);
+  if (!(l2 > 0.0)) return false;
+  const double f = 1.0 / std::sqrt(l2);
+  a[0] *= f;
+  a[1] *= f;
+  a[2] *= f;
+  return true;
+}
+inline void copy3(double* to, const double* from) {
+  to[0] = from[0];
+  to[1] = from[1];
+  to[2] = from[2];
+}
+// Cosine of the angle a c b at c.
+double angle_cosine(const double* a, const double* b, const double* c) {
+  double u[3], v[3];
+  mgn_sub(a, c, u);
+  mgn_sub(b, c, v);
+  const double l = std::sqrt(mgn_dot(u, u) * mgn_dot(v, v));
+  if (!(l > 0.0)) return 1.0;
+  return std::clamp(mgn_dot(u, v) / l, -1.0, 1.0);
+}
+inline double orient2(const double* a, const double* b, const double* c) {
+  return (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+}
+
+inline mgn_surface_data* data_of(const mgn_node* node) {
+  return static_cast<mgn_surface_data*>(node->aux);
+}
+inline bool boundary_node(const mgn_node* node) {
+  return node->kind == MGN_VERTEX || node->kind == MGN_CURVE;
+}
+inline bool interior_node(const mgn_node* node) { return !boundary_node(node); }
+
+std::string where(const char* format, const double* p) {
+  return mgn_format(format, ctx.word, ctx.id, p[0], p[1], p[2]);
+}
+
+// Running marks of nodes (node->work): each gathering takes a new value.
+int32_t mark_counter = 0;
+int32_t new_mark() {
+  if (++mark_counter <= 0) mark_counter = 1;
+  return mark_counter;
+}
+
+// Front structure of the current entity: its edges carry the entity stamp
+// in their work field (new edges and the edges of its curves).
+inline bool in_structure(const mgn_edge* edge) { return edge->work == ctx.stamp && edge->id != 0; }
+inline bool on_front(const mgn_edge* edge) { return in_structure(edge) && edge->free_sides > 0; }
+
+// Side of the edge on which the face lies: 0 when the face runs the edge
+// from n[0] to n[1] (the face is on its left), else 1.
+int face_side(const mgn_face* face, const mgn_edge* edge) {
+  for (int i = 0; i < 3; ++i)
+    if (face->n[i] == edge->n[0] && face->n[(i + 1) % 3] == edge->n[1]) return 0;
+  return 1;
+}
+
+// The edge of the front structure joining the nodes (edges of other
+// entities between them are passed over), or null.
+mgn_edge* find_structure_edge(const mgn_node* a, const mgn_node* b) {
+  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
+    auto* edge = static_cast<mgn_edge*>(item->object);
+    if ((edge->n[0] == b || edge->n[1] == b) && in_structure(edge)) return edge;
+  }
+  return nullptr;
+}
+
+// Side slot pairs.
+void** new_sides() {
+  if (mgn_surface_work.work == nullptr) mgn_create_surface_scratch();
+  return static_cast<void**>(mgn_get_listing_item(mgn_surface_work.work));
+}
+
+mgn_list_item* new_cell(void* object) {
+  if (mgn_mesh.edge_cells == nullptr)
+    mgn_mesh.edge_cells = mgn_create_listing(std::max(10L, mgn_set.listing_size / 10), sizeof(mgn_list_item));
+  auto* cell = mgn_get_listing_item_as<mgn_list_item>(mgn_mesh.edge_cells);
+  cell->object = object;
+  cell->next = nullptr;
+  return cell;
+}
+void add_face_to_edge(mgn_edge* edge, mgn_face* face) { mgn_link_item_to_head(edge->faces, new_cell(face)); }
+
+// ---------------------------------------------------------------------------
+// Surface data
+// ---------------------------------------------------------------------------
+
+mgn_surface_data* new_data() {
+  if (mgn_surface_work.data == nullptr) mgn_create_surface_scratch();
+  return mgn_get_listing_item_as<mgn_surface_data>(mgn_surface_work.data);
+}
+
+// Fills the data at (u, v) (the point too, when asked): derivatives, unit
+// normal, and the singular mark where the normal does not exist.
+void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
+  double p[3];
+  d->u = u;
+  d->v = v;
+  mgn_get_surface_point_derivatives(ctx.geometry, u, v, p, d->su, d->sv);
+  if (point != nullptr) copy3(point, p);
+  d->singular = 0;
+  double a[3], b[3];
+  copy3(a, d->su);
+  copy3(b, d->sv);
+  if (mgn_dot(a, a) < mgn_tol.eps2) mgn_get_surface_tangent_u(ctx.geometry, u, v, a);
+  if (mgn_dot(b, b) < mgn_tol.eps2) mgn_get_surface_tangent_v(ctx.geometry, u, v, b);
+  const bool tangents = normalize(a) && normalize(b);
+  if (ctx.planar) {
+    copy3(d->normal, ctx.normal);
+    if (!tangents) d->singular = 1;
+    return;
+  }
+  double n[3] = {0.0, 0.0, 0.0};
+  if (tangents) mgn_cross(a, b, n);
+  if (!tangents || mgn_dot(n, n) < 1e-20) {
+    d->singular = 1;
+    d->normal[0] = d->normal[1] = d->normal[2] = 0.0;
+    return;
+  }
+  normalize(n);
+  copy3(d->normal, n);
+}
+
+// Parameters of a node as seen from a partner node: a node on a collapsed
+// side stands for the whole side, and takes there the free parameter of its
+// partner.
+void effective_uv(const mgn_node* node, const mgn_node* partner, double uv[2]) {
+  const mgn_surface_data* d = data_of(node);
+  uv[0] = d->u;
+  uv[1] = d->v;
+  if (!d->singular || partner == nullptr) return;
+  const mgn_surface_data* q = data_of(partner);
+  if ((ctx.collapsed[0] && d->v == 0.0) || (ctx.collapsed[2] && d->v == 1.0))
+    uv[0] = q->u;
+  else if ((ctx.collapsed[1] && d->u == 0.0) || (ctx.collapsed[3] && d->u == 1.0))
+    uv[1] = q->v;
+}
+
+// Normal of the surface at (u, v) from the unit derivatives; false when it
+// does not exist there.
+bool normal_at(double u, double v, double n[3], double* su_length = nullptr,
+               double* sv_length = nullptr) {
+  double p[3], a[3], b[3];
+  mgn_get_surface_point_derivatives(ctx.geometry, u, v, p, a, b);
+  const double la = norm(a), lb = norm(b);
+  if (su_length) *su_length = la;
+  if (sv_length) *sv_length = lb;
+  if (!(la > 0.0) || !(lb > 0.0)) return false;
+  for (int k = 0; k < 3; ++k) {
+    a[k] /= la;
+    b[k] /= lb;
+  }
+  mgn_cross(a, b, n);
+  if (mgn_dot(n, n) < 1e-20) return false;
+  normalize(n);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Plane map of a neighbourhood
+// ---------------------------------------------------------------------------
+
+struct plane_map {
+  bool by_xyz = true;
+  double o[3] = {0, 0, 0}, e1[3] = {1, 0, 0}, e2[3] = {0, 1, 0};
+  double uv0[2] = {0, 0};
+  double m[4] = {1, 0, 0, 1};
+};
+
+// The map at a base node (whose data must be regular on a curved entity).
+void make_map(plane_map& map, const mgn_node* base, const double* direction) {
+  if (ctx.planar) {
+    map.by_xyz = true;
+    copy3(map.o, base->xyz);
+    double e1[3];
+    copy3(e1, direction);
+    const double dn = mgn_dot(e1, ctx.normal);
+    for (int k = 0; k < 3; ++k) e1[k] -= dn * ctx.normal[k];
+    if (!normalize(e1)) {
+      // Any direction of the plane.
+      const double* n = ctx.normal;
+      const double t[3] = {std::fabs(n[0]) < 0.9 ? 1.0 : 0.0, std::fabs(n[0]) < 0.9 ? 0.0 : 1.0, 0.0};
+      mgn_cross(n, t, e1);
+      normalize(e1);
+    }
+    copy3(map.e1, e1);
+    mgn_cross(ctx.normal, e1, map.e2);
+    return;
+  }
+  const mgn_surface_data* d = data_of(base);
+  map.by_xyz = false;
+  map.uv0[0] = d->u;
+  map.uv0[1] = d->v;
+  double e1[3], e2[3];
+  copy3(e1, d->su);
+  if (!normalize(e1))
+    fail(mgn_format("Intersection check failure (bad parameterization of surface %ld at u = %f, v = %f)",
+                    static_cast<long>(ctx.geometry->id), d->u, d->v),
+         __func__, __LINE__);
+  mgn_cross(d->normal, e1, e2);
+  if (!normalize(e2))
+    fail(mgn_format("Intersection check failure (bad parameterization of surface %ld at u = %f, v = %f)",
+                    static_cast<long>(ctx.geometry->id), d->u, d->v),
+         __func__, __LINE__);
+  map.m[0] = mgn_dot(d->su, e1);
+  map.m[1] = mgn_dot(d->sv, e1);
+  map.m[2] = mgn_dot(d->su, e2);
+  map.m[3] = mgn_dot(d->sv, e2);
+}
+
+inline void map_uv(const plane_map& map, const double uv[2], double out[2]) {
+  const double du = uv[0] - map.uv0[0], dv = uv[1] - map.uv0[1];
+  out[0] = map.m[0] * du + map.m[1] * dv;
+  out[1] = map.m[2] * du + map.m[3] * dv;
+}
+inline void map_xyz(const plane_map& map, const double* x, double out[2]) {
+  double r[3];
+  mgn_sub(x, map.o, r);
+  out[0] = mgn_dot(r, map.e1);
+  out[1] = mgn_dot(r, map.e2);
+}
+// A node, seen from its partner in a segment (null: alone).
+void map_node(const plane_map& map, const mgn_node* node, const mgn_node* partner, double out[2]) {
+  if (map.by_xyz) {
+    map_xyz(map, node->xyz, out);
+    return;
+  }
+  double uv[2];
+  effective_uv(node, partner, uv);
+  map_uv(map, uv, out);
+}
+
+// Whether the closed segments p1 p2 and q1 q2 meet (touching counts), with a
+// tolerance relative to their lengths.  t receives the parameter of the
+// meeting point along p1 p2.
+bool segments_meet(const double* p1, const double* p2, const double* q1, const double* q2, double* t) {
+  const double dx = p2[0] - p1[0], dy = p2[1] - p1[1];
+  const double ex = q2[0] - q1[0], ey = q2[1] - q1[1];
+  const double lp = dx * dx + dy * dy, lq = ex * ex + ey * ey;
+  const double tol = 1e-10;
+  // Quick rejection by boxes.
+  const double pad = 1e-9 * std::sqrt(std::max(lp, lq));
+  if (std::max(p1[0], p2[0]) + pad < std::min(q1[0], q2[0]) || std::max(q1[0], q2[0]) + pad < std::min(p1[0], p2[0]) ||
+      std::max(p1[1], p2[1]) + pad < std::min(q1[1], q2[1]) || std::max(q1[1], q2[1]) + pad < std::min(p1[1], p2[1]))
+    return false;
+  const double a1 = orient2(p1, p2, q1), a2 = orient2(p1, p2, q2);
+  const double b1 = orient2(q1, q2, p1), b2 = orient2(q1, q2, p2);
+  const double ta = tol * lp * std::sqrt(lq / std::max(lp, 1e-300));
+  const double tb = tol * lq * std::sqrt(lp / std::max(lq, 1e-300));
+  const double sa1 = std::fabs(a1) <= ta ? 0.0 : a1, sa2 = std::fabs(a2) <= ta ? 0.0 : a2;
+  const double sb1 = std::fabs(b1) <= tb ? 0.0 : b1, sb2 = std::fabs(b2) <= tb ? 0.0 : b2;
+  if ((sa1 > 0 && sa2 > 0) || (sa1 < 0 && sa2 < 0)) return false;
+  if ((sb1 > 0 && sb2 > 0) || (sb1 < 0 && sb2 < 0)) return false;
+  if (sa1 == 0.0 && sa2 == 0.0) {
+    // Collinear: overlap of the projections onto p1 p2.
+    if (!(lp > 0.0)) return false;
+    const double s1 = ((q1[0] - p1[0]) * dx + (q1[1] - p1[1]) * dy) / lp;
+    const double s2 = ((q2[0] - p1[0]) * dx + (q2[1] - p1[1]) * dy) / lp;
+    const double lo = std::max(0.0, std::min(s1, s2)), hi = std::min(1.0, std::max(s1, s2));
+    if (lo > hi + 1e-12) return false;
+    *t = lo;
+    return true;
+  }
+  const double den = b1 - b2;
+  *t = den != 0.0 ? std::clamp(b1 / den, 0.0, 1.0) : 0.0;
+  return true;
+}
+
+// Whether c lies inside the triangle a b x (counterclockwise) or on one of
+// its sides (away from the corners).
+bool inside_triangle(const double* a, const double* b, const double* x, const double* c, double scale2) {
+  const double tol = 1e-10 * scale2;
+  const double o1 = orient2(a, b, c), o2 = orient2(b, x, c), o3 = orient2(x, a, c);
+  if (o1 < -tol || o2 < -tol || o3 < -tol) return false;
+  // Too near a corner: the corner itself.
+  const double near = 1e-16 * scale2;
+  auto d2 = [](const double* p, const double* q) {
+    return (p[0] - q[0]) * (p[0] - q[0]) + (p[1] - q[1]) * (p[1] - q[1]);
+  };
+  if (d2(a, c) <= near || d2(b, c) <= near || d2(x, c) <= near) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Front state of the current entity
+// ---------------------------------------------------------------------------
+
+// A curve of the front: its edges in walking order and the side each edge
+// is worked on (2: both).
+struct front_curve {
+  mgn_curve* curve;
+  std::vector<mgn_edge*> edges;
+  std::vector<int8_t> sides;
+};
+
+struct front_state {
+  std::vector<front_curve> curves;      // visiting order
+  std::vector<mgn_node*> boundary;      // nodes of the curves and fixed vertices
+  double max_edge = 0.0;                // longest front edge met
+  bool region_warning_given = false;
+};
+front_state fs;
+
+// ---------------------------------------------------------------------------
+// Candidates and buffers of one search
+// ---------------------------------------------------------------------------
+
+struct candidate {
+  mgn_node* node;
+  double score;   // cosine of the angle at the node, curvature corrected; 2 rejected
+  double weight;  // curvature weight
+  double da, db;  // distances to A and B
+  bool neighbour;
+  bool over_curve;
+};
+
+struct search_buffers {
+  std::vector<candidate> candidates;
+  std::vector<mgn_node*> nodes;   // front nodes near the base edge (A and B excluded)
+  std::vector<mgn_edge*> edges;   // front edges at those nodes and at A and B
+  std::vector<mgn_octant*> octants;
+  mgn_octant* found[MGN_OCTANTS];
+  int32_t mark = 0;  // node mark of the last gathering
+};
+search_buffers buffers[kMaxDepth + 2];
+
+// Scratch state of one generation.
+struct generation {
+  mgn_edge* edge = nullptr;
+  int side = 0;
+  int depth = 0;
+  mgn_node* a = nullptr;
+  mgn_node* b = nullptr;
+  double na[3], nb[3];  // normals at A and B (singular ones replaced)
+  double L = 0.0, sa = 0.0, sb = 0.0, h = 0.0;
+  double m[3], mid[3], d[3], n[3], p[3];
+  // Ideal point (projected) and its data.
+  double ideal[3];
+  mgn_surface_data pd;
+  bool boundary = false;
+  double height = 0.0;
+  double size_p = 0.0;  // octree size at the ideal point
+  double ref_score = 0.0, ref_weight = 1.0;
+  // Neighbour front nodes of A and B.
+  mgn_node* ngb_a = nullptr;
+  mgn_node* ngb_b = nullptr;
+  bool ngb_a_curve = false, ngb_b_curve = false;
+  // Result of the search.
+  double best = 0.0, best_weight = 1.0;
+  mgn_octant* hint = nullptr;
+  search_buffers* buf = nullptr;
+};
+
+void generate(mgn_edge* edge, int side, int depth);
+
+// ---------------------------------------------------------------------------
+// Ideal point
+// ---------------------------------------------------------------------------
+
+// Height factor of the size correction at a point whose octree size is s.
+double corrected_height(const generation& g, double t, double s) {
+  const double h = g.h;
+  const double r = t + h - s;
+  double f;
+  if (h <= s) {
+    f = (r > 0.0 && t <= 2.0 * r) ? t / r : 2.0;
+  } else {
+    f = (0.66666667 * r <= t) ? t / r : 0.66666667;
+  }
+  if (s < h) f = 1.0 - 1.125 * (1.0 - f);
+  if (h < s) f = 1.0 + 0.5 * (f - 1.0);
+  return t * f;
+}
+
+double size_at(generation& g, const double* x) { return mgn_get_octree_mesh_size(&g.hint, x, false); }
+
+bool on_parameter_boundary(double u, double v) { return u <= 0.0 || u >= 1.0 || v <= 0.0 || v >= 1.0; }
+
+// Clips the point onto the surface from the start data; the result data
+// and point go to g.pd and out.  False when the clip failed.
+bool clip_point(generation& g, const mgn_surface_data& start, const double* start_point, const double* target,
+                double height, double* out) {
+  double u = start.u, v = start.v;
+  double n[3], su[3], sv[3], p[3];
+  copy3(n, ctx.planar ? ctx.normal : start.normal);
+  copy3(su, start.su);
+  copy3(sv, start.sv);
+  copy3(p, start_point);
+  const double duv = std::max(std::fabs(data_of(g.a)->u - data_of(g.b)->u), std::fabs(data_of(g.a)->v - data_of(g.b)->v));
+  const double tol_uv = std::max(0.1 * duv, 1e-12);
+  const int ok = mgn_clip_point_surface(ctx.geometry, &u, &v, n, su, sv, p, target, height / 20.0, tol_uv, false);
+  // The data at the final parameters.
+  evaluate_data(&g.pd, u, v, out);
+  if (!ok) g.pd.singular = 1;
+  return ok != 0;
+}
+
+void compute_ideal_point(generation& g) {
+  mgn_surface_data* da = data_of(g.a);
+  mgn_surface_data* db = data_of(g.b);
+  // 1. Normal at the base.
+  if (ctx.planar) {
+    copy3(g.na, ctx.normal);
+    copy3(g.nb, ctx.normal);
+    copy3(g.n, ctx.normal);
+  } else if (da->singular || db->singular) {
+    double ua[2], ub[2];
+    effective_uv(g.a, g.b, ua);
+    effective_uv(g.b, g.a, ub);
+    double um = 0.5 * (ua[0] + ub[0]), vm = 0.5 * (ua[1] + ub[1]);
+    const double du = std::fabs(ua[0] - ub[0]), dv = std::fabs(ua[1] - ub[1]);
+    if (um == 0.0) um += 0.05 * dv;
+    if (um == 1.0) um -= 0.05 * dv;
+    if (vm == 0.0) vm += 0.05 * du;
+    if (vm == 1.0) vm -= 0.05 * du;
+    double n[3];
+    if (!normal_at(um, vm, n)) {
+      mgn_note_partial_edge(g.edge);
+      fail(mgn_format("Face generation failure (bad parameterization of surface %ld at u = %f, v = %f)",
+                      static_cast<long>(ctx.geometry->id), um, vm),
+           "mgn_generate_face", __LINE__);
+    }
+    copy3(g.n, n);
+    copy3(g.na, da->singular ? n : da->normal);
+    copy3(g.nb, db->singular ? n : db->normal);
+  } else {
+    copy3(g.na, da->normal);
+    copy3(g.nb, db->normal);
+    const double c = mgn_dot(g.na, g.nb);
+    if (c <= -0.5) {
+      mgn_note_partial_edge(g.edge);
+      fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", g.mid), "mgn_generate_face",
+           __LINE__);
+    }
+    for (int k = 0; k < 3; ++k) g.n[k] = 0.5 * (g.na[k] + g.nb[k]);
+    if (c < 1.0 - mgn_tol.eps) {
+      const double f = 1.0 / std::sqrt(0.5 * (1.0 + c));
+      for (double& x : g.n) x *= f;
+    }
+  }
+  // 2. In-plane direction.
+  mgn_cross(g.n, g.d, g.p);
+  if (!normalize(g.p)) unexpected("mgn_generate_face", __LINE__);
+
+  // 3. Height.
+  const double h = g.h, L = g.L;
+  double t = h;
+  if (L < 0.85 * h) t = (0.5 * (L / h - 1.0) + 1.0) * h;
+  if (h < 0.95 * L) t = (1.0 - 0.75 * (1.0 - h / L)) * (h / L) * t;
+  t *= 0.866025403;
+  const double t0 = t;
+
+  // 4. Size correction.
+  double x[3];
+  for (int k = 0; k < 3; ++k) x[k] = g.m[k] + t * g.p[k];
+  double s = size_at(g, x);
+  double tp = corrected_height(g, t0, s);
+  double target[3];
+  for (int k = 0; k < 3; ++k) target[k] = g.m[k] + tp * g.p[k];
+
+  // 5. Projection, starting from a base node with regular data.
+  const mgn_node* start_node = !da->singular ? g.a : (!db->singular ? g.b : nullptr);
+  mgn_surface_data start;
+  double start_point[3];
+  if (start_node != nullptr) {
+    start = *data_of(start_node);
+    copy3(start_point, start_node->xyz);
+  } else {
+    double ua[2], ub[2];
+    effective_uv(g.a, g.b, ua);
+    effective_uv(g.b, g.a, ub);
+    evaluate_data(&start, 0.5 * (ua[0] + ub[0]), 0.5 * (ua[1] + ub[1]), start_point);
+  }
+  bool clipped = clip_point(g, start, start_point, target, tp, g.ideal);
+  g.boundary = on_parameter_boundary(g.pd.u, g.pd.v);
+
+  // 6. Iteration on a curved entity.
+  if (!ctx.planar && !g.boundary) {
+    const bool violation_allowed = mgn_set.curvature_violation;
+    bool second = false;
+    bool turned = false;
+    double shrink = 1.0;
+    double previous = 0.0;
+    int k = 0;
+    double q = 0.0;
+    for (;;) {
+      ++k;
+      const double d2 = dist2(g.ideal, g.m);
+      q = d2 / (tp * tp);
+      if (q > 0.8) break;
+      if (turned) {
+        if (!violation_allowed || second) {
+          if (q > 0.01) break;
+          if (!violation_allowed) {
+            mgn_note_partial_edge(g.edge);
+            fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", g.ideal), "mgn_generate_face",
+                 __LINE__);
+          }
+          break;
+        }
+        second = true;
+        k = 0;
+        shrink = 1.0;
+      }
+      if (k > 5) {
+        if (q > 0.0625) break;
+        mgn_note_partial_edge(g.edge);
+        fail(mgn_format("Ideal point on %s %ld not reached after %d iterations (x = %f, y = %f, z = %f)", ctx.word,
+                        ctx.id, k, g.ideal[0], g.ideal[1], g.ideal[2]),
+             "mgn_generate_face", __LINE__);
+      }
+      if (d2 < mgn_tol.eps2 || !clipped || g.pd.singular) unexpected("mgn_generate_face", __LINE__);
+      // Working normal: the mean of the base normal and the normal there.
+      double w[3];
+      for (int i = 0; i < 3; ++i) w[i] = g.n[i] + g.pd.normal[i];
+      if (!normalize(w)) unexpected("mgn_generate_face", __LINE__);
+      double pw[3];
+      mgn_cross(w, g.d, pw);
+      if (!normalize(pw)) unexpected("mgn_generate_face", __LINE__);
+      copy3(g.p, pw);
+      s = size_at(g, g.ideal);
+      tp = corrected_height(g, t0, s) * shrink;
+      if (previous > 0.0 && d2 > 0.81 * previous && s > 0.0) tp *= std::min(1.0, tp / s);
+      previous = d2;
+      const mgn_surface_data from = g.pd;
+      const double from_point[3] = {g.ideal[0], g.ideal[1], g.ideal[2]};
+      for (int i = 0; i < 3; ++i) target[i] = g.m[i] + tp * g.p[i];
+      clipped = clip_point(g, from, from_point, target, tp, g.ideal);
+      turned = false;
+      const double limit = second ? -0.5 : 0.0;
+      while (!g.pd.singular && (mgn_dot(g.pd.normal, g.na) < limit || mgn_dot(g.pd.normal, g.nb) < limit)) {
+        turned = true;
+        tp *= 0.9;
+        shrink *= 0.9;
+        if (shrink < 0.1) {
+          if (violation_allowed && !second) {
+            second = true;
+            shrink = 1.0;
+            tp = corrected_height(g, t0, s);
+          } else {
+            mgn_note_partial_edge(g.edge);
+            fail(where("Creation of ideal face failure on %s %ld at x = %f, y = %f, z = %f", g.ideal),
+                 "mgn_generate_face", __LINE__);
+          }
+        }
+        for (int i = 0; i < 3; ++i) target[i] = g.m[i] + tp * g.p[i];
+        clipped = clip_point(g, from, from_point, target, tp, g.ideal);
+      }
+      if (on_parameter_boundary(g.pd.u, g.pd.v)) {
+        g.boundary = true;
+        break;
+      }
+    }
+    if (dist2(g.ideal, g.m) / (tp * tp) > 4.0) unexpected("mgn_generate_face", __LINE__);
+  }
+  g.height = tp;
+  g.size_p = size_at(g, g.ideal);
+  if (g.pd.singular && !ctx.planar) copy3(g.pd.normal, g.n);
+  // Reference score: the angle A P B, curvature corrected.
+  const double w = ctx.planar ? 0.0 : 1.0 - mgn_dot(g.pd.normal, g.n);
+  double weight = w / (-1.5 - 0.5 * w) + 1.0;
+  if (weight < 0.0) {
+    if (!mgn_set.curvature_violation) unexpected("mgn_search_surface_point_neighbourhood", __LINE__);
+    weight = 0.0;
+  }
+  g.ref_weight = weight;
+  g.ref_score = (angle_cosine(g.a->xyz, g.b->xyz, g.ideal) - 1.0) * weight + 1.0;
+}
+
+// ---------------------------------------------------------------------------
+// Front branches at the base nodes
+// ---------------------------------------------------------------------------
+
+// Counterclockwise angle (0, 2 pi] from u to v in the plane normal to n.
+double ccw_angle(const double* n, const double* u, const double* v) {
+  double a[3], b[3];
+  copy3(a, u);
+  copy3(b, v);
+  const double an = mgn_dot(a, n), bn = mgn_dot(b, n);
+  for (int k = 0; k < 3; ++k) {
+    a[k] -= an * n[k];
+    b[k] -= bn * n[k];
+  }
+  double c[3];
+  mgn_cross(a, b, c);
+  double angle = std::atan2(mgn_dot(c, n), mgn_dot(a, b));
+  if (angle <= 0.0) angle += 2.0 * kPi;
+  return angle;
+}
+
+// The neighbour front nodes of the base (the branch check): the front
+// continues as ... -> Y -> A -> B -> Z -> ...; where several front branches
+// meet at A (or B), the branch reached first turning from the base edge into
+// the free side is the one that bounds the free sector of the base.
+void mgn_check_surface_branche(generation& g) {
+  g.ngb_a = g.ngb_b = nullptr;
+  g.ngb_a_curve = g.ngb_b_curve = false;
+  double best_a = 10.0, best_b = 10.0;
+  double ab[3], ba[3];
+  mgn_sub(g.b->xyz, g.a->xyz, ab);
+  mgn_sub(g.a->xyz, g.b->xyz, ba);
+  for (int end = 0; end < 2; ++end) {
+    mgn_node* node = end == 0 ? g.a : g.b;
+    const double* n = end == 0 ? g.na : g.nb;
+    for (mgn_list_item* item = node->edges; item != nullptr; item = item->next) {
+      auto* e = static_cast<mgn_edge*>(item->object);
+      if (e == g.edge || !on_front(e)) continue;
+      for (int k = 0; k < 2; ++k) {
+        if (e->sides[k] != nullptr) continue;
+        mgn_node* tail = k == 0 ? e->n[0] : e->n[1];
+        mgn_node* head = k == 0 ? e->n[1] : e->n[0];
+        double v[3];
+        if (end == 0 && head == node) {
+          mgn_sub(tail->xyz, node->xyz, v);
+          const double angle = ccw_angle(n, ab, v);
+          if (angle < best_a) {
+            best_a = angle;
+            g.ngb_a = tail;
+            g.ngb_a_curve = e->kind == MGN_CURVE;
+          }
+        } else if (end == 1 && tail == node) {
+          mgn_sub(head->xyz, node->xyz, v);
+          const double angle = ccw_angle(n, v, ba);
+          if (angle < best_b) {
+            best_b = angle;
+            g.ngb_b = head;
+            g.ngb_b_curve = e->kind == MGN_CURVE;
+          }
+        }
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Gathering of front nodes and edges
+// ---------------------------------------------------------------------------
+
+void gather_edges(generation& g, search_buffers& buf, int32_t mark) {
+  buf.mark = mark;
+  buf.edges.clear();
+  auto add_edges_of = [&](mgn_node* node) {
+    for (mgn_list_item* item = node->edges; item != nullptr; item = item->next) {
+      auto* e = static_cast<mgn_edge*>(item->object);
+      if (!on_front(e)) continue;
+      mgn_node* other = e->n[0] == node ? e->n[1] : e->n[0];
+      // Once per edge: from its first node when both ends were gathered.
+      if (other->work == mark && e->n[0] != node) continue;
+      buf.edges.push_back(e);
+    }
+  };
+  add_edges_of(g.a);
+  add_edges_of(g.b);
+  for (mgn_node* node : buf.nodes) add_edges_of(node);
+}
+
+// Front nodes in the leaves near the ideal point and near A and B.
+void gather_local(generation& g, search_buffers& buf) {
+  const int32_t mark = new_mark();
+  g.a->work = mark;
+  g.b->work = mark;
+  buf.nodes.clear();
+  buf.octants.clear();
+  auto add_octants = [&](mgn_octant* start, const double* x, double r) {
+    const int count = mgn_collect_octree_neighbourhood(start, buf.found, x, r);
+    for (int i = 0; i < count; ++i)
+      if (std::find(buf.octants.begin(), buf.octants.end(), buf.found[i]) == buf.octants.end())
+        buf.octants.push_back(buf.found[i]);
+  };
+  const double r_base = g.boundary ? 1.0 : 0.5;
+  add_octants(g.hint != nullptr ? g.hint : g.a->octant, g.ideal, 1.0);
+  add_octants(g.a->octant, g.a->xyz, r_base);
+  add_octants(g.b->octant, g.b->xyz, r_base);
+  for (mgn_octant* octant : buf.octants) {
+    if (octant->state != MGN_OCTANT_NODES) continue;
+    for (mgn_list_item* item = octant->faces->nodes; item != nullptr; item = item->next) {
+      auto* node = static_cast<mgn_node*>(item->object);
+      if (node->front_count == 0 || node->work == mark || node->aux == nullptr) continue;
+      node->work = mark;
+      buf.nodes.push_back(node);
+    }
+  }
+  for (mgn_node* node : {g.ngb_a, g.ngb_b}) {
+    if (node != nullptr && node->work != mark) {
+      node->work = mark;
+      buf.nodes.push_back(node);
+    }
+  }
+  gather_edges(g, buf, mark);
+}
+
+// Every leaf of the octree meeting the box.
+template <typename F>
+void for_each_leaf_in_box(mgn_octant* octant, const double* lo, const double* hi, F&& visit) {
+  for (int k = 0; k < 3; ++k)
+    if (octant->origin[k] > hi[k] || octant->origin[k] + octant->size < lo[k]) return;
+  if (octant->state != MGN_OCTANT_DIVIDED) {
+    visit(octant);
+    return;
+  }
+  for (mgn_octant* child : octant->children) for_each_leaf_in_box(child, lo, hi, visit);
+}
+
+// Front nodes in the box of half width r around the point; true when the
+// box covers the whole tree.
+bool gather_box(generation& g, search_buffers& buf, const double* centre, double r) {
+  const int32_t mark = new_mark();
+  g.a->work = mark;
+  g.b->work = mark;
+  buf.nodes.clear();
+  double lo[3], hi[3];
+  bool whole = true;
+  for (int k = 0; k < 3; ++k) {
+    lo[k] = centre[k] - r;
+    hi[k] = centre[k] + r;
+    if (lo[k] > mgn_tree.root_min[k] || hi[k] < mgn_tree.root_max[k]) whole = false;
+  }
+  for_each_leaf_in_box(mgn_tree.root, lo, hi, [&](mgn_octant* leaf) {
+    if (leaf->state != MGN_OCTANT_NODES) return;
+    for (mgn_list_item* item = leaf->faces->nodes; item != nullptr; item = item->next) {
+      auto* node = static_cast<mgn_node*>(item->object);
+      if (node->front_count == 0 || node->work == mark || node->aux == nullptr) continue;
+      node->work = mark;
+      buf.nodes.push_back(node);
+    }
+  });
+  gather_edges(g, buf, mark);
+  return whole;
+}
+
+// ---------------------------------------------------------------------------
+// Validity of a triangle A B X
+// ---------------------------------------------------------------------------
+
+enum check_result { CHECK_OK, CHECK_REJECT, CHECK_CROSS };
+
+struct check_outcome {
+  check_result result = CHECK_OK;
+  mgn_edge* crossed = nullptr;
+};
+
+// The base node whose tangent plane maps the neighbourhood: the nearer to
+// the apex of A and B with regular data.
+const mgn_node* map_base(const generation& g, const double* apex) {
+  const bool sa = data_of(g.a)->singular != 0, sb = data_of(g.b)->singular != 0;
+  if (!ctx.planar && sa && sb)
+    fail(mgn_format("Intersection check failure (poor parameterization of surface %ld)",
+                    static_cast<long>(ctx.geometry->id)),
+         "mgn_search_surface_point_neighbourhood", __LINE__);
+  if (sa) return g.b;
+  if (sb) return g.a;
+  return dist2(apex, g.a->xyz) <= dist2(apex, g.b->xyz) ? g.a : g.b;
+}
+
+// x null: the ideal point.  The new edges are A-X and B-X.
+check_outcome check_triangle(generation& g, search_buffers& buf, mgn_node* x) {
+  check_outcome out;
+  const double* apex = x != nullptr ? x->xyz : g.ideal;
+  plane_map map;
+  make_map(map, map_base(g, apex), g.d);
+  double a2[2], b2[2], xa2[2], xb2[2];
+  map_node(map, g.a, g.b, a2);
+  map_node(map, g.b, g.a, b2);
+  if (x != nullptr) {
+    map_node(map, x, g.a, xa2);
+    map_node(map, x, g.b, xb2);
+  } else if (map.by_xyz) {
+    map_xyz(map, g.ideal, xa2);
+    xb2[0] = xa2[0];
+    xb2[1] = xa2[1];
+  } else {
+    const double uv[2] = {g.pd.u, g.pd.v};
+    map_uv(map, uv, xa2);
+    xb2[0] = xa2[0];
+    xb2[1] = xa2[1];
+  }
+  const double base2 = (b2[0] - a2[0]) * (b2[0] - a2[0]) + (b2[1] - a2[1]) * (b2[1] - a2[1]);
+  if (!(base2 > 0.0)) {
+    out.result = CHECK_REJECT;
+    return out;
+  }
+  // Counterclockwise.
+  const double tol = 1e-9 * base2;
+  if (!(orient2(a2, b2, xa2) > tol) || !(orient2(a2, b2, xb2) > tol)) {
+    out.result = CHECK_REJECT;
+    return out;
+  }
+  // Existing edges A-X and B-X must be open on the side of the face.
+  if (x != nullptr) {
+    if (mgn_edge* e = find_structure_edge(g.a, x)) {
+      const int k = e->n[0] == x ? 0 : 1;  // the face runs X -> A
+      if (e->free_sides == 0 || e->sides[k] != nullptr) {
+        out.result = CHECK_REJECT;
+        return out;
+      }
+    }
+    if (mgn_edge* e = find_structure_edge(g.b, x)) {
+      const int k = e->n[0] == g.b ? 0 : 1;  // the face runs B -> X
+      if (e->free_sides == 0 || e->sides[k] != nullptr) {
+        out.result = CHECK_REJECT;
+        return out;
+      }
+    }
+  }
+  // No front node inside.
+  double scale2 = base2;
+  for (const double* q : {xa2, xb2}) {
+    scale2 = std::max(scale2, (q[0] - a2[0]) * (q[0] - a2[0]) + (q[1] - a2[1]) * (q[1] - a2[1]));
+    scale2 = std::max(scale2, (q[0] - b2[0]) * (q[0] - b2[0]) + (q[1] - b2[1]) * (q[1] - b2[1]));
+  }
+  for (mgn_node* c : buf.nodes) {
+    if (c == x || data_of(c)->singular) continue;
+    double c2[2];
+    map_node(map, c, nullptr, c2);
+    if (inside_triangle(a2, b2, xa2, c2, scale2) && inside_triangle(a2, b2, xb2, c2, scale2)) {
+      out.result = CHECK_REJECT;
+      return out;
+    }
+  }
+  // The new edges cross no front edge; the nearest crossing is kept.
+  double nearest = 2.0;
+  long tested = 0;
+  for (mgn_edge* e : buf.edges) {
+    if (e == g.edge) continue;
+    double q0[2], q1[2];
+    map_node(map, e->n[0], e->n[1], q0);
+    map_node(map, e->n[1], e->n[0], q1);
+    for (int k = 0; k < 2; ++k) {
+      mgn_node* from = k == 0 ? g.a : g.b;
+      if (e->n[0] == from || e->n[1] == from) continue;
+      if (x != nullptr && (e->n[0] == x || e->n[1] == x)) continue;
+      const double* p1 = k == 0 ? a2 : b2;
+      const double* p2 = k == 0 ? xa2 : xb2;
+      ++tested;
+      double t;
+      if (segments_meet(p1, p2, q0, q1, &t) && t < nearest) {
+        nearest = t;
+        out.crossed = e;
+      }
+    }
+  }
+  if (tested > 160 && !mgn_surface_work.edge_warning_given) {
+    // The pairs tested outgrew the intersection buffer.
+    mgn_surface_work.edge_warning_given = true;
+    mgn_warning("Warning: Too many edges in the neighbourhood\n");
+  }
+  if (out.crossed != nullptr) out.result = CHECK_CROSS;
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Neighbourhood search
+// ---------------------------------------------------------------------------
+
+// Curvature weight of a normal against the working normal.
+double curvature_weight(const generation& g, const double* normal) {
+  if (ctx.planar) return 1.0;
+  const double w = 1.0 - mgn_dot(normal, g.n);
+  double weight = w / (-1.5 - 0.5 * w) + 1.0;
+  if (weight < 0.0) {
+    if (!mgn_set.curvature_violation) unexpected("mgn_search_surface_point_neighbourhood", __LINE__);
+    weight = 0.0;
+  }
+  return weight;
+}
+
+// Normal of a candidate: its own, or for a singular one the normal a little
+// way toward A.
+void candidate_normal(const generation& g, mgn_node* c, double* n) {
+  const mgn_surface_data* d = data_of(c);
+  if (ctx.planar) {
+    copy3(n, ctx.normal);
+    return;
+  }
+  if (!d->singular) {
+    copy3(n, d->normal);
+    return;
+  }
+  double uc[2], ua[2];
+  effective_uv(c, g.a, uc);
+  effective_uv(g.a, c, ua);
+  const double u = uc[0] + 0.05 * (ua[0] - uc[0]), v = uc[1] + 0.05 * (ua[1] - uc[1]);
+  if (!normal_at(u, v, n)) {
+    mgn_warning("Warning: Angle correction not performed\n         Surface %ld (u = %f, v = %f)\n",
+                static_cast<long>(ctx.geometry->id), u, v);
+    copy3(n, g.n);
+  }
+}
+
+void score_candidates(generation& g, search_buffers& buf) {
+  buf.candidates.clear();
+  const double tol = mgn_tol.eps;
+  const bool base_on_curve = boundary_node(g.a) || boundary_node(g.b);
+  for (mgn_node* c : buf.nodes) {
+    double r[3];
+    mgn_sub(c->xyz, g.mid, r);
+    // A front node on the base edge itself.
+    double cr[3];
+    mgn_cross(r, g.d, cr);
+    if (mgn_dot(cr, cr) <= tol * tol && mgn_dot(r, r) < (0.5 * g.L + tol) * (0.5 * g.L + tol)) {
+      mgn_note_partial_node(c);
+      mgn_note_partial_edge(g.edge);
+      fail(mgn_format("Node %ld and active edge %ld on %s %ld are too close to each other (temporary node and edge "
+                      "numbers)",
+                      static_cast<long>(c->id), static_cast<long>(g.edge->id), ctx.word, ctx.id),
+           "mgn_search_surface_point_neighbourhood", __LINE__);
+    }
+    if (!(mgn_dot(r, g.p) > 0.0)) continue;
+    candidate k;
+    k.node = c;
+    double n[3];
+    candidate_normal(g, c, n);
+    k.weight = curvature_weight(g, n);
+    k.score = (angle_cosine(g.a->xyz, g.b->xyz, c->xyz) - 1.0) * k.weight + 1.0;
+    if (base_on_curve && boundary_node(c)) k.score = 1.0 + (k.score - 1.0) * 0.9;
+    k.da = std::sqrt(dist2(c->xyz, g.a->xyz));
+    k.db = std::sqrt(dist2(c->xyz, g.b->xyz));
+    k.neighbour = c == g.ngb_a || c == g.ngb_b;
+    k.over_curve = (c == g.ngb_a && g.ngb_a_curve) || (c == g.ngb_b && g.ngb_b_curve);
+    buf.candidates.push_back(k);
+  }
+}
+
+int find_candidate(const search_buffers& buf, const mgn_node* node) {
+  if (node == nullptr) return -1;
+  for (std::size_t i = 0; i < buf.candidates.size(); ++i)
+    if (buf.candidates[i].node == node) return static_cast<int>(i);
+  return -1;
+}
+
+// Steps of the choice: a neighbour of A or B that closes the angle there, or
+// a node near the ideal point; then the widest angle over the base edge.
+int choose_candidate(generation& g, search_buffers& buf) {
+  int chosen = -1;
+  auto neighbour_fits = [&](mgn_node* y, const mgn_node* at) {
+    const int i = find_candidate(buf, y);
+    if (i < 0 || buf.candidates[i].score >= 2.0) return -1;
+    double u[3], v[3];
+    mgn_sub(y->xyz, at->xyz, u);
+    mgn_sub(g.ideal, at->xyz, v);
+    const double l = std::sqrt(mgn_dot(u, u) * mgn_dot(v, v));
+    if (!(l > 0.0) || mgn_dot(u, v) / l < 0.906) return -1;
+    return i;
+  };
+  chosen = neighbour_fits(g.ngb_a, g.a);
+  if (chosen < 0) chosen = neighbour_fits(g.ngb_b, g.b);
+  if (chosen < 0) {
+    for (int i = static_cast<int>(buf.candidates.size()) - 1; i >= 0; --i) {
+      const candidate& c = buf.candidates[i];
+      if (c.score > 1.0) continue;
+      double rho = (c.node->size + g.size_p) / 4.0;
+      if (g.boundary) rho *= 2.0;
+      if (c.neighbour && c.over_curve) rho *= 0.85;
+      if (!c.neighbour && c.node->kind == MGN_CURVE && !g.boundary) rho *= 0.5;
+      if (dist2(c.node->xyz, g.ideal) < rho * rho) {
+        chosen = i;
+        break;
+      }
+    }
+  }
+  double best = chosen >= 0 ? buf.candidates[chosen].score : g.ref_score;
+  for (int i = static_cast<int>(buf.candidates.size()) - 1; i >= 0; --i) {
+    if (buf.candidates[i].score <= best) {
+      best = buf.candidates[i].score;
+      chosen = i;
+    }
+  }
+  if (chosen >= 0) {
+    g.best = buf.candidates[chosen].score;
+    g.best_weight = buf.candidates[chosen].weight;
+  } else {
+    g.best = g.ref_score;
+    g.best_weight = g.ref_weight;
+  }
+  return chosen;
+}
+
+// Whether the crossed edge's free side faces the base edge.
+int facing_side(const generation& g, const mgn_edge* e) {
+  double v[3], w[3], c[3];
+  mgn_sub(e->n[1]->xyz, e->n[0]->xyz, v);
+  mgn_sub(g.mid, e->n[0]->xyz, w);
+  mgn_cross(v, w, c);
+  const double left = mgn_dot(c, g.n);
+  const int k = left > 0.0 ? 0 : 1;
+  return e->sides[k] == nullptr ? k : -1;
+}
+
+// The greater search: the widest-angle front node, seen in the plane map,
+// that forms a valid triangle with the base edge, among the front nodes of
+// growing boxes around the base.
+bool search_greater_neighbourhood(generation& g, mgn_node** result) {
+  search_buffers& buf = *g.buf;
+  double r = std::max({2.0 * g.L, 2.0 * g.h, 2.0 * g.height});
+  const mgn_node* base = map_base(g, g.mid);
+  for (int round = 0; round < 64; ++round) {
+    const bool whole = gather_box(g, buf, g.mid, r + fs.max_edge);
+    plane_map map;
+    make_map(map, base, g.d);
+    double a2[2], b2[2];
+    map_node(map, g.a, g.b, a2);
+    map_node(map, g.b, g.a, b2);
+    struct entry {
+      double score;
+      mgn_node* node;
+    };
+    std::vector<entry> order;
+    const double r2 = r * r;
+    for (mgn_node* c : buf.nodes) {
+      if (dist2(c->xyz, g.mid) > r2 && !whole) continue;
+      double xa[2], xb[2];
+      map_node(map, c, g.a, xa);
+      map_node(map, c, g.b, xb);
+      if (!(orient2(a2, b2, xa) > 0.0) || !(orient2(a2, b2, xb) > 0.0)) continue;
+      const double ux = a2[0] - xa[0], uy = a2[1] - xa[1], vx = b2[0] - xb[0], vy = b2[1] - xb[1];
+      const double l = std::sqrt((ux * ux + uy * uy) * (vx * vx + vy * vy));
+      if (!(l > 0.0)) continue;
+      order.push_back({(ux * vx + uy * vy) / l, c});
+    }
+    std::stable_sort(order.begin(), order.end(), [](const entry& p, const entry& q) { return p.score < q.score; });
+    for (const entry& e : order) {
+      if (check_triangle(g, buf, e.node).result == CHECK_OK) {
+        *result = e.node;
+        double n[3];
+        candidate_normal(g, e.node, n);
+        g.best_weight = curvature_weight(g, n);
+        g.best = (angle_cosine(g.a->xyz, g.b->xyz, e.node->xyz) - 1.0) * g.best_weight + 1.0;
+        return true;
+      }
+    }
+    if (whole) return false;
+    r *= 2.0;
+  }
+  return false;
+}
+
+// Outcome of the search: a node, the ideal point, or nothing (the base edge
+// was closed by a recursive generation).
+enum search_kind { SEARCH_NODE, SEARCH_POINT, SEARCH_CLOSED };
+
+search_kind search_neighbourhood(generation& g, mgn_node** result) {
+  search_buffers& buf = *g.buf;
+  bool recursed = false;
+  bool depth_reached = false;
+  for (int attempt = 0; attempt <= kMaxRetries; ++attempt) {
+    gather_local(g, buf);
+    score_candidates(g, buf);
+    std::vector<candidate>& cands = buf.candidates;
+    int chosen = choose_candidate(g, buf);
+    bool near_rejected = false;
+    bool retry = false;
+    for (;;) {
+      mgn_node* x = chosen >= 0 ? cands[chosen].node : nullptr;
+      if (x == nullptr && (g.boundary || near_rejected)) break;
+      const check_outcome c = check_triangle(g, buf, x);
+      if (c.result == CHECK_OK) {
+        *result = x;
+        return x != nullptr ? SEARCH_NODE : SEARCH_POINT;
+      }
+      bool reject = x != nullptr && c.result == CHECK_REJECT;
+      if (c.result == CHECK_CROSS) {
+        const mgn_edge* e = c.crossed;
+        const bool local = e->n[0]->work == buf.mark && e->n[1]->work == buf.mark;
+        if (x != nullptr && local) {
+          reject = true;
+        } else {
+          const int k = facing_side(g, e);
+          if (k >= 0 && g.depth < kMaxDepth && attempt < kMaxRetries) {
+            generate(c.crossed, k, g.depth + 1);
+            recursed = true;
+            if (g.edge->id == 0 || g.edge->sides[g.side] != nullptr) return SEARCH_CLOSED;
+            retry = true;
+            break;
+          }
+          if (k >= 0 && g.depth >= kMaxDepth) depth_reached = true;
+          if (x != nullptr) reject = true;
+          else break;
+        }
+      }
+      if (!reject) break;
+      // The candidate is rejected; the next best.
+      if (x != nullptr) {
+        double rho = (x->size + g.size_p) / 4.0;
+        if (g.boundary) rho *= 2.0;
+        if (dist2(x->xyz, g.ideal) < rho * rho) near_rejected = true;
+        cands[chosen].score = 2.0;
+      }
+      chosen = choose_candidate(g, buf);
+    }
+    if (!retry) break;
+  }
+  mgn_node* x = nullptr;
+  if (search_greater_neighbourhood(g, &x)) {
+    *result = x;
+    return SEARCH_NODE;
+  }
+  mgn_note_partial_edge(g.edge);
+  if (depth_reached)
+    fail(mgn_format("Too many recursions in neighbourhood searching on %s %ld", ctx.word, ctx.id),
+         "mgn_search_surface_point_neighbourhood", __LINE__);
+  if (recursed)
+    fail(mgn_format("Recursive search neighbourhood failure on %s %ld", ctx.word, ctx.id),
+         "mgn_search_surface_point_neighbourhood", __LINE__);
+  fail(mgn_format("Search neighbourhood failure on %s %ld", ctx.word, ctx.id), "mgn_search_surface_point_neighbourhood",
+       __LINE__);
+}
+
+// ---------------------------------------------------------------------------
+// Face creation
+// ---------------------------------------------------------------------------
+
+void too_close(const generation& g, mgn_node* x, mgn_node* y) {
+  mgn_note_partial_node(x);
+  mgn_note_partial_node(y);
+  mgn_note_partial_edge(g.edge);
+  const long id = ctx.id;
+  if (interior_node(x) || interior_node(y))
+    fail(mgn_format("Nodes %ld and %ld on %s %ld are too close to each other (temporary node numbers)",
+                    static_cast<long>(x->id), static_cast<long>(y->id), ctx.word, id),
+         "mgn_generate_face", __LINE__);
+  auto entity_id = [](const mgn_node* n) {
+    return n->kind == MGN_VERTEX ? static_cast<long>(static_cast<mgn_vertex*>(n->entity)->id)
+                                 : static_cast<long>(static_cast<mgn_curve*>(n->entity)->id);
+  };
+  if (x->kind == MGN_VERTEX && y->kind == MGN_VERTEX)
+    fail(mgn_format("Vertices %ld and %ld on %s %ld are too close to each other", entity_id(x), entity_id(y), ctx.word, id),
+         "mgn_generate_face", __LINE__);
+  if (x->kind == MGN_CURVE && y->kind == MGN_CURVE)
+    fail(mgn_format("Curves %ld and %ld on %s %ld are too close to each other", entity_id(x), entity_id(y), ctx.word, id),
+         "mgn_generate_face", __LINE__);
+  const mgn_node* v = x->kind == MGN_VERTEX ? x : y;
+  const mgn_node* c = x->kind == MGN_VERTEX ? y : x;
+  fail(mgn_format("Vertex %ld and curve %ld on %s %ld are too close to each other", entity_id(v), entity_id(c), ctx.word,
+                  id),
+       "mgn_generate_face", __LINE__);
+}
+
+// The closeness test of the apex with one base node.
+void check_closeness(const generation& g, mgn_node* x, mgn_node* base, double d, double d_other) {
+  const double mn = std::min({d, d_other, g.L}), mx = std::max({d, d_other, g.L});
+  if (!(mx > 0.0) || mn / mx >= 0.25) return;
+  if (d > 1.005 * mn) return;
+  if (!(d < 0.1 * (x->size + base->size) / 2.0)) return;
+  if (interior_node(x) || interior_node(base)) {
+    if (d < base->size / 1000.0) too_close(g, x, base);
+    return;
+  }
+  if (d < mgn_tol.user_eps) too_close(g, x, base);
+}
+
+// Closes the side of an existing edge with the face, or creates the edge
+// with the face on one side and the other side open.
+mgn_edge* attach_edge(mgn_edge* e, mgn_node* n0, mgn_node* n1, mgn_face* face, bool violation) {
+  if (e != nullptr) {
+    const int k = face_side(face, e);
+    if (e->sides[k] != nullptr || e->free_sides <= 0) {
+      mgn_note_partial_edge(e);
+      mgn_note_partial_face(face);
+      fail(mgn_format("Front inconsistency detected on %s %ld", ctx.word, ctx.id), "mgn_generate_face", __LINE__);
+    }
+    e->sides[k] = face;
+    --e->free_sides;
+    --e->n[0]->front_count;
+    --e->n[1]->front_count;
+    if (e->free_sides == 0 && e->id < 0) e->id = -e->id;
+    return e;
+  }
+  e = mgn_create_edge(n0, n1, ctx.kind, ctx.entity, ctx.edges);
+  e->work = ctx.stamp;
+  e->sides = new_sides();
+  const int k = face_side(face, e);
+  e->sides[k] = face;
+  e->sides[1 - k] = nullptr;
+  e->free_sides = 1;
+  ++n0->front_count;
+  ++n1->front_count;
+  fs.max_edge = std::max(fs.max_edge, std::sqrt(dist2(n0->xyz, n1->xyz)));
+  if (violation) e->id = -e->id;
+  return e;
+}
+
+// The diagonal swap of the base edge to the apexes of its two faces when
+// the face across the base sees it under a wide angle.
+bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mgn_face** face_bx) {
+  mgn_edge* base = g.edge;
+  auto* other = static_cast<mgn_face*>(base->sides[1 - g.side]);
+  if (other == nullptr || other == kClosed || other->id == 0 || other->entity != ctx.entity) return false;
+  mgn_node* y = nullptr;
+  for (mgn_node* n : other->n)
+    if (n != g.a && n != g.b) y = n;
+  if (y == nullptr || y == x) return false;
+  double b = g.best;
+  if (boundary_node(g.a) && boundary_node(g.b)) b = 0.95 * (b + 1.0) - 1.0;
+  if (!ctx.planar && g.best_weight > 0.0) b = (b - 1.0) / g.best_weight + 1.0;
+  if (!(angle_cosine(g.a->xyz, g.b->xyz, y->xyz) < -b)) return false;
+  // The new diagonal must not exist yet, and both new faces must turn
+  // counterclockwise.
+  for (mgn_list_item* item = x->edges; item != nullptr; item = item->next) {
+    auto* e = static_cast<mgn_edge*>(item->object);
+    if (e->n[0] == y || e->n[1] == y) return false;
+  }
+  plane_map map;
+  make_map(map, map_base(g, x->xyz), g.d);
+  double a2[2], b2[2], x2[2], ya[2], yb[2], xa[2], xb[2];
+  map_node(map, g.a, y, a2);
+  map_node(map, g.b, y, b2);
+  map_node(map, y, g.a, ya);
+  map_node(map, y, g.b, yb);
+  map_node(map, x, g.a, xa);
+  map_node(map, x, g.b, xb);
+  map_node(map, x, y, x2);
+  (void)x2;
+  const double scale = (b2[0] - a2[0]) * (b2[0] - a2[0]) + (b2[1] - a2[1]) * (b2[1] - a2[1]);
+  const double tol = 1e-6 * scale;
+  // (A, Y, X) and (Y, B, X).
+  if (!(orient2(a2, ya, xa) > tol) || !(orient2(yb, b2, xb) > tol)) return false;
+  if (!ctx.planar) {
+    // The faces agree with the surface normals of their nodes.
+    auto agrees = [&](const mgn_node* p, const mgn_node* q, const mgn_node* r) {
+      double u[3], v[3], c[3];
+      mgn_sub(q->xyz, p->xyz, u);
+      mgn_sub(r->xyz, p->xyz, v);
+      mgn_cross(u, v, c);
+      for (const mgn_node* n : {p, q, r}) {
+        const mgn_surface_data* d = data_of(n);
+        if (!d->singular && !(mgn_dot(c, d->normal) > 0.0)) return false;
+      }
+      return true;
+    };
+    if (!agrees(g.a, y, x) || !agrees(y, g.b, x)) return false;
+  }
+  mgn_edge* ay = find_structure_edge(g.a, y);
+  mgn_edge* by = find_structure_edge(g.b, y);
+  if (ay == nullptr || by == nullptr) return false;
+  // Faces: the old one becomes (Y, B, X), the new one (A, Y, X).
+  other->n[0] = y;
+  other->n[1] = g.b;
+  other->n[2] = x;
+  face->n[0] = g.a;
+  face->n[1] = y;
+  face->n[2] = x;
+  // The base edge now joins Y and X.
+  for (mgn_node* n : {g.a, g.b}) {
+    if (mgn_unlink_item(n->edges, base) != nullptr) --n->edge_count;
+  }
+  base->n[0] = y;
+  base->n[1] = x;
+  for (mgn_node* n : {y, x}) {
+    mgn_link_item_to_head(n->edges, new_cell(base));
+    ++n->edge_count;
+  }
+  base->sides[face_side(other, base)] = other;
+  base->sides[face_side(face, base)] = face;
+  // A-Y passes from the old face to the new one.
+  for (int k = 0; k < 2; ++k)
+    if (ay->sides[k] == other) ay->sides[k] = face;
+  mgn_unlink_item(ay->faces, other);
+  add_face_to_edge(ay, face);
+  add_face_to_edge(base, face);
+  *face_ax = face;
+  *face_bx = other;
+  return true;
+}
+
+void create_face(generation& g, mgn_node* x) {
+  const bool is_new = x == nullptr;
+  bool violation = false, violation_a = false, violation_b = false;
+  mgn_edge* ax = nullptr;
+  mgn_edge* bx = nullptr;
+  if (!is_new) {
+    ax = find_structure_edge(g.a, x);
+    bx = find_structure_edge(g.b, x);
+    for (mgn_edge* e : {ax, bx}) {
+      if (e != nullptr && e->free_sides <= 0) {
+        mgn_note_partial_edge(e);
+        fail(mgn_format("Front inconsistency detected on %s %ld", ctx.word, ctx.id), "mgn_generate_face", __LINE__);
+      }
+    }
+    // Curvature violation by an edge to an existing node.
+    const mgn_surface_data* dx = data_of(x);
+    if (!ctx.planar && !dx->singular) {
+      violation_a = mgn_dot(g.na, dx->normal) <= -0.5;
+      violation_b = mgn_dot(g.nb, dx->normal) <= -0.5;
+      if (violation_a || violation_b) {
+        if (!mgn_set.curvature_violation) {
+          const mgn_node* other = violation_a ? g.a : g.b;
+          double c[3];
+          for (int k = 0; k < 3; ++k) c[k] = 0.5 * (other->xyz[k] + x->xyz[k]);
+          mgn_note_partial_edge(g.edge);
+          fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", c), "mgn_generate_face", __LINE__);
+        }
+        violation = true;
+      }
+    }
+  } else {
+    const double uv[2] = {g.pd.u, g.pd.v};
+    x = mgn_create_node(g.ideal, uv, ctx.kind, ctx.entity, ctx.nodes);
+    mgn_surface_data* d = new_data();
+    *d = g.pd;
+    x->aux = d;
+    x->front_count = 0;
+  }
+  if (x->front_count == kIsolated) x->front_count = 0;
+  // Too close.
+  const double dA = std::sqrt(dist2(x->xyz, g.a->xyz)), dB = std::sqrt(dist2(x->xyz, g.b->xyz));
+  check_closeness(g, x, g.a, dA, dB);
+  check_closeness(g, x, g.b, dB, dA);
+  // The face on the base edge.
+  mgn_face* face = mgn_create_face(g.a, g.b, x, ctx.kind, ctx.entity, ctx.faces, nullptr, ctx.sides);
+  g.edge->sides[g.side] = face;
+  --g.edge->free_sides;
+  --g.a->front_count;
+  --g.b->front_count;
+  if (g.edge->free_sides == 0 && g.edge->id < 0) g.edge->id = -g.edge->id;
+  mgn_face* face_ax = face;
+  mgn_face* face_bx = face;
+  // Swap of the base diagonal (it lists the new face on the moved base and
+  // on A-Y); without it the face is listed on the base.
+  const bool own_base = g.edge->kind == ctx.kind && g.edge->entity == ctx.entity;
+  const bool swapped =
+      own_base && !violation && (!is_new || g.L > g.h || g.size_p < g.h) && try_swap(g, x, face, &face_ax, &face_bx);
+  if (!swapped) add_face_to_edge(g.edge, face);
+  mgn_edge* e_ax = attach_edge(ax, x, g.a, face_ax, violation_a);
+  mgn_edge* e_bx = attach_edge(bx, g.b, x, face_bx, violation_b);
+  add_face_to_edge(e_ax, face_ax);
+  add_face_to_edge(e_bx, face_bx);
+  if (violation && boundary_node(g.a) && boundary_node(g.b) && boundary_node(x)) {
+    double c[3];
+    for (int k = 0; k < 3; ++k) c[k] = (g.a->xyz[k] + g.b->xyz[k] + x->xyz[k]) / 3.0;
+    mgn_warning("Warning: Curvature violation by flat face %ld\n         Location [%8.1e %8.1e %8.1e]\n"
+                "         Possible geometry quality degradation\n",
+                static_cast<long>(face->id), c[0], c[1], c[2]);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// One generation
+// ---------------------------------------------------------------------------
+
+void generate(mgn_edge* edge, int side, int depth) {
+  if (edge == nullptr || edge->id <= 0 || !on_front(edge) || edge->sides == nullptr ||
+      edge->sides[side] != nullptr)
+    return;
+  generation g;
+  g.edge = edge;
+  g.side = side;
+  g.depth = depth;
+  g.buf = &buffers[depth];
+  g.a = side == 0 ? edge->n[0] : edge->n[1];
+  g.b = side == 0 ? edge->n[1] : edge->n[0];
+  if (g.a->aux == nullptr || g.b->aux == nullptr) unexpected("mgn_generate_face", __LINE__);
+  g.hint = g.a->octant;
+  mgn_sub(g.b->xyz, g.a->xyz, g.d);
+  g.L = norm(g.d);
+  if (!(g.L > 0.0)) unexpected("mgn_generate_face", __LINE__);
+  for (double& c : g.d) c /= g.L;
+  g.sa = g.a->size;
+  g.sb = g.b->size;
+  if (!(g.sa > 0.0)) g.sa = static_cast<float>(size_at(g, g.a->xyz));
+  if (!(g.sb > 0.0)) g.sb = static_cast<float>(size_at(g, g.b->xyz));
+  g.h = 2.0 * g.sa * g.sb / (g.sa + g.sb);
+  for (int k = 0; k < 3; ++k) {
+    g.m[k] = (g.sa * g.b->xyz[k] + g.sb * g.a->xyz[k]) / (g.sa + g.sb);
+    g.mid[k] = 0.5 * (g.a->xyz[k] + g.b->xyz[k]);
+  }
+  compute_ideal_point(g);
+  mgn_check_surface_branche(g);
+  mgn_node* x = nullptr;
+  const search_kind found = search_neighbourhood(g, &x);
+  if (found == SEARCH_CLOSED) return;
+  // A recursive generation may have closed the side meanwhile.
+  if (edge->id == 0 || edge->sides[side] != nullptr) return;
+  create_face(g, found == SEARCH_NODE ? x : nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Data of the boundary
+// ---------------------------------------------------------------------------
+
+void side_uv(int side, double s, double uv[2]) {
+  switch (side) {
+    case 0: uv[0] = s; uv[1] = 0.0; break;
+    case 1: uv[0] = 0.0; uv[1] = s; break;
+    case 2: uv[0] = s; uv[1] = 1.0; break;
+    default: uv[0] = 1.0; uv[1] = s; break;
+  }
+}
+
+mgn_node* vertex_node(mgn_vertex* vertex) {
+  if (vertex == nullptr) return nullptr;
+  return mgn_get_vertex_representative(vertex)->mesh.node;
+}
+
+// Parameter of a node on a curve of the model: its own parameter carried to
+// the curve through the chain of parent curves, the parameter of a vertex,
+// or the closest point.
+double curve_parameter(const mgn_curve* curve, mgn_node* node) {
+  if (node->kind == MGN_CURVE && node->parameters != nullptr) {
+    const auto* owner = static_cast<const mgn_curve*>(node->entity);
+    const double t = node->parameters[0];
+    if (owner == curve) return t;
+    double s1, e1, s2, e2;
+    const mgn_curve* r1 = mgn_get_root_curve(owner, &s1, &e1);
+    const mgn_curve* r2 = mgn_get_root_curve(curve, &s2, &e2);
+    if (r1 == r2 && e2 != s2) return (s1 + t * (e1 - s1) - s2) / (e2 - s2);
+  }
+  if (node->kind == MGN_VERTEX) {
+    if (node == vertex_node(curve->vertex[0])) return 0.0;
+    if (node == vertex_node(curve->vertex[1])) return 1.0;
+    double t;
+    if (mgn_get_vertex_curve_parameter(static_cast<mgn_vertex*>(node->entity), curve, &t)) return t;
+  }
+  double t = 0.0;
+  mgn_find_closest_curve_point(curve, node->xyz, &t);
+  return t;
+}
+
+// Gives the node its surface data at the parameters (refined by a
+// projection when the point there is not the node).
+void set_node_data(mgn_node* node, const double uv_in[2], int32_t mark) {
+  double uv[2] = {std::clamp(uv_in[0], 0.0, 1.0), std::clamp(uv_in[1], 0.0, 1.0)};
+  mgn_surface_data* d = new_data();
+  double p[3];
+  evaluate_data(d, uv[0], uv[1], p);
+  const double tol = std::max(1e-9 * std::max(static_cast<double>(node->size), mgn_tol.eps), 10.0 * mgn_tol.eps);
+  if (dist2(p, node->xyz) > tol * tol && !d->singular) {
+    double u = uv[0], v = uv[1], n[3], su[3], sv[3];
+    copy3(n, d->normal);
+    copy3(su, d->su);
+    copy3(sv, d->sv);
+    mgn_clip_point_surface(ctx.geometry, &u, &v, n, su, sv, p, node->xyz, mgn_tol.eps, 1e-12, false);
+    evaluate_data(d, u, v, nullptr);
+  }
+  node->aux = d;
+  node->work = mark;
+}
+
+void touch_node(mgn_node* node, int32_t mark) {
+  if (node->work != mark) node->front_count = 0;
+}
+
+// Adds the edges of a curve to the front.  side_of(edge) gives the side the
+// entity lies on (0, 1, or 2 for both); uv_of(node) the node's parameters.
+template <typename SideOf, typename UvOf>
+void add_front_curve(mgn_curve* curve, int32_t mark, SideOf side_of, UvOf uv_of) {
+  if (curve == nullptr || curve->is_virtual || curve->collapsed || curve->mesh.edges == nullptr) return;
+  front_curve fc;
+  fc.curve = curve;
+  long count = 0;
+  // The listing of a meshed curve rests on its own first block (its chain
+  // may already be linked into the global listing).
+  for (mgn_edge** ref : mgn_listing_range<mgn_edge*>(curve->mesh.edges)) {
+    if (count++ >= curve->mesh.edge_count) break;
+    mgn_edge* e = *ref;
+    if (e == nullptr || e->id == 0) continue;
+    for (mgn_node* n : e->n) {
+      if (n->work != mark) {
+        touch_node(n, mark);
+        double uv[2];
+        uv_of(n, uv);
+        set_node_data(n, uv, mark);
+        fs.boundary.push_back(n);
+      }
+    }
+    const int side = side_of(e);
+    e->work = ctx.stamp;
+    e->sides = new_sides();
+    if (side == 2) {
+      e->sides[0] = e->sides[1] = nullptr;
+      e->free_sides = 2;
+    } else {
+      e->sides[side] = nullptr;
+      e->sides[1 - side] = kClosed;
+      e->free_sides = 1;
+    }
+    e->n[0]->front_count += e->free_sides;
+    e->n[1]->front_count += e->free_sides;
+    fs.max_edge = std::max(fs.max_edge, std::sqrt(dist2(e->n[0]->xyz, e->n[1]->xyz)));
+    fc.edges.push_back(e);
+    fc.sides.push_back(static_cast<int8_t>(side));
+  }
+  if (fc.edges.empty()) return;
+  // Walk in the direction of the free side: reversed when the first edge is
+  // worked on side 1.
+  if (fc.sides.front() == 1) {
+    std::reverse(fc.edges.begin(), fc.edges.end());
+    std::reverse(fc.sides.begin(), fc.sides.end());
+  }
+  fs.curves.push_back(std::move(fc));
+}
+
+// The sides of the parameter square run counterclockwise for increasing
+// side parameters on sides 0 and 3, decreasing on sides 1 and 2.
+void add_side_curve(mgn_surface* surface, int side, bool inside_out, int32_t mark) {
+  mgn_curve* curve = surface->curve[side];
+  if (curve == nullptr) return;
+  auto param = [&](mgn_node* n) {
+    const double t = curve_parameter(curve, n);
+    return surface->reversed[side] ? 1.0 - t : t;
+  };
+  auto uv_of = [&](mgn_node* n, double uv[2]) {
+    double s = param(n);
+    side_uv(side, s, uv);
+    if (surface != ctx.geometry) {
+      // A surface lying on the entity's surface: its own parameters are a
+      // range of the entity's.
+      uv[0] = surface->umin + uv[0] * (surface->umax - surface->umin);
+      uv[1] = surface->vmin + uv[1] * (surface->vmax - surface->vmin);
+    }
+  };
+  auto side_of = [&](mgn_edge* e) {
+    const double s0 = param(e->n[0]), s1 = param(e->n[1]);
+    const bool increasing = s1 > s0;
+    const bool ccw = (side == 0 || side == 3) ? increasing : !increasing;
+    int k = ccw ? 0 : 1;
+    if (inside_out) k = 1 - k;
+    return k;
+  };
+  add_front_curve(curve, mark, side_of, uv_of);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Interface
+// ---------------------------------------------------------------------------
+
+void mgn_create_surface_scratch() {
+  const long small = std::max(10L, std::min(mgn_set.listing_size, 1000L));
+  if (mgn_surface_work.data == nullptr)
+    mgn_surface_work.data = mgn_create_listing(small, sizeof(mgn_surface_data));
+  if (mgn_surface_work.work == nullptr) mgn_surface_work.work = mgn_create_listing(3 * small, 2 * sizeof(void*));
+}
+
+void mgn_empty_surface_scratch() {
+  for (mgn_listing** listing : {&mgn_surface_work.data, &mgn_surface_work.work}) {
+    if (*listing == nullptr) continue;
+    *listing = mgn_get_first_listing_block(*listing);
+    mgn_reset_listing(*listing);
+  }
+}
+
+void mgn_set_current_surface(mgn_surface* surface) {
+  ctx = mgn_surface_context{};
+  ctx.kind = MGN_SURFACE;
+  ctx.entity = surface;
+  ctx.id = surface->id;
+  ctx.word = "surface";
+  ctx.geometry = surface;
+  ctx.planar = surface->planar;
+  if (ctx.planar) {
+    copy3(ctx.normal, surface->normal);
+    if (!normalize(ctx.normal)) ctx.planar = false;
+  }
+  ctx.sides = surface->inner_used || surface->outer_used;
+  for (int k = 0; k < 4; ++k) ctx.collapsed[k] = surface->curve[k] != nullptr && surface->curve[k]->collapsed;
+  ctx.nodes = &surface->mesh.nodes;
+  ctx.edges = &surface->mesh.edges;
+  ctx.faces = &surface->mesh.faces;
+  ctx.quads = &surface->mesh.quads;
+  static int32_t stamps = 0;
+  if (++stamps <= 0) stamps = 1;
+  ctx.stamp = -stamps;  // negative: never a mark of nodes
+}
+
+bool mgn_get_surface_vertex_uv(const mgn_surface* surface, mgn_vertex* vertex, double uv[2]) {
+  static const double corner[4][2] = {{0.0, 0.0}, {0.0, 1.0}, {1.0, 1.0}, {1.0, 0.0}};
+  mgn_vertex* rep = mgn_get_vertex_representative(vertex);
+  for (int k = 0; k < 4; ++k) {
+    if (surface->vertex[k] != nullptr && mgn_get_vertex_representative(surface->vertex[k]) == rep) {
+      uv[0] = corner[k][0];
+      uv[1] = corner[k][1];
+      return true;
+    }
+  }
+  if (vertex->parent_surface == surface) {
+    uv[0] = vertex->param[0];
+    uv[1] = vertex->param[1];
+    return true;
+  }
+  const double d2 = mgn_find_closest_surface_point(surface, vertex->xyz, &uv[0], &uv[1]);
+  const double tol = std::max(mgn_tol.user_eps, 1e3 * mgn_tol.eps);
+  return d2 <= tol * tol;
+}
+
+void mgn_build_data_subsurface(mgn_surface* surface) {
+  fs = front_state{};
+  const int32_t mark = new_mark();
+  // The boundary curves, visited from the last to the first.
+  for (int side = 3; side >= 0; --side) add_side_curve(surface, side, false, mark);
+  // Surfaces lying on this one: their boundary from the outside.
+  for (mgn_surface* child : mgn_list_range<mgn_surface>(surface->child_surfaces)) {
+    if (child == nullptr || child == surface) continue;
+    for (int side = 3; side >= 0; --side) add_side_curve(child, side, true, mark);
+  }
+  // Curves lying inside: both sides.
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(surface->fixed_curves)) {
+    if (curve == nullptr) continue;
+    double uvs[2], uve[2];
+    const bool on = mgn_get_surface_curve_uv(surface, curve, uvs, uve) != 0;
+    auto uv_of = [&](mgn_node* n, double uv[2]) {
+      if (n->kind == MGN_VERTEX) {
+        if (mgn_get_surface_vertex_uv(surface, static_cast<mgn_vertex*>(n->entity), uv)) return;
+      }
+      const double t = curve_parameter(curve, n);
+      if (on) {
+        uv[0] = uvs[0] + t * (uve[0] - uvs[0]);
+        uv[1] = uvs[1] + t * (uve[1] - uvs[1]);
+      } else {
+        mgn_find_closest_surface_point(surface, n->xyz, &uv[0], &uv[1]);
+      }
+    };
+    add_front_curve(curve, mark, [](mgn_edge*) { return 2; }, uv_of);
+  }
+  // Vertices lying alone inside.
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(surface->fixed_vertices)) {
+    if (vertex == nullptr || vertex->is_virtual) continue;
+    mgn_node* node = vertex_node(vertex);
+    if (node == nullptr || node->work == mark) continue;
+    double uv[2];
+    if (!mgn_get_surface_vertex_uv(surface, vertex, uv)) continue;
+    touch_node(node, mark);
+    set_node_data(node, uv, mark);
+    if (node->front_count == 0) node->front_count = kIsolated;
+    fs.boundary.push_back(node);
+  }
+}
+
+void mgn_generate_face(mgn_edge* edge, int side) { generate(edge, side, 0); }
+
+namespace {
+
+// Cursor over the references of a listing chain, walking backward.
+struct backward_cursor {
+  mgn_listing* block = nullptr;
+  char* slot = nullptr;
+};
+
+// The last used record of the chain ending at (or containing) block.
+backward_cursor last_record(mgn_listing* block) {
+  backward_cursor c;
+  block = mgn_get_last_listing_block(block);
+  while (block != nullptr) {
+    if (block->base != nullptr) {
+      char* end = block->next_free != nullptr ? block->next_free : block->last + block->size;
+      if (end > block->base) {
+        c.block = block;
+        c.slot = end - block->size;
+        return c;
+      }
+    }
+    block = block->prev;
+  }
+  return c;
+}
+
+void step_back(backward_cursor& c) {
+  if (c.slot > c.block->base) {
+    c.slot -= c.block->size;
+    return;
+  }
+  mgn_listing* block = c.block->prev;
+  while (block != nullptr && (block->base == nullptr || block->next_free == block->base)) block = block->prev;
+  c.block = block;
+  c.slot = block != nullptr ? (block->next_free != nullptr ? block->next_free : block->last + block->size) - block->size
+                            : nullptr;
+}
+
+bool work_open_sides(mgn_edge* e) {
+  if (e == nullptr || e->id == 0 || !on_front(e) || e->sides == nullptr) return false;
+  bool worked = false;
+  for (int k = 0; k < 2; ++k) {
+    if (e->free_sides > 0 && e->sides[k] == nullptr && e->id > 0) {
+      generate(e, k, 0);
+      worked = true;
+    }
+  }
+  return worked;
+}
+
+}  // namespace
+
+void mgn_triangulate_subsurface(mgn_surface* surface) {
+  (void)surface;
+  // Boundary edges in three passes: curves with two edges, with more, with
+  // one.
+  for (int pass = 0; pass < 3; ++pass) {
+    for (front_curve& fc : fs.curves) {
+      const std::size_t n = fc.edges.size();
+      const bool take = pass == 0 ? n == 2 : (pass == 1 ? n > 2 : n == 1);
+      if (!take) continue;
+      for (std::size_t i = 0; i < n; ++i) {
+        mgn_edge* e = fc.edges[i];
+        if (fc.sides[i] == 2) {
+          generate(e, 0, 0);
+          generate(e, 1, 0);
+        } else {
+          generate(e, fc.sides[i], 0);
+        }
+      }
+    }
+  }
+  // Then the entity's own edges, backward from the last; the edges created
+  // meanwhile are taken in the next round, down to the last of this one.
+  for (int sweep = 0; sweep < 4; ++sweep) {
+    char* stop = nullptr;
+    for (;;) {
+      if (*ctx.edges == nullptr) break;
+      backward_cursor c = last_record(*ctx.edges);
+      if (c.slot == nullptr || c.slot == stop) break;
+      char* const round_end = c.slot;
+      while (c.slot != nullptr && c.slot != stop) {
+        work_open_sides(*reinterpret_cast<mgn_edge**>(c.slot));
+        step_back(c);
+      }
+      stop = round_end;
+    }
+    // Whatever is left open on the curves or among the entity's edges.
+    bool worked = false;
+    for (front_curve& fc : fs.curves)
+      for (mgn_edge* e : fc.edges) worked = work_open_sides(e) || worked;
+    if (!worked) break;
+  }
+}
+
+void mgn_check_front_closed() {
+  auto check = [](mgn_node* node) {
+    if (node->front_count == 0) return;
+    mgn_note_partial_node(node);
+    mgn_manipulation_error(mgn_format("Node %ld detected as remaining on front (%ld) of %s %ld\n",
+                                      static_cast<long>(node->id), static_cast<long>(node->front_count), ctx.word,
+                                      ctx.id),
+                           "mgn_check_data_node", mgn_module_name(__FILE__), __LINE__);
+  };
+  if (*ctx.nodes != nullptr) {
+    long k = 0;
+    mgn_entity_mesh* mesh = mgn_get_entity_mesh(ctx.kind, ctx.entity);
+    for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(*ctx.nodes))) {
+      if (k++ >= mesh->node_total) break;
+      if (*ref != nullptr) check(*ref);
+    }
+  }
+  for (mgn_node* node : fs.boundary) check(node);
+}
+
+mgn_face* mgn_get_edge_side_face(const mgn_edge* edge, int side) {
+  if (edge->sides == nullptr) return nullptr;
+  void* f = edge->sides[side];
+  return f == kClosed ? nullptr : static_cast<mgn_face*>(f);
+}
+
+void mgn_mesh_subsurface(mgn_surface* surface) {
+  mgn_set_current_surface(surface);
+  mgn_build_data_subsurface(surface);
+  mgn_triangulate_subsurface(surface);
+  if (mgn_set.nodal_smoothing && !surface->map) mgn_smooth_surface(surface);
+  mgn_check_front_closed();
+  // Release the front marks of the boundary and the node marks.
+  for (front_curve& fc : fs.curves)
+    for (mgn_edge* e : fc.edges) e->free_sides = 0;
+  for (mgn_node* node : fs.boundary) node->work = 0;
+  auto settle = [](mgn_listing*& listing) {
+    if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));
+  };
+  settle(surface->mesh.nodes);
+  settle(surface->mesh.edges);
+  settle(surface->mesh.faces);
+  for (mgn_node** ref : mgn_listing_range<mgn_node*>(surface->mesh.nodes)) (*ref)->work = 0;
+  surface->mesh.discretized = true;
+}

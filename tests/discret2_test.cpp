@@ -1,0 +1,396 @@
+// Surface triangulation: closed fronts, exact placement on curved surfaces,
+// orientation, conformity across shared curves, element quality, the
+// collapsed side of a sphere octant and the fatal errors a small model can
+// reach.  Vertices and curves are read from text; the surfaces are built in
+// the test process from their four curves (a sphere octant gets its exact
+// inner control point), the octree is refined over them and the meshing
+// driver is run.
+#include "discret2.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bezier.h"
+#include "curve.h"
+#include "discret.h"
+#include "element.h"
+#include "geom.h"
+#include "message.h"
+#include "model_fixture.h"
+#include "octree.h"
+#include "octree1.h"
+#include "project.h"
+#include "quality.h"
+#include "vertex.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+const std::string kW = "0.70710678118654752440";  // weight of a quarter circle's middle point
+
+// A surface on four curves: sides 0 to 3 with their reversal flags and the
+// four corner vertices (0, 0), (0, 1), (1, 1), (1, 0).
+struct surface_def {
+  long id;
+  long curves[4];
+  bool reversed[4];
+  long corners[4];
+};
+
+mgn_surface* add_surface(const surface_def& d) {
+  mgn_surface* s = mgn_create_surface(d.id);
+  for (int k = 0; k < 4; ++k) {
+    s->curve[k] = mgn_find_curve(d.curves[k]);
+    s->reversed[k] = d.reversed[k];
+    s->vertex[k] = mgn_find_vertex(d.corners[k]);
+  }
+  mgn_create_surface_ctrl_polygon(s);
+  mgn_add_surface_to_model(s);
+  return s;
+}
+
+// Refines the octree over the surface with its own size, as the surface
+// sampling does: a parameter grid fine enough for the size.
+void refine_surface(const mgn_surface* s, double size) {
+  double a[3], b[3];
+  mgn_get_surface_point(s, 0.0, 0.0, a);
+  mgn_get_surface_point(s, 1.0, 1.0, b);
+  double extent = 0.0;
+  for (int k = 0; k < 3; ++k) extent = std::max(extent, std::fabs(b[k] - a[k]));
+  const int n = std::max(4, static_cast<int>(4.0 * extent / size));
+  for (int i = 0; i <= n; ++i) {
+    for (int j = 0; j <= n; ++j) {
+      double p[3];
+      mgn_get_surface_point(s, static_cast<double>(i) / n, static_cast<double>(j) / n, p);
+      mgn_refine_octree_at_point(p, size, 0.5, false);
+    }
+  }
+}
+
+std::vector<mgn_face*> faces_of(const mgn_surface* s) {
+  std::vector<mgn_face*> out;
+  long k = 0;
+  for (mgn_face** f : mgn_listing_range<mgn_face*>(s->mesh.faces)) {
+    if (k++ >= s->mesh.face_count) break;
+    out.push_back(*f);
+  }
+  return out;
+}
+
+std::vector<mgn_node*> nodes_of(const mgn_surface* s) {
+  std::set<mgn_node*> seen;
+  std::vector<mgn_node*> out;
+  for (mgn_face* f : faces_of(s))
+    for (mgn_node* n : f->n)
+      if (seen.insert(n).second) out.push_back(n);
+  return out;
+}
+
+double area(const mgn_face* f) {
+  double u[3], v[3], c[3];
+  mgn_sub(f->n[1]->xyz, f->n[0]->xyz, u);
+  mgn_sub(f->n[2]->xyz, f->n[0]->xyz, v);
+  mgn_cross(u, v, c);
+  return 0.5 * std::sqrt(mgn_dot(c, c));
+}
+
+// The listings of a meshed entity rest on its own first block.
+
+// Edges (node pairs) of the faces of a surface with the number of faces
+// using each.
+std::map<std::pair<mgn_node*, mgn_node*>, int> edge_use(const mgn_surface* s) {
+  std::map<std::pair<mgn_node*, mgn_node*>, int> use;
+  for (mgn_face* f : faces_of(s)) {
+    for (int i = 0; i < 3; ++i) {
+      mgn_node* a = f->n[i];
+      mgn_node* b = f->n[(i + 1) % 3];
+      ++use[a < b ? std::make_pair(a, b) : std::make_pair(b, a)];
+    }
+  }
+  return use;
+}
+
+std::set<std::pair<mgn_node*, mgn_node*>> curve_edges(const mgn_surface* s) {
+  std::set<std::pair<mgn_node*, mgn_node*>> out;
+  for (mgn_curve* c : s->curve) {
+    if (c == nullptr || c->mesh.edges == nullptr) continue;
+    long k = 0;
+    for (mgn_edge** e : mgn_listing_range<mgn_edge*>(c->mesh.edges)) {
+      if (k++ >= c->mesh.edge_count) break;
+      mgn_node* a = (*e)->n[0];
+      mgn_node* b = (*e)->n[1];
+      out.insert(a < b ? std::make_pair(a, b) : std::make_pair(b, a));
+    }
+  }
+  return out;
+}
+
+class SurfaceMeshTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mgn_reset_model_settings();
+    mgn_set.quiet = false;
+  }
+
+  // Reads the vertices and curves, adds the surfaces, builds the octree
+  // (uniform size h) and meshes the model.
+  static void mesh(const std::string& text, const std::vector<surface_def>& surfaces, double h,
+                   void (*adjust)() = nullptr) {
+    mgn_set.uniform_size = mgn_set.default_size = h;
+    mgn_read_model_text(text);
+    for (const surface_def& d : surfaces) add_surface(d);
+    if (adjust) adjust();
+    mgn_build_octree();
+    for (const surface_def& d : surfaces) refine_surface(mgn_find_surface(d.id), h);
+    mgn_discretize_model();
+  }
+
+  // Every face's normal agrees with Su x Sv at the nearest surface point.
+  static void expect_oriented(const mgn_surface* s) {
+    long wrong = 0;
+    for (mgn_face* f : faces_of(s)) {
+      double c[3], u[3], v[3], n[3];
+      for (int k = 0; k < 3; ++k) c[k] = (f->n[0]->xyz[k] + f->n[1]->xyz[k] + f->n[2]->xyz[k]) / 3.0;
+      mgn_sub(f->n[1]->xyz, f->n[0]->xyz, u);
+      mgn_sub(f->n[2]->xyz, f->n[0]->xyz, v);
+      mgn_cross(u, v, n);
+      double pu, pv, su[3], sv[3], sn[3];
+      mgn_find_closest_surface_point(s, c, &pu, &pv);
+      mgn_get_surface_derivative(s, pu, pv, 0, su);
+      mgn_get_surface_derivative(s, pu, pv, 1, sv);
+      mgn_cross(su, sv, sn);
+      if (!(mgn_dot(n, sn) > 0.0)) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "faces turned against Su x Sv on surface " << s->id;
+  }
+
+  // The mesh of each surface is a closed, conforming triangulation: edges
+  // on its curves used once, every other edge twice.
+  static void expect_conforming(const mgn_surface* s) {
+    const auto use = edge_use(s);
+    const auto boundary = curve_edges(s);
+    long bad = 0;
+    for (const auto& [edge, count] : use) {
+      const int expected = boundary.count(edge) ? 1 : 2;
+      if (count != expected) ++bad;
+    }
+    EXPECT_EQ(bad, 0) << "edges of surface " << s->id << " used a wrong number of times";
+    for (const auto& edge : boundary) EXPECT_EQ(use.count(edge), 1u) << "curve edge without face";
+  }
+
+  static double quality_mean(const mgn_surface* s, double* worst) {
+    double sum = 0.0;
+    *worst = 1.0;
+    const auto faces = faces_of(s);
+    for (mgn_face* f : faces) {
+      const double q = mgn_get_triangle_quality(f->n[0]->xyz, f->n[1]->xyz, f->n[2]->xyz);
+      sum += q;
+      *worst = std::min(*worst, q);
+    }
+    return faces.empty() ? 0.0 : sum / static_cast<double>(faces.size());
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Models
+// ---------------------------------------------------------------------------
+
+const surface_def kSquare{1, {1, 2, 3, 4}, {false, false, false, false}, {1, 4, 3, 2}};
+
+// Sphere octant of radius R: equator (curve 1), meridians (curves 2 and 4)
+// and the collapsed pole side (curve 3).
+std::string sphere_text(double r) {
+  const std::string R = std::to_string(r);
+  return "vertex 1 xyz " + R + " 0 0\nvertex 2 xyz 0 " + R + " 0\nvertex 3 xyz 0 0 " + R + "\n" +
+         "curve 1 vertex 1 2 order 3\npolygon 1 xyz " + R + " " + R + " 0 weight " + kW + "\n" +
+         "curve 2 vertex 1 3 order 3\npolygon 1 xyz " + R + " 0 " + R + " weight " + kW + "\n" +
+         "curve 3 vertex 3 3 order 3\npolygon 1 xyz 0 0 " + R + " weight " + kW + "\n" +
+         "curve 4 vertex 2 3 order 3\npolygon 1 xyz 0 " + R + " " + R + " weight " + kW + "\n";
+}
+const surface_def kSphere{1, {1, 2, 3, 4}, {false, false, false, false}, {1, 3, 3, 2}};
+double sphere_radius = 1.0;
+// The exact inner control point of the octant.
+void exact_sphere() {
+  mgn_surface* s = mgn_find_surface(1);
+  mgn_ctrl_point* p = s->net[4];
+  p->xyz[0] = p->xyz[1] = p->xyz[2] = sphere_radius;
+  p->w = 0.5;
+}
+
+// Quarter cylinder of radius R and height H around the z axis.
+std::string cylinder_text(double r, double h) {
+  const std::string R = std::to_string(r), H = std::to_string(h);
+  return "vertex 1 xyz " + R + " 0 0\nvertex 2 xyz 0 " + R + " 0\nvertex 3 xyz 0 " + R + " " + H +
+         "\nvertex 4 xyz " + R + " 0 " + H + "\n" + "curve 1 vertex 1 2 order 3\npolygon 1 xyz " + R + " " + R +
+         " 0 weight " + kW + "\n" + "curve 2 vertex 1 4\n" + "curve 3 vertex 4 3 order 3\npolygon 1 xyz " + R +
+         " " + R + " " + H + " weight " + kW + "\n" + "curve 4 vertex 2 3\n";
+}
+const surface_def kCylinder{1, {1, 2, 3, 4}, {false, false, false, false}, {1, 4, 3, 2}};
+
+// ---------------------------------------------------------------------------
+// Tests
+// ---------------------------------------------------------------------------
+
+TEST_F(SurfaceMeshTest, SquareWithFourEdgesPerSideClosesWithoutWarning) {
+  mesh(mgn_square_model, {kSquare}, 2.5);
+  mgn_surface* s = mgn_find_surface(1);
+  for (int k = 1; k <= 4; ++k) EXPECT_EQ(mgn_find_curve(k)->mesh.edge_count, 4) << "curve " << k;
+  EXPECT_TRUE(s->mesh.discretized);
+  EXPECT_GT(s->mesh.face_count, 0);
+  EXPECT_EQ(mgn_warning_count, 0);
+  for (mgn_node* n : nodes_of(s)) EXPECT_EQ(n->front_count, 0) << "node " << n->id;
+  expect_conforming(s);
+  expect_oriented(s);
+  double total = 0.0;
+  for (mgn_face* f : faces_of(s)) total += area(f);
+  EXPECT_NEAR(total, 100.0, 1e-9);
+  // Euler: a disc with V nodes and B boundary nodes has 2 V - B - 2 faces.
+  const long v = static_cast<long>(nodes_of(s).size());
+  EXPECT_EQ(s->mesh.face_count, 2 * v - 16 - 2);
+  // The faces are in the global listing.
+  EXPECT_EQ(mgn_run.trias.fe, s->mesh.face_count);
+}
+
+TEST_F(SurfaceMeshTest, FlatSquareQualityWithUniformSize) {
+  mesh(mgn_square_model, {kSquare}, 0.5);
+  mgn_surface* s = mgn_find_surface(1);
+  double worst;
+  const double mean = quality_mean(s, &worst);
+  EXPECT_GE(mean, 0.93);
+  EXPECT_GE(worst, 0.5);
+  expect_conforming(s);
+  expect_oriented(s);
+  EXPECT_EQ(mgn_warning_count, 0);
+}
+
+struct curved_case {
+  const char* name;
+  bool sphere;
+  double size;
+  double area_tolerance;  // relative; the polyhedral area of a coarse mesh falls short
+};
+
+class CurvedSurfaceTest : public SurfaceMeshTest, public ::testing::WithParamInterface<curved_case> {};
+
+TEST_P(CurvedSurfaceTest, NodesOnSurfaceAreaAndOrientation) {
+  const curved_case& c = GetParam();
+  const double R = 10.0, H = 15.0;
+  sphere_radius = R;
+  if (c.sphere)
+    mesh(sphere_text(R), {kSphere}, c.size, exact_sphere);
+  else
+    mesh(cylinder_text(R, H), {kCylinder}, c.size);
+  mgn_surface* s = mgn_find_surface(1);
+  ASSERT_GT(s->mesh.face_count, 0);
+  double worst_radius = 0.0;
+  for (mgn_node* n : nodes_of(s)) {
+    const double r = c.sphere ? std::sqrt(mgn_dot(n->xyz, n->xyz))
+                              : std::sqrt(n->xyz[0] * n->xyz[0] + n->xyz[1] * n->xyz[1]);
+    worst_radius = std::max(worst_radius, std::fabs(r - R));
+    EXPECT_EQ(n->front_count, 0);
+  }
+  EXPECT_LT(worst_radius, 1e-9 * R);
+  double total = 0.0, smallest = 1e300;
+  for (mgn_face* f : faces_of(s)) {
+    total += area(f);
+    smallest = std::min(smallest, area(f));
+  }
+  const double exact = c.sphere ? kPi * R * R / 2.0 : kPi * R * H / 2.0;
+  EXPECT_NEAR(total / exact, 1.0, c.area_tolerance);
+  EXPECT_GT(smallest, 1e-3 * c.size * c.size);  // no zero-area triangle, also at the pole
+  expect_conforming(s);
+  expect_oriented(s);
+  double worst;
+  const double mean = quality_mean(s, &worst);
+  if (c.sphere) {
+    EXPECT_GE(mean, 0.90);
+  }
+  EXPECT_GT(worst, 0.3);
+  EXPECT_EQ(mgn_warning_count, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Surfaces, CurvedSurfaceTest,
+                         ::testing::Values(curved_case{"SphereOctant", true, 1.0, 0.005},
+                                           curved_case{"SphereOctantCoarse", true, 4.0, 0.05},
+                                           curved_case{"QuarterCylinder", false, 1.0, 0.005},
+                                           curved_case{"QuarterCylinderCoarse", false, 3.0, 0.05}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SurfaceMeshTest, TwoSurfacesSharingACurveConform) {
+  const std::string text = mgn_square_model +
+                           "vertex 5 xyz 20 0 0\nvertex 6 xyz 20 10 0\n"
+                           "curve 5 vertex 2 5\ncurve 6 vertex 5 6\ncurve 7 vertex 3 6\n";
+  const surface_def second{2, {5, 4, 7, 6}, {false, false, false, false}, {2, 3, 6, 5}};
+  mesh(text, {kSquare, second}, 1.0);
+  mgn_surface* s1 = mgn_find_surface(1);
+  mgn_surface* s2 = mgn_find_surface(2);
+  expect_conforming(s1);
+  expect_conforming(s2);
+  expect_oriented(s1);
+  expect_oriented(s2);
+  // The nodes of the shared curve are the same records in both meshes.
+  std::set<mgn_node*> shared;
+  const mgn_curve* c4 = mgn_find_curve(4);
+  long k = 0;
+  for (mgn_edge** e : mgn_listing_range<mgn_edge*>(c4->mesh.edges)) {
+    if (k++ >= c4->mesh.edge_count) break;
+    shared.insert((*e)->n[0]);
+    shared.insert((*e)->n[1]);
+  }
+  const auto n1 = nodes_of(s1), n2 = nodes_of(s2);
+  const std::set<mgn_node*> set1(n1.begin(), n1.end()), set2(n2.begin(), n2.end());
+  for (mgn_node* n : shared) {
+    EXPECT_TRUE(set1.count(n)) << "curve node " << n->id << " not in surface 1";
+    EXPECT_TRUE(set2.count(n)) << "curve node " << n->id << " not in surface 2";
+  }
+  // No other node is common to both meshes.
+  long common = 0;
+  for (mgn_node* n : n1) common += set2.count(n);
+  EXPECT_EQ(common, static_cast<long>(shared.size()));
+  // The edges on the shared curve are used once in each surface.
+  const auto u1 = edge_use(s1), u2 = edge_use(s2);
+  k = 0;
+  for (mgn_edge** e : mgn_listing_range<mgn_edge*>(c4->mesh.edges)) {
+    if (k++ >= c4->mesh.edge_count) break;
+    mgn_node* a = (*e)->n[0];
+    mgn_node* b = (*e)->n[1];
+    const auto key = a < b ? std::make_pair(a, b) : std::make_pair(b, a);
+    EXPECT_EQ(u1.at(key), 1);
+    EXPECT_EQ(u2.at(key), 1);
+  }
+  EXPECT_EQ(mgn_run.trias.fe, s1->mesh.face_count + s2->mesh.face_count);
+}
+
+TEST_F(SurfaceMeshTest, SurfaceDataOfBoundaryNodes) {
+  // The parameters of the curve nodes follow the sides and their reversal.
+  mgn_set.uniform_size = mgn_set.default_size = 2.5;
+  mgn_read_model_text(mgn_square_model + "curve 5 vertex 3 4\n");
+  // Side 2 (v = 1) on curve 5, which runs from (10, 10) to (0, 10): reversed.
+  const surface_def d{1, {1, 2, 5, 4}, {false, false, true, false}, {1, 4, 3, 2}};
+  mgn_surface* s = add_surface(d);
+  mgn_build_octree();
+  mgn_discretize_model();
+  ASSERT_TRUE(s->mesh.discretized);
+  expect_conforming(s);
+  expect_oriented(s);
+}
+
+// A channel whose bottom turns by more than 120 degrees over one edge.
+TEST_F(SurfaceMeshTest, TooCoarseMeshOnATurningChannel) {
+  const std::string text =
+      "vertex 1 xyz 1 0 0\nvertex 2 xyz -1 0 0\nvertex 3 xyz -1 0 1\nvertex 4 xyz 1 0 1\n"
+      "curve 1 vertex 1 2 order 3 count 1\npolygon 1 xyz 0 2 0\n"
+      "curve 2 vertex 1 4 count 1\n"
+      "curve 3 vertex 4 3 order 3 count 1\npolygon 1 xyz 0 2 1\n"
+      "curve 4 vertex 2 3 count 1\n";
+  EXPECT_EXIT(mesh(text, {kCylinder}, 2.0), ::testing::ExitedWithCode(10),
+              "Too coarse mesh required on surface 1 at x = -?[0-9.]+, y = -?[0-9.]+, z = -?[0-9.]+\n");
+}
+
+}  // namespace
