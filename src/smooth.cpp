@@ -292,10 +292,12 @@ bool corners_kept(mgn_node* node, const double* xyz) {
 // Surfaces, patches and shells
 // ---------------------------------------------------------------------------
 
-// Current parameters of a node of the run's entity: those of its surface
-// data while it has one, else its own (saved) ones.
+// Current parameters of a node of the run's entity.  The node's own
+// parameters serve as both the current and the saved copy: they follow
+// every projection, so they are current at any time, and they stay valid
+// after the mesher has released the surface data records (a later
+// smoothing of the entity, such as after edge swapping or hiding).
 double* current_parameters(mgn_node* node) {
-  if (node->aux != nullptr) return &static_cast<mgn_surface_data*>(node->aux)->u;
   if (node->parameters == nullptr) unexpected(node, MGN_HERE);
   return node->parameters;
 }
@@ -335,14 +337,17 @@ void place_on_surface(const smooth_geometry& g, const double* uv, const double* 
 }
 
 // Stores a new place of a node of the run's entity: coordinates (with the
-// relocation in the octree in the last pass), current parameters and
-// surface data, and in the last pass the saved parameters.
+// relocation in the octree in the last pass), parameters, and the surface
+// data while the node has one (the mesher clears node->aux when it releases
+// the records).
 void store_place(mgn_node* node, const smooth_place& p) {
   if (last_pass()) {
     mgn_move_node(node, p.xyz);
   } else {
     for (int k = 0; k < 3; ++k) node->xyz[k] = p.xyz[k];
   }
+  node->parameters[0] = p.uv[0];
+  node->parameters[1] = p.uv[1];
   if (node->aux != nullptr) {
     auto* data = static_cast<mgn_surface_data*>(node->aux);
     data->u = p.uv[0];
@@ -354,13 +359,6 @@ void store_place(mgn_node* node, const smooth_place& p) {
         data->normal[k] = p.normal[k];
       }
     }
-    if (last_pass() && node->parameters != nullptr) {
-      node->parameters[0] = p.uv[0];
-      node->parameters[1] = p.uv[1];
-    }
-  } else if (node->parameters != nullptr) {
-    node->parameters[0] = p.uv[0];
-    node->parameters[1] = p.uv[1];
   }
 }
 

@@ -462,9 +462,8 @@ TEST_F(Smoothing, ConnectivityWeightingFollowsTheValence) {
   }
 }
 
-// The surface data of a node, when it has one, holds the current
-// parameters and follows every projection; the node's own parameters are
-// saved in the last pass.
+// The surface data of a node, while it has one, follows every projection
+// together with the node's parameters.
 TEST_F(Smoothing, SurfaceDataFollowsTheNode) {
   mgn_surface* s = cylinder(1, 2.0, 0.0, kPi / 2, 0.0, 3.0);
   const grid_mesh g = grid(s, 4);
