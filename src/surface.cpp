@@ -1,21 +1,44 @@
-// Surface records and the model store of surfaces.
+// Surface records, the surface store, the SURFACE line parser with its
+// polygon lines, and the global attraction of a surface.
 //
-// The SURFACE line parser is not part of the program yet: until it is, a SURFACE
-// line is reported as an invalid keyword.
+// Sides and corners (see mgn_surface in records.h): the four curves of a
+// definition are sides 0 to 3 in the order written, going around the
+// surface; corner k is shared by sides k and k + 1 (mod 4).  Side 0 runs from
+// corner 0 to corner 3, side 1 from corner 0 to corner 1, side 2 from corner
+// 1 to corner 2 and side 3 from corner 3 to corner 2; a curve that runs the
+// other way has its reversed flag set.
 #include "surface.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <new>
 #include <unordered_set>
+#include <vector>
 
+#include "bezier.h"
+#include "curve.h"
+#include "geom.h"
 #include "input.h"
 #include "list.h"
 #include "message.h"
-#include "curve.h"
+#include "patch.h"
+#include "shell.h"
 #include "vertex.h"
 
 namespace {
 
 int32_t id_of(const void* record) { return static_cast<const mgn_surface*>(record)->id; }
+
+long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
+long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
+long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
+
+void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
+
+void add_once(mgn_list& list, void* object) {
+  if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
+}
 
 // Collects entities, each once.
 struct entity_collector {
@@ -26,7 +49,420 @@ struct entity_collector {
   }
 };
 
+// Option keywords of a surface definition, in table order.
+enum surface_keyword : int {
+  K_VIRTUAL, K_ORDER, K_FIXED, K_SURFACE, K_PATCH, K_SHELL, K_CURVE, K_VERTEX, K_SIZE, K_RATE,
+  K_FACTOR, K_ATTRACT, K_PROPERTY, K_HIDDEN, K_HOLE, K_OUTPUT, K_BASSOC, K_POLYSIZE, K_QUAD, K_MAP,
+  K_DIAGONAL, K_SUR, K_DEF, K_UNI, K_ALL, K_YES, K_NO, K_POSITIVE, K_NEGATIVE, K_POINT, K_NONE,
+  K_FIT, K_ITER, K_LIMIT, K_DIR, K_X, K_Y, K_Z, K_XY, K_YZ, K_XZ, K_XYZ, K_F, K_T, K_N,
+  K_EQUIDISTANT, K_DUPLICATE, K_COINCIDE, K_SLAVE, K_MIRROR, K_WEAK, K_ELEMGROUP, K_NODEPROP,
+  K_ELEMPROP, K_LCS, K_SHIFT, K_KEYWORDS
+};
+const char* const keywords[K_KEYWORDS] = {
+    "VIRTUAL",  "ORDER",    "FIXED",    "SURFACE",  "PATCH",       "SHELL",     "CURVE",    "VERTEX",
+    "SIZE",     "RATE",     "FACTOR",   "ATTRACT",  "PROPERTY",    "HIDDEN",    "HOLE",     "OUTPUT",
+    "BASSOC",   "POLYSIZE", "QUAD",     "MAP",      "DIAGONAL",    "SUR",       "DEF",      "UNI",
+    "ALL",      "YES",      "NO",       "POSITIVE", "NEGATIVE",    "POINT",     "NONE",     "FIT",
+    "ITER",     "LIMIT",    "DIR",      "X",        "Y",           "Z",         "XY",       "YZ",
+    "XZ",       "XYZ",      "F",        "T",        "N",           "EQUIDISTANT", "DUPLICATE", "COINCIDE",
+    "SLAVE",    "MIRROR",   "WEAK",     "ELEMGROUP", "NODEPROP",   "ELEMPROP",  "LCS",      "SHIFT"};
+
+// Keywords of a polygon line, in table order.
+enum polygon_keyword : int {
+  P_POLYGON, P_XYZ, P_POLY, P_WEIGHT, P_SIZE, P_POLYEND, P_SUR, P_DEF, P_UNI, P_DIR, P_X, P_Y, P_Z,
+  P_XY, P_YZ, P_XZ, P_F, P_T, P_N, P_KEYWORDS
+};
+const char* const polygon_keywords[P_KEYWORDS] = {"POLYGON", "XYZ", "POLY", "WEIGHT", "SIZE", "POLYEND", "SUR",
+                                                  "DEF",     "UNI", "DIR",  "X",      "Y",    "Z",       "XY",
+                                                  "YZ",      "XZ",  "F",    "T",      "N"};
+
+// Most POLYSIZE values of a surface: one per inner control point at most.
+constexpr int max_polysize = 256;
+
+// Tolerance of comparisons of parameters on a parent surface.
+constexpr double parameter_tolerance = 1e-9;
+
+// Corners at the start and at the end of each side.
+constexpr int start_corner[4] = {0, 0, 1, 3};
+constexpr int end_corner[4] = {3, 1, 2, 2};
+
+// The helpers below report on behalf of the reading routine named.
+[[noreturn]] void unexpected_keyword(const char* token, const char* routine) {
+  mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_AT(routine));
+}
+
+bool read_yes_no(const char* missing) {
+  char* answer = mgn_get_next_token(missing);
+  const int word = mgn_get_keyword_index(answer, keywords, K_KEYWORDS);
+  if (word == K_YES) return true;
+  if (word == K_NO) return false;
+  unexpected_keyword(answer, "mgn_input_surface");
+}
+
+// The direction word after DIR (T and N carry a vector); checked and
+// dropped.
+void read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
+                    const char* routine) {
+  char* word = mgn_get_next_token("Direction specification missing");
+  const int key = mgn_get_keyword_index(word, table, n);
+  if (key < first || key > last) unexpected_keyword(word, routine);
+  if (key == with_vector_a || key == with_vector_b) {
+    mgn_get_next_fpn("Component x missing");
+    mgn_get_next_fpn("Component y missing");
+    mgn_get_next_fpn("Component z missing");
+  }
+}
+
+// An optional "* m" multiplier after a value.  Returns the token after it
+// (or the token that is not "*"), which is the next option.
+char* read_multiplier(double* multiplier, const char* missing, const char* negative, const char* routine) {
+  char* next = mgn_get_next_token(nullptr);
+  if (next == nullptr || std::strcmp(next, "*") != 0) return next;
+  const double m = mgn_get_next_fpn(missing);
+  if (m < 0.0) mgn_input_error(negative, MGN_INPUT_AT(routine));
+  *multiplier = m;
+  return mgn_get_next_token(nullptr);
+}
+
+// A list of identifiers up to the next keyword or the end of the line.
+// Returns the token that ended it (the next option) and the records found
+// through find, each once, in input order.
+template <typename T>
+char* read_id_list(std::vector<T*>& out, T* (*find)(long), const char* missing, const char* unknown_format) {
+  long listed = 0;
+  char* next = nullptr;
+  for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+    if (mgn_get_keyword_index(next, keywords, K_KEYWORDS) != K_KEYWORDS) break;
+    const long id = mgn_get_int_from_token(next);
+    T* record = find(id);
+    if (record == nullptr) mgn_input_error(mgn_format(unknown_format, id), MGN_INPUT_AT("mgn_input_surface"));
+    if (std::find(out.begin(), out.end(), record) == out.end()) out.push_back(record);
+    ++listed;
+  }
+  if (listed == 0) mgn_input_error(missing, MGN_INPUT_AT("mgn_input_surface"));
+  return next;
+}
+
+// One polysize value: a number or the size word it came from.
+struct polysize_value {
+  double value;
+  int word;  // K_DEF, K_UNI or -1 for a number
+};
+
+// Relative difference of 0.00001 or more.
+bool differ(double a, double b) {
+  const double d = std::fabs(a - b);
+  return d > 0.0 && d >= 1e-5 * std::max(std::fabs(a), std::fabs(b));
+}
+
+void note_offending(mgn_surface* surface, mgn_curve* first, mgn_curve* second) {
+  mgn_note_partial_surface(surface);
+  if (first != nullptr) mgn_note_partial_curve(first);
+  if (second != nullptr) mgn_note_partial_curve(second);
+}
+
+// The vertex of a side at one of its corners, for the orientation r of the
+// side (r = 1: the curve runs from the side's end corner to its start
+// corner).
+mgn_vertex* side_vertex(const mgn_curve* curve, int side, int corner, int r) {
+  const bool at_start = corner == start_corner[side];
+  return curve->vertex[at_start == (r == 0) ? 0 : 1];
+}
+
+bool same_corner(mgn_vertex* a, mgn_vertex* b) { return a == b || mgn_get_common_root_vertex(a, b) != nullptr; }
+
+// Corners and orientations of the sides: the checks of each pair of
+// neighbouring sides, of the opposite sides, and the consistent choice of
+// the corner vertices.
+void set_corners(mgn_surface* surface) {
+  const long sid = lid(surface);
+  mgn_curve* const* c = surface->curve;
+  for (int k = 0; k < 4; ++k) {
+    mgn_curve* a = c[k];
+    mgn_curve* b = c[(k + 1) % 4];
+    if (a->collapsed && b->collapsed) {
+      note_offending(surface, a, b);
+      mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are collapsed", lid(a), lid(b), sid),
+                      MGN_INPUT_AT("mgn_input_surface"));
+    }
+    if (mgn_check_curve_identity(a, b)) {
+      note_offending(surface, a, b);
+      mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are coinciding", lid(a), lid(b), sid),
+                      MGN_INPUT_AT("mgn_input_surface"));
+    }
+    bool common = false, rooted = false, physical = false;
+    for (mgn_vertex* p : a->vertex)
+      for (mgn_vertex* q : b->vertex) {
+        if (p == q) common = true;
+        if (mgn_get_common_root_vertex(p, q) != nullptr) {
+          rooted = true;
+          if (mgn_get_top_physical_vertex(p) == mgn_get_top_physical_vertex(q)) physical = true;
+        }
+      }
+    if (common) continue;
+    if (!rooted) {
+      note_offending(surface, a, b);
+      mgn_input_error(
+          mgn_format("Neighbouring curves %ld and %ld of surface %ld have no common vertex", lid(a), lid(b), sid),
+          MGN_INPUT_AT("mgn_input_surface"));
+    }
+    if (!surface->is_virtual && !physical) {
+      note_offending(surface, a, b);
+      mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of physical surface %ld have no common physical vertex",
+                                 lid(a), lid(b), sid),
+                      MGN_INPUT_AT("mgn_input_surface"));
+    }
+  }
+  for (int k = 0; k < 2; ++k)
+    if (mgn_check_curve_identity(c[k], c[k + 2])) {
+      note_offending(surface, c[k], c[k + 2]);
+      mgn_input_error(
+          mgn_format("Opposite curves %ld and %ld of surface %ld are coinciding", lid(c[k]), lid(c[k + 2]), sid),
+          MGN_INPUT_AT("mgn_input_surface"));
+    }
+  // Orientation of the sides: every corner must be formed by the two sides
+  // meeting there; among the consistent choices the one with the most
+  // corners formed by one and the same vertex wins (the first of them; a
+  // collapsed side keeps its own direction).
+  int best = -1, best_score = -1;
+  for (int combo = 0; combo < 16; ++combo) {
+    bool redundant = false;
+    for (int s = 0; s < 4; ++s)
+      if (c[s]->collapsed && ((combo >> s) & 1) != 0) redundant = true;
+    if (redundant) continue;
+    int score = 0;
+    bool valid = true;
+    for (int k = 0; k < 4 && valid; ++k) {
+      const int s1 = k, s2 = (k + 1) % 4;
+      mgn_vertex* p = side_vertex(c[s1], s1, k, (combo >> s1) & 1);
+      mgn_vertex* q = side_vertex(c[s2], s2, k, (combo >> s2) & 1);
+      if (!same_corner(p, q)) valid = false;
+      if (p == q) ++score;
+    }
+    if (valid && score > best_score) {
+      best = combo;
+      best_score = score;
+    }
+  }
+  if (best < 0) {
+    note_offending(surface, nullptr, nullptr);
+    mgn_input_error(mgn_format("Invalid topology of surface %ld", sid), MGN_INPUT_AT("mgn_input_surface"));
+  }
+  for (int s = 0; s < 4; ++s) surface->reversed[s] = ((best >> s) & 1) != 0;
+  // Corner vertices; two distinct vertices of one root at a corner must
+  // agree in weight, and their mesh sizes are made equal.
+  for (int k = 0; k < 4; ++k) {
+    const int s1 = k, s2 = (k + 1) % 4;
+    mgn_vertex* p = side_vertex(c[s1], s1, k, surface->reversed[s1]);
+    mgn_vertex* q = side_vertex(c[s2], s2, k, surface->reversed[s2]);
+    surface->vertex[k] = p;
+    if (p == q) continue;
+    if (differ(p->ctrl_point->w, q->ctrl_point->w)) {
+      note_offending(surface, c[s1], c[s2]);
+      mgn_note_partial_vertex(p);
+      mgn_note_partial_vertex(q);
+      mgn_input_error(mgn_format("Vertices %ld and %ld bounding curves %ld and %ld of surface %ld differ in weight",
+                                 lid(p), lid(q), lid(c[s1]), lid(c[s2]), sid),
+                      MGN_INPUT_AT("mgn_input_surface"));
+    }
+    const double sp = p->ctrl_point->size, sq = q->ctrl_point->size;
+    if (differ(sp, sq)) {
+      mgn_vertex* larger = sp > sq ? p : q;
+      const float smaller = static_cast<float>(std::min(sp, sq));
+      larger->ctrl_point->size = smaller;
+      larger->size = smaller * larger->factor;
+      mgn_warning(
+          "Warning: Vertices %ld and %ld bounding curves %ld and %ld of surface %ld differ in mesh size\n"
+          "         Mesh size at vertex %ld has been modified to %e\n",
+          lid(p), lid(q), lid(c[s1]), lid(c[s2]), sid, lid(larger), static_cast<double>(smaller));
+    }
+  }
+}
+
+// The iso-parametric line of a side of a fixed surface on its parent: the
+// (u, v) of its two ends.
+struct side_line {
+  double a[2], b[2];
+};
+
+bool near_value(double x, double value) { return std::fabs(x - value) <= parameter_tolerance; }
+
+// Checks of a surface fixed to a parent surface that precede the corners:
+// the fixation to a fixed virtual parent, collapsed sides, sides not fixed
+// to the parent, the border of the parent, and the side ordering.
+void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
+  const long sid = lid(surface);
+  mgn_surface* parent = surface->parent_surface;
+  if (!surface->is_virtual && parent->is_virtual && parent->parent_surface != nullptr) {
+    note_offending(surface, nullptr, nullptr);
+    mgn_input_error(
+        mgn_format("Physical surface (%ld) cannot be fixed to fixed virtual surface (%ld)", sid, lid(parent)),
+        MGN_INPUT_AT("mgn_input_surface"));
+  }
+  for (mgn_curve* curve : surface->curve)
+    if (curve->collapsed) {
+      note_offending(surface, curve, nullptr);
+      mgn_input_error(mgn_format("Curve %ld of fixed surface %ld is collapsed", lid(curve), sid),
+                      MGN_INPUT_AT("mgn_input_surface"));
+    }
+  for (int s = 0; s < 4; ++s) {
+    mgn_curve* curve = surface->curve[s];
+    if (!mgn_get_surface_curve_uv(parent, curve, lines[s].a, lines[s].b)) {
+      note_offending(surface, curve, nullptr);
+      mgn_input_error(
+          mgn_format("Curve %ld of fixed surface %ld is not fixed to surface %ld", lid(curve), sid, lid(parent)),
+          MGN_INPUT_AT("mgn_input_surface"));
+    }
+  }
+  if (!surface->is_virtual) {
+    for (int s = 0; s < 4; ++s)
+      for (int e = 0; e < 2; ++e)
+        for (int k = 0; k < 2; ++k) {
+          const double* uv = e == 0 ? lines[s].a : lines[s].b;
+          if (uv[k] <= parameter_tolerance || uv[k] >= 1.0 - parameter_tolerance) {
+            note_offending(surface, nullptr, nullptr);
+            mgn_input_error(
+                mgn_format("Physical surface %ld cannot touch border of its parent surface %ld", sid, lid(parent)),
+                MGN_INPUT_AT("mgn_input_surface"));
+          }
+        }
+  }
+  // Sides 0 and 2 are lines v = const (side 0 the lower), sides 1 and 3
+  // lines u = const (side 1 the lower), as on the parent.
+  bool ordered = true;
+  for (int s = 0; s < 4; ++s) {
+    const int constant = s % 2 == 0 ? 1 : 0;
+    if (!near_value(lines[s].a[constant], lines[s].b[constant]) ||
+        near_value(lines[s].a[1 - constant], lines[s].b[1 - constant]))
+      ordered = false;
+  }
+  if (ordered && (lines[0].a[1] >= lines[2].a[1] || lines[1].a[0] >= lines[3].a[0])) ordered = false;
+  if (!ordered) {
+    note_offending(surface, nullptr, nullptr);
+    mgn_input_error(mgn_format("Invalid side ordering of surface %ld", sid), MGN_INPUT_AT("mgn_input_surface"));
+  }
+}
+
+// The parameter range of a fixed surface on its parent from its sides; the
+// sides must close a rectangle.
+void set_fixed_range(mgn_surface* surface, const side_line lines[4]) {
+  surface->umin = lines[1].a[0];
+  surface->umax = lines[3].a[0];
+  surface->vmin = lines[0].a[1];
+  surface->vmax = lines[2].a[1];
+  const double u[2] = {surface->umin, surface->umax}, v[2] = {surface->vmin, surface->vmax};
+  for (int s = 0; s < 4; ++s) {
+    const int along = s % 2 == 0 ? 0 : 1;
+    const double* range = along == 0 ? u : v;
+    const double lo = std::min(lines[s].a[along], lines[s].b[along]);
+    const double hi = std::max(lines[s].a[along], lines[s].b[along]);
+    if (!near_value(lo, range[0]) || !near_value(hi, range[1])) {
+      note_offending(surface, surface->curve[s], nullptr);
+      mgn_input_error(mgn_format("Invalid topology of surface %ld", lid(surface)), MGN_INPUT_AT("mgn_input_surface"));
+    }
+  }
+}
+
+// Parameter on the child of parameter x on the parent.
+double to_child(double x, double lo, double hi) { return 1.0 - (hi - x) / (hi - lo); }
+
+bool strictly_inside(const mgn_surface* child, double u, double v) {
+  return u > child->umin + parameter_tolerance && u < child->umax - parameter_tolerance &&
+         v > child->vmin + parameter_tolerance && v < child->vmax - parameter_tolerance;
+}
+
+bool inside_closed(const mgn_surface* child, double u, double v) {
+  return u >= child->umin - parameter_tolerance && u <= child->umax + parameter_tolerance &&
+         v >= child->vmin - parameter_tolerance && v <= child->vmax + parameter_tolerance;
+}
+
+// Physical vertices, curves and child surfaces fixed to the parent that lie
+// inside the range of a new physical child move to the child.
+void localize_on_child(mgn_surface* child) {
+  mgn_surface* parent = child->parent_surface;
+  const long sid = lid(child);
+  // Entity lists hold the newest first: the entities are gathered in
+  // input order and moved in that order to the head of the child's lists.
+  std::vector<mgn_surface*> surfaces;
+  for (mgn_surface* other : mgn_list_range<mgn_surface>(parent->child_surfaces))
+    if (other != child && !other->is_virtual && strictly_inside(child, other->umin, other->vmin) &&
+        strictly_inside(child, other->umax, other->vmax))
+      surfaces.push_back(other);
+  std::vector<mgn_vertex*> vertices;
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(parent->fixed_vertices))
+    if (!vertex->is_virtual && strictly_inside(child, vertex->param[0], vertex->param[1])) vertices.push_back(vertex);
+  std::vector<mgn_curve*> curves;
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(parent->fixed_curves)) {
+    if (curve->is_virtual || curve->parent_surface != parent) continue;
+    const double* a = curve->parent_uv[0];
+    const double* b = curve->parent_uv[1];
+    if (inside_closed(child, a[0], a[1]) && inside_closed(child, b[0], b[1]) &&
+        strictly_inside(child, 0.5 * (a[0] + b[0]), 0.5 * (a[1] + b[1])))
+      curves.push_back(curve);
+  }
+  std::reverse(surfaces.begin(), surfaces.end());
+  std::reverse(vertices.begin(), vertices.end());
+  std::reverse(curves.begin(), curves.end());
+  for (mgn_surface* other : surfaces) {
+    mgn_remove_item(parent->child_surfaces, other);
+    mgn_add_item_to_head(child->child_surfaces, other);
+    other->parent_surface = child;
+    other->umin = to_child(other->umin, child->umin, child->umax);
+    other->umax = to_child(other->umax, child->umin, child->umax);
+    other->vmin = to_child(other->vmin, child->vmin, child->vmax);
+    other->vmax = to_child(other->vmax, child->vmin, child->vmax);
+  }
+  for (mgn_vertex* vertex : vertices) {
+    mgn_remove_item(parent->fixed_vertices, vertex);
+    mgn_add_item_to_head(child->fixed_vertices, vertex);
+    vertex->parent_surface = child;
+    vertex->param[0] = to_child(vertex->param[0], child->umin, child->umax);
+    vertex->param[1] = to_child(vertex->param[1], child->vmin, child->vmax);
+  }
+  for (mgn_curve* curve : curves) {
+    mgn_remove_item(parent->fixed_curves, curve);
+    mgn_add_item_to_head(child->fixed_curves, curve);
+    curve->parent_surface = child;
+    for (auto& uv : curve->parent_uv) {
+      uv[0] = to_child(uv[0], child->umin, child->umax);
+      uv[1] = to_child(uv[1], child->vmin, child->vmax);
+    }
+  }
+  for (mgn_vertex* vertex : vertices)
+    mgn_warning("Warning: Vertex %ld is localized on surface %ld (u = %f, v = %f)\n", lid(vertex), sid,
+                vertex->param[0], vertex->param[1]);
+  for (mgn_curve* curve : curves) mgn_warning("Warning: Curve %ld is localized on surface %ld\n", lid(curve), sid);
+  for (mgn_surface* other : surfaces)
+    mgn_warning("Warning: Surface %ld is localized on surface %ld\n", lid(other), sid);
+}
+
+// The orders of the surface: a given order is kept unless a side (or, for
+// a fixed surface, the parent) needs a higher one; an order not given is
+// the highest order of the two sides in its direction (and of the parent).
+void set_orders(mgn_surface* surface, int given_u, int given_v) {
+  const int given[2] = {given_u, given_v};
+  int16_t* order[2] = {&surface->order_u, &surface->order_v};
+  for (int d = 0; d < 2; ++d) {
+    int n = std::max(given[d], 2);
+    for (int s = d; s < 4; s += 2) {
+      const mgn_curve* curve = surface->curve[s];
+      if (given[d] != 0 && curve->order > given[d])
+        mgn_warning("Warning: Curve %ld is of higher order than surface %ld\n", lid(curve), lid(surface));
+      n = std::max<int>(n, curve->order);
+    }
+    if (surface->parent_surface != nullptr)
+      n = std::max<int>(n, d == 0 ? surface->parent_surface->order_u : surface->parent_surface->order_v);
+    *order[d] = static_cast<int16_t>(n);
+  }
+  surface->shape_order_u = std::max(surface->curve[0]->shape_order, surface->curve[2]->shape_order);
+  surface->shape_order_v = std::max(surface->curve[1]->shape_order, surface->curve[3]->shape_order);
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Store
+// ---------------------------------------------------------------------------
 
 mgn_surface* mgn_create_surface(long id) {
   mgn_get_entity_slot(mgn_model.surfaces, id, "Surface with too high identification number (%ld) encountered");
@@ -56,9 +492,650 @@ void mgn_release_surface(mgn_surface* surface) {
   delete surface;
 }
 
+// ---------------------------------------------------------------------------
+// SURFACE line
+// ---------------------------------------------------------------------------
+
 mgn_surface* mgn_input_surface() {
-  mgn_input_error("Unexpected or invalid keyword \"SURFACE\" encountered", MGN_INPUT_HERE);
+  int flags[K_KEYWORDS] = {};
+  const int32_t id = mgn_get_next_int("Missing surface id");
+  if (id < 1) mgn_input_error("Positive surface id required", MGN_INPUT_HERE);
+  if (mgn_find_surface(id) != nullptr)
+    mgn_input_error(mgn_format("Multiple instance of surface %ld detected", static_cast<long>(id)), MGN_INPUT_HERE);
+  mgn_surface* surface = mgn_create_surface(id);
+  mgn_input.building = surface;
+  mgn_input.building_kind = MGN_SURFACE;
+  const long sid = surface->id;
+
+  for (double& s : mgn_input.shift) s = 0.0;
+  int order_u = 0, order_v = 0;  // 0: not given
+  int size_source = -1;
+  double size = 0.0, size_multiplier = 1.0;
+  double rate = surface->rate, rate_multiplier = 1.0;
+  std::vector<polysize_value> polysize;
+  std::vector<mgn_surface*> coinciding_surfaces;
+  std::vector<mgn_patch*> coinciding_patches;
+  std::vector<mgn_shell*> coinciding_shells;
+  mgn_surface* mirror = nullptr;
+  mgn_surface* duplicate = nullptr;
+  bool weak = false, sides_given = false, map_given = false;
+  float attraction = 0.0f;  // factor (+ 1) of the ATTRACT being read
+  int previous = -1;
+
+  char* token = mgn_get_next_token(nullptr);
+  while (token != nullptr) {
+    const int key = mgn_get_keyword_index(token, keywords, K_KEYWORDS);
+    if (key == K_KEYWORDS) unexpected_keyword(token, __func__);
+    // Words that serve a preceding keyword are guarded by that keyword;
+    // COINCIDE may be repeated, one kind of entity each time.
+    const bool governed = key == K_COINCIDE || ((key == K_CURVE || key == K_VERTEX) && previous == K_ATTRACT) ||
+                          ((key == K_SURFACE || key == K_PATCH || key == K_SHELL) && previous == K_COINCIDE) ||
+                          (key == K_SURFACE && previous == K_FIXED);
+    if (!governed) mgn_check_keyword_duplicity(key, flags, token);
+    if (previous == K_FIXED && key != K_SURFACE)
+      mgn_input_error("Keyword SURFACE missing (redundant keyword FIXED)", MGN_INPUT_HERE);
+    if (previous == K_COINCIDE && key != K_SURFACE && key != K_PATCH && key != K_SHELL)
+      mgn_input_error("Keyword SURFACE or PATCH or SHELL missing (redundant keyword COINCIDE)", MGN_INPUT_HERE);
+    if (previous == K_ATTRACT && key != K_ALL && key != K_VERTEX && key != K_CURVE)
+      mgn_input_error("Keyword ALL or VERTEX or CURVE missing (redundant keyword ATTRACT)", MGN_INPUT_HERE);
+    if (previous == K_DIAGONAL && key != K_NONE && key != K_POSITIVE && key != K_NEGATIVE && key != K_POINT)
+      mgn_input_error("Keyword NONE or POSITIVE or NEGATIVE or POINT missing (redundant keyword DIAGONAL)",
+                      MGN_INPUT_HERE);
+    if (previous == K_WEAK && key != K_MIRROR)
+      mgn_input_error("Keyword MIRROR missing (redundand keyword WEAK)", MGN_INPUT_HERE);
+
+    char* next = nullptr;  // a token read ahead that is the next option
+    switch (key) {
+      case K_VIRTUAL:
+        surface->is_virtual = true;
+        break;
+      case K_CURVE:
+        if (previous == K_ATTRACT) {
+          std::vector<mgn_curve*> curves;
+          next = read_id_list<mgn_curve>(curves, mgn_find_curve, "Missing attracted curve id", "Curve %ld does not exist");
+          mgn_attraction* item = mgn_create_attraction(attraction, 1);
+          for (auto it = curves.rbegin(); it != curves.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
+          mgn_add_item_to_tail(surface->attractions, item);
+        } else {
+          static const char* const missing[4] = {"Missing first curve id", "Missing second curve id",
+                                                 "Missing third curve id", "Missing fourth curve id"};
+          for (int s = 0; s < 4; ++s) {
+            const long curve_id = mgn_get_next_int(missing[s]);
+            mgn_curve* curve = mgn_find_curve(curve_id);
+            if (curve == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", curve_id), MGN_INPUT_HERE);
+            surface->curve[s] = curve;
+          }
+          sides_given = true;
+        }
+        break;
+      case K_VERTEX: {
+        if (previous != K_ATTRACT)
+          mgn_input_error("Keyword VERTEX not expected (keyword ATTRACT missing)", MGN_INPUT_HERE);
+        std::vector<mgn_vertex*> vertices;
+        next = read_id_list<mgn_vertex>(vertices, mgn_find_vertex, "Missing attracted vertex id",
+                                        "Vertex %ld does not exist");
+        mgn_attraction* item = mgn_create_attraction(attraction, 0);
+        for (auto it = vertices.rbegin(); it != vertices.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
+        mgn_add_item_to_tail(surface->attractions, item);
+        break;
+      }
+      case K_ALL:
+        if (previous != K_ATTRACT) mgn_input_error("Keyword ALL not expected (keyword ATTRACT missing)", MGN_INPUT_HERE);
+        surface->global_attraction = attraction;
+        break;
+      case K_ATTRACT: {
+        const double a = mgn_get_next_fpn("Missing attraction factor");
+        if (!(a > -1.0 && a <= 10.0)) mgn_input_error("Attraction factor out of range", MGN_INPUT_HERE);
+        attraction = static_cast<float>(a + 1.0);
+        break;
+      }
+      case K_ORDER: {
+        const int32_t nu = mgn_get_next_int("Order u specification missing");
+        if (nu != 0 && (nu < 2 || nu > MGN_MAX_ORDER))
+          mgn_input_error("Order u specification out of range", MGN_INPUT_HERE);
+        const int32_t nv = mgn_get_next_int("Order v specification missing");
+        if (nv != 0 && (nv < 2 || nv > MGN_MAX_ORDER))
+          mgn_input_error("Order v specification out of range", MGN_INPUT_HERE);
+        order_u = nu;
+        order_v = nv;
+        break;
+      }
+      case K_FIXED:
+        break;
+      case K_SURFACE:
+        if (previous == K_FIXED) {
+          const long parent_id = mgn_get_next_int("Missing parent surface id");
+          mgn_surface* parent = mgn_find_surface(parent_id);
+          if (parent == nullptr) mgn_input_error(mgn_format("Surface %ld does not exist", parent_id), MGN_INPUT_HERE);
+          surface->parent_surface = parent;
+          mgn_add_item_to_head(parent->child_surfaces, surface);
+        } else if (previous == K_COINCIDE) {
+          next = read_id_list<mgn_surface>(coinciding_surfaces, mgn_find_surface, "Missing coinciding surface id",
+                                           "Surface %ld does not exist");
+        } else {
+          mgn_input_error("Keyword SURFACE not expected (keyword FIXED or COINCIDE missing)", MGN_INPUT_HERE);
+        }
+        break;
+      case K_PATCH:
+        if (previous != K_COINCIDE)
+          mgn_input_error("Keyword PATCH not expected (keyword COINCIDE missing)", MGN_INPUT_HERE);
+        next = read_id_list<mgn_patch>(coinciding_patches, mgn_find_patch, "Missing coinciding patch id",
+                                       "Patch %ld does not exist");
+        break;
+      case K_SHELL:
+        if (previous != K_COINCIDE)
+          mgn_input_error("Keyword SHELL not expected (keyword COINCIDE missing)", MGN_INPUT_HERE);
+        next = read_id_list<mgn_shell>(coinciding_shells, mgn_find_shell, "Missing coinciding shell id",
+                                       "Shell %ld does not exist");
+        break;
+      case K_SIZE: {
+        char* value = mgn_get_next_token("Size specification missing");
+        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
+        if (word == K_SUR || word == K_DEF || word == K_UNI) {
+          size_source = word;
+        } else if (word != K_KEYWORDS) {
+          unexpected_keyword(value, __func__);
+        } else {
+          const double number = mgn_get_fpn_from_token(value);
+          if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+          size = number * mgn_set.size_factor;
+          size_source = -1;
+        }
+        next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
+                               "Positive or zero mesh size multiplication factor required", __func__);
+        break;
+      }
+      case K_RATE: {
+        char* value = mgn_get_next_token("Rate specification missing");
+        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
+        if (word == K_DEF) {
+          rate = mgn_set.curvature_rate;
+        } else if (word != K_KEYWORDS) {
+          unexpected_keyword(value, __func__);
+        } else {
+          const double number = mgn_get_fpn_from_token(value);
+          if (number < 0.0) mgn_input_error("Positive or zero curvature rate required", MGN_INPUT_HERE);
+          rate = number * mgn_set.curvature_factor;
+        }
+        next = read_multiplier(&rate_multiplier, "Rate multiplication factor missing",
+                               "Positive or zero rate multiplication factor required", __func__);
+        break;
+      }
+      case K_FACTOR: {
+        const double f = mgn_get_next_fpn("Factor specification missing");
+        if (f < 0.0) mgn_input_error("Positive or zero factor required", MGN_INPUT_HERE);
+        surface->factor = static_cast<float>(f);
+        break;
+      }
+      case K_PROPERTY: {
+        const int32_t p = mgn_get_next_int("Property specification missing");
+        if (p < 0) mgn_input_error("Positive or zero property number required", MGN_INPUT_HERE);
+        surface->property = p;
+        break;
+      }
+      case K_HIDDEN:
+        // Hiding moves nodes by smoothing: without it the request is void.
+        if (mgn_set.nodal_smoothing) surface->hidden = true;
+        break;
+      case K_HOLE:
+        surface->hole = true;
+        break;
+      case K_OUTPUT:
+        surface->output = surface->output_requested = read_yes_no("Output specification missing");
+        break;
+      case K_BASSOC:
+        surface->bassoc = read_yes_no("Specification of output of boundary association missing");
+        break;
+      case K_POLYSIZE: {
+        bool after_value = false;
+        for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+          if (std::strcmp(next, "*") == 0) {
+            if (!after_value) mgn_input_error("Repetition sign * not expected", MGN_INPUT_HERE);
+            const int32_t k = mgn_get_next_int("Missing number of repetition");
+            if (k < 1) mgn_input_error("Positive number of repetition required", MGN_INPUT_HERE);
+            if (k - 1 > max_polysize - static_cast<int>(polysize.size()))
+              mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
+            const polysize_value repeated = polysize.back();
+            for (int32_t i = 1; i < k; ++i) polysize.push_back(repeated);
+            after_value = false;
+            continue;
+          }
+          const int word = mgn_get_keyword_index(next, keywords, K_KEYWORDS);
+          polysize_value value{0.0, -1};
+          if (word == K_DEF || word == K_UNI) {
+            value.word = word;
+          } else if (word == K_KEYWORDS && mgn_check_fpn_token(next)) {
+            value.value = mgn_get_fpn_from_token(next);
+            if (value.value < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+            value.value *= mgn_set.size_factor;
+          } else {
+            break;  // the next option
+          }
+          if (static_cast<int>(polysize.size()) == max_polysize)
+            mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
+          polysize.push_back(value);
+          after_value = true;
+        }
+        if (polysize.empty()) mgn_input_error("Missing poly size specification", MGN_INPUT_HERE);
+        break;
+      }
+      case K_QUAD:
+        surface->quad = mgn_set.quad_hexa_support;
+        break;
+      case K_MAP:
+        map_given = read_yes_no("Mapping specification missing");
+        surface->map = map_given && mgn_set.quad_hexa_support;
+        break;
+      case K_EQUIDISTANT:
+        surface->equidistant = mgn_set.quad_hexa_support;
+        break;
+      case K_DIAGONAL:
+        break;
+      case K_NONE:
+      case K_POSITIVE:
+      case K_NEGATIVE:
+        if (previous != K_DIAGONAL) unexpected_keyword(token, __func__);
+        surface->diagonal = static_cast<int16_t>(key == K_NONE ? 0 : key == K_POSITIVE ? 1 : -1);
+        break;
+      case K_POINT:
+        if (previous != K_DIAGONAL) unexpected_keyword(token, __func__);
+        surface->diagonal = 2;
+        surface->diagonal_point[0] = mgn_get_next_fpn("Coordinate x missing");
+        surface->diagonal_point[1] = mgn_get_next_fpn("Coordinate y missing");
+        surface->diagonal_point[2] = mgn_get_next_fpn("Coordinate z missing");
+        break;
+      case K_LCS: {
+        const char* missing[2] = {"Missing first lcs curve id", "Missing second lcs curve id"};
+        for (int i = 0; i < 2; ++i) {
+          const long curve_id = mgn_get_next_int(missing[i]);
+          surface->lcs[i] = mgn_find_curve(curve_id);
+          if (surface->lcs[i] == nullptr)
+            mgn_input_error(mgn_format("Curve %ld does not exist", curve_id), MGN_INPUT_HERE);
+        }
+        if (surface->lcs[0] == surface->lcs[1]) mgn_input_error("LCS curves must be different", MGN_INPUT_HERE);
+        break;
+      }
+      case K_SLAVE:
+        surface->slave = true;
+        break;
+      case K_WEAK:
+        weak = true;
+        break;
+      case K_MIRROR: {
+        const long mirror_id = mgn_get_next_int("Missing mirror surface id");
+        mirror = mgn_find_surface(mirror_id);
+        if (mirror == nullptr) mgn_input_error(mgn_format("Surface %ld does not exist", mirror_id), MGN_INPUT_HERE);
+        break;
+      }
+      case K_DUPLICATE: {
+        const long duplicate_id = mgn_get_next_int("Missing duplicated surface id");
+        duplicate = mgn_find_surface(duplicate_id);
+        if (duplicate == nullptr)
+          mgn_input_error(mgn_format("Surface %ld does not exist", duplicate_id), MGN_INPUT_HERE);
+        break;
+      }
+      case K_COINCIDE:
+        break;
+      case K_ELEMGROUP:
+        mgn_get_next_int("Missing triangle elem group id");
+        mgn_get_next_int("Missing quad elem group id");
+        mgn_input.properties_seen = true;
+        break;
+      case K_NODEPROP:
+        mgn_get_next_string("Node property string missing", '\'', true);
+        mgn_input.properties_seen = true;
+        break;
+      case K_ELEMPROP:
+        mgn_get_next_string("Elem property string missing", '\'', true);
+        mgn_input.properties_seen = true;
+        break;
+      case K_SHIFT:
+        mgn_input.shift[0] = mgn_get_next_fpn("Shift x missing");
+        mgn_input.shift[1] = mgn_get_next_fpn("Shift y missing");
+        mgn_input.shift[2] = mgn_get_next_fpn("Shift z missing");
+        break;
+      case K_FIT:
+        read_yes_no("Fitting specification missing");
+        break;
+      case K_ITER:
+        if (mgn_get_next_int("Missing number of iterations") < 0)
+          mgn_input_error("Positive or zero number of iterations required", MGN_INPUT_HERE);
+        break;
+      case K_LIMIT:
+        if (mgn_get_next_fpn("Missing fitting limit") < 0.0)
+          mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_HERE);
+        break;
+      case K_DIR:
+        read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N, __func__);
+        break;
+      case K_X: case K_Y: case K_Z: case K_XY: case K_YZ: case K_XZ: case K_XYZ: case K_F: case K_T: case K_N:
+        mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", token), MGN_INPUT_HERE);
+      default:
+        // SUR, DEF, UNI, YES and NO are values, not options.
+        unexpected_keyword(token, __func__);
+    }
+    previous = key;
+    token = next != nullptr ? next : mgn_get_next_token(nullptr);
+  }
+  if (previous == K_FIXED) mgn_input_error("Keyword SURFACE missing", MGN_INPUT_HERE);
+  if (previous == K_COINCIDE) mgn_input_error("Keyword SURFACE or PATCH or SHELL missing", MGN_INPUT_HERE);
+  if (previous == K_ATTRACT) mgn_input_error("Keyword ALL or VERTEX or CURVE missing", MGN_INPUT_HERE);
+  if (previous == K_DIAGONAL) mgn_input_error("Diagonal specification missing", MGN_INPUT_HERE);
+  if (previous == K_WEAK) mgn_input_error("Keyword MIRROR missing", MGN_INPUT_HERE);
+  if (!sides_given) mgn_input_error("Keyword CURVE missing", MGN_INPUT_HERE);
+  // The line of the definition: the checks after the polygon lines report
+  // it, and reading goes on after the polygon lines.
+  const long surface_line = mgn_input.line_number;
+  long resume_line = surface_line;
+  mgn_surface* parent = surface->parent_surface;
+
+  // 1. POLYSIZE sizes the inner points of a computed net only.
+  if (!polysize.empty() && parent == nullptr)
+    mgn_input_error(mgn_format("Keyword POLYSIZE not expected for non-fixed surface (%ld)", sid), MGN_INPUT_HERE);
+  // A virtual surface produces no mesh of its own.
+  if (surface->is_virtual) {
+    surface->hidden = false;
+    surface->property = 0;
+    surface->output = surface->output_requested = false;
+    surface->slave = false;
+  }
+  // 2. Hole surface.
+  if (surface->hole) {
+    if (surface->hidden) {
+      warn(mgn_format("Keyword HIDDEN ignored for hole surface (%ld)", sid));
+      surface->hidden = false;
+    }
+    if (surface->property != 0) {
+      warn(mgn_format("Keyword PROPERTY ignored for hole surface (%ld)", sid));
+      surface->property = 0;
+    }
+    if (flags[K_OUTPUT] != 0) {
+      warn(mgn_format("Keyword OUTPUT ignored for hole surface (%ld)", sid));
+      surface->output = true;
+      surface->output_requested = false;
+    }
+    if (duplicate != nullptr) {
+      warn(mgn_format("Keyword DUPLICATE ignored for hole surface (%ld)", sid));
+      duplicate = nullptr;
+    }
+    if (mirror != nullptr) {
+      warn(mgn_format("Keyword MIRROR ignored for hole surface (%ld)", sid));
+      mirror = nullptr;
+    }
+  }
+  // 3. Hidden surface.
+  if (surface->hidden && surface->property != 0) {
+    warn(mgn_format("Keyword PROPERTY ignored for hidden surface (%ld)", sid));
+    surface->property = 0;
+  }
+  if (surface->hidden && surface->output_requested) {
+    warn(mgn_format("Keyword HIDDEN ignored for output surface (%ld)", sid));
+    surface->hidden = false;
+  }
+  // 4.
+  if (size_source == K_SUR && parent == nullptr)
+    mgn_input_error(mgn_format("Mesh size of surface (%ld) inherited from non-existent parent surface", sid),
+                    MGN_INPUT_HERE);
+  // 5.
+  if (!surface->is_virtual)
+    for (mgn_curve* curve : surface->curve)
+      if (curve->is_virtual)
+        mgn_input_error(mgn_format("Virtual curve (%ld) cannot form boundary of physical surface (%ld)", lid(curve), sid),
+                        MGN_INPUT_HERE);
+  // 6. Quad meshing requests.
+  if (map_given && !surface->quad) {
+    warn(mgn_format("Keyword MAP ignored for surface (%ld) not subjected to quad meshing", sid));
+    surface->map = false;
+  }
+  if (flags[K_DIAGONAL] != 0) {
+    if (!(surface->quad && surface->map)) {
+      warn(mgn_format("Keyword DIAGONAL ignored for surface (%ld) not subjected to quad mapping", sid));
+      surface->diagonal = 0;
+    } else if ((surface->diagonal == 1 || surface->diagonal == -1) && flags[K_LCS] == 0) {
+      warn(mgn_format("DIAGONAL request may be ambiguous for surface (%ld) without LCS specification", sid));
+    }
+  }
+  // 7. Duplicated and mirrored surfaces.
+  if (duplicate != nullptr && (duplicate->is_virtual || duplicate->hole)) {
+    warn(mgn_format(duplicate->is_virtual ? "Keyword DUPLICATE ignored for surface %ld duplicating virtual surface (%ld)"
+                                          : "Keyword DUPLICATE ignored for surface %ld duplicating hole surface (%ld)",
+                    sid, lid(duplicate)));
+    duplicate = nullptr;
+  }
+  if (mirror != nullptr && (mirror->is_virtual || mirror->hole)) {
+    warn(mgn_format(mirror->is_virtual ? "Keyword MIRROR ignored for surface %ld mirroring virtual surface (%ld)"
+                                       : "Keyword MIRROR ignored for surface %ld mirroring hole surface (%ld)",
+                    sid, lid(mirror)));
+    mirror = nullptr;
+  }
+  surface->duplicated = duplicate;
+  surface->mirrored = mirror;
+  surface->weak_mirror = mirror != nullptr && weak;
+  // 8. Size, rate and polysize.
+  if (mgn_set.size_factor == 0.0) {
+    size = 0.0;
+    surface->factor = 0.0f;
+  } else {
+    switch (size_source) {
+      case K_SUR: size = parent->size; break;
+      case K_DEF: size = mgn_set.default_size; break;
+      case K_UNI: size = mgn_set.uniform_size; break;
+      default: break;
+    }
+    size *= size_multiplier;
+    if ((size_source == K_DEF || size_source == K_UNI) && size == 0.0 && surface->factor != 0.0f)
+      warn(mgn_format("Default zero mesh size specification detected at surface %ld", sid));
+    bool zero_polysize = false;
+    for (polysize_value& value : polysize) {
+      if (value.word == K_DEF) value.value = mgn_set.default_size;
+      if (value.word == K_UNI) value.value = mgn_set.uniform_size;
+      if (value.word != -1 && value.value == 0.0) zero_polysize = true;
+    }
+    if (zero_polysize) warn(mgn_format("Default zero polysize specification detected at surface %ld", sid));
+  }
+  surface->size = static_cast<float>(size);
+  surface->rate = static_cast<float>(rate * rate_multiplier);
+
+  // 9. Fixed surface: the checks of its sides on the parent.
+  side_line lines[4];
+  if (parent != nullptr) check_fixed_sides(surface, lines);
+  // 10. Corners and orientation of the sides.
+  set_corners(surface);
+  // 9 (end). The range on the parent and the entities that move to it.
+  if (parent != nullptr) {
+    set_fixed_range(surface, lines);
+    if (!surface->is_virtual) localize_on_child(surface);
+  }
+  // 11. Orders, corner sizes and polysize.
+  set_orders(surface, order_u, order_v);
+  if (mgn_set.size_factor != 0.0 && surface->factor != 0.0f)
+    for (const mgn_vertex* vertex : surface->vertex)
+      if (vertex->ctrl_point->size == 0.0f)
+        mgn_input_error(mgn_format("Zero mesh size specification detected at vertex %ld of surface %ld", lid(vertex), sid),
+                        MGN_INPUT_HERE);
+  const int inner = (surface->order_u - 2) * (surface->order_v - 2);
+  if (!polysize.empty() && static_cast<int>(polysize.size()) != inner)
+    mgn_input_error(mgn_format("Order of surface %ld is in conflict with number of poly size parameters", sid),
+                    MGN_INPUT_HERE);
+  // 12. The control net.
+  if (parent != nullptr) {
+    mgn_copy_parent_surface_net(surface, parent);
+    mgn_split_surface_net_head(surface, surface->umax, surface->vmax);
+    mgn_split_surface_net_tail(surface, surface->umin / surface->umax, surface->vmin / surface->vmax);
+    mgn_attach_surface_net_boundary(surface);
+    const int nu = surface->order_u;
+    for (int j = 1, k = 0; j < surface->order_v - 1; ++j)
+      for (int i = 1; i < nu - 1; ++i, ++k)
+        if (k < static_cast<int>(polysize.size())) surface->net[j * nu + i]->size = static_cast<float>(polysize[k].value);
+  } else {
+    mgn_create_surface_ctrl_polygon(surface);
+    if (surface->order_u > 2 && surface->order_v > 2) {
+      mgn_input_surface_polygon(surface);
+      resume_line = mgn_input.line_number;
+      mgn_input.line_number = surface_line;
+    }
+  }
+  for (mgn_curve* curve : surface->curve) add_once(curve->surfaces, surface);
+
+  // 13. Coinciding entities.
+  for (mgn_surface* other : coinciding_surfaces) {
+    if (surface->is_virtual || other->is_virtual) mgn_input_error("Only physical surfaces can be coinciding", MGN_INPUT_HERE);
+    for (mgn_surface* linked : mgn_list_range<mgn_surface>(other->coinciding_surfaces)) {
+      add_once(linked->coinciding_surfaces, surface);
+      add_once(surface->coinciding_surfaces, linked);
+    }
+    add_once(other->coinciding_surfaces, surface);
+    add_once(surface->coinciding_surfaces, other);
+  }
+  for (mgn_patch* other : coinciding_patches) {
+    if (surface->is_virtual || other->is_virtual)
+      mgn_input_error("Only physical surfaces and patches can be coinciding", MGN_INPUT_HERE);
+    add_once(other->coinciding_surfaces, surface);
+    add_once(surface->coinciding_patches, other);
+  }
+  for (mgn_shell* other : coinciding_shells) {
+    if (surface->is_virtual || other->is_virtual)
+      mgn_input_error("Only physical surfaces and shells can be coinciding", MGN_INPUT_HERE);
+    add_once(other->coinciding_surfaces, surface);
+    add_once(surface->coinciding_shells, other);
+  }
+  mgn_input.line_number = resume_line;
+  return surface;
 }
+
+// ---------------------------------------------------------------------------
+// POLYGON lines
+// ---------------------------------------------------------------------------
+
+void mgn_input_surface_polygon(mgn_surface* surface) {
+  const int nu = surface->order_u, nv = surface->order_v;
+  const long sid = surface->id;
+  auto& net = surface->net;
+  // Boundary rows and columns come from the sides and count as defined.
+  std::vector<bool> defined(static_cast<std::size_t>(nu * nv), true);
+  for (int j = 1; j < nv - 1; ++j)
+    for (int i = 1; i < nu - 1; ++i) defined[j * nu + i] = false;
+
+  for (int lines = 0; lines < (nu - 2) * (nv - 2); ++lines) {
+    char* token = mgn_get_first_token("Unexpected end of input file encountered");
+    const int first = mgn_get_keyword_index(token, polygon_keywords, P_KEYWORDS);
+    if (first == P_POLYEND) {
+      if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) {
+        mgn_get_keyword_index(extra, polygon_keywords, P_KEYWORDS);
+        unexpected_keyword(extra, __func__);
+      }
+      return;
+    }
+    if (first != P_POLYGON)
+      mgn_input_error(mgn_format("Keyword POLYGON expected for surface %ld", sid), MGN_INPUT_HERE);
+    const int32_t i = mgn_get_next_int("Missing ctrl point u id");
+    if (i < 1 || i > nu - 2) mgn_input_error("Ctrl point u id out of range", MGN_INPUT_HERE);
+    const int32_t j = mgn_get_next_int("Missing ctrl point v id");
+    if (j < 1 || j > nv - 2) mgn_input_error("Ctrl point v id out of range", MGN_INPUT_HERE);
+    if (defined[j * nu + i])
+      mgn_input_error(mgn_format("Multiple instance of ctrl point %d %d detected", i, j), MGN_INPUT_HERE);
+
+    int flags[P_KEYWORDS] = {};
+    mgn_ctrl_point* point = net[j * nu + i];
+    const mgn_ctrl_point* source = nullptr;  // POLY k l
+    bool xyz_given = false, weight_given = false, size_given = false;
+    int size_source = -1;
+    double weight = 1.0, size = 0.0, size_multiplier = 1.0;
+    double xyz[3] = {0.0, 0.0, 0.0};
+
+    char* option = mgn_get_next_token(nullptr);
+    while (option != nullptr) {
+      const int key = mgn_get_keyword_index(option, polygon_keywords, P_KEYWORDS);
+      if (key == P_KEYWORDS) unexpected_keyword(option, __func__);
+      mgn_check_keyword_duplicity(key, flags, option);
+      char* next = nullptr;
+      switch (key) {
+        case P_XYZ:
+          if (source != nullptr) mgn_input_error("Keywords XYZ not expected for fixed ctrl point", MGN_INPUT_HERE);
+          xyz[0] = mgn_get_next_fpn("Coordinate x missing");
+          xyz[1] = mgn_get_next_fpn("Coordinate y missing");
+          xyz[2] = mgn_get_next_fpn("Coordinate z missing");
+          xyz_given = true;
+          break;
+        case P_POLY: {
+          if (xyz_given) mgn_input_error("Keyword POLY not expected when keyword XYZ already used", MGN_INPUT_HERE);
+          const int32_t k = mgn_get_next_int("Missing parent ctrl point u id");
+          if (k < 0 || k > nu - 1) mgn_input_error("Fixed ctrl point u id out of range", MGN_INPUT_HERE);
+          const int32_t l = mgn_get_next_int("Missing parent ctrl point v id");
+          if (l < 0 || l > nv - 1) mgn_input_error("Fixed ctrl point v id out of range", MGN_INPUT_HERE);
+          if (!defined[l * nu + k]) mgn_input_error(mgn_format("Ctrl point %d %d does not exist", k, l), MGN_INPUT_HERE);
+          source = net[l * nu + k];
+          break;
+        }
+        case P_WEIGHT:
+          weight = mgn_get_next_fpn("Weight specification missing");
+          weight_given = true;
+          break;
+        case P_SIZE: {
+          char* value = mgn_get_next_token("Size specification missing");
+          const int word = mgn_get_keyword_index(value, polygon_keywords, P_KEYWORDS);
+          if (word == P_SUR || word == P_DEF || word == P_UNI) {
+            size_source = word;
+          } else if (word != P_KEYWORDS) {
+            unexpected_keyword(value, __func__);
+          } else {
+            const double number = mgn_get_fpn_from_token(value);
+            if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+            size = number * mgn_set.size_factor;
+          }
+          size_given = true;
+          next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
+                                 "Positive or zero mesh size multiplication factor required", __func__);
+          break;
+        }
+        case P_DIR:
+          read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N, __func__);
+          break;
+        case P_X: case P_Y: case P_Z: case P_XY: case P_YZ: case P_XZ: case P_F: case P_T: case P_N:
+          mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", option), MGN_INPUT_HERE);
+        default:
+          unexpected_keyword(option, __func__);
+      }
+      option = next != nullptr ? next : mgn_get_next_token(nullptr);
+    }
+    if (!xyz_given && source == nullptr)
+      mgn_input_error(mgn_format("Position of ctrl point %d %d not specified", i, j), MGN_INPUT_HERE);
+
+    if (size_given) {
+      switch (size_source) {
+        case P_SUR:
+          if (surface->size == 0.0f)
+            mgn_input_error(mgn_format("Zero default mesh size specification cannot be used by ctrl point (%d %d)", i, j),
+                            MGN_INPUT_HERE);
+          size = surface->size;
+          break;
+        case P_DEF: size = mgn_set.default_size; break;
+        case P_UNI: size = mgn_set.uniform_size; break;
+        default: break;
+      }
+      size *= size_multiplier;
+    }
+    if (source != nullptr) {
+      for (int k = 0; k < 3; ++k) point->xyz[k] = source->xyz[k];
+      point->w = weight_given ? weight : source->w;
+      point->size = static_cast<float>(size_given ? size : source->size);
+    } else {
+      for (int k = 0; k < 3; ++k) point->xyz[k] = xyz[k] + mgn_input.shift[k];
+      point->w = weight_given ? weight : 1.0;
+      point->size = static_cast<float>(size_given ? size : mgn_set.default_size);
+    }
+    if (!size_given && point->size == 0.0f) {
+      point->size = static_cast<float>(mgn_set.default_size);
+      if (point->size == 0.0f && mgn_set.size_factor != 0.0 && surface->factor != 0.0f)
+        warn(mgn_format("Default zero mesh size specification detected at ctrl point %d %d of surface %ld", i, j, sid));
+    }
+    defined[j * nu + i] = true;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Global attraction
+// ---------------------------------------------------------------------------
 
 void mgn_build_surface_global_attraction(mgn_surface* surface) {
   if (surface->is_virtual || surface->hole || surface->global_attraction == 0.0f) return;

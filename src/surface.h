@@ -1,7 +1,7 @@
 // Surface records: creation with their defaults, the model store of
 // surfaces (model list, hash buckets, identifier slots), lookup by
-// identifier and release.  The SURFACE line parser mgn_input_surface is declared
-// here; it reads the rest of the logical line that began with SURFACE.
+// identifier and release, the SURFACE line parser with its polygon lines and
+// the global attraction.
 #ifndef MGN_SURFACE_H
 #define MGN_SURFACE_H
 
@@ -18,8 +18,12 @@ mgn_surface* mgn_find_surface(long id);
 void mgn_add_surface_to_model(mgn_surface* surface);
 // Frees the record with its lists and owned blocks.
 void mgn_release_surface(mgn_surface* surface);
-// Reads the rest of a SURFACE definition and returns the new record.
+// Reads the rest of a SURFACE definition (and its polygon lines) and
+// returns the new record.
 mgn_surface* mgn_input_surface();
+// Reads the POLYGON lines (up to (order u - 2) x (order v - 2) of them, or
+// to a POLYEND line) of a surface that is not fixed.
+void mgn_input_surface_polygon(mgn_surface* surface);
 // Turns the global attraction factor of the surface into a vertex and a
 // curve attraction item (run for every surface once the model is read).
 void mgn_build_surface_global_attraction(mgn_surface* surface);
