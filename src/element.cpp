@@ -10,7 +10,6 @@
 #include "message.h"
 #include "octree.h"
 
-mgn_mesh_store mgn_mesh;
 
 const int mgn_tetra_edge_nodes[6][2] = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
 const int mgn_tetra_face_nodes[4][3] = {{0, 1, 2}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}};

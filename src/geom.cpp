@@ -8,7 +8,6 @@
 
 #include "message.h"
 
-mgn_error_location mgn_error_loc;
 
 void mgn_record_error_location(int kind, long id, const double* xyz, double radius) {
   if (mgn_error_loc.recorded) return;

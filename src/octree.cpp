@@ -11,7 +11,6 @@
 #include "list.h"
 #include "message.h"
 
-mgn_octree mgn_tree;
 
 namespace {
 

@@ -16,7 +16,6 @@
 #include "octree.h"
 #include "output.h"
 
-mgn_size_range mgn_graphics_sizes;
 
 namespace {
 

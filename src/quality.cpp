@@ -9,7 +9,6 @@
 #include "list.h"
 #include "message.h"
 
-mgn_quality_state mgn_quality;
 
 namespace {
 

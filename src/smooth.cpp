@@ -24,7 +24,6 @@
 #include "octree.h"
 #include "project.h"
 
-mgn_smooth_hooks mgn_smooth_hook;
 
 namespace {
 
