@@ -1004,7 +1004,9 @@ int find_candidate(const search_buffers& buf, const mgn_node* node) {
 
 // Steps of the choice: a neighbour of A or B that closes the angle there, or
 // a node near the ideal point; then the widest angle over the base edge.
-int choose_candidate(generation& g, search_buffers& buf) {
+// relaxed: the ideal point is unusable; the widest angle wins whatever the
+// reference.
+int choose_candidate(generation& g, search_buffers& buf, bool relaxed = false) {
   int chosen = -1;
   auto neighbour_fits = [&](mgn_node* y, const mgn_node* at) {
     const int i = find_candidate(buf, y);
@@ -1032,7 +1034,7 @@ int choose_candidate(generation& g, search_buffers& buf) {
       }
     }
   }
-  double best = chosen >= 0 ? buf.candidates[chosen].score : g.ref_score;
+  double best = chosen >= 0 ? buf.candidates[chosen].score : (relaxed ? 1.5 : g.ref_score);
   for (int i = static_cast<int>(buf.candidates.size()) - 1; i >= 0; --i) {
     if (buf.candidates[i].score <= best) {
       best = buf.candidates[i].score;
@@ -1058,6 +1060,43 @@ int facing_side(const generation& g, const mgn_edge* e) {
   const double left = mgn_dot(c, g.n);
   const int k = left > 0.0 ? 0 : 1;
   return e->sides[k] == nullptr ? k : -1;
+}
+
+// Whether the ideal point lies too near a front edge or node other than the
+// base: a node there would make a sliver with the front it nearly touches.
+bool ideal_point_crowded(generation& g, search_buffers& buf) {
+  plane_map map;
+  make_map(map, map_base(g, g.ideal), g.d);
+  double p2[2];
+  if (map.by_xyz) {
+    map_xyz(map, g.ideal, p2);
+  } else {
+    const double uv[2] = {g.pd.u, g.pd.v};
+    map_uv(map, uv, p2);
+  }
+  const double limit = 0.35 * g.height;
+  const double limit2 = limit * limit;
+  auto d2 = [](const double* a, const double* b) {
+    return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]);
+  };
+  for (mgn_node* c : buf.nodes) {
+    double c2[2];
+    map_node(map, c, nullptr, c2);
+    if (d2(c2, p2) < limit2) return true;
+  }
+  for (mgn_edge* e : buf.edges) {
+    if (e == g.edge) continue;
+    double q0[2], q1[2];
+    map_node(map, e->n[0], e->n[1], q0);
+    map_node(map, e->n[1], e->n[0], q1);
+    const double dx = q1[0] - q0[0], dy = q1[1] - q0[1];
+    const double l2 = dx * dx + dy * dy;
+    double t = l2 > 0.0 ? ((p2[0] - q0[0]) * dx + (p2[1] - q0[1]) * dy) / l2 : 0.0;
+    t = std::clamp(t, 0.0, 1.0);
+    const double f[2] = {q0[0] + t * dx, q0[1] + t * dy};
+    if (d2(f, p2) < limit2) return true;
+  }
+  return false;
 }
 
 // The greater search: the widest-angle front node, seen in the plane map,
@@ -1122,11 +1161,19 @@ search_kind search_neighbourhood(generation& g, mgn_node** result) {
     std::vector<candidate>& cands = buf.candidates;
     int chosen = choose_candidate(g, buf);
     bool near_rejected = false;
+    bool relaxed = false;
     bool retry = false;
     for (;;) {
       mgn_node* x = chosen >= 0 ? cands[chosen].node : nullptr;
       if (x == nullptr && (g.boundary || near_rejected)) break;
       const check_outcome c = check_triangle(g, buf, x);
+      if (c.result == CHECK_OK && x == nullptr && !relaxed && ideal_point_crowded(g, buf)) {
+        // The ideal point is too near the front: the widest angle instead.
+        relaxed = true;
+        near_rejected = true;
+        chosen = choose_candidate(g, buf, true);
+        continue;
+      }
       if (c.result == CHECK_OK) {
         *result = x;
         return x != nullptr ? SEARCH_NODE : SEARCH_POINT;
@@ -1159,7 +1206,7 @@ search_kind search_neighbourhood(generation& g, mgn_node** result) {
         if (dist2(x->xyz, g.ideal) < rho * rho) near_rejected = true;
         cands[chosen].score = 2.0;
       }
-      chosen = choose_candidate(g, buf);
+      chosen = choose_candidate(g, buf, relaxed);
     }
     if (!retry) break;
   }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
@@ -379,6 +380,40 @@ TEST_F(SurfaceMeshTest, SurfaceDataOfBoundaryNodes) {
   ASSERT_TRUE(s->mesh.discretized);
   expect_conforming(s);
   expect_oriented(s);
+}
+
+TEST_F(SurfaceMeshTest, CurveAndVertexInsideTheSurfaceAreMeshedIn) {
+  // Curve 9 on the line v = 0.5 of the square and vertex 11 alone at
+  // (5, 2): both become part of the mesh, the curve with faces on both sides.
+  mgn_set.uniform_size = mgn_set.default_size = 1.0;
+  mgn_read_on_square(
+      "vertex 9 fixed surface 1 uv 0.2 0.5\nvertex 10 fixed surface 1 uv 0.8 0.5\n"
+      "vertex 11 fixed surface 1 uv 0.5 0.2 output yes\n"
+      "curve 9 vertex 9 10 fixed surface 1\n");
+  mgn_build_octree();
+  mgn_surface* s = mgn_find_surface(1);
+  refine_surface(s, 1.0);
+  mgn_discretize_model();
+  expect_conforming(s);
+  expect_oriented(s);
+  const auto use = edge_use(s);
+  const mgn_curve* c9 = mgn_find_curve(9);
+  ASSERT_GT(c9->mesh.edge_count, 0);
+  long k = 0;
+  for (mgn_edge** e : mgn_listing_range<mgn_edge*>(c9->mesh.edges)) {
+    if (k++ >= c9->mesh.edge_count) break;
+    mgn_node* a = (*e)->n[0];
+    mgn_node* b = (*e)->n[1];
+    EXPECT_EQ(use.at(a < b ? std::make_pair(a, b) : std::make_pair(b, a)), 2);
+  }
+  mgn_node* lone = mgn_find_vertex(11)->mesh.node;
+  ASSERT_NE(lone, nullptr);
+  const auto nodes = nodes_of(s);
+  EXPECT_NE(std::find(nodes.begin(), nodes.end(), lone), nodes.end());
+  EXPECT_EQ(lone->front_count, 0);
+  double total = 0.0;
+  for (mgn_face* f : faces_of(s)) total += area(f);
+  EXPECT_NEAR(total, 100.0, 1e-9);
 }
 
 // A channel whose bottom turns by more than 120 degrees over one edge.
