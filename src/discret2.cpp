@@ -1102,8 +1102,11 @@ bool ideal_point_crowded(generation& g, search_buffers& buf) {
 // The greater search: the widest-angle front node, seen in the plane map,
 // that forms a valid triangle with the base edge, among the front nodes of
 // growing boxes around the base.
-bool search_greater_neighbourhood(generation& g, mgn_node** result) {
+bool mgn_search_greater_neighbourhood(generation& g, mgn_node** result) {
   search_buffers& buf = *g.buf;
+  if (!ctx.planar && data_of(g.a)->singular && data_of(g.b)->singular)
+    fail(mgn_format("Too poor parameterization of surface %ld", static_cast<long>(ctx.geometry->id)), __func__,
+         __LINE__);
   double r = std::max({2.0 * g.L, 2.0 * g.h, 2.0 * g.height});
   const mgn_node* base = map_base(g, g.mid);
   for (int round = 0; round < 64; ++round) {
@@ -1151,7 +1154,7 @@ bool search_greater_neighbourhood(generation& g, mgn_node** result) {
 // was closed by a recursive generation).
 enum search_kind { SEARCH_NODE, SEARCH_POINT, SEARCH_CLOSED };
 
-search_kind search_neighbourhood(generation& g, mgn_node** result) {
+search_kind mgn_search_surface_point_neighbourhood(generation& g, mgn_node** result) {
   search_buffers& buf = *g.buf;
   bool recursed = false;
   bool depth_reached = false;
@@ -1211,7 +1214,7 @@ search_kind search_neighbourhood(generation& g, mgn_node** result) {
     if (!retry) break;
   }
   mgn_node* x = nullptr;
-  if (search_greater_neighbourhood(g, &x)) {
+  if (mgn_search_greater_neighbourhood(g, &x)) {
     *result = x;
     return SEARCH_NODE;
   }
@@ -1383,6 +1386,34 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   return true;
 }
 
+// Two boundary nodes joined by a closed edge of a curve that is not on this
+// entity's front: when another surface at that curve bounds a region that
+// this surface bounds too, the region may be degenerated there.
+void check_region_degeneracy(const mgn_node* a, const mgn_node* x) {
+  if (fs.region_warning_given || ctx.kind != MGN_SURFACE || !boundary_node(a) || !boundary_node(x)) return;
+  if (mgn_model.regions.list == nullptr) return;
+  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
+    auto* e = static_cast<mgn_edge*>(item->object);
+    if ((e->n[0] != x && e->n[1] != x) || e->kind != MGN_CURVE || on_front(e)) continue;
+    auto* curve = static_cast<mgn_curve*>(e->entity);
+    auto* self = static_cast<mgn_surface*>(ctx.entity);
+    for (mgn_region* region : mgn_list_range<mgn_region>(mgn_model.regions.list)) {
+      auto bounds = [&](const mgn_surface* s) {
+        return mgn_find_item(region->inner_surfaces, s) != nullptr ||
+               mgn_find_item(region->outer_surfaces, s) != nullptr;
+      };
+      if (!bounds(self)) continue;
+      for (mgn_surface* other : mgn_list_range<mgn_surface>(curve->surfaces)) {
+        if (other == self || !bounds(other)) continue;
+        fs.region_warning_given = true;
+        mgn_warning("Warning: Possible region %ld degeneracy detected\n         Check %s %ld and curve %ld\n",
+                    static_cast<long>(region->id), ctx.word, ctx.id, static_cast<long>(curve->id));
+        return;
+      }
+    }
+  }
+}
+
 void create_face(generation& g, mgn_node* x) {
   const bool is_new = x == nullptr;
   bool violation = false, violation_a = false, violation_b = false;
@@ -1422,6 +1453,10 @@ void create_face(generation& g, mgn_node* x) {
     x->front_count = 0;
   }
   if (x->front_count == kIsolated) x->front_count = 0;
+  if (!is_new) {
+    check_region_degeneracy(g.a, x);
+    check_region_degeneracy(g.b, x);
+  }
   // Too close.
   const double dA = std::sqrt(dist2(x->xyz, g.a->xyz)), dB = std::sqrt(dist2(x->xyz, g.b->xyz));
   check_closeness(g, x, g.a, dA, dB);
@@ -1487,7 +1522,7 @@ void generate(mgn_edge* edge, int side, int depth) {
   compute_ideal_point(g);
   mgn_check_surface_branche(g);
   mgn_node* x = nullptr;
-  const search_kind found = search_neighbourhood(g, &x);
+  const search_kind found = mgn_search_surface_point_neighbourhood(g, &x);
   if (found == SEARCH_CLOSED) return;
   // A recursive generation may have closed the side meanwhile.
   if (edge->id == 0 || edge->sides[side] != nullptr) return;

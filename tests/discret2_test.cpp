@@ -428,4 +428,34 @@ TEST_F(SurfaceMeshTest, TooCoarseMeshOnATurningChannel) {
               "Too coarse mesh required on surface 1 at x = -?[0-9.]+, y = -?[0-9.]+, z = -?[0-9.]+\n");
 }
 
+// The model files through the program: every surface meshes with a
+// closed front and no warning.
+struct program_case {
+  const char* model;
+  const char* size;
+};
+
+class SurfaceProgramTest : public ::testing::TestWithParam<program_case> {};
+
+TEST_P(SurfaceProgramTest, MeshesWithoutWarning) {
+  const program_case& c = GetParam();
+  const mgn_run_result r =
+      mgn_run_program({"-i", std::string(MGN_TEST_MODELS) + "/" + c.model + ".mgn", "-u", c.size, "-o", "out.msh"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("Surfaces discretized"), std::string::npos);
+  EXPECT_NE(r.out.find("Number of trias:"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, SurfaceProgramTest,
+                         ::testing::Values(program_case{"square", "2.5"}, program_case{"square", "0.3"},
+                                           program_case{"two_squares", "0.7"}, program_case{"sphere_octant", "0.1"},
+                                           program_case{"quarter_cylinder", "0.2"}),
+                         [](const auto& info) {
+                           std::string name = std::string(info.param.model) + "_" + info.param.size;
+                           for (char& ch : name)
+                             if (ch == '.') ch = '_';
+                           return name;
+                         });
+
 }  // namespace
