@@ -1,10 +1,11 @@
 // Construction of the octree from the model: model box, root, size
-// propagation and the refinement from vertices and curves.
+// propagation and the refinement from vertices, curves and surfaces.
 #include "octree1.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "bezier.h"
 #include "geom.h"
@@ -226,11 +227,151 @@ void sample_curve(const curve_sampler& c, double ta, double tb, const double pa[
   finish(c, ta, tb, pm, std::min(size_kept, curvature_kept));
 }
 
+// --- surface sampling -------------------------------------------------------
+
+// Parameter rectangle of a hole surface fixed to the sampled surface.
+struct hole_range {
+  double u0, u1, v0, v1;
+};
+
+struct surface_sampler {
+  const mgn_surface* surface;
+  double factor;
+  double cap;       // the surface's own (positive) size
+  double received;  // size handed down, with factor 0
+  double rate;
+  int shape_order[2];
+  bool flagged[4];  // collapsed sides sampled closer
+  std::vector<hole_range> holes;
+  mgn_surface_piece_visitor visit;
+  void* data;
+};
+
+// Size requested by the sizes of the surface at (u, v).
+double sigma(const surface_sampler& c, double u, double v) {
+  if (c.factor == 0.0) return c.received;
+  const double s = mgn_get_surface_size(c.surface, u, v) * c.factor;
+  return s > 0.0 && s < c.cap ? s : c.cap;
+}
+
+// Size requested by the curvature of the surface at (u, v).
+double kappa(const surface_sampler& c, double u, double v) {
+  const double large = 2.0 * mgn_tree.root_size;
+  if (c.rate == 0.0) return large;
+  const double k = mgn_get_surface_curvature(c.surface, u, v);
+  if (k / c.rate > 0.5 / mgn_tree.root_size) return c.rate / k;
+  return large;
+}
+
+// The rectangle lies in a hole (boundary included).
+bool rectangle_in_hole(const surface_sampler& c, double u0, double u1, double v0, double v1) {
+  for (const hole_range& h : c.holes)
+    if (u0 >= h.u0 && u1 <= h.u1 && v0 >= h.v0 && v1 <= h.v1) return true;
+  return false;
+}
+
+// The point lies strictly inside a hole.
+bool point_in_hole(const surface_sampler& c, double u, double v) {
+  for (const hole_range& h : c.holes)
+    if (u > h.u0 && u < h.u1 && v > h.v0 && v < h.v1) return true;
+  return false;
+}
+
+// The rectangle touches a flagged collapsed side: the direction across
+// that side (0 u, 1 v) must be split.
+bool touches_flagged(const surface_sampler& c, int direction, double u0, double u1, double v0, double v1) {
+  if (direction == 1) return (c.flagged[0] && v0 == 0.0) || (c.flagged[2] && v1 == 1.0);
+  return (c.flagged[1] && u0 == 0.0) || (c.flagged[3] && u1 == 1.0);
+}
+
+// Sampling of the rectangle [u0, u1] x [v0, v1] with the depths of its two
+// directions.  As for curves, the size and curvature parts are settled
+// once the chords fit them, and the sizes of that time are remembered.
+void sample_surface(const surface_sampler& c, double u0, double u1, double v0, double v1, int depth_u,
+                    int depth_v, bool size_settled, bool curvature_settled, double size_kept,
+                    double curvature_kept) {
+  if (rectangle_in_hole(c, u0, u1, v0, v1)) return;
+  const double um = 0.5 * (u0 + u1);
+  const double vm = 0.5 * (v0 + v1);
+  double pc[3];
+  double ends[2][2][3];  // [direction][low, high]
+  mgn_get_surface_point(c.surface, um, vm, pc);
+  mgn_get_surface_point(c.surface, u0, vm, ends[0][0]);
+  mgn_get_surface_point(c.surface, u1, vm, ends[0][1]);
+  mgn_get_surface_point(c.surface, um, v0, ends[1][0]);
+  mgn_get_surface_point(c.surface, um, v1, ends[1][1]);
+  const int depth[2] = {depth_u, depth_v};
+  bool geometric[2];
+  double length[2];
+  for (int d = 0; d < 2; ++d) {
+    double a[3];
+    double b[3];
+    mgn_sub(ends[d][0], pc, a);
+    mgn_sub(ends[d][1], pc, b);
+    const double l1 = std::sqrt(mgn_dot(a, a));
+    const double l2 = std::sqrt(mgn_dot(b, b));
+    const double longer = std::max(l1, l2);
+    // Bent: the half chords meet at less than 135 degrees; unbalanced: one
+    // is more than 1.5 times the other.
+    const bool bent = l1 > 0.0 && l2 > 0.0 && mgn_dot(a, b) > -0.707106781 * l1 * l2;
+    const bool unbalanced = longer > 0.0 && (l1 + l2) / longer < 1.6666666667;
+    geometric[d] = depth[d] < c.shape_order[d] || bent || unbalanced ||
+                   (depth[d] < MGN_COLLAPSED_SIDE_DEPTH && touches_flagged(c, d, u0, u1, v0, v1));
+    length[d] = (l1 + l2) / MGN_CHORD_RATIO;
+  }
+  const double s = size_settled ? size_kept : sigma(c, um, vm);
+  const double k = curvature_settled ? curvature_kept : kappa(c, um, vm);
+  if (!geometric[0] && !geometric[1]) {
+    const double longest = std::max(length[0], length[1]);
+    if (!size_settled && longest <= s) {
+      size_settled = true;
+      size_kept = s;
+    }
+    if (!curvature_settled && longest <= k) {
+      curvature_settled = true;
+      curvature_kept = k;
+    }
+  }
+  const double target = std::min(size_settled ? kInfinity : s, curvature_settled ? kInfinity : k);
+  bool split[2];
+  for (int d = 0; d < 2; ++d) {
+    split[d] = (geometric[d] || length[d] > target) && depth[d] < MGN_OCTREE_RECURSION;
+  }
+  if (split[0] || split[1]) {
+    const double us[3] = {u0, um, u1};
+    const double vs[3] = {v0, vm, v1};
+    const int nu = split[0] ? 2 : 1;
+    const int nv = split[1] ? 2 : 1;
+    for (int j = 0; j < nv; ++j) {
+      for (int i = 0; i < nu; ++i) {
+        const double a0 = split[0] ? us[i] : u0;
+        const double a1 = split[0] ? us[i + 1] : u1;
+        const double b0 = split[1] ? vs[j] : v0;
+        const double b1 = split[1] ? vs[j + 1] : v1;
+        sample_surface(c, a0, a1, b0, b1, depth_u + (split[0] ? 1 : 0), depth_v + (split[1] ? 1 : 0),
+                       size_settled, curvature_settled, size_kept, curvature_kept);
+      }
+    }
+    return;
+  }
+  // Finished (or at the depth limit, with the sizes of the centre).
+  if (point_in_hole(c, um, vm)) return;
+  const double size = std::min(s, k);
+  if (!(size < kInfinity)) return;
+  const mgn_surface_piece piece{u0, u1, v0, v1, {pc[0], pc[1], pc[2]}, size};
+  c.visit(piece, c.data);
+}
+
 struct refinement {
   bool clamp;
 };
 
 void refine_at_piece(const mgn_curve_piece& piece, void* data) {
+  const auto* r = static_cast<const refinement*>(data);
+  mgn_refine_octree_at_point(piece.p, piece.size, kNeighbourFraction, r->clamp);
+}
+
+void refine_at_surface_piece(const mgn_surface_piece& piece, void* data) {
   const auto* r = static_cast<const refinement*>(data);
   mgn_refine_octree_at_point(piece.p, piece.size, kNeighbourFraction, r->clamp);
 }
@@ -388,6 +529,54 @@ void mgn_build_octree_curve(const mgn_curve* curve) {
   mgn_sample_curve_size(curve, refine_at_piece, &r);
 }
 
+int mgn_check_surface_collapsed_side(const mgn_surface* surface, int side) {
+  const mgn_curve* curve = surface->curve[side];
+  if (curve == nullptr || !curve->collapsed || surface->net.empty()) return 0;
+  // Sides 0 and 2 run along u: across them is the direction v (angle
+  // pi / 2); sides 1 and 3 run along v: across them is u (angle 0).
+  const bool along_u = side % 2 == 0;
+  const double angle = along_u ? 1.5707963267948966 : 0.0;
+  for (double inset : {0.025, 0.05}) {
+    const double across = side < 2 ? inset : 1.0 - inset;
+    double k[2];
+    for (int e = 0; e < 2; ++e) {
+      const double along = e == 0 ? inset : 1.0 - inset;
+      k[e] = along_u ? mgn_get_surface_directional_curvature(surface, along, across, angle)
+                     : mgn_get_surface_directional_curvature(surface, across, along, angle);
+    }
+    if (std::min(k[0], k[1]) < 0.75 * std::max(k[0], k[1])) return 1;
+  }
+  return 0;
+}
+
+void mgn_sample_surface_size(const mgn_surface* surface, mgn_surface_piece_visitor visit, void* data) {
+  if (surface->is_virtual || surface->hole || surface->net.empty()) return;
+  const bool size_needed = !(surface->factor == 0.0f && surface->size >= 0.0f);
+  const bool curvature_needed = surface->rate != 0.0f && !surface->planar;
+  if (!size_needed && !curvature_needed) return;
+  surface_sampler c{};
+  c.surface = surface;
+  c.factor = surface->factor;
+  c.received = -static_cast<double>(surface->size);
+  c.cap = surface->size > 0.0f ? surface->size : 2.0 * mgn_tree.root_size;
+  c.rate = curvature_needed ? surface->rate : 0.0;
+  c.shape_order[0] = surface->shape_order_u;
+  c.shape_order[1] = surface->shape_order_v;
+  c.visit = visit;
+  c.data = data;
+  for (const mgn_surface* child : mgn_list_range<mgn_surface>(surface->child_surfaces)) {
+    if (child->hole) c.holes.push_back({child->umin, child->umax, child->vmin, child->vmax});
+  }
+  for (int side = 0; side < 4; ++side) c.flagged[side] = mgn_check_surface_collapsed_side(surface, side) != 0;
+  // A part not needed is settled from the start.
+  sample_surface(c, 0.0, 1.0, 0.0, 1.0, 1, 1, !size_needed, !curvature_needed, kInfinity, kInfinity);
+}
+
+void mgn_build_octree_surface(const mgn_surface* surface) {
+  refinement r{clamped(surface->is_virtual)};
+  mgn_sample_surface_size(surface, refine_at_surface_piece, &r);
+}
+
 void mgn_build_octree() {
   mgn_measure_model();
   mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
@@ -397,6 +586,9 @@ void mgn_build_octree() {
   }
   for (const mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
     mgn_build_octree_curve(curve);
+  }
+  for (const mgn_surface* surface : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) {
+    mgn_build_octree_surface(surface);
   }
   // The record pools are not shrunk: shrinking may move the records, which
   // are referred to by address everywhere in the tree.

@@ -1,7 +1,8 @@
 // Construction of the octree of mesh sizes from the model: the model box and
 // tolerance, the root, the propagation of entity sizes down to the entities
-// they bound, and the refinement of the tree at the vertices and along the
-// curves by their sizes, densities and curvature.
+// they bound, and the refinement of the tree at the vertices, along the
+// curves by their sizes, densities and curvature, and over the surfaces by
+// their sizes and curvature.
 #ifndef MGN_OCTREE1_H
 #define MGN_OCTREE1_H
 
@@ -14,7 +15,7 @@ constexpr int MGN_OCTREE_RECURSION = 40;
 
 // Builds the octree of a run: measures the model, creates the root,
 // propagates the sizes (unless the mesh size factor is 0) and refines the
-// tree from the vertices and the curves.
+// tree from the vertices, the curves and the surfaces.
 void mgn_build_octree();
 
 // Model box of the vertices (virtual ones only with -V), curves, surfaces,
@@ -51,5 +52,40 @@ using mgn_curve_piece_visitor = void (*)(const mgn_curve_piece& piece, void* dat
 // from elsewhere (virtual, collapsed, pieces of a physical parent) and
 // curves without size or curvature request give no piece.
 void mgn_sample_curve_size(const mgn_curve* curve, mgn_curve_piece_visitor visit, void* data);
+
+// Refinement of the octree over a surface.
+void mgn_build_octree_surface(const mgn_surface* surface);
+
+// One finished rectangle of the sampling of a surface: its parameter
+// range, the point at which it refines the octree (the surface point at its
+// centre) and the size requested there.
+struct mgn_surface_piece {
+  double u0, u1, v0, v1;
+  double p[3];
+  double size;
+};
+using mgn_surface_piece_visitor = void (*)(const mgn_surface_piece& piece, void* data);
+
+// Deepest division across a collapsed side whose curvature varies along it.
+constexpr int MGN_COLLAPSED_SIDE_DEPTH = 12;
+
+// Whether a collapsed side of the surface needs closer sampling: the
+// curvature across the side, sampled near its two ends (parameters 0.025
+// and 0.975 at 0.025 from the side, then 0.05 and 0.95 at 0.05), differs by
+// more than a quarter of the larger value.  0 for a side that is not
+// collapsed.
+int mgn_check_surface_collapsed_side(const mgn_surface* surface, int side);
+
+// Samples a surface by its sizes and curvature: the parameter rectangle is
+// halved in u and in v (always while the depth of the direction is below
+// the surface's shape order; then while the two half chords through the
+// centre meet at less than 135 degrees, differ by more than a factor 1.5,
+// or their length over 1.7647 exceeds the size at the centre; near a
+// flagged collapsed side across it down to MGN_COLLAPSED_SIDE_DEPTH), each
+// direction down to depth 40, and visit is called for every finished
+// rectangle.  Rectangles inside hole surfaces fixed to the surface are
+// skipped.  Virtual and hole surfaces and surfaces without size or
+// curvature request give no piece.
+void mgn_sample_surface_size(const mgn_surface* surface, mgn_surface_piece_visitor visit, void* data);
 
 #endif  // MGN_OCTREE1_H

@@ -1,6 +1,6 @@
 // Construction of the octree from the model: model box, size propagation
-// and the refinement from vertices and curves.  Models are built as records
-// in the test process.
+// and the refinement from vertices, curves and surfaces.  Models are built
+// as records in the test process, or read from model texts for surfaces.
 #include "octree1.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "list.h"
 #include "message.h"
 #include "octree.h"
+#include "model_fixture.h"
 #include "octree_check.h"
 
 namespace {
@@ -490,6 +491,199 @@ TEST_F(Octree1Test, VirtualVertexOutsideTheRootIsPulledIn) {
   const double moved[3] = {4.0, 2.0, 2.0};
   EXPECT_NEAR(query(moved), 0.1 + 0.85 * 0.25, 1e-6);
   EXPECT_EQ(mgn_warning_count, 0);
+}
+
+}  // namespace
+
+// --- surface sampling (models read from texts) ---------------------------------
+namespace {
+
+class SurfaceSampling : public ::testing::Test {
+ protected:
+  void SetUp() override { mgn_reset_model_settings(); }
+  void TearDown() override { mgn_release_model(); }
+
+  static void read_model_file(const std::string& name) {
+    mgn_release_model();
+    mgn_set.input_file_name = std::string(MGN_TEST_MODELS) + "/" + name;
+    mgn_build_model_from_file();
+  }
+};
+
+std::vector<mgn_surface_piece> pieces_of(const mgn_surface* surface) {
+  std::vector<mgn_surface_piece> pieces;
+  mgn_sample_surface_size(
+      surface,
+      [](const mgn_surface_piece& piece, void* data) {
+        static_cast<std::vector<mgn_surface_piece>*>(data)->push_back(piece);
+      },
+      &pieces);
+  return pieces;
+}
+
+double distance(const mgn_surface* s, double u0, double v0, double u1, double v1) {
+  double a[3];
+  double b[3];
+  mgn_get_surface_point(s, u0, v0, a);
+  mgn_get_surface_point(s, u1, v1, b);
+  return std::sqrt(mgn_get_point_square_distance(a, b));
+}
+
+// The two chords of a piece through its centre, in u and in v.
+double chord_u(const mgn_surface* s, const mgn_surface_piece& p) {
+  const double um = 0.5 * (p.u0 + p.u1), vm = 0.5 * (p.v0 + p.v1);
+  return distance(s, p.u0, vm, um, vm) + distance(s, um, vm, p.u1, vm);
+}
+double chord_v(const mgn_surface* s, const mgn_surface_piece& p) {
+  const double um = 0.5 * (p.u0 + p.u1), vm = 0.5 * (p.v0 + p.v1);
+  return distance(s, um, p.v0, um, vm) + distance(s, um, vm, um, p.v1);
+}
+
+double area_of(const std::vector<mgn_surface_piece>& pieces) {
+  double area = 0.0;
+  for (const mgn_surface_piece& p : pieces) area += (p.u1 - p.u0) * (p.v1 - p.v0);
+  return area;
+}
+
+TEST_F(SurfaceSampling, CurvatureRateOnTheSphereOctant) {
+  // Radius 2, no size finer than 10: the curvature asks for rate x R, and
+  // every finished rectangle has chords of at most K x rate x R.
+  const double radius = 2.0;
+  for (double rate : {0.3, 0.1}) {
+    SCOPED_TRACE(rate);
+    mgn_reset_model_settings();
+    mgn_set.default_size = 10.0;
+    mgn_set.curvature_rate = rate;
+    read_model_file("sphere_octant.mgn");
+    mgn_build_octree();
+    ASSERT_TRUE(octree_invariants_hold());
+    const mgn_surface* s = mgn_find_surface(1);
+    const double wanted = rate * radius;
+    const std::vector<mgn_surface_piece> pieces = pieces_of(s);
+    ASSERT_FALSE(pieces.empty());
+    EXPECT_NEAR(area_of(pieces), 1.0, 1e-12);
+    for (const mgn_surface_piece& p : pieces) {
+      EXPECT_NEAR(p.size, wanted, wanted * 1e-6);
+      EXPECT_LE(chord_u(s, p), MGN_CHORD_RATIO * wanted * (1 + 1e-9));
+      EXPECT_LE(chord_v(s, p), MGN_CHORD_RATIO * wanted * (1 + 1e-9));
+      EXPECT_NEAR(query(p.p), wanted, wanted * 1e-6);
+    }
+    // Everywhere on the surface the octree gives about rate x R.
+    for (int i = 0; i <= 20; ++i)
+      for (int j = 0; j <= 20; ++j) {
+        double p[3];
+        mgn_get_surface_point(s, i / 20.0, j / 20.0, p);
+        const double size = query(p);
+        EXPECT_LE(size, wanted * 1.01);
+        EXPECT_GE(size, wanted / 2);
+      }
+    EXPECT_EQ(mgn_warning_count, 0);
+  }
+}
+
+TEST_F(SurfaceSampling, UniformSizeOnTheSquare) {
+  for (double size : {2.0, 0.7}) {
+    SCOPED_TRACE(size);
+    mgn_reset_model_settings();
+    mgn_set.default_size = size;
+    read_model_file("square.mgn");
+    mgn_build_octree();
+    ASSERT_TRUE(octree_invariants_hold());
+    const mgn_surface* s = mgn_find_surface(1);
+    const std::vector<mgn_surface_piece> pieces = pieces_of(s);
+    EXPECT_NEAR(area_of(pieces), 1.0, 1e-12);
+    for (const mgn_surface_piece& p : pieces) {
+      EXPECT_NEAR(p.size, size, size * 1e-6);
+      EXPECT_LE(chord_u(s, p), MGN_CHORD_RATIO * size);
+      EXPECT_LE(chord_v(s, p), MGN_CHORD_RATIO * size);
+      // Not split further than needed.
+      EXPECT_GT(std::max(chord_u(s, p), chord_v(s, p)), MGN_CHORD_RATIO * size / 2);
+    }
+    for (int i = 0; i <= 20; ++i)
+      for (int j = 0; j <= 20; ++j) {
+        const double p[3] = {i * 0.5, j * 0.5, 0.0};
+        EXPECT_NEAR(query(p), size, size * 1e-6);
+      }
+  }
+}
+
+TEST_F(SurfaceSampling, HolesAreSkipped) {
+  // The square of size 0.5 with a surface on [0.2, 0.8]^2 fixed to it: as a
+  // hole it is not sampled, and the parent skips it; as a plain child it is
+  // sampled like the rest.
+  const std::string model = mgn_square_model +
+                            "surface 1 curve 1 2 3 4\n"
+                            "vertex 11 fixed surface 1 uv 0.2 0.2\n"
+                            "vertex 12 fixed surface 1 uv 0.8 0.2\n"
+                            "vertex 13 fixed surface 1 uv 0.8 0.8\n"
+                            "vertex 14 fixed surface 1 uv 0.2 0.8\n"
+                            "curve 11 vertex 11 12 fixed surface 1\n"
+                            "curve 12 vertex 11 14 fixed surface 1\n"
+                            "curve 13 vertex 14 13 fixed surface 1\n"
+                            "curve 14 vertex 12 13 fixed surface 1\n";
+  const double centre[3] = {5.0, 5.0, 0.0};
+  for (bool hole : {true, false}) {
+    SCOPED_TRACE(hole);
+    mgn_reset_model_settings();
+    mgn_set.default_size = 0.5;
+    mgn_read_model_text(model + "surface 2 curve 11 12 13 14 fixed surface 1" + (hole ? " hole\n" : "\n"));
+    mgn_build_octree();
+    ASSERT_TRUE(octree_invariants_hold());
+    const std::vector<mgn_surface_piece> pieces = pieces_of(mgn_find_surface(1));
+    const std::vector<mgn_surface_piece> inside = pieces_of(mgn_find_surface(2));
+    if (hole) {
+      EXPECT_TRUE(inside.empty());
+      for (const mgn_surface_piece& p : pieces) {
+        const double um = 0.5 * (p.u0 + p.u1), vm = 0.5 * (p.v0 + p.v1);
+        EXPECT_FALSE(um > 0.2 && um < 0.8 && vm > 0.2 && vm < 0.8) << um << " " << vm;
+      }
+      // Away from the curves around the hole the tree is not refined to
+      // the level of the size (leaves of 0.5 / 0.85 to twice that).
+      EXPECT_GE(mgn_locate_leaf_octant(mgn_tree.root, centre)->size, 2 * 0.5 / 0.85);
+      EXPECT_GT(query(centre), 2 * 0.5);
+    } else {
+      EXPECT_NEAR(area_of(pieces), 1.0, 1e-12);
+      EXPECT_NEAR(area_of(inside), 1.0, 1e-12);
+      EXPECT_NEAR(query(centre), 0.5, 1e-6);
+      EXPECT_LT(mgn_locate_leaf_octant(mgn_tree.root, centre)->size, 2 * 0.5 / 0.85);
+    }
+  }
+}
+
+TEST_F(SurfaceSampling, CollapsedSideWithVaryingCurvatureIsSampledCloser) {
+  // The sphere octant stretched to x / 4, y / 2, z / 2: across the pole the
+  // curvature is 1/8 in the plane y = 0 and 1/2 in the plane x = 0, so the
+  // rectangles at the pole are divided across it to the deepest level.  On
+  // the sphere it is the same everywhere and the pole is sampled as usual.
+  const std::string ellipsoid =
+      "vertex 1 xyz 4 0 0\nvertex 2 xyz 0 2 0\nvertex 3 xyz 0 0 2\n"
+      "curve 1 vertex 1 2 order 3\npolygon 1 xyz 4 2 0 weight 0.70710678118654752\n"
+      "curve 2 vertex 1 3 order 3\npolygon 1 xyz 4 0 2 weight 0.70710678118654752\n"
+      "curve 4 vertex 2 3 order 3\npolygon 1 xyz 0 2 2 weight 0.70710678118654752\n"
+      "curve 3 vertex 3 3 order 3\npolygon 1 xyz 0 0 2 weight 0.70710678118654752\n"
+      "surface 1 curve 1 2 3 4\npolygon 1 1 xyz 4 2 2 weight 0.5\n";
+  mgn_set.curvature_rate = 0.3;
+  mgn_read_model_text(ellipsoid);
+  mgn_build_octree();
+  ASSERT_TRUE(octree_invariants_hold());
+  const mgn_surface* s = mgn_find_surface(1);
+  EXPECT_EQ(mgn_check_surface_collapsed_side(s, 2), 1);
+  EXPECT_EQ(mgn_check_surface_collapsed_side(s, 0), 0);  // not collapsed
+  double tallest = 0.0;
+  for (const mgn_surface_piece& p : pieces_of(s))
+    if (p.v1 == 1.0) tallest = std::max(tallest, p.v1 - p.v0);
+  EXPECT_LE(tallest, std::ldexp(1.0, 1 - MGN_COLLAPSED_SIDE_DEPTH));
+
+  mgn_reset_model_settings();
+  mgn_set.curvature_rate = 0.3;
+  read_model_file("sphere_octant.mgn");
+  mgn_build_octree();
+  s = mgn_find_surface(1);
+  EXPECT_EQ(mgn_check_surface_collapsed_side(s, 2), 0);
+  tallest = 0.0;
+  for (const mgn_surface_piece& p : pieces_of(s))
+    if (p.v1 == 1.0) tallest = std::max(tallest, p.v1 - p.v0);
+  EXPECT_GE(tallest, 1.0 / 64);
 }
 
 }  // namespace
