@@ -134,6 +134,28 @@ void check_interface_mirroring() {
   }
 }
 
+// Equidistant node spacing is a request of structured (mapped) meshing; an
+// entity meshed by the unstructured meshers drops it.
+template <class T>
+void drop_equidistant(const mgn_entity_store& store, const char* kind) {
+  for (T* entity : mgn_list_range<T>(store.list)) {
+    if (!entity->equidistant || entity->map) continue;
+    entity->equidistant = false;
+    mgn_warning("Warning: Equidistant request on unstructured %s %ld ignored\n", kind, static_cast<long>(entity->id));
+  }
+}
+
+void drop_unstructured_equidistant_requests() {
+  drop_equidistant<mgn_surface>(mgn_model.surfaces, "surface");
+  drop_equidistant<mgn_patch>(mgn_model.patches, "patch");
+  drop_equidistant<mgn_shell>(mgn_model.shells, "shell");
+  for (mgn_region* region : mgn_list_range<mgn_region>(mgn_model.regions.list)) {
+    if (!region->equidistant || region->hexa || region->map || region->extrude) continue;
+    region->equidistant = false;
+    mgn_warning("Warning: Equidistant request in unstructured region %ld ignored\n", static_cast<long>(region->id));
+  }
+}
+
 }  // namespace
 
 // The meshing sequence: octree, discretization, quality, renumbering, output.
@@ -142,6 +164,7 @@ void mgn_run_meshing() {
   if (!mgn_model_has_vertex())
     mgn_manipulation_error("There is no entity in the model", "mgn_run_meshing", "src/mgn", __LINE__);
   mgn_build_octree();
+  drop_unstructured_equidistant_requests();
   mgn_run.octree_built = true;
   mgn_print_message(stdout, "Octree built");
   mgn_discretize_model();

@@ -212,3 +212,22 @@ TEST(Preparation, WeakMirrorWarnsOfPossibleQualityDegradation) {
 }
 
 }  // namespace
+
+namespace {
+
+// Equidistant spacing is a request of mapped meshing; a surface meshed by
+// the triangulation drops it with a warning, a mapped one keeps it.
+TEST(Preparation, EquidistantRequestOfUnstructuredSurfaceIsDropped) {
+  std::string model = mgn_read_file(std::string(MGN_TEST_MODELS) + "/square.mgn");
+  const std::size_t at = model.find("\nsurface 1 ");
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t end = model.find('\n', at + 1);
+  model.insert(end, " equidistant");
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/m.mgn", model);
+  mgn_run_result r = mgn_run_program({"-i", "m.mgn", "-u", "2"}, dir);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.err, "Warning: Equidistant request on unstructured surface 1 ignored\n")) << r.err;
+}
+
+}  // namespace
