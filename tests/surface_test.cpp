@@ -690,6 +690,34 @@ TEST_F(Surface, EntitiesInsideANewChildAreLocalizedOnIt) {
   EXPECT_EQ(vertex(15)->parent_surface, surface(1));
 }
 
+TEST_F(Surface, VirtualChildMayTouchTheBorderOfItsParent) {
+  // The left half of the square: two sides are pieces of sides of the
+  // parent, the right side a curve fixed to it; its corners on the parent's
+  // sides are formed by vertices fixed both to a side vertex and to the
+  // surface.
+  const std::string half = square +
+                           "surface 1 curve 1 2 3 4\n"
+                           "vertex 5 fixed curve 1 t 0.5\n"
+                           "vertex 6 fixed curve 3 t 0.5\n"
+                           "vertex 15 fixed vertex 5 fixed surface 1\n"
+                           "vertex 16 fixed vertex 6 fixed surface 1\n"
+                           "curve 11 vertex 1 5 fixed curve 1\n"
+                           "curve 13 vertex 4 6 fixed curve 3\n"
+                           "curve 14 vertex 15 16 fixed surface 1\n"
+                           "surface 2 curve 11 2 13 14 fixed surface 1";
+  EXPECT_EQ(read_capturing(half + " virtual\n"), "");
+  const mgn_surface* s = surface(2);
+  EXPECT_DOUBLE_EQ(s->umin, 0.0);
+  EXPECT_NEAR(s->umax, 0.5, 1e-12);
+  EXPECT_DOUBLE_EQ(s->vmin, 0.0);
+  EXPECT_DOUBLE_EQ(s->vmax, 1.0);
+  EXPECT_EQ(s->vertex[3], vertex(15));  // the vertex of side 3, on vertex 5
+  expect_point(s, 0.5, 0.5, 2.5, 5, 0, 1e-12);
+  mgn_reset_model_settings();
+  EXPECT_EXIT(mgn_read_model_text(half + "\n"), ::testing::ExitedWithCode(25),
+              mgn_input_error_regex("Physical surface 2 cannot touch border of its parent surface 1", 17));
+}
+
 // --- vertex and curve rules involving surfaces ------------------------------------
 
 TEST_F(Surface, VerticesAndCurvesOnTheSphereOctant) {
