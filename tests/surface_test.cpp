@@ -743,6 +743,23 @@ TEST_F(Surface, VerticesAndCurvesOnTheSphereOctant) {
     EXPECT_NEAR(std::sqrt(mgn_dot(p, p)), 2.0, 1e-9);
     EXPECT_NEAR(p[0], p[1], 1e-9);  // on the plane x = y
   }
+  // Near the collapsed pole side, and a curve along the latitude v = 0.5
+  // (vertex 12 lies on it: the curve would be refused).
+  mgn_read_more_model_text(
+      "vertex 21 fixed surface 1 xyz 0.1 0.1 1.9949937343260002\n"
+      "vertex 22 fixed surface 1 uv 0.6 0.5\n"
+      "vertex 23 fixed surface 1 uv 0.8 0.5\n"
+      "curve 21 vertex 22 23 fixed surface 1\n");
+  EXPECT_NEAR(vertex(21)->xyz[0], 0.1, 1e-6);
+  EXPECT_NEAR(vertex(21)->xyz[1], 0.1, 1e-6);
+  EXPECT_NEAR(vertex(21)->param[0], 0.5, 1e-6);
+  EXPECT_GT(vertex(21)->param[1], 0.9);
+  for (int i = 0; i <= 10; ++i) {
+    double p[3];
+    mgn_get_curve_point(curve(21), i / 10.0, p);
+    EXPECT_NEAR(std::sqrt(mgn_dot(p, p)), 2.0, 1e-9);
+    EXPECT_NEAR(p[2], std::sqrt(2.0), 1e-9);
+  }
   // The vertex on the curve is refused.
   mgn_reset_model_settings();
   read_model_file("sphere_octant.mgn");
