@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "bezier.h"
@@ -139,10 +140,34 @@ mgn_edge* find_structure_edge(const mgn_node* a, const mgn_node* b) {
   return nullptr;
 }
 
+// Records given back to the scratch are chained through their first bytes.
+template <typename T>
+void push_free(T*& head, T* record) {
+  std::memcpy(static_cast<void*>(record), &head, sizeof head);
+  head = record;
+}
+template <typename T>
+T* pop_free(T*& head, std::size_t bytes) {
+  T* record = head;
+  if (record != nullptr) {
+    std::memcpy(&head, static_cast<const void*>(record), sizeof head);
+    std::memset(static_cast<void*>(record), 0, bytes);
+  }
+  return record;
+}
+
 // Side slot pairs.
 void** new_sides() {
+  if (void** sides = pop_free(mgn_surface_work.free_sides, 2 * sizeof(void*))) return sides;
   if (mgn_surface_work.work == nullptr) mgn_create_surface_scratch();
   return static_cast<void**>(mgn_get_listing_item(mgn_surface_work.work));
+}
+
+// Gives the side slots of an edge back.
+void release_sides(mgn_edge* edge) {
+  if (edge->sides == nullptr) return;
+  push_free(mgn_surface_work.free_sides, edge->sides);
+  edge->sides = nullptr;
 }
 
 mgn_list_item* new_cell(void* object) {
@@ -160,8 +185,16 @@ void add_face_to_edge(mgn_edge* edge, mgn_face* face) { mgn_link_item_to_head(ed
 // ---------------------------------------------------------------------------
 
 mgn_surface_data* new_data() {
+  if (mgn_surface_data* d = pop_free(mgn_surface_work.free_data, sizeof(mgn_surface_data))) return d;
   if (mgn_surface_work.data == nullptr) mgn_create_surface_scratch();
   return mgn_get_listing_item_as<mgn_surface_data>(mgn_surface_work.data);
+}
+
+// Gives the surface data of a node back.
+void release_data(mgn_node* node) {
+  if (node->aux == nullptr) return;
+  push_free(mgn_surface_work.free_data, static_cast<mgn_surface_data*>(node->aux));
+  node->aux = nullptr;
 }
 
 // Fills the data at (u, v) (the point too, when asked): derivatives, unit
@@ -1688,7 +1721,44 @@ void mgn_create_surface_scratch() {
   if (mgn_surface_work.work == nullptr) mgn_surface_work.work = mgn_create_listing(3 * small, 2 * sizeof(void*));
 }
 
+namespace {
+
+// Address ranges of the record arrays of a listing chain, sorted.
+std::vector<std::pair<const char*, const char*>> block_ranges(mgn_listing* listing) {
+  std::vector<std::pair<const char*, const char*>> ranges;
+  for (mgn_listing* b = mgn_get_first_listing_block(listing); b != nullptr; b = b->next)
+    if (b->base != nullptr) ranges.emplace_back(b->base, b->base + b->capacity * b->size);
+  std::sort(ranges.begin(), ranges.end());
+  return ranges;
+}
+
+bool in_ranges(const std::vector<std::pair<const char*, const char*>>& ranges, const void* p) {
+  if (p == nullptr || ranges.empty()) return false;
+  const auto* c = static_cast<const char*>(p);
+  auto it = std::upper_bound(ranges.begin(), ranges.end(), c,
+                             [](const char* x, const std::pair<const char*, const char*>& r) { return x < r.first; });
+  if (it == ranges.begin()) return false;
+  --it;
+  return c < it->second;
+}
+
+}  // namespace
+
 void mgn_empty_surface_scratch() {
+  // The records are handed out again later: the nodes and edges that refer
+  // to them (surface data in node->aux, side slots in edge->sides) drop
+  // their references first, so that nothing (a later smoothing, a side
+  // lookup) reads or writes a released record.
+  if (mgn_surface_work.data != nullptr && mgn_mesh.node_pool != nullptr) {
+    const auto ranges = block_ranges(mgn_surface_work.data);
+    for (mgn_node* node : mgn_listing_range<mgn_node>(mgn_get_first_listing_block(mgn_mesh.node_pool)))
+      if (in_ranges(ranges, node->aux)) node->aux = nullptr;
+  }
+  if (mgn_surface_work.work != nullptr && mgn_mesh.edge_pool != nullptr) {
+    const auto ranges = block_ranges(mgn_surface_work.work);
+    for (mgn_edge* edge : mgn_listing_range<mgn_edge>(mgn_get_first_listing_block(mgn_mesh.edge_pool)))
+      if (in_ranges(ranges, edge->sides)) edge->sides = nullptr;
+  }
   for (mgn_listing** listing : {&mgn_surface_work.data, &mgn_surface_work.work}) {
     if (*listing == nullptr) continue;
     *listing = mgn_get_first_listing_block(*listing);

@@ -82,6 +82,11 @@ struct smooth_state {
   std::vector<std::pair<mgn_node*, float>> attracting;  // saved sizes
   std::vector<long> tetra_start;                       // region node -> tetras
   std::vector<mgn_tetra*> tetras;
+  // References of the entity's node listing when it rests on its own first
+  // block (a meshed entity, whose chain may be linked into the global one
+  // with other entities' blocks around it); -1 while the entity is meshed
+  // and its listing is walked from the first block of its chain.
+  long listing_count = -1;
 };
 smooth_state st;
 
@@ -411,7 +416,10 @@ void smooth_face_node(mgn_node* node, bool weighted, bool quad) {
 // any node of the kind, for the nodes a curve takes from a parent curve).
 void collect_nodes(mgn_listing* listing, int kind, const void* entity) {
   st.nodes.clear();
-  for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(listing))) {
+  const long limit = st.listing_count;
+  long k = 0;
+  for (mgn_node** ref : mgn_listing_range<mgn_node*>(limit < 0 ? mgn_get_first_listing_block(listing) : listing)) {
+    if (limit >= 0 && k++ >= limit) break;
     mgn_node* node = *ref;
     if (node != nullptr && node->id != 0 && node->kind == kind &&
         (entity == nullptr || node->entity == entity) &&
@@ -453,8 +461,12 @@ void mark_attraction(mgn_list attractions) {
                     static_cast<long>(c->id));
         continue;
       }
-      for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(c->mesh.nodes)))
+      // The listing of a meshed curve rests on its own first block.
+      long k = 0;
+      for (mgn_node** ref : mgn_listing_range<mgn_node*>(c->mesh.nodes)) {
+        if (k++ >= c->mesh.node_count) break;
         mark_attracting_node(*ref, item->factor);
+      }
       for (const mgn_vertex* v : c->vertex)
         if (v != nullptr) mark_attracting_node(vertex_node(v), item->factor);
     }
@@ -503,6 +515,7 @@ void reset_state() {
   st.size_weight = (mgn_set.smoothing_type & 1) != 0;
   st.connectivity_weight = (mgn_set.smoothing_type & 2) != 0;
   st.valence_divisor = 6.0;
+  st.listing_count = -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -761,6 +774,8 @@ void mgn_smooth_subsurface(int kind, void* entity) {
     routine = holds_quads ? mgn_smooth_surface_quad_node : mgn_smooth_surface_node;
   else
     routine = holds_quads ? mgn_smooth_surface_quad_node_weight : mgn_smooth_surface_node_weight;
+  // Once meshed, the entity's listing rests on its own first block.
+  if (mesh->discretized) st.listing_count = mesh->node_total;
   collect_nodes(mesh->nodes, kind, entity);
   run_passes(passes, routine, quad && !st.attraction, &mesh->nodes, kind, entity);
   restore_attraction();
@@ -779,6 +794,8 @@ void mgn_smooth_hidden_curve(mgn_curve* curve, int kind_a, void* a, int kind_b, 
   st.entities = 2;
   st.hidden = true;
   st.planar = st.geo[0].planar && st.geo[1].planar;
+  // The listing of a meshed curve rests on its own first block.
+  if (curve->mesh.discretized) st.listing_count = curve->mesh.node_count;
   collect_nodes(curve->mesh.nodes, MGN_CURVE, nullptr);
   st.hidden_nodes.clear();
   for (mgn_node* node : st.nodes) {
