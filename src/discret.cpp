@@ -13,7 +13,9 @@
 #include "discret2.h"
 #include "element.h"
 #include "list.h"
+#include "mesh2.h"
 #include "message.h"
+#include "smooth.h"
 #include "vertex.h"
 
 mgn_discret_state mgn_discret;
@@ -115,6 +117,7 @@ void collect_region(mgn_region* region) {
 }
 
 bool curve_collectable(const mgn_curve* curve) {
+  if (mgn_discret.hiding_pending && curve->hidden) return false;
   return curve->id != 0 && !curve->is_virtual && !curve->collapsed && curve->mesh.discretized &&
          !curve->mesh.collected && !mgn_check_curve_mesh_copy(curve);
 }
@@ -136,7 +139,9 @@ void append_curve_listings(mgn_curve* curve) {
   // The nodes of slave and master curves are entered by the master and
   // slave pass.
   if (!curve->slave && !curve->master) append_listing(mgn_mesh.fe_nodes, m.nodes, m.node_count, mgn_run.nodes);
-  append_listing(mgn_mesh.fe_edges, m.edges, m.edge_count, mgn_run.edges);
+  // A hidden curve lies inside the faces merged across it: its nodes stay
+  // mesh nodes, its edges are no elements.
+  if (!curve->is_hidden) append_listing(mgn_mesh.fe_edges, m.edges, m.edge_count, mgn_run.edges);
 }
 
 // All finished curves: their vertex nodes first, then their listings, in
@@ -206,6 +211,29 @@ void give_interface_placeholder_midnodes() {
     for_each_reference<mgn_edge>(interface->mesh.edges, interface->mesh.edge_count,
                                  [placeholder](mgn_edge* edge) { edge->mid = placeholder; });
   }
+}
+
+// A second smoothing of every meshed surface, patch and shell (after edge
+// swaps), mapped ones excepted.
+void smooth_face_entities_again() {
+  for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list))
+    if (s->id != 0 && s->mesh.discretized && !s->map && s->mirrored == nullptr) mgn_smooth_surface(s);
+  for (mgn_patch* p : mgn_list_range<mgn_patch>(mgn_model.patches.list))
+    if (p->id != 0 && p->mesh.discretized && !p->map && p->mirrored == nullptr) mgn_smooth_patch(p);
+  for (mgn_shell* s : mgn_list_range<mgn_shell>(mgn_model.shells.list))
+    if (s->id != 0 && s->mesh.discretized && !s->map && s->mirrored == nullptr) mgn_smooth_shell(s);
+}
+
+// The neighbour tables of every meshed surface, patch and shell whose
+// elements are output (built again: the region passes may have changed
+// them).
+void build_face_neighbour_tables() {
+  for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list))
+    if (s->id != 0 && s->mesh.discretized && s->output) mgn_build_neighbour_table(MGN_SURFACE, s);
+  for (mgn_patch* p : mgn_list_range<mgn_patch>(mgn_model.patches.list))
+    if (p->id != 0 && p->mesh.discretized && p->output) mgn_build_neighbour_table(MGN_PATCH, p);
+  for (mgn_shell* s : mgn_list_range<mgn_shell>(mgn_model.shells.list))
+    if (s->id != 0 && s->mesh.discretized && s->output) mgn_build_neighbour_table(MGN_SHELL, s);
 }
 
 void compact_global(mgn_listing*& listing) {
@@ -305,6 +333,8 @@ void mgn_collect_curve(mgn_curve* curve) {
 
 void mgn_collect_finished_entities() {
   if (mgn_mesh.fe_nodes == nullptr) return;
+  // Curves still waiting for the hiding pass are collected as they are.
+  mgn_discret.hiding_pending = false;
   collect_curves();
   for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) collect_face_entity(s);
   for (mgn_patch* p : mgn_list_range<mgn_patch>(mgn_model.patches.list)) collect_face_entity(p);
@@ -403,6 +433,7 @@ void mgn_discretize_surface(mgn_surface* surface, void* argument) {
   mgn_mesh_subsurface(surface);
   mgn_discret.something_produced = true;
   collect_face_entity(surface);
+  if (mgn_discret.neighbours_wanted && surface->output) mgn_build_neighbour_table(MGN_SURFACE, surface);
 }
 
 void mgn_discretize_patch(mgn_patch* patch, void* argument) {
@@ -468,6 +499,7 @@ void mgn_discretize_model() {
   print_progress("Curves discretized");
   empty_scratch(mgn_discret.curve_params);
   empty_scratch(mgn_discret.curve_leaves);
+  mgn_discret.hiding_pending = mgn_set.nodal_smoothing;
   collect_curves();
   // Every vertex now refers to the node of its representative.
   for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list))
@@ -490,8 +522,18 @@ void mgn_discretize_model() {
 
   // 7. With nodal smoothing: curve hiding, the edge swapping passes, vertex
   // hiding, and a second smoothing of surfaces, patches and shells when a
-  // swap asks for it.  They act on the faces of the surface meshers and
-  // plug in here with them.
+  // swap asks for it.  The curves that waited for the hiding pass are
+  // collected afterwards.
+  if (mgn_set.nodal_smoothing) {
+    mgn_hide_curves();
+    mgn_swap_curves(1);
+    mgn_swap_curves(2);
+    mgn_hide_vertices();
+    mgn_swap_curves(3);
+    if (mgn_discret.resmoothing_needed) smooth_face_entities_again();
+  }
+  mgn_discret.hiding_pending = false;
+  collect_curves();
 
   // 8.
   print_progress("Surfaces discretized");
@@ -505,8 +547,8 @@ void mgn_discretize_model() {
     // With nodal smoothing, the hiding of surfaces, patches and shells
     // plugs in here.
     for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) collect_region(r);
-    // The neighbour tables of regions, surfaces, patches and shells plug in
-    // here.
+    // The neighbour tables of regions plug in here.
+    if (mgn_discret.neighbours_wanted) build_face_neighbour_tables();
     print_progress("Regions discretized");
     empty_scratch(mgn_discret.region_cells);
     empty_scratch(mgn_discret.region_long_cells);

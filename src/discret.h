@@ -20,6 +20,9 @@ struct mgn_discret_state {
   bool resmoothing_needed = false;    // an edge swap asks for a second smoothing
   bool neighbours_wanted = false;     // bit 32 of the output specification
   bool extruded_region_met = false;   // a region was extruded
+  // Curves with a hiding request wait for the hiding pass before their
+  // listings are collected (a hidden curve gives no edge elements).
+  bool hiding_pending = false;
   // Scratch listings of the curve mesher (parameter records and leaves of
   // the parameter tree), emptied after every piece of curve.
   mgn_listing* curve_params = nullptr;

@@ -401,6 +401,136 @@ void mgn_unlink_partner_nodes(mgn_node* a, mgn_node* b) {
 }
 
 // ---------------------------------------------------------------------------
+// Edge swap
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Largest cosine of the three corners of a triangle (the cosine of its
+// smallest angle); 1 for a degenerate one.
+double largest_corner_cosine(const double* a, const double* b, const double* c) {
+  const double* p[3] = {a, b, c};
+  double largest = -1.0;
+  for (int i = 0; i < 3; ++i) {
+    const vec3 u = sub(p[(i + 1) % 3], p[i]);
+    const vec3 v = sub(p[(i + 2) % 3], p[i]);
+    const double l = norm(u) * norm(v);
+    if (!(l > 0.0)) return 1.0;
+    largest = std::max(largest, dot(u, v) / l);
+  }
+  return largest;
+}
+
+// The first two live triangles of an edge's face list; returns the number
+// of live triangles.
+int live_faces(const mgn_edge* edge, mgn_face* found[2]) {
+  int count = 0;
+  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next) {
+    auto* face = static_cast<mgn_face*>(item->object);
+    if (face == nullptr || face->id == 0) continue;
+    if (count < 2) found[count] = face;
+    ++count;
+  }
+  return count;
+}
+
+// Position of the node in the triangle, -1 when absent.
+int corner_of(const mgn_face* face, const mgn_node* node) {
+  for (int i = 0; i < 3; ++i)
+    if (face->n[i] == node) return i;
+  return -1;
+}
+
+// The edge joining two nodes whose face list holds the face.
+mgn_edge* edge_with_face(const mgn_node* a, const mgn_node* b, const mgn_face* face) {
+  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
+    auto* edge = static_cast<mgn_edge*>(item->object);
+    if (!((edge->n[0] == a && edge->n[1] == b) || (edge->n[0] == b && edge->n[1] == a))) continue;
+    if (mgn_find_item(edge->faces, face) != nullptr) return edge;
+  }
+  return nullptr;
+}
+
+// Hands the side of an edge held by one triangle over to another: in its
+// face list and in its side slots while the surface front keeps them.
+void hand_over_side(mgn_edge* edge, mgn_face* from, mgn_face* to) {
+  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next)
+    if (item->object == from) item->object = to;
+  if (edge->sides != nullptr)
+    for (int k = 0; k < 2; ++k)
+      if (edge->sides[k] == from) edge->sides[k] = to;
+}
+
+// Moves the reference to the edge from the edge list of one node to that of
+// another, reusing the list cell.
+void move_edge_end(mgn_edge* edge, mgn_node* from, mgn_node* to) {
+  mgn_list_item* cell = mgn_unlink_item(from->edges, edge);
+  if (cell == nullptr) cell = take_cell(edge);
+  else --from->edge_count;
+  cell->object = edge;
+  mgn_link_item_to_head(to->edges, cell);
+  ++to->edge_count;
+}
+
+}  // namespace
+
+bool mgn_swap_edge(mgn_edge* edge) {
+  if (edge == nullptr || edge->id == 0 || edge->quads != nullptr) return false;
+  mgn_face* f[2] = {nullptr, nullptr};
+  if (live_faces(edge, f) != 2) return false;
+  mgn_node* p = edge->n[0];
+  mgn_node* q = edge->n[1];
+  // f1 runs the edge from p to q (the edge on its left), f2 from q to p.
+  auto runs = [](const mgn_face* face, const mgn_node* a, const mgn_node* b) {
+    const int i = corner_of(face, a);
+    return i >= 0 && face->n[(i + 1) % 3] == b;
+  };
+  mgn_face* f1 = runs(f[0], p, q) ? f[0] : f[1];
+  mgn_face* f2 = f1 == f[0] ? f[1] : f[0];
+  if (!runs(f1, p, q) || !runs(f2, q, p)) return false;
+  mgn_node* x = f1->n[(corner_of(f1, q) + 1) % 3];
+  mgn_node* y = f2->n[(corner_of(f2, p) + 1) % 3];
+  if (x == y || x == p || x == q || y == p || y == q || mgn_get_node_edge(x, y) != nullptr) return false;
+  // The new triangles (p, y, x) and (y, q, x) must face the way both old
+  // ones face and must not be degenerate.
+  const vec3 n1 = cross(sub(q->xyz, p->xyz), sub(x->xyz, p->xyz));
+  const vec3 n2 = cross(sub(p->xyz, q->xyz), sub(y->xyz, q->xyz));
+  const vec3 m1 = cross(sub(y->xyz, p->xyz), sub(x->xyz, p->xyz));
+  const vec3 m2 = cross(sub(q->xyz, y->xyz), sub(x->xyz, y->xyz));
+  const double tiny = mgn_tol.eps2;
+  if (!(norm(m1) > tiny) || !(norm(m2) > tiny)) return false;
+  if (!(dot(m1, n1) > 0.0 && dot(m1, n2) > 0.0 && dot(m2, n1) > 0.0 && dot(m2, n2) > 0.0)) return false;
+  // Only a swap that opens the smallest angle of the pair.
+  const double before = std::max(largest_corner_cosine(p->xyz, q->xyz, x->xyz),
+                                 largest_corner_cosine(q->xyz, p->xyz, y->xyz));
+  const double after = std::max(largest_corner_cosine(p->xyz, y->xyz, x->xyz),
+                                largest_corner_cosine(y->xyz, q->xyz, x->xyz));
+  if (!(after < before - 1e-12)) return false;
+  mgn_edge* py = edge_with_face(p, y, f2);
+  mgn_edge* qx = edge_with_face(q, x, f1);
+  if (py == nullptr || qx == nullptr) return false;
+  // Triangles: f1 becomes (p, y, x), f2 becomes (y, q, x).
+  f1->n[0] = p;
+  f1->n[1] = y;
+  f1->n[2] = x;
+  f2->n[0] = y;
+  f2->n[1] = q;
+  f2->n[2] = x;
+  hand_over_side(py, f2, f1);
+  hand_over_side(qx, f1, f2);
+  // The edge now joins y and x: f1 on its left, f2 on its right.
+  move_edge_end(edge, p, y);
+  move_edge_end(edge, q, x);
+  edge->n[0] = y;
+  edge->n[1] = x;
+  if (edge->sides != nullptr) {
+    edge->sides[0] = f1;
+    edge->sides[1] = f2;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
 // Node moves and midside nodes
 // ---------------------------------------------------------------------------
 

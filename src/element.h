@@ -69,6 +69,16 @@ void mgn_retire_pyram(mgn_pyram* pyram);
 void mgn_retire_wedge(mgn_wedge* wedge);
 void mgn_retire_hexa(mgn_hexa* hexa);
 
+// Swaps the diagonal of the two triangles on an edge: with the triangles
+// (p, q, x) and (q, p, y) on the edge p-q, they become (p, y, x) and
+// (y, q, x) and the edge joins y and x.  Done only when the edge carries
+// exactly these two live triangles (and no quad), y-x is not an edge yet,
+// both new triangles face the way both old ones face, and the swap opens
+// the smallest angle of the pair.  Each triangle keeps its entity; the
+// edge keeps its entity, its face list and its list cells.  Returns true
+// when swapped.
+bool mgn_swap_edge(mgn_edge* edge);
+
 // Partner (additional neighbour) links, in both directions; linking twice
 // adds nothing.
 void mgn_link_partner_nodes(mgn_node* a, mgn_node* b);

@@ -13,6 +13,7 @@
 #include "bezier.h"
 #include "element.h"
 #include "list.h"
+#include "mesh2.h"
 #include "message.h"
 #include "project.h"
 #include "renum.h"
@@ -245,20 +246,31 @@ const mgn_quad* find_quad(const mgn_node* a, const mgn_node* b, const mgn_node* 
 }
 
 // Boundary data of the sides of a face element: the curve on which each
-// edge lies; identifiers first, then properties.
-template <std::size_t N>
-void output_edge_boundary(mgn_node* const (&n)[N]) {
+// side lies (none for a hidden curve, which no longer bounds anything);
+// identifiers first, then properties.
+template <std::size_t N, typename T, typename SideEdge>
+void output_edge_boundary(const T* element, SideEdge side_edge) {
   long ids[N], props[N];
   for (std::size_t i = 0; i < N; ++i) {
     ids[i] = props[i] = 0;
-    const mgn_edge* edge = mgn_get_node_edge(n[i], n[(i + 1) % N]);
-    if (edge != nullptr && edge->kind == MGN_CURVE && edge->entity != nullptr) {
+    const mgn_edge* edge = side_edge(element, static_cast<int>(i));
+    if (edge != nullptr && edge->kind == MGN_CURVE && edge->entity != nullptr &&
+        !static_cast<const mgn_curve*>(edge->entity)->is_hidden) {
       int key;
       mgn_get_entity_classification(edge->kind, edge->entity, &key, &ids[i], &props[i]);
     }
   }
   for (long id : ids) mgn_output_number(id);
   for (long p : props) mgn_output_number(p);
+}
+
+// Neighbours of a face element: its neighbour table, one cell per side
+// (0 for a side without one, or when no table was built).
+void output_neighbours(const mgn_list_item* cell, int count) {
+  for (int i = 0; i < count; ++i) {
+    mgn_output_number(cell != nullptr ? element_id(cell->object) : 0);
+    if (cell != nullptr) cell = cell->next;
+  }
 }
 
 // Boundary data of the faces of a volume element: identifiers, keys and
@@ -311,9 +323,8 @@ void mgn_store_face(const mgn_face* face) {
   output_element_nodes(face->n, face_edges);
   mgn_output_classification(face->kind, face->entity);
   if (out.spec & 64) mgn_output_iso_type(face->iso_type);
-  if (out.spec & 32)
-    for (int i = 0; i < 3; ++i) mgn_output_number(0);  // filled by the neighbour tables
-  if (out.spec & 8) output_edge_boundary(face->n);
+  if (out.spec & 32) output_neighbours(face->ngb, 3);
+  if (out.spec & 8) output_edge_boundary<3>(face, mgn_get_face_side_edge);
   mgn_output_new_line();
 }
 
@@ -325,9 +336,8 @@ void mgn_store_quad(const mgn_quad* quad) {
   output_element_nodes(quad->n, quad_edges);
   mgn_output_classification(quad->kind, quad->entity);
   if (out.spec & 64) mgn_output_iso_type(quad->iso_type);
-  if (out.spec & 32)
-    for (int i = 0; i < 4; ++i) mgn_output_number(0);  // filled by the neighbour tables
-  if (out.spec & 8) output_edge_boundary(quad->n);
+  if (out.spec & 32) output_neighbours(quad->ngb, 4);
+  if (out.spec & 8) output_edge_boundary<4>(quad, mgn_get_quad_side_edge);
   mgn_output_new_line();
 }
 
@@ -437,11 +447,15 @@ std::unordered_map<const void*, std::vector<const T*>> records_by_entity(mgn_lis
   return map;
 }
 
+// A hidden curve takes no part in the output: it has no edges.
+bool hidden_entity(const mgn_curve* curve) { return curve->is_hidden; }
+bool hidden_entity(const void*) { return false; }
+
 template <typename T>
 std::vector<const T*> model_entities(const mgn_entity_store& store) {
   std::vector<const T*> v;
   for (const T* entity : mgn_list_range<T>(store.list))
-    if (associated(entity)) v.push_back(entity);
+    if (associated(entity) && !hidden_entity(entity)) v.push_back(entity);
   return v;
 }
 

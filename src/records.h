@@ -267,6 +267,9 @@ struct mgn_vertex {
   // the vertex from the too-close test of a prescribed count.
   int32_t prescribed_count = 0;
   bool close_exempt = false;
+  // Whole-mesh passes: the vertex hiding pass moved the node of this
+  // vertex (a vertex with a hiding request inside merged faces).
+  bool is_hidden = false;
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
@@ -334,6 +337,11 @@ struct mgn_curve {
   float edge_length = 0.0f;
   bool fixed_split = false;
   bool meshing = false;
+  // Whole-mesh passes: the curve was hidden (its nodes smoothed into the two
+  // faces that meet there, its edges no longer output), or its two faces
+  // were found flat enough for edges to be swapped across it.
+  bool is_hidden = false;
+  bool swapped = false;
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
@@ -680,6 +688,10 @@ struct mgn_face {
   int16_t iso_type;
   int16_t flags;
   int32_t work;
+  // Neighbour table (built when neighbour output is wanted): a chain of one
+  // cell per side, side i from n[i] to n[i+1], each holding the triangle or
+  // quad across that side (null: none).
+  mgn_list_item* ngb;
 };
 
 // Quad: four nodes in circuit order; sides as for faces.
@@ -696,6 +708,7 @@ struct mgn_quad {
   int16_t iso_type;
   int16_t flags;
   int32_t work;
+  mgn_list_item* ngb;    // neighbour table, as for faces
 };
 
 // Tetra of a region.  ngb[k]/ngb_type[k]: the element across the face
