@@ -196,6 +196,18 @@ void create_curve_midnodes() {
   }
 }
 
+// Midside nodes of the edges of every meshed surface, patch and shell
+// (quadratic elements), in that order.
+template <typename T>
+void create_face_entity_midnodes(const mgn_entity_store& store) {
+  for (T* entity : mgn_list_range<T>(store.list)) {
+    if (entity->id == 0 || !entity->mesh.discretized) continue;
+    for_each_reference<mgn_edge>(entity->mesh.edges, entity->mesh.edge_total, [](mgn_edge* edge) {
+      if (edge != nullptr && edge->id != 0 && edge->mid == nullptr) mgn_create_midnode(edge);
+    });
+  }
+}
+
 // Interface edges get no midside node of their own: they share one
 // placeholder node record (identifier 0, kind interface).
 void give_interface_placeholder_midnodes() {
@@ -578,8 +590,10 @@ void mgn_discretize_model() {
     if (mgn_mesh.midnodes == nullptr)
       mgn_mesh.midnodes = mgn_create_listing(midside_capacity(mgn_run.edges.total), sizeof(mgn_node*));
     create_curve_midnodes();
-    // The midside nodes of surfaces, patches, shells and regions plug in
-    // here, in that order.
+    create_face_entity_midnodes<mgn_surface>(mgn_model.surfaces);
+    create_face_entity_midnodes<mgn_patch>(mgn_model.patches);
+    create_face_entity_midnodes<mgn_shell>(mgn_model.shells);
+    // The midside nodes of regions plug in here.
     give_interface_placeholder_midnodes();
     // The references now belong to the finite-element node listing.
     append_listing(mgn_mesh.fe_nodes, mgn_mesh.midnodes, mgn_mesh.midnode_count, mgn_run.nodes);

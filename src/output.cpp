@@ -12,6 +12,7 @@
 
 #include "bezier.h"
 #include "element.h"
+#include "geom.h"
 #include "list.h"
 #include "mesh2.h"
 #include "message.h"
@@ -103,15 +104,57 @@ double node_curve_parameter(const mgn_node* node, const mgn_curve* curve) {
   return t;
 }
 
+// The own parameters of a node of a surface, patch or shell (null for one
+// without, such as a midside node).
+const double* own_surface_parameters(const mgn_node* node) {
+  if (node->kind != MGN_SURFACE && node->kind != MGN_PATCH && node->kind != MGN_SHELL) return nullptr;
+  if (node->parameters == nullptr || node->parameters == node->xyz) return nullptr;
+  return node->parameters;
+}
+
+// Parameters of the midside node of an edge of the entity: the mean of the
+// parameters of the edge's ends that belong to the entity, refined by a
+// local projection.  False when no end gives a start or the projection
+// fails.
+bool midside_surface_parameters(const mgn_node* node, const mgn_surface* surface, double uv[2]) {
+  if ((node->flags & MGN_NODE_MIDSIDE) == 0 || node->edges == nullptr) return false;
+  const auto* edge = static_cast<const mgn_edge*>(node->edges->object);
+  if (edge == nullptr) return false;
+  double u = 0.0, v = 0.0;
+  int ends = 0;
+  for (const mgn_node* end : edge->n) {
+    const double* p = own_surface_parameters(end);
+    if (p == nullptr || end->entity != node->entity) continue;
+    u += p[0];
+    v += p[1];
+    ++ends;
+  }
+  if (ends == 0) return false;
+  u /= ends;
+  v /= ends;
+  double point[3], su[3], sv[3], normal[3];
+  mgn_get_surface_point_derivatives(surface, u, v, point, su, sv);
+  mgn_cross(su, sv, normal);
+  const double l2 = mgn_dot(normal, normal);
+  if (!(l2 > 1e-20)) return false;
+  for (double& c : normal) c /= std::sqrt(l2);
+  if (mgn_clip_point_surface(surface, &u, &v, normal, su, sv, point, node->xyz, mgn_tol.user_eps, 1e-9, false) == 0)
+    return false;
+  uv[0] = u;
+  uv[1] = v;
+  return true;
+}
+
 // Parameters of a node on the surface that carries an entity (the surface
-// itself, a patch's or a shell's background surface).
+// itself, a patch's or a shell's background surface): its own, those of a
+// midside node from its edge, else the closest point.
 void node_surface_parameters(const mgn_node* node, const mgn_surface* surface, double uv[2]) {
-  if (node->kind != MGN_CURVE && node->kind != MGN_VERTEX && node->kind != MGN_REGION &&
-      node->parameters != nullptr && node->parameters != node->xyz) {
-    uv[0] = node->parameters[0];
-    uv[1] = node->parameters[1];
+  if (const double* p = own_surface_parameters(node)) {
+    uv[0] = p[0];
+    uv[1] = p[1];
     return;
   }
+  if (midside_surface_parameters(node, surface, uv)) return;
   mgn_find_closest_surface_point(surface, node->xyz, &uv[0], &uv[1]);
 }
 

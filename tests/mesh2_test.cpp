@@ -53,6 +53,7 @@ struct file_element {
 
 // A mesh file of a run with quad-hexa support (mesh type 7).
 struct mesh_file {
+  int degree = 1;
   int spec = 0;
   long counts[8] = {};
   std::map<long, file_node> nodes;
@@ -85,8 +86,8 @@ mesh_file parse_mesh(const std::string& text) {
   std::size_t i = 0;
   {
     std::istringstream in(lines.at(i++));
-    int type, degree, renum;
-    in >> type >> degree >> renum >> m.spec;
+    int type, renum;
+    in >> type >> m.degree >> renum >> m.spec;
   }
   {
     std::istringstream in(lines.at(i++));
@@ -107,11 +108,11 @@ mesh_file parse_mesh(const std::string& text) {
     ++i;
   }
   if (m.counts[1] > 0) {
-    for (long k = 0; k < m.counts[1]; ++k) m.edges.push_back(parse_element(lines.at(i++), 2));
+    for (long k = 0; k < m.counts[1]; ++k) m.edges.push_back(parse_element(lines.at(i++), m.degree == 2 ? 3 : 2));
     ++i;
   }
   if (m.counts[2] > 0) {
-    for (long k = 0; k < m.counts[2]; ++k) m.trias.push_back(parse_element(lines.at(i++), 3));
+    for (long k = 0; k < m.counts[2]; ++k) m.trias.push_back(parse_element(lines.at(i++), 3 * m.degree));
     ++i;
   }
   for (; i < lines.size(); ++i) m.assoc.push_back(lines[i]);
@@ -122,9 +123,10 @@ mesh_file parse_mesh(const std::string& text) {
 // Runs the program on a model file with a uniform size and output
 // specification; returns the parsed mesh file.
 mesh_file run_mesh(const std::string& model, const std::string& size, const std::string& spec,
-                   mgn_run_result* result = nullptr) {
+                   mgn_run_result* result = nullptr, const std::string& degree = "1") {
   const std::string dir = mgn_temp_dir();
-  const mgn_run_result r = mgn_run_program({"-i", model, "-u", size, "-p", spec, "-o", "out.msh"}, dir);
+  const mgn_run_result r =
+      mgn_run_program({"-i", model, "-u", size, "-p", spec, "-k", degree, "-o", "out.msh"}, dir);
   if (result != nullptr) *result = r;
   EXPECT_EQ(r.status, 0) << r.err;
   return parse_mesh(mgn_read_file(dir + "/out.msh"));
@@ -442,18 +444,22 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 
 struct node_data_case {
+  const char* name;
   const char* model;
   const char* size;
+  const char* degree;
+  double off_surface;  // largest distance of a node from the surface (midside nodes of curved ones)
 };
 
 class SurfaceNodeDataTest : public ::testing::TestWithParam<node_data_case> {};
 
 // Bits 1 and 4: a surface node carries the unit normal, then (u, v); the
-// surface at (u, v) is the node and its normal agrees with Su x Sv.
+// surface at (u, v) is the node (for a midside node off a curved surface,
+// its foot point) and its normal agrees with Su x Sv.
 TEST_P(SurfaceNodeDataTest, ParametersLocateTheNodeAndNormalsAreUnitSuCrossSv) {
   const node_data_case& c = GetParam();
   const std::string path = kModels + "/" + c.model + ".mgn";
-  const mesh_file m = run_mesh(path, c.size, "5");
+  const mesh_file m = run_mesh(path, c.size, "5", nullptr, c.degree);
   mgn_reset_model_settings();
   mgn_read_model_text(mgn_read_file(path));
   long surface_nodes = 0;
@@ -470,11 +476,14 @@ TEST_P(SurfaceNodeDataTest, ParametersLocateTheNodeAndNormalsAreUnitSuCrossSv) {
     EXPECT_GE(v, 0.0);
     EXPECT_LE(v, 1.0);
     EXPECT_NEAR(mgn_dot(normal, normal), 1.0, 1e-5) << "node " << id;
-    double p[3], su[3], sv[3], cr[3];
+    double p[3], su[3], sv[3], cr[3], d[3];
     mgn_get_surface_point(s, u, v, p);
-    EXPECT_LT(std::sqrt(mgn_get_point_square_distance(p, n.xyz)), 1e-4) << "node " << id;
+    EXPECT_LT(std::sqrt(mgn_get_point_square_distance(p, n.xyz)), c.off_surface) << "node " << id;
     mgn_get_surface_derivative(s, u, v, 0, su);
     mgn_get_surface_derivative(s, u, v, 1, sv);
+    mgn_sub(n.xyz, p, d);
+    EXPECT_LT(std::fabs(mgn_dot(d, su)) / std::sqrt(mgn_dot(su, su)), 1e-4) << "node " << id;
+    EXPECT_LT(std::fabs(mgn_dot(d, sv)) / std::sqrt(mgn_dot(sv, sv)), 1e-4) << "node " << id;
     mgn_cross(su, sv, cr);
     EXPECT_GT(mgn_dot(cr, normal) / std::sqrt(mgn_dot(cr, cr)), 0.9999) << "node " << id;
   }
@@ -483,10 +492,43 @@ TEST_P(SurfaceNodeDataTest, ParametersLocateTheNodeAndNormalsAreUnitSuCrossSv) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, SurfaceNodeDataTest,
-                         ::testing::Values(node_data_case{"two_squares", "2.5"},
-                                           node_data_case{"quarter_cylinder", "0.5"},
-                                           node_data_case{"sphere_octant", "0.5"}),
-                         [](const auto& info) { return std::string(info.param.model); });
+                         ::testing::Values(node_data_case{"TwoSquares", "two_squares", "2.5", "1", 1e-4},
+                                           node_data_case{"QuarterCylinder", "quarter_cylinder", "0.5", "1", 1e-4},
+                                           node_data_case{"SphereOctant", "sphere_octant", "0.5", "1", 1e-4},
+                                           node_data_case{"TwoSquaresQuadratic", "two_squares", "2.5", "2", 1e-4},
+                                           // Midside nodes at chord midpoints: a sagitta below 0.02.
+                                           node_data_case{"SphereOctantQuadratic", "sphere_octant", "0.5", "2", 0.02}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Quadratic triangles: corners 1 to 3, then the midside nodes of the sides
+// 1-2, 2-3 and 3-1, each at the middle of its side (flat squares) and
+// shared by the triangles on that side.
+TEST(QuadraticTriangles, MidsideNodesLieOnTheirSidesAndAreShared) {
+  const mesh_file m = run_mesh(kModels + "/two_squares.mgn", "2.5", "0", nullptr, "2");
+  ASSERT_EQ(m.degree, 2);
+  ASSERT_GT(m.trias.size(), 0u);
+  std::map<node_pair, long> midside;
+  for (const file_element& t : m.trias) {
+    ASSERT_EQ(t.n.size(), 6u);
+    for (int i = 0; i < 3; ++i) {
+      const double* a = m.nodes.at(t.n[i]).xyz;
+      const double* b = m.nodes.at(t.n[(i + 1) % 3]).xyz;
+      const double* c = m.nodes.at(t.n[3 + i]).xyz;
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(c[k], 0.5 * (a[k] + b[k]), 1e-6) << "triangle " << t.id;
+      const auto [it, added] = midside.emplace(pair_of(t.n[i], t.n[(i + 1) % 3]), t.n[3 + i]);
+      if (!added) {
+        EXPECT_EQ(it->second, t.n[3 + i]) << "triangle " << t.id;
+      }
+    }
+  }
+  // Every node is a corner or a midside node of some edge.
+  long corners = 0;
+  std::set<long> seen;
+  for (const file_element& t : m.trias)
+    for (int i = 0; i < 3; ++i)
+      if (seen.insert(t.n[i]).second) ++corners;
+  EXPECT_EQ(m.counts[0], corners + static_cast<long>(midside.size()));
+}
 
 // Bit 16: each curve lists the triangles on its edges, each surface one line
 // per triangle (no region: no volume element on either side).
