@@ -228,6 +228,56 @@ void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
   copy3(d->normal, n);
 }
 
+// Records of the front given back during meshing.  An interior node of the
+// entity whose data is regular had its data evaluated at its parameters
+// when it was created; once it has left the front, only the swap across a
+// base edge reads that data again, and evaluates it anew (restored_data).
+// The side slots of a closed edge are not read again.  Both go back when
+// the top-level generation that closed them ends, since it and the
+// generations it recursed into may still read them.
+std::vector<mgn_node*> left_nodes;
+std::vector<mgn_edge*> closed_edges;
+
+void note_left_front(mgn_node* node) {
+  const auto* d = static_cast<const mgn_surface_data*>(node->aux);
+  if (node->front_count == 0 && d != nullptr && !d->singular && node->kind == ctx.kind &&
+      node->entity == ctx.entity && node->parameters != nullptr)
+    left_nodes.push_back(node);
+}
+void note_closed(mgn_edge* edge) {
+  if (edge->free_sides == 0 && edge->sides != nullptr) closed_edges.push_back(edge);
+}
+void release_left_records() {
+  for (mgn_node* node : left_nodes)
+    if (node->front_count == 0) release_data(node);
+  for (mgn_edge* edge : closed_edges)
+    if (edge->free_sides == 0) release_sides(edge);
+  left_nodes.clear();
+  closed_edges.clear();
+}
+
+// The surface data of a node that gave it back, evaluated again at its
+// parameters and attached to the node while the holder lives.
+class restored_data {
+ public:
+  explicit restored_data(mgn_node* node) {
+    if (node->aux != nullptr) return;
+    if (node->parameters == nullptr) unexpected("mgn_generate_face", __LINE__);
+    evaluate_data(&data_, node->parameters[0], node->parameters[1], nullptr);
+    node->aux = &data_;
+    node_ = node;
+  }
+  ~restored_data() {
+    if (node_ != nullptr) node_->aux = nullptr;
+  }
+  restored_data(const restored_data&) = delete;
+  restored_data& operator=(const restored_data&) = delete;
+
+ private:
+  mgn_node* node_ = nullptr;
+  mgn_surface_data data_{};
+};
+
 // Parameters of a node as seen from a partner node: a node on a collapsed
 // side stands for the whole side, and takes there the free parameter of its
 // partner.
@@ -1350,6 +1400,7 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   if (boundary_node(g.a) && boundary_node(g.b)) b = 0.95 * (b + 1.0) - 1.0;
   if (!ctx.planar && g.best_weight > 0.0) b = (b - 1.0) / g.best_weight + 1.0;
   if (!(angle_cosine(g.a->xyz, g.b->xyz, y->xyz) < -b)) return false;
+  const restored_data y_data(y);
   // The new diagonal must not exist yet, and both new faces must turn
   // counterclockwise.
   for (mgn_list_item* item = x->edges; item != nullptr; item = item->next) {
@@ -1408,9 +1459,11 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   }
   base->sides[face_side(other, base)] = other;
   base->sides[face_side(face, base)] = face;
-  // A-Y passes from the old face to the new one.
-  for (int k = 0; k < 2; ++k)
-    if (ay->sides[k] == other) ay->sides[k] = face;
+  // A-Y passes from the old face to the new one (in its side slots while it
+  // is on the front).
+  if (ay->sides != nullptr)
+    for (int k = 0; k < 2; ++k)
+      if (ay->sides[k] == other) ay->sides[k] = face;
   mgn_unlink_item(ay->faces, other);
   add_face_to_edge(ay, face);
   add_face_to_edge(base, face);
@@ -1513,6 +1566,8 @@ void create_face(generation& g, mgn_node* x) {
   mgn_edge* e_bx = attach_edge(bx, g.b, x, face_bx, violation_b);
   add_face_to_edge(e_ax, face_ax);
   add_face_to_edge(e_bx, face_bx);
+  for (mgn_node* n : {g.a, g.b, x}) note_left_front(n);
+  for (mgn_edge* e : {g.edge, e_ax, e_bx}) note_closed(e);
   if (violation && boundary_node(g.a) && boundary_node(g.b) && boundary_node(x)) {
     double c[3];
     for (int k = 0; k < 3; ++k) c[k] = (g.a->xyz[k] + g.b->xyz[k] + x->xyz[k]) / 3.0;
@@ -1526,7 +1581,7 @@ void create_face(generation& g, mgn_node* x) {
 // One generation
 // ---------------------------------------------------------------------------
 
-void generate(mgn_edge* edge, int side, int depth) {
+void generate_on_side(mgn_edge* edge, int side, int depth) {
   if (edge == nullptr || edge->id <= 0 || !on_front(edge) || edge->sides == nullptr ||
       edge->sides[side] != nullptr)
     return;
@@ -1560,6 +1615,11 @@ void generate(mgn_edge* edge, int side, int depth) {
   // A recursive generation may have closed the side meanwhile.
   if (edge->id == 0 || edge->sides[side] != nullptr) return;
   create_face(g, found == SEARCH_NODE ? x : nullptr);
+}
+
+void generate(mgn_edge* edge, int side, int depth) {
+  generate_on_side(edge, side, depth);
+  if (depth == 0) release_left_records();
 }
 
 // ---------------------------------------------------------------------------
@@ -1745,6 +1805,8 @@ bool in_ranges(const std::vector<std::pair<const char*, const char*>>& ranges, c
 }  // namespace
 
 void mgn_empty_surface_scratch() {
+  mgn_surface_work.free_data = nullptr;
+  mgn_surface_work.free_sides = nullptr;
   // The records are handed out again later: the nodes and edges that refer
   // to them (surface data in node->aux, side slots in edge->sides) drop
   // their references first, so that nothing (a later smoothing, a side
@@ -1981,9 +2043,16 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
   mgn_triangulate_subsurface(surface);
   if (mgn_set.nodal_smoothing && !surface->map) mgn_smooth_surface(surface);
   mgn_check_front_closed();
-  // Release the front marks of the boundary and the node marks.
+  // Release the front marks of the boundary and the node marks, and give
+  // the surface data and side slots of the surface back to the scratch.
   for (front_curve& fc : fs.curves)
-    for (mgn_edge* e : fc.edges) e->free_sides = 0;
+    for (mgn_edge* e : fc.edges) {
+      e->free_sides = 0;
+      release_sides(e);
+    }
+  for (mgn_node* node : fs.boundary) release_data(node);
+  for (mgn_edge** ref : mgn_listing_range<mgn_edge*>(mgn_get_first_listing_block(surface->mesh.edges)))
+    release_sides(*ref);
   for (mgn_node* node : fs.boundary) node->work = 0;
   auto settle = [](mgn_listing*& listing) {
     if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));
@@ -1991,6 +2060,9 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
   settle(surface->mesh.nodes);
   settle(surface->mesh.edges);
   settle(surface->mesh.faces);
-  for (mgn_node** ref : mgn_listing_range<mgn_node*>(surface->mesh.nodes)) (*ref)->work = 0;
+  for (mgn_node** ref : mgn_listing_range<mgn_node*>(surface->mesh.nodes)) {
+    (*ref)->work = 0;
+    release_data(*ref);
+  }
   surface->mesh.discretized = true;
 }

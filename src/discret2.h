@@ -50,6 +50,12 @@ struct mgn_surface_scratch {
   mgn_listing* data = nullptr;
   mgn_listing* work = nullptr;
   bool edge_warning_given = false;  // "Too many edges in the neighbourhood" once
+  // Records given back while meshing goes on (the surface data of interior
+  // nodes that left the front, the side slots of closed edges, and all of
+  // them when an entity is finished), chained through their first bytes and
+  // handed out again before the listings grow.
+  mgn_surface_data* free_data = nullptr;
+  void** free_sides = nullptr;
 };
 extern mgn_surface_scratch mgn_surface_work;
 
@@ -96,7 +102,9 @@ void mgn_mesh_subsurface(mgn_surface* surface);
 void mgn_check_front_closed();
 
 // The face on side `side` of an edge, or null (also for the outside of a
-// boundary edge).
+// boundary edge).  Side slots exist while the edge is on the front of the
+// entity being meshed: a closed edge gives its slots back (null for both
+// sides; its face list names its faces).
 mgn_face* mgn_get_edge_side_face(const mgn_edge* edge, int side);
 
 #endif  // MGN_DISCRET2_H

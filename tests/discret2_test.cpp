@@ -428,6 +428,37 @@ TEST_F(SurfaceMeshTest, TooCoarseMeshOnATurningChannel) {
               "Too coarse mesh required on surface 1 at x = -?[0-9.]+, y = -?[0-9.]+, z = -?[0-9.]+\n");
 }
 
+// Records in the record arrays of a listing chain.
+long chain_capacity(mgn_listing* listing) {
+  long capacity = 0;
+  for (mgn_listing* b = mgn_get_first_listing_block(listing); b != nullptr; b = b->next)
+    capacity += static_cast<long>(b->capacity);
+  return capacity;
+}
+
+// Surface data and side slots go back to the scratch as nodes leave the
+// front and edges close, so the scratch listings (here in blocks of 10
+// records) grow to the size of the front, not of the mesh.  The swaps of a
+// curved surface read the data of nodes that left the front again.
+TEST_F(SurfaceMeshTest, SurfaceScratchFollowsTheFrontNotTheMesh) {
+  // Fresh scratch listings, created by the driver with the listing size.
+  mgn_empty_surface_scratch();
+  for (mgn_listing** l : {&mgn_surface_work.data, &mgn_surface_work.work}) {
+    if (*l != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(*l));
+    *l = nullptr;
+  }
+  mgn_set.listing_size = 10;
+  sphere_radius = 10.0;
+  mesh(sphere_text(10.0), {kSphere}, 0.25, exact_sphere);
+  mgn_surface* s = mgn_find_surface(1);
+  expect_conforming(s);
+  expect_oriented(s);
+  EXPECT_EQ(mgn_warning_count, 0);
+  const long data = chain_capacity(mgn_surface_work.data), sides = chain_capacity(mgn_surface_work.work);
+  EXPECT_LT(data, s->mesh.node_count / 4);
+  EXPECT_LT(sides, s->mesh.edge_count / 4);
+}
+
 // The model files through the program: every surface meshes with a
 // closed front and no warning.
 struct program_case {
