@@ -740,7 +740,13 @@ TEST(SurfaceScratch, NodesAndEdgesDropTheirScratchRecordsAndLaterSmoothingLeaves
     if (d->u != -7.0 || d->v != -7.0) ++touched;
   EXPECT_EQ(touched, 0);
   mgn_empty_surface_scratch();
+  // The surfaces' own edge listings are in no global listing.
+  for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) {
+    if (s->mesh.edges != nullptr) mgn_destroy_listing(s->mesh.edges);
+    s->mesh.edges = nullptr;
+  }
   mgn_release_model();
+  mgn_reset_mesh_store();
 }
 
 }  // namespace
