@@ -258,12 +258,15 @@ void gather_corners(mgn_node* node) {
   st.seen.clear();
   for (const mgn_edge* edge : mgn_list_range<mgn_edge>(node->edges)) {
     if (edge->id == 0 || !own(edge->kind, edge->entity)) continue;
+    // Every element at the node is guarded, also one of another entity
+    // (after an edge swap across a curve, a triangle of one surface may
+    // hold a node of the other).
     for (const mgn_face* face : mgn_list_range<mgn_face>(edge->faces)) {
-      if (face->id == 0 || !own(face->kind, face->entity) || seen_before(face)) continue;
+      if (face->id == 0 || seen_before(face)) continue;
       add_corner(face->n[0]->xyz, face->n[1]->xyz, face->n[2]->xyz);
     }
     for (const mgn_quad* quad : mgn_list_range<mgn_quad>(edge->quads)) {
-      if (quad->id == 0 || !own(quad->kind, quad->entity) || seen_before(quad)) continue;
+      if (quad->id == 0 || seen_before(quad)) continue;
       int i = 0;
       while (i < 4 && quad->n[i] != node) ++i;
       if (i == 4) continue;
