@@ -607,12 +607,16 @@ void mgn_print_output_description() {
       mgn_print(stdout, "      iso_type: iso type of the element (0 for elements of unstructured\n");
       mgn_print(stdout, "                meshes)\n");
     }
-    if ((spec & 32) != 0)
-      mgn_print(stdout, "      ngb: number of the element across each side (0: none)\n");
+    if ((spec & 32) != 0) {
+      mgn_print(stdout, "      ngb: number of the element across each side (0: none); for\n");
+      mgn_print(stdout, "                triangles and quads an element of the same surface,\n");
+      mgn_print(stdout, "                patch or shell, or one across a hidden or swapped curve\n");
+    }
     if ((spec & 8) != 0) {
       mgn_print(stdout, "      bnd_ent_id, bnd_ent_prop: id and property of the model entity\n");
       mgn_print(stdout, "                on which each side lies (a curve for the edges of\n");
-      mgn_print(stdout, "                triangles and quads), 0 when there is none\n");
+      mgn_print(stdout, "                triangles and quads, none for a hidden curve), 0 when\n");
+      mgn_print(stdout, "                there is none\n");
       mgn_print(stdout, "      bnd_ent_key: key of that entity for the faces of volume elements\n");
       mgn_print(stdout, "                (3 surface, 5 patch, 6 shell; 0: none)\n");
     }
