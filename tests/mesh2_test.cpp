@@ -298,6 +298,26 @@ TEST(CurveHiding, NodesOfAHiddenCurveLeaveItAndItsEdgesAreNoElements) {
   for (const std::string& line : m.assoc) EXPECT_NE(line.rfind("         2         4 ", 0), 0u) << line;
 }
 
+// Two curved surfaces that meet tangentially: the nodes of the hidden seam
+// leave it but stay on the cylinder.
+TEST(CurveHiding, SeamNodesOfTangentCurvedSurfacesStayOnTheSurface) {
+  const mesh_file m = run_mesh(kModels + "/half_cylinder_hidden.mgn", "0.4", "0");
+  double moved = 0.0, off_cylinder = 0.0;
+  long seam_nodes = 0;
+  for (const auto& [id, n] : m.nodes) {
+    const double r = std::sqrt(n.xyz[0] * n.xyz[0] + n.xyz[1] * n.xyz[1]);
+    off_cylinder = std::max(off_cylinder, std::fabs(r - 2.0));
+    if (n.key == 2 && n.entity == 4) {
+      ++seam_nodes;
+      moved = std::max(moved, std::fabs(n.xyz[0]));
+    }
+  }
+  EXPECT_GT(seam_nodes, 3);
+  EXPECT_GT(moved, 1e-5);
+  EXPECT_LT(off_cylinder, 1e-6);
+  for (const file_element& e : m.edges) EXPECT_NE(e.entity, 4);
+}
+
 // Curves that stay: faces that do not meet flat, or of different properties.
 struct refusal_case {
   const char* name;
