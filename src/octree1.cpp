@@ -247,10 +247,35 @@ struct surface_sampler {
   void* data;
 };
 
+// Size of the surface's control points at (u, v), interpolated over the
+// points that carry a size.  A size of 0 means none given, and the blended
+// interior of a net may hold negative sizes where its sides carry none: were
+// such points interpolated too, the field would pass through zero inside the
+// surface and the sampling would refine toward that line without end.  Over
+// the sized points alone the field stays between their smallest and largest
+// sizes (weights count by magnitude, so that the field is a weighted mean
+// even on a net with negative weights); 0 when no point carries a size.
+double given_size(const mgn_surface* surface, double u, double v) {
+  const int nu = surface->order_u, nv = surface->order_v;
+  double bu[16], bv[16];
+  mgn_bernstein_basis(nu, u, bu);
+  mgn_bernstein_basis(nv, v, bv);
+  double num = 0.0, den = 0.0;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const mgn_ctrl_point* q = surface->net[j * nu + i];
+      if (!(q->size > 0.0f)) continue;
+      const double wb = std::fabs(q->w) * bu[i] * bv[j];
+      num += wb * q->size;
+      den += wb;
+    }
+  return den > 0.0 ? num / den : 0.0;
+}
+
 // Size requested by the sizes of the surface at (u, v).
 double sigma(const surface_sampler& c, double u, double v) {
   if (c.factor == 0.0) return c.received;
-  const double s = mgn_get_surface_size(c.surface, u, v) * c.factor;
+  const double s = given_size(c.surface, u, v) * c.factor;
   return s > 0.0 && s < c.cap ? s : c.cap;
 }
 

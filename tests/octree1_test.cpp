@@ -687,3 +687,35 @@ TEST_F(SurfaceSampling, CollapsedSideWithVaryingCurvatureIsSampledCloser) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SurfaceSampling, ControlPointsWithoutSizeLeaveTheSizeBetweenTheGivenOnes) {
+  // Sides with unsized control points make the blended net hold negative
+  // sizes inside; the surface size field passes over them, so the sampling
+  // ends (it used to refine without end toward the line where the field
+  // crossed zero) with pieces no finer than the smallest positive size of
+  // the net and no coarser than the surface's own size (25).
+  mgn_set.default_size = 0.0;
+  read_model_file("unsized_polygon_square.mgn");
+  const mgn_surface* s = mgn_find_surface(1);
+  bool negative_inside = false;
+  double smallest = 25.0;
+  for (const mgn_ctrl_point* q : s->net) {
+    negative_inside = negative_inside || q->size < 0.0f;
+    if (q->size > 0.0f) smallest = std::min(smallest, static_cast<double>(q->size));
+  }
+  ASSERT_TRUE(negative_inside);
+  ASSERT_GT(smallest, 1.0);
+  mgn_build_octree();
+  ASSERT_TRUE(octree_invariants_hold());
+  const std::vector<mgn_surface_piece> pieces = pieces_of(s);
+  EXPECT_NEAR(area_of(pieces), 1.0, 1e-12);
+  EXPECT_LT(pieces.size(), 5000u);
+  for (const mgn_surface_piece& p : pieces) {
+    EXPECT_GE(p.size, smallest * (1 - 1e-6));
+    EXPECT_LE(p.size, 25.0 * (1 + 1e-6));
+  }
+}
+
+}  // namespace
