@@ -674,24 +674,24 @@ struct mgn_edge {
 
 // Triangular face.  side/side_type: the volume element on each side of the
 // face (type MGN_ELEM_NONE and null while the side is on a region front);
-// has_sides tells whether the owning entity bounds a region.
+// has_sides tells whether the owning entity bounds a region.  The record is
+// the most numerous of a surface mesh: its fields are ordered to leave no
+// padding (72 bytes).
 struct mgn_face {
   int32_t id;
-  int32_t kind;
+  int16_t kind;
+  int16_t iso_type;
   void* entity;
   mgn_node* n[3];
-  void* word;            // further word of the meshers
   void* side[2];
-  int8_t side_type[2];
-  bool has_sides;
-  int8_t pad;
-  int16_t iso_type;
-  int16_t flags;
-  int32_t work;
   // Neighbour table (built when neighbour output is wanted): a chain of one
   // cell per side, side i from n[i] to n[i+1], each holding the triangle or
   // quad across that side (null: none).
   mgn_list_item* ngb;
+  int32_t work;          // scratch value of the mesher that owns the face
+  int8_t side_type[2];
+  bool has_sides;
+  int8_t pad;
 };
 
 // Quad: four nodes in circuit order; sides as for faces.
