@@ -5,8 +5,10 @@
 // memory peak belongs to that run.  Printed per size: triangles, seconds of
 // the meshing driver (curves, triangulation and smoothing), triangles per
 // second, microseconds per triangle, the listing memory peak per triangle
-// (the whole run, octree included, and the part added by the meshing) and
-// the mean triangle quality.
+// (the whole run, octree included, and the part added by the meshing), the
+// peak resident memory of the process per triangle and the mean triangle
+// quality.
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,10 +87,13 @@ void run(double size, bool smoothing) {
     worst = std::min(worst, q);
   }
   const double peak = static_cast<double>(mgn_listing_memory_peak());
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double resident = 1024.0 * static_cast<double>(usage.ru_maxrss);  // kilobytes on Linux
   std::printf("size %-8.5f %9ld triangles  %7.3f s  %9.0f triangles/s  %6.2f us/triangle  "
-              "peak %6.1f B/triangle (meshing %6.1f)  quality mean %.4f worst %.3f%s\n",
+              "peak %6.1f B/triangle (meshing %6.1f, resident %6.1f)  quality mean %.4f worst %.3f%s\n",
               size, triangles, seconds, triangles / seconds, 1e6 * seconds / triangles, peak / triangles,
-              (peak - static_cast<double>(before)) / triangles, sum / triangles, worst,
+              (peak - static_cast<double>(before)) / triangles, resident / triangles, sum / triangles, worst,
               smoothing ? "" : "  (no smoothing)");
   std::fflush(stdout);
 }
