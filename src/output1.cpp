@@ -204,7 +204,12 @@ int mgn_store_graphics() {
       if (s < range.smallest) range.smallest = s;
       if (s > range.largest) range.largest = s;
     });
-    range.uniform = range.largest - range.smallest < mgn_tol.eps;
+    // Node sizes are single-precision values reached through products and
+    // interpolations of the octree: a size field the user asked to be
+    // uniform (-u) comes out with differences of a few units in the last
+    // place, which must not be stretched over the whole colour range.
+    const double resolution = std::max(mgn_tol.eps, 1e-6 * range.largest);
+    range.uniform = range.largest - range.smallest < resolution;
   }
   switch (mgn_set.graphics_type) {
     case 1: return mgn_store_graphics_ombrax();

@@ -285,3 +285,65 @@ TEST_F(Graphics, VtkFileLoadsInAReader) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program's VTK file read back by a VTK reader (meshio, when installed):
+// as many points, lines and triangles as the run reports, contour values in
+// [0, 1], every value 0.5 for a uniform size field (-u) and the whole range
+// used for a graded one.
+TEST(GraphicsOfTheProgram, VtkFileReadsBackWithTheReportedCounts) {
+  std::string python;
+  for (const char* candidate : {"/usr/bin/python3", "python3"})
+    if (std::system((std::string(candidate) + " -c 'import meshio' >/dev/null 2>&1").c_str()) == 0) {
+      python = candidate;
+      break;
+    }
+  if (python.empty()) GTEST_SKIP() << "meshio not installed";
+  struct Case {
+    const char* name;
+    std::string model;
+    std::vector<std::string> options;
+    const char* contours;  // smallest and largest value read back
+  };
+  const std::string models = MGN_TEST_MODELS;
+  const Case cases[] = {
+      {"uniform square", models + "/square.mgn", {"-u", "2", "-z", "2"}, "0.5 0.5"},
+      {"uniform square renumbered, grey", models + "/square.mgn", {"-u", "2", "-r", "1", "-z", "10"}, "0.5 0.5"},
+      {"graded wire", std::string(MGN_EXAMPLES) + "/wire.mgn", {"-z", "6"}, "0.0 1.0"},
+      {"sphere octant by curvature", models + "/sphere_octant.mgn", {"-d", "0.5", "-c", "0.2", "-z", "2"}, "0.0 1.0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = mgn_temp_dir();
+    std::vector<std::string> args = {"-i", c.model, "-y", "3", "-x", "mesh.vtk"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const mgn_run_result r = mgn_run_program(args, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The finite-element counts the run printed.
+    auto reported = [&r](const std::string& label) {
+      const std::size_t at = r.out.find("Number of " + label + ":");
+      return at == std::string::npos ? 0L : std::atol(r.out.c_str() + at + 20);
+    };
+    const std::string script = dir + "/read.py";
+    mgn_write_file(script,
+                   "import sys, meshio\n"
+                   "m = meshio.read(sys.argv[1])\n"
+                   "cells = {}\n"
+                   "for block in m.cells: cells[block.type] = cells.get(block.type, 0) + len(block.data)\n"
+                   "iso = m.point_data['iso'].ravel()\n"
+                   "print(len(m.points), cells.get('line', 0), cells.get('triangle', 0), len(cells),\n"
+                   "      len(iso), float(iso.min()), float(iso.max()))\n");
+    const std::string result = dir + "/result.txt";
+    ASSERT_EQ(std::system((python + " " + script + " " + dir + "/mesh.vtk > " + result + " 2>&1").c_str()), 0)
+        << mgn_read_file(result);
+    const long nodes = reported("nodes"), edges = reported("edges"), trias = reported("trias");
+    ASSERT_GT(nodes, 0);
+    const long kinds = (edges > 0 ? 1 : 0) + (trias > 0 ? 1 : 0);
+    EXPECT_EQ(mgn_read_file(result), std::to_string(nodes) + " " + std::to_string(edges) + " " +
+                                         std::to_string(trias) + " " + std::to_string(kinds) + " " +
+                                         std::to_string(nodes) + " " + c.contours + "\n");
+  }
+}
+
+}  // namespace
