@@ -231,3 +231,47 @@ TEST(Preparation, EquidistantRequestOfUnstructuredSurfaceIsDropped) {
 }
 
 }  // namespace
+
+namespace {
+
+// The closing statistics of a complete run, in their order and widths: the
+// counts, the profile, the time and the memory (in kB, never 0 once records
+// were allocated), and nothing after the final empty line.
+TEST(RunSequence, ClosingStatisticsInOrderAndWidths) {
+  const std::string dir = mgn_temp_dir();
+  const mgn_run_result r = mgn_run_program({"-i", std::string(MGN_EXAMPLES) + "/wire.mgn", "-r", "1"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m,
+                                std::regex("Program finished         " + kTime +
+                                           "\n\n"
+                                           "Number of nodes:    [ 0-9]{8} \\(FE\\)  [ 0-9]{8} \\(total\\)\n"
+                                           "Number of edges:    [ 0-9]{8} \\(FE\\)  [ 0-9]{8} \\(total\\)\n\n"
+                                           "Nominal profile: [ 0-9]{11} \\(old\\) [ 0-9]{10} \\(new\\)\n\n"
+                                           "Real time consumed     [ 0-9]{10} sec\n"
+                                           "Memory consumed      ([ 0-9]{12}) kB\n\n$")))
+      << r.out;
+  EXPECT_GT(std::stol(m[1].str()), 0);
+}
+
+// A triangulated surface with renumbering, node data and neighbours: two
+// runs give the same files byte for byte (nothing depends on addresses).
+TEST(EndToEnd, SurfaceMeshRerunsAreIdentical) {
+  const std::string dir = mgn_temp_dir();
+  const std::string model = std::string(MGN_TEST_MODELS) + "/sphere_octant.mgn";
+  for (const char* name : {"a", "b"}) {
+    const std::string base = name;
+    mgn_run_result r = mgn_run_program({"-i", model, "-d", "0.15", "-r", "1", "-p", "127", "-o", base + ".msh", "-y",
+                                        "3", "-z", "2", "-x", base + ".vtk"},
+                                       dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const std::string mesh = mgn_read_file(dir + "/a.msh");
+  ASSERT_FALSE(mesh.empty());
+  EXPECT_TRUE(mesh == mgn_read_file(dir + "/b.msh"));
+  const std::string vtk = mgn_read_file(dir + "/a.vtk");
+  ASSERT_FALSE(vtk.empty());
+  EXPECT_TRUE(vtk == mgn_read_file(dir + "/b.vtk"));
+}
+
+}  // namespace

@@ -287,3 +287,34 @@ TEST_F(MeshFile, HooksAreInstalledAndIdentifiersRestored) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program's mesh file for a small model against files derived by hand
+// from the format: field widths, blanks, node data, empty lines, the
+// boundary-association section, the type 3 form and quadratic edges.
+TEST(MeshFileOfTheProgram, MatchesTheHandDerivedFiles) {
+  struct Case {
+    std::vector<std::string> options;
+    const char* expected;  // file in the test models
+  };
+  const Case cases[] = {
+      {{"-u", "1", "-p", "19"}, "two_lines_mesh.txt"},
+      {{"-u", "1", "-H", "-k", "2"}, "two_lines_quadratic_mesh.txt"},
+  };
+  const std::string models = MGN_TEST_MODELS;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    const std::string dir = mgn_temp_dir();
+    std::vector<std::string> args = {"-i", models + "/two_lines.mgn", "-o", "mesh.out"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const mgn_run_result r = mgn_run_program(args, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string expected = mgn_read_file(models + "/" + c.expected);
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(mgn_read_file(dir + "/mesh.out"), expected);
+  }
+}
+
+}  // namespace

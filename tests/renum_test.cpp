@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <deque>
 #include <numeric>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -333,6 +334,87 @@ TEST_F(Renumbering, QuadraticMeshIsReversedWithMidsideNodes) {
   for (mgn_edge* e : edges_) {
     long low = std::min(e->n[0]->id, e->n[1]->id);
     EXPECT_LT(e->mid->id, low);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Irregular meshes: random points in a domain joined to every point closer
+// than a radius, as the nodes and edges of an unstructured triangulation
+// are.  The nodes are listed in the random order of their creation.
+struct irregular_case {
+  const char* name;
+  int count;
+  double radius;
+  bool (*inside)(double x, double y);
+  double width;  // the points are drawn in [0, width] x [0, 1]
+};
+
+edge_list random_geometric_graph(const irregular_case& c, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<std::pair<double, double>> points;
+  while (static_cast<int>(points.size()) < c.count) {
+    const double x = c.width * unit(random), y = unit(random);
+    if (c.inside(x, y)) points.push_back({x, y});
+  }
+  edge_list edges;
+  for (int a = 0; a < c.count; ++a)
+    for (int b = a + 1; b < c.count; ++b) {
+      const double dx = points[a].first - points[b].first, dy = points[a].second - points[b].second;
+      if (dx * dx + dy * dy < c.radius * c.radius) edges.push_back({a, b});
+    }
+  return edges;
+}
+
+class IrregularRenumbering : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = mgn_set; }
+  void TearDown() override {
+    mgn_reset_mesh_store();
+    mgn_set = saved_;
+  }
+  mgn_settings saved_;
+};
+
+TEST_F(IrregularRenumbering, ProfileIsNeverAboveTheNaturalOneNorWorseThanReverseCuthillMcKee) {
+  const irregular_case cases[] = {
+      {"square", 600, 0.07, [](double, double) { return true; }, 1.0},
+      {"L-shape", 500, 0.08, [](double x, double y) { return x < 0.5 || y < 0.5; }, 1.0},
+      {"strip with a hole", 700, 0.09,
+       [](double x, double y) { return (x - 2.0) * (x - 2.0) + (y - 0.5) * (y - 0.5) > 0.09; }, 4.0},
+      {"sparse, several components", 300, 0.05, [](double, double) { return true; }, 1.0},
+  };
+  for (const irregular_case& c : cases) {
+    for (unsigned seed : {1u, 2u, 3u}) {
+      SCOPED_TRACE(testing::Message() << c.name << " seed " << seed);
+      mgn_reset_mesh_store();
+      mgn_create_mesh_store(0);
+      mgn_set.numbering_shift = {0, 0};
+      mgn_set.renumbering_type = 1;
+      mgn_set.output_spec = 0;
+      mgn_set.element_degree = 1;
+      const edge_list edges = random_geometric_graph(c, seed);
+      std::vector<mgn_node*> nodes;
+      for (int i = 0; i < c.count; ++i) {
+        const double xyz[3] = {double(i), 0.0, 0.0};
+        nodes.push_back(mgn_create_node(xyz, nullptr, MGN_REGION, nullptr, &mgn_mesh.fe_nodes));
+      }
+      for (auto [a, b] : edges) mgn_create_edge(nodes[a], nodes[b], MGN_CURVE, nullptr, &mgn_mesh.fe_edges);
+      ::testing::internal::CaptureStdout();
+      mgn_renumber_mesh();
+      ::testing::internal::GetCapturedStdout();
+      std::vector<long> ours;
+      for (mgn_node* node : nodes) ours.push_back(node->id);
+      ASSERT_TRUE(is_permutation_from(ours, 1));
+      EXPECT_DOUBLE_EQ(mgn_run.profile_new, profile_of(c.count, edges, ours));
+      EXPECT_LE(mgn_run.profile_new, mgn_run.profile_old);
+      const double reference = profile_of(c.count, edges, reverse_cuthill_mckee(c.count, edges));
+      EXPECT_LE(mgn_run.profile_new, 1.05 * reference)
+          << "reference " << reference << ", natural " << mgn_run.profile_old;
+    }
   }
 }
 
