@@ -2,6 +2,7 @@
 // quiet handling, file argument checks and the closing statistics.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -272,6 +273,38 @@ TEST(EndToEnd, SurfaceMeshRerunsAreIdentical) {
   const std::string vtk = mgn_read_file(dir + "/a.vtk");
   ASSERT_FALSE(vtk.empty());
   EXPECT_TRUE(vtk == mgn_read_file(dir + "/b.vtk"));
+}
+
+}  // namespace
+
+namespace {
+
+// "Output data printed" follows the files actually written: the mesh file
+// of -o, the graphics file of -x only with a graphics type.
+TEST(EndToEnd, OutputDataPrintedOnlyWhenAFileIsWritten) {
+  struct Case {
+    std::vector<std::string> options;
+    bool printed;
+    std::vector<const char*> files;
+  };
+  const Case cases[] = {
+      {{}, false, {}},
+      {{"-x", "g.vtk"}, false, {}},
+      {{"-y", "3", "-x", "g.vtk"}, true, {"g.vtk"}},
+      {{"-o", "m.msh"}, true, {"m.msh"}},
+  };
+  for (const Case& c : cases) {
+    const std::string dir = mgn_temp_dir();
+    std::vector<std::string> args = {"-i", std::string(MGN_EXAMPLES) + "/wire.mgn"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const mgn_run_result r = mgn_run_program(args, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(contains(r.out, "Output data printed"), c.printed) << args.size();
+    for (const char* file : {"g.vtk", "m.msh"}) {
+      const bool wanted = std::find(c.files.begin(), c.files.end(), std::string(file)) != c.files.end();
+      EXPECT_EQ(!mgn_read_file(dir + "/" + file).empty(), wanted) << file;
+    }
+  }
 }
 
 }  // namespace
