@@ -55,7 +55,10 @@ constexpr double kPi = 3.14159265358979323846;
 mgn_face closed_side_face{};
 void* const kClosed = &closed_side_face;
 
+// The entity being meshed is noted first, so that the partial output holds
+// its faces and nodes as far as the front got.
 [[noreturn]] void fail(const std::string& message, const char* routine, int line) {
+  mgn_note_partial_entity(ctx.kind, ctx.entity);
   mgn_manipulation_error(message, routine, mgn_module_name(__FILE__), line);
 }
 [[noreturn]] void unexpected(const char* routine, int line) {
@@ -708,7 +711,12 @@ void compute_ideal_point(generation& g) {
         break;
       }
     }
-    if (dist2(g.ideal, g.m) / (tp * tp) > 4.0) unexpected("mgn_generate_face", __LINE__);
+    // A point projected farther from the base than twice the height is
+    // expected where the base is a long chord of a curved side: the chord
+    // midpoint lies off the surface by the sag.  Only a point farther than
+    // the base length as well means the projection went astray.
+    const double reach = std::max(tp, 0.5 * L);
+    if (dist2(g.ideal, g.m) > 4.0 * reach * reach) unexpected("mgn_generate_face", __LINE__);
   }
   g.height = tp;
   g.size_p = size_at(g, g.ideal);
@@ -2014,6 +2022,7 @@ void mgn_triangulate_subsurface(mgn_surface* surface) {
 void mgn_check_front_closed() {
   auto check = [](mgn_node* node) {
     if (node->front_count == 0) return;
+    mgn_note_partial_entity(ctx.kind, ctx.entity);
     mgn_note_partial_node(node);
     mgn_manipulation_error(mgn_format("Node %ld detected as remaining on front (%ld) of %s %ld\n",
                                       static_cast<long>(node->id), static_cast<long>(node->front_count), ctx.word,

@@ -603,7 +603,9 @@ void collect_entity(int kind, void* entity, std::set<const void*>& done) {
     if (own != nullptr) global = mgn_append_listing(global, mgn_get_first_listing_block(own));
   };
   move(mgn_mesh.fe_nodes, mesh->nodes);
-  move(mgn_mesh.fe_edges, mesh->edges);
+  // Only the edges of curves are elements of the mesh file; those of
+  // surfaces, patches, shells and regions are internal to their meshes.
+  if (kind == MGN_CURVE) move(mgn_mesh.fe_edges, mesh->edges);
   move(mgn_mesh.fe_faces, mesh->faces);
   move(mgn_mesh.fe_quads, mesh->quads);
   move(mgn_mesh.fe_tetras, mesh->tetras);

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -460,10 +462,15 @@ TEST_F(SurfaceMeshTest, SurfaceScratchFollowsTheFrontNotTheMesh) {
 }
 
 // The model files through the program: every surface meshes with a
-// closed front and no warning.
+// closed front and no warning, and the printed triangle quality report
+// (default quality report: the quality section only) shows the quality the
+// mesher must reach: no triangle in the third class, an arithmetic mean of
+// at least 0.93 on flat squares and 0.90 on curved surfaces, and a worst
+// quality of at least 0.5.
 struct program_case {
   const char* model;
   const char* size;
+  double min_mean;
 };
 
 class SurfaceProgramTest : public ::testing::TestWithParam<program_case> {};
@@ -476,17 +483,257 @@ TEST_P(SurfaceProgramTest, MeshesWithoutWarning) {
   EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("Surfaces discretized"), std::string::npos);
   EXPECT_NE(r.out.find("Number of trias:"), std::string::npos);
+  const std::regex section(
+      "\\nNumber of trias: +([0-9]+) \\(FE\\) .*\\n\\n"
+      "Trias quality:    ([ 0-9]{6}) : \\(1\\.000 - 0\\.866\\) ([ 0-9]{3}\\.[0-9]{2}) %\\n"
+      " {18}([ 0-9]{6}) : \\(0\\.866 - 0\\.577\\) [ 0-9]{3}\\.[0-9]{2} %\\n"
+      " {18}([ 0-9]{6}) : \\(0\\.577 - 0\\.000\\) [ 0-9]{3}\\.[0-9]{2} %\\n"
+      " {17}([01]\\.[0-9]{5}) - arithmetic mean quality\\n"
+      " {17}([01]\\.[0-9]{5}) - harmonic mean quality\\n"
+      " {17}([01]\\.[0-9]{5}) - worst tria quality\\n\\n"
+      "Real time consumed");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, section)) << r.out;
+  const long trias = std::stol(m[1]);
+  EXPECT_EQ(std::stol(m[2]) + std::stol(m[4]) + std::stol(m[5]), trias);
+  EXPECT_EQ(std::stol(m[5]), 0) << "triangles below 0.577";
+  EXPECT_GE(std::stod(m[6]), c.min_mean);
+  EXPECT_GE(std::stod(m[6]), std::stod(m[7]));
+  EXPECT_GE(std::stod(m[8]), 0.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, SurfaceProgramTest,
-                         ::testing::Values(program_case{"square", "2.5"}, program_case{"square", "0.3"},
-                                           program_case{"two_squares", "0.7"}, program_case{"sphere_octant", "0.1"},
-                                           program_case{"quarter_cylinder", "0.2"}),
+                         ::testing::Values(program_case{"square", "2.5", 0.93}, program_case{"square", "0.3", 0.93},
+                                           program_case{"two_squares", "0.7", 0.93},
+                                           program_case{"sphere_octant", "0.7", 0.90},
+                                           program_case{"sphere_octant", "0.1", 0.90},
+                                           program_case{"quarter_cylinder", "0.2", 0.90}),
                          [](const auto& info) {
                            std::string name = std::string(info.param.model) + "_" + info.param.size;
                            for (char& ch : name)
                              if (ch == '.') ch = '_';
                            return name;
                          });
+
+// The nodes, edges and triangles of a mesh file of a run with quad-hexa
+// support (two header lines: mesh type, then the counts of nodes, edges,
+// triangles and the other kinds).
+struct written_mesh {
+  long counts[3] = {0, 0, 0};
+  std::map<long, std::vector<double>> nodes;
+  std::vector<std::vector<long>> edges, trias;
+};
+
+written_mesh read_written_mesh(const std::string& text) {
+  written_mesh m;
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);
+  std::getline(in, line);
+  std::istringstream(line) >> m.counts[0] >> m.counts[1] >> m.counts[2];
+  auto records = [&](long count, int fields, auto take) {
+    while (count > 0 && std::getline(in, line)) {
+      std::istringstream row(line);
+      long id;
+      if (!(row >> id)) continue;  // the empty line before a section
+      take(id, row, fields);
+      --count;
+    }
+  };
+  records(m.counts[0], 3, [&](long id, std::istringstream& row, int n) {
+    std::vector<double> xyz(n);
+    for (double& x : xyz) row >> x;
+    m.nodes[id] = xyz;
+  });
+  auto element = [](std::vector<std::vector<long>>& out) {
+    return [&out](long, std::istringstream& row, int n) {
+      std::vector<long> nodes(n);
+      for (long& x : nodes) row >> x;
+      out.push_back(nodes);
+    };
+  };
+  records(m.counts[1], 2, element(m.edges));
+  records(m.counts[2], 3, element(m.trias));
+  return m;
+}
+
+// With a curvature rate c and no mesh size (a size factor of 0 drops every
+// size), the sizes follow the curvature: on a sphere octant and a quarter
+// cylinder of radius R every triangle edge is at most K x c x R long (K the
+// chord ratio of the octree sampling) and, the octree halving sizes at
+// most, not much shorter than a quarter of c x R.
+struct rate_case {
+  const char* model;
+  const char* rate;
+};
+
+class CurvatureRateProgramTest : public ::testing::TestWithParam<rate_case> {};
+
+TEST_P(CurvatureRateProgramTest, EdgesFollowTheRadiusOfCurvature) {
+  const rate_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  const mgn_run_result r = mgn_run_program(
+      {"-i", std::string(MGN_TEST_MODELS) + "/" + c.model + ".mgn", "-v", "0", "-c", c.rate, "-o", "out.msh"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/out.msh"));
+  ASSERT_GT(m.trias.size(), 0u);
+  const double radius = 2.0, wanted = std::stod(c.rate) * radius;
+  double longest = 0.0, shortest = 1e300;
+  for (const std::vector<long>& t : m.trias) {
+    for (int i = 0; i < 3; ++i) {
+      const double* a = m.nodes.at(t[i]).data();
+      const double* b = m.nodes.at(t[(i + 1) % 3]).data();
+      const double d = std::sqrt(mgn_get_point_square_distance(a, b));
+      longest = std::max(longest, d);
+      shortest = std::min(shortest, d);
+    }
+  }
+  EXPECT_LE(longest, MGN_CHORD_RATIO * wanted);
+  EXPECT_GE(shortest, 0.25 * wanted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, CurvatureRateProgramTest,
+                         ::testing::Values(rate_case{"sphere_octant", "1"}, rate_case{"sphere_octant", "0.3"},
+                                           rate_case{"sphere_octant", "0.05"}, rate_case{"quarter_cylinder", "0.1"}),
+                         [](const auto& info) {
+                           std::string name = std::string(info.param.model) + "_" + info.param.rate;
+                           for (char& ch : name)
+                             if (ch == '.') ch = '_';
+                           return name;
+                         });
+
+// Curves meshed by a few edges each (keyword COUNT) around a curved surface
+// meshed with a finer size: the long boundary edges are chords that lie
+// well inside the surface, so the apex of a flat first triangle projects
+// onto the surface farther from the base than twice its height.  The
+// surface still gets a closed, conforming mesh on the surface, every
+// triangle turned like Su x Sv (outward on both models).
+struct coarse_case {
+  const char* model;
+  int count;
+  const char* size;
+};
+
+class CoarseCurvesProgramTest : public ::testing::TestWithParam<coarse_case> {};
+
+TEST_P(CoarseCurvesProgramTest, CurvedSurfaceMeshesInsideChordsOfItsCurves) {
+  const coarse_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  const std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/" + c.model + ".mgn");
+  const std::string counted = std::regex_replace(text, std::regex("(\n?curve [0-9]+ vertex [0-9]+ [0-9]+)"),
+                                                 "$1 count " + std::to_string(c.count));
+  ASSERT_NE(counted, text);
+  mgn_write_file(dir + "/model.mgn", counted);
+  const mgn_run_result r = mgn_run_program({"-i", "model.mgn", "-u", c.size, "-o", "out.msh"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/out.msh"));
+  ASSERT_GT(m.trias.size(), 0u);
+  const bool sphere = std::string(c.model) == "sphere_octant";
+  // Every curve is meshed by its count of edges (the collapsed pole side of
+  // the octant by none).
+  EXPECT_EQ(static_cast<long>(m.edges.size()), (sphere ? 3 : 4) * c.count);
+  for (const auto& [id, p] : m.nodes) {
+    const double r2 = p[0] * p[0] + p[1] * p[1] + (sphere ? p[2] * p[2] : 0.0);
+    EXPECT_NEAR(std::sqrt(r2), 2.0, 1e-6) << "node " << id;
+  }
+  std::map<std::pair<long, long>, int> use;
+  auto key = [](long a, long b) { return a < b ? std::make_pair(a, b) : std::make_pair(b, a); };
+  long turned = 0;
+  for (const std::vector<long>& t : m.trias) {
+    const double* p[3] = {m.nodes.at(t[0]).data(), m.nodes.at(t[1]).data(), m.nodes.at(t[2]).data()};
+    double u[3], v[3], n[3], outward[3];
+    mgn_sub(p[1], p[0], u);
+    mgn_sub(p[2], p[0], v);
+    mgn_cross(u, v, n);
+    for (int k = 0; k < 3; ++k) outward[k] = p[0][k] + p[1][k] + p[2][k];
+    if (!sphere) outward[2] = 0.0;
+    if (!(mgn_dot(n, outward) > 0.0)) ++turned;
+    for (int i = 0; i < 3; ++i) ++use[key(t[i], t[(i + 1) % 3])];
+  }
+  EXPECT_EQ(turned, 0);
+  std::set<std::pair<long, long>> boundary;
+  for (const std::vector<long>& e : m.edges) boundary.insert(key(e[0], e[1]));
+  long bad = 0;
+  for (const auto& [pair, count] : use) bad += count != (boundary.count(pair) ? 1 : 2);
+  EXPECT_EQ(bad, 0) << "mesh edges used a wrong number of times";
+  for (const auto& pair : boundary) EXPECT_EQ(use.count(pair), 1u) << "curve edge without a triangle";
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, CoarseCurvesProgramTest,
+                         ::testing::Values(coarse_case{"quarter_cylinder", 1, "0.6"},
+                                           coarse_case{"quarter_cylinder", 3, "0.3"},
+                                           coarse_case{"sphere_octant", 2, "0.3"},
+                                           coarse_case{"sphere_octant", 3, "0.1"}),
+                         [](const auto& info) {
+                           std::string name = std::string(info.param.model) + "_count_" +
+                                              std::to_string(info.param.count) + "_size_" + info.param.size;
+                           for (char& ch : name)
+                             if (ch == '.') ch = '_';
+                           return name;
+                         });
+
+// The fatal errors of the triangulation that small models reach: the run
+// ends with status 10, the report ends with the message, and the mesh file
+// named by -o holds the mesh made so far (the curves, and the triangles of
+// the surface when the front had started) with consistent numbers.  The
+// square cases add a vertex lying on the square, output on its own, to
+// square.mgn.
+struct fatal_case {
+  const char* name;
+  const char* model;  // a model file, or "square" with the extra line
+  const char* extra;
+  const char* size;
+  const char* message;  // a regular expression
+  long curve_edges;
+  bool faces;  // triangles were made before the error
+};
+
+class SurfaceFatalProgramTest : public ::testing::TestWithParam<fatal_case> {};
+
+TEST_P(SurfaceFatalProgramTest, ReportEndsWithTheMessageAndThePartialMeshIsWritten) {
+  const fatal_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  const std::string models = MGN_TEST_MODELS;
+  std::string model = models + "/" + c.model + ".mgn";
+  if (*c.extra != '\0') {
+    model = dir + "/model.mgn";
+    mgn_write_file(model, mgn_read_file(models + "/" + c.model + ".mgn") + c.extra);
+  }
+  const mgn_run_result r = mgn_run_program({"-i", model, "-u", c.size, "-o", "part.msh"}, dir);
+  EXPECT_EQ(r.status, 10) << r.err;
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("--> Manipulation error\n\\(routine mgn_[a-z_]+, file src/discret2, "
+                                                  "line [0-9]+\\)\n" + std::string(c.message) + "\n\n$")))
+      << r.err;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\nTmp output data printed  [0-9:]{8}\nProgram terminated       "
+                                                  "[0-9:]{8}\n\n$")))
+      << r.out;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/part.msh"));
+  EXPECT_EQ(static_cast<long>(m.nodes.size()), m.counts[0]);
+  EXPECT_EQ(static_cast<long>(m.edges.size()), c.curve_edges);
+  EXPECT_EQ(static_cast<long>(m.trias.size()), m.counts[2]);
+  EXPECT_EQ(m.trias.empty(), !c.faces);
+  // Nodes numbered 1 to n, every element on written nodes.
+  long expected_id = 1;
+  for (const auto& [id, xyz] : m.nodes) EXPECT_EQ(id, expected_id++);
+  for (const auto* elements : {&m.edges, &m.trias})
+    for (const std::vector<long>& e : *elements)
+      for (long n : e) EXPECT_EQ(m.nodes.count(n), 1u) << "element on node " << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, SurfaceFatalProgramTest,
+    ::testing::Values(
+        fatal_case{"TooCoarseMesh", "turning_channel", "", "2",
+                   "Too coarse mesh required on surface 1 at x = 0\\.000000, y = 0\\.000000, z = 1\\.000000", 4, true},
+        fatal_case{"NodeOnActiveEdge", "square", "vertex 9 fixed surface 1 uv 0.51 1e-15 output yes\n", "0.5",
+                   "Node [0-9]+ and active edge [0-9]+ on surface 1 are too close to each other \\(temporary node and "
+                   "edge numbers\\)",
+                   80, true},
+        fatal_case{"VerticesTooClose", "square", "vertex 9 fixed surface 1 uv 0.9999999 0.9999999 output yes\n", "0.5",
+                   "Vertices 9 and 3 on surface 1 are too close to each other", 80, true},
+        fatal_case{"VertexAndCurveTooClose", "square", "vertex 9 fixed surface 1 uv 0.55 0.9999999 output yes\n",
+                   "0.5", "Vertex 9 and curve 3 on surface 1 are too close to each other", 80, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
