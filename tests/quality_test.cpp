@@ -148,11 +148,19 @@ class Quality : public ::testing::Test {
       face(s, centre, rim[i], rim[(i + 1) % 6]);
     }
   }
-  // Surface 5: two isosceles triangles of quality 0.93624 and 0.97777.
+  // Surface 5: two isosceles triangles of quality 0.93624 and 0.97777
+  // (angles 50.2, 50.2, 79.6 and 54.5, 54.5, 71.1 degrees).
   void good_triangles() {
     mgn_surface& s = surface(5);
     face(s, node(0, 0, 0), node(1, 0, 0), node(0.5, 0.6, 0));
     face(s, node(0, 0, 0), node(1, 0, 0), node(0.5, 0.7, 0));
+  }
+  // Surface 8: a right isosceles triangle (q 0.86603, bin 0.850 - 0.900)
+  // and a sliver of height 0.03 (q 0.06920, bin 0.050 - 0.100).
+  void right_and_sliver() {
+    mgn_surface& s = surface(8);
+    face(s, node(0, 0, 0), node(1, 0, 0), node(0, 1, 0));
+    face(s, node(0, 0, 0), node(1, 0, 0), node(0.5, 0.03, 0));
   }
   // Region 1: the regular tetra, its nodes owned by the region.
   void regular_tetra() {
@@ -281,6 +289,49 @@ TEST_F(Quality, GlobalSummaryText) {
        "                       0 : (0.000 - 0.900)   0.00 %\n"
        "                       1 : (0.900 - 0.950)  50.00 %\n"
        "                       1 : (0.950 - 1.000)  50.00 %\n"
+       "\n"},
+      {"distribution prints a single empty first bin and the empty bins between filled ones, merges the empty end",
+       &Quality::right_and_sliver, 9,
+       "Trias quality:         1 : (1.000 - 0.866)  50.00 %\n"
+       "                       0 : (0.866 - 0.577)   0.00 %\n"
+       "                       1 : (0.577 - 0.000)  50.00 %\n"
+       "                 0.46761 - arithmetic mean quality\n"
+       "                 0.12816 - harmonic mean quality\n"
+       "                 0.06920 - worst tria quality\n"
+       "\n"
+       "                       0 : (0.000 - 0.050)   0.00 %\n"
+       "                       1 : (0.050 - 0.100)  50.00 %\n"
+       "                       0 : (0.100 - 0.150)   0.00 %\n"
+       "                       0 : (0.150 - 0.200)   0.00 %\n"
+       "                       0 : (0.200 - 0.250)   0.00 %\n"
+       "                       0 : (0.250 - 0.300)   0.00 %\n"
+       "                       0 : (0.300 - 0.350)   0.00 %\n"
+       "                       0 : (0.350 - 0.400)   0.00 %\n"
+       "                       0 : (0.400 - 0.450)   0.00 %\n"
+       "                       0 : (0.450 - 0.500)   0.00 %\n"
+       "                       0 : (0.500 - 0.550)   0.00 %\n"
+       "                       0 : (0.550 - 0.600)   0.00 %\n"
+       "                       0 : (0.600 - 0.650)   0.00 %\n"
+       "                       0 : (0.650 - 0.700)   0.00 %\n"
+       "                       0 : (0.700 - 0.750)   0.00 %\n"
+       "                       0 : (0.750 - 0.800)   0.00 %\n"
+       "                       0 : (0.800 - 0.850)   0.00 %\n"
+       "                       1 : (0.850 - 0.900)  50.00 %\n"
+       "                       0 : (0.900 - 1.000)   0.00 %\n"
+       "\n"},
+      {"angle distribution merges the empty bins at both ends", &Quality::good_triangles, 2 + 8,
+       "Trias angles:          0 : (  0.0 -  30.0)   0.00 %\n"
+       "                       6 : ( 30.0 -  90.0) 100.00 %\n"
+       "                       0 : ( 90.0 - 180.0)   0.00 %\n"
+       "                  50.194 - minimum dihedral angle\n"
+       "                  79.611 - maximum dihedral angle\n"
+       "\n"
+       "                       0 : (  5.0 -  45.0)   0.00 %\n"
+       "                       4 : ( 45.0 -  55.0)  66.67 %\n"
+       "                       0 : ( 55.0 -  65.0)   0.00 %\n"
+       "                       1 : ( 65.0 -  75.0)  16.67 %\n"
+       "                       1 : ( 75.0 -  85.0)  16.67 %\n"
+       "                       0 : ( 85.0 - 175.0)   0.00 %\n"
        "\n"},
       {"regular tetra", &Quality::regular_tetra, 3, kRegularTetra},
       {"mapped quads", &Quality::mapped_quads, 3,
