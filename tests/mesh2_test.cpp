@@ -475,7 +475,8 @@ class SurfaceNodeDataTest : public ::testing::TestWithParam<node_data_case> {};
 
 // Bits 1 and 4: a surface node carries the unit normal, then (u, v); the
 // surface at (u, v) is the node (for a midside node off a curved surface,
-// its foot point) and its normal agrees with Su x Sv.
+// its foot point) and its normal agrees with Su x Sv, and so does the normal
+// of every written triangle.
 TEST_P(SurfaceNodeDataTest, ParametersLocateTheNodeAndNormalsAreUnitSuCrossSv) {
   const node_data_case& c = GetParam();
   const std::string path = kModels + "/" + c.model + ".mgn";
@@ -508,6 +509,23 @@ TEST_P(SurfaceNodeDataTest, ParametersLocateTheNodeAndNormalsAreUnitSuCrossSv) {
     EXPECT_GT(mgn_dot(cr, normal) / std::sqrt(mgn_dot(cr, cr)), 0.9999) << "node " << id;
   }
   EXPECT_GT(surface_nodes, 10);
+  // The triangles as written turn counterclockwise seen from the side Su x Sv
+  // points to: their normal agrees with the normal of a surface node on them.
+  long oriented = 0;
+  for (const file_element& t : m.trias) {
+    for (int i = 0; i < 3; ++i) {
+      const file_node& n = m.nodes.at(t.n[i]);
+      if (n.key != 3) continue;
+      double a[3], b[3], c[3];
+      mgn_sub(m.nodes.at(t.n[1]).xyz, m.nodes.at(t.n[0]).xyz, a);
+      mgn_sub(m.nodes.at(t.n[2]).xyz, m.nodes.at(t.n[0]).xyz, b);
+      mgn_cross(a, b, c);
+      EXPECT_GT(mgn_dot(c, n.data.data()), 0.0) << "triangle " << t.id;
+      ++oriented;
+      break;
+    }
+  }
+  EXPECT_GT(oriented, static_cast<long>(m.trias.size()) / 2);
   mgn_release_model();
 }
 
