@@ -1884,14 +1884,29 @@ void mgn_build_data_subsurface(mgn_surface* surface) {
   const int32_t mark = new_mark();
   // The boundary curves, visited from the last to the first.
   for (int side = 3; side >= 0; --side) add_side_curve(surface, side, false, mark);
-  // Surfaces lying on this one: their boundary from the outside.
+  // Surfaces lying on this one, meshed on their own or left empty as holes:
+  // their boundary from the outside.  A side shared by two of them has no
+  // side left for this surface.  A virtual child is meshed through: its
+  // sides are curves lying inside.
+  std::vector<std::pair<mgn_surface*, int>> child_sides;
+  std::vector<const mgn_curve*> child_curves;
   for (mgn_surface* child : mgn_list_range<mgn_surface>(surface->child_surfaces)) {
-    if (child == nullptr || child == surface) continue;
-    for (int side = 3; side >= 0; --side) add_side_curve(child, side, true, mark);
+    if (child == nullptr || child == surface || child->is_virtual) continue;
+    for (int side = 3; side >= 0; --side) {
+      child_sides.emplace_back(child, side);
+      child_curves.push_back(child->curve[side]);
+    }
+  }
+  auto child_curve = [&](const mgn_curve* curve) {
+    return std::find(child_curves.begin(), child_curves.end(), curve) != child_curves.end();
+  };
+  for (const auto& [child, side] : child_sides) {
+    const mgn_curve* curve = child->curve[side];
+    if (std::count(child_curves.begin(), child_curves.end(), curve) == 1) add_side_curve(child, side, true, mark);
   }
   // Curves lying inside: both sides.
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(surface->fixed_curves)) {
-    if (curve == nullptr) continue;
+    if (curve == nullptr || child_curve(curve)) continue;
     double uvs[2], uve[2];
     const bool on = mgn_get_surface_curve_uv(surface, curve, uvs, uve) != 0;
     auto uv_of = [&](mgn_node* n, double uv[2]) {

@@ -522,6 +522,7 @@ struct written_mesh {
   long counts[3] = {0, 0, 0};
   std::map<long, std::vector<double>> nodes;
   std::vector<std::vector<long>> edges, trias;
+  std::vector<long> tria_entities;  // identifier of the entity of each triangle
 };
 
 written_mesh read_written_mesh(const std::string& text) {
@@ -553,7 +554,12 @@ written_mesh read_written_mesh(const std::string& text) {
     };
   };
   records(m.counts[1], 2, element(m.edges));
-  records(m.counts[2], 3, element(m.trias));
+  records(m.counts[2], 3, [&](long id, std::istringstream& row, int n) {
+    element(m.trias)(id, row, n);
+    long key = 0, entity = 0;
+    row >> key >> entity;
+    m.tria_entities.push_back(entity);
+  });
   return m;
 }
 
@@ -672,6 +678,70 @@ INSTANTIATE_TEST_SUITE_P(Models, CoarseCurvesProgramTest,
                              if (ch == '.') ch = '_';
                            return name;
                          });
+
+// Surfaces fixed to the square, side by side and sharing a curve: the square
+// meshes around a physical or hole child, through a virtual one; a physical
+// child meshes its own rectangle.  The triangles of each surface cover its
+// area exactly, all turn counterclockwise seen from +z, and the mesh is
+// conforming: the only edges used by one triangle are those on the border of
+// the meshed area.
+struct children_case {
+  const char* name;
+  const char* second;  // options added to surfaces 2 and 3
+  const char* third;
+  double area[3];      // meshed area of surfaces 1, 2 and 3
+  long border_edges;   // at size 1: the outer border and the border of the holes
+};
+
+class ChildSurfaceProgramTest : public ::testing::TestWithParam<children_case> {};
+
+TEST_P(ChildSurfaceProgramTest, SquareMeshesAroundOrThroughItsChildren) {
+  const children_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/square_two_children.mgn");
+  for (const auto& [line, options] : {std::make_pair("fixed surface 1\nsurface 3", c.second),
+                                      std::make_pair("fixed surface 1\n", c.third)}) {
+    const std::size_t at = text.rfind(line);
+    ASSERT_NE(at, std::string::npos);
+    text.insert(at + std::string("fixed surface 1").size(), std::string(" ") + options);
+  }
+  mgn_write_file(dir + "/model.mgn", text);
+  const mgn_run_result r = mgn_run_program({"-i", "model.mgn", "-u", "1", "-o", "out.msh"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/out.msh"));
+  double area[3] = {0.0, 0.0, 0.0};
+  long turned = 0;
+  std::map<std::pair<long, long>, int> use;
+  for (std::size_t k = 0; k < m.trias.size(); ++k) {
+    const std::vector<long>& t = m.trias[k];
+    const double* p[3] = {m.nodes.at(t[0]).data(), m.nodes.at(t[1]).data(), m.nodes.at(t[2]).data()};
+    const double a = 0.5 * ((p[1][0] - p[0][0]) * (p[2][1] - p[0][1]) - (p[1][1] - p[0][1]) * (p[2][0] - p[0][0]));
+    if (!(a > 0.0)) ++turned;
+    const long entity = m.tria_entities[k];
+    ASSERT_TRUE(entity >= 1 && entity <= 3) << entity;
+    area[entity - 1] += a;
+    for (int i = 0; i < 3; ++i) ++use[std::minmax(t[i], t[(i + 1) % 3])];
+  }
+  EXPECT_EQ(turned, 0);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(area[k], c.area[k], 1e-9) << "surface " << k + 1;
+  long once = 0, other = 0;
+  for (const auto& [pair, count] : use) {
+    once += count == 1;
+    other += count != 1 && count != 2;
+  }
+  EXPECT_EQ(once, c.border_edges);
+  EXPECT_EQ(other, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, ChildSurfaceProgramTest,
+                         ::testing::Values(children_case{"Physical", "", "", {84.0, 8.0, 8.0}, 40},
+                                           children_case{"PhysicalAndHole", "", "hole", {84.0, 8.0, 0.0}, 52},
+                                           children_case{"Holes", "hole", "hole", {84.0, 0.0, 0.0}, 56},
+                                           children_case{"VirtualAndPhysical", "virtual", "", {92.0, 0.0, 8.0}, 40},
+                                           children_case{"VirtualAndHole", "virtual", "hole", {92.0, 0.0, 0.0}, 52},
+                                           children_case{"Virtual", "virtual", "virtual", {100.0, 0.0, 0.0}, 40}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The fatal errors of the triangulation that small models reach: the run
 // ends with status 10, the report ends with the message, and the mesh file
