@@ -279,12 +279,31 @@ double sigma(const surface_sampler& c, double u, double v) {
   return s > 0.0 && s < c.cap ? s : c.cap;
 }
 
-// Size requested by the curvature of the surface at (u, v).
+// The parameterization is regular enough at (u, v) for its curvature to be
+// followed: the derivatives in u and v are at least about 0.06 degrees apart.
+// Along a fold, where the surface turns back over itself, they become
+// parallel and the curvature grows without bound toward the fold line; the
+// sampling would then refine toward that whole line down to the depth limit
+// in both directions, a count of rectangles that never ends in practice.
+bool regular_at(const mgn_surface* surface, double u, double v) {
+  double p[3], su[3], sv[3], n[3];
+  mgn_get_surface_point_derivatives(surface, u, v, p, su, sv);
+  mgn_cross(su, sv, n);
+  return mgn_dot(n, n) >= 1e-6 * mgn_dot(su, su) * mgn_dot(sv, sv);
+}
+
+// Size requested by the curvature of the surface at (u, v).  Near a point
+// where a derivative nearly vanishes (a pinch) the curvature grows like the
+// inverse square of the distance, so the rectangles asked for shrink faster
+// than their distance to the point and their count has no practical bound;
+// the curvature therefore asks for no size below MGN_CURVATURE_SIZE_FLOOR
+// times the root size (explicit sizes are not limited).
 double kappa(const surface_sampler& c, double u, double v) {
   const double large = 2.0 * mgn_tree.root_size;
   if (c.rate == 0.0) return large;
+  if (!regular_at(c.surface, u, v)) return large;
   const double k = mgn_get_surface_curvature(c.surface, u, v);
-  if (k / c.rate > 0.5 / mgn_tree.root_size) return c.rate / k;
+  if (k / c.rate > 0.5 / mgn_tree.root_size) return std::max(c.rate / k, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size);
   return large;
 }
 

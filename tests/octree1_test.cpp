@@ -719,3 +719,34 @@ TEST_F(SurfaceSampling, ControlPointsWithoutSizeLeaveTheSizeBetweenTheGivenOnes)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SurfaceSampling, CurvatureOfFoldedAndPinchedSurfacesIsFollowedOnlySoFar) {
+  // A fold (derivatives turning parallel along a line) and a pinch (one
+  // derivative nearly vanishing at a point) make the curvature grow without
+  // bound; the sampling used to refine toward them without end.  It now
+  // ends, and no piece asks for less than the curvature floor.
+  struct Case {
+    const char* file;
+    double uniform;
+  };
+  for (const Case& c : {Case{"folded_surface.mgn", 5.4}, Case{"pinched_surface.mgn", 0.0}}) {
+    SCOPED_TRACE(c.file);
+    mgn_reset_model_settings();
+    mgn_set.uniform_size = c.uniform;
+    mgn_set.default_size = c.uniform;
+    read_model_file(c.file);
+    // The root and the sizes only: the sampling is what is measured here.
+    mgn_measure_model();
+    mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+    mgn_propagate_mesh_size();
+    const std::vector<mgn_surface_piece> pieces = pieces_of(mgn_find_surface(1));
+    EXPECT_NEAR(area_of(pieces), 1.0, 1e-9);
+    EXPECT_LT(pieces.size(), 400000u);
+    for (const mgn_surface_piece& p : pieces)
+      ASSERT_GE(p.size, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size * (1 - 1e-9));
+  }
+}
+
+}  // namespace
