@@ -804,6 +804,26 @@ TEST_P(SurfaceFatalProgramTest, ReportEndsWithTheMessageAndThePartialMeshIsWritt
       for (long n : e) EXPECT_EQ(m.nodes.count(n), 1u) << "element on node " << n;
 }
 
+// Boundary nodes are too close to each other when they lie nearer than the
+// working user epsilon: the value of option -e, capped at 1e-5.  A vertex
+// 1.4e-6 from a corner of the square is too close unless -e is below that.
+TEST(SurfaceClosenessProgramTest, UserEpsilonDecidesWhetherBoundaryNodesAreTooClose) {
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/model.mgn", mgn_read_file(std::string(MGN_TEST_MODELS) + "/square.mgn") +
+                                         "vertex 9 fixed surface 1 uv 0.9999999 0.9999999 output yes\n");
+  struct epsilon_case {
+    std::vector<std::string> option;
+    int status;
+  };
+  const epsilon_case cases[] = {{{}, 10}, {{"-e", "1"}, 10}, {{"-e", "2e-5"}, 10}, {{"-e", "1e-6"}, 0}};
+  for (const epsilon_case& c : cases) {
+    std::vector<std::string> args = {"-i", "model.mgn", "-u", "0.5"};
+    args.insert(args.end(), c.option.begin(), c.option.end());
+    const mgn_run_result r = mgn_run_program(args, dir);
+    EXPECT_EQ(r.status, c.status) << (c.option.empty() ? "default" : c.option[1]) << "\n" << r.err;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Models, SurfaceFatalProgramTest,
     ::testing::Values(
