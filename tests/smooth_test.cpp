@@ -8,6 +8,9 @@
 #include <deque>
 #include <functional>
 #include <random>
+#include <regex>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "bezier.h"
@@ -20,6 +23,7 @@
 #include "project.h"
 #include "quality.h"
 #include "smooth.h"
+#include "support.h"
 
 namespace {
 
@@ -906,6 +910,56 @@ TEST_F(RegionSmoothing, ExtrudedNodesStayOnTheirLines) {
   EXPECT_NEAR(c->xyz[0], 0.0, 1e-15);
   EXPECT_NEAR(c->xyz[1], 0.0, 1e-15);
   EXPECT_NEAR(c->xyz[2], -2.0 / 3.0, 1e-15);
+}
+
+// Through the program on the sphere octant: smoothing is on by default and
+// option -S turns it off; every weighting of option -s keeps the nodes on
+// the sphere and gives a better mean and worst triangle quality than no
+// smoothing.
+TEST(SmoothingProgram, EveryWeightingImprovesTheSphereOctantAndKeepsItsNodesOnIt) {
+  struct run_case {
+    std::vector<std::string> options;
+    double mean = 0.0, worst = 0.0;
+  };
+  std::vector<run_case> runs = {{{"-S"}}, {{}}, {{"-s", "1"}}, {{"-s", "2"}}, {{"-s", "3"}}};
+  for (run_case& c : runs) {
+    std::string name;
+    for (const std::string& o : c.options) name += o + " ";
+    SCOPED_TRACE(name);
+    const std::string dir = mgn_temp_dir();
+    std::vector<std::string> args = {"-i", std::string(MGN_TEST_MODELS) + "/sphere_octant.mgn", "-u", "0.3",
+                                     "-o", "out.msh"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const mgn_run_result r = mgn_run_program(args, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::smatch m;
+    const std::regex report("([01]\\.[0-9]{5}) - arithmetic mean quality\n.*\n"
+                            " {17}([01]\\.[0-9]{5}) - worst tria quality");
+    ASSERT_TRUE(std::regex_search(r.out, m, report)) << r.out;
+    c.mean = std::stod(m[1]);
+    c.worst = std::stod(m[2]);
+    // The nodes lie on the sphere of radius 2 (its weights in the file are
+    // exact to about 1e-16; the mesh file keeps eight digits).
+    std::istringstream in(mgn_read_file(dir + "/out.msh"));
+    std::string line;
+    std::getline(in, line);
+    std::getline(in, line);
+    long nodes = 0;
+    std::istringstream(line) >> nodes;
+    std::getline(in, line);
+    for (long k = 0; k < nodes && std::getline(in, line); ++k) {
+      std::istringstream row(line);
+      long id;
+      double x, y, z;
+      row >> id >> x >> y >> z;
+      EXPECT_NEAR(std::sqrt(x * x + y * y + z * z), 2.0, 1e-6) << "node " << id;
+    }
+  }
+  for (std::size_t k = 1; k < runs.size(); ++k) {
+    EXPECT_GT(runs[k].mean, runs[0].mean) << "run " << k;
+    EXPECT_GT(runs[k].worst, runs[0].worst) << "run " << k;
+  }
 }
 
 }  // namespace
