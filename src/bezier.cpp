@@ -1248,6 +1248,84 @@ void mgn_split_curve_polygon_tail(mgn_curve* curve, double t) {
 
 namespace {
 
+// The coefficients of the box [u0, u1] x [v0, v1] of a Bernstein weight
+// function: positive everywhere, or a corner value (a function value) that
+// is not, found by halving the box in both directions down to a depth
+// limit.  Boxes left undecided at the limit have positive corners and count
+// as positive: the weight can dip below zero only between their corners.
+bool weight_box_vanishes(const double* c, int nu, int nv, double u0, double u1, double v0, double v1,
+                         int depth, double* u, double* v) {
+  bool positive = true;
+  for (int k = 0; k < nu * nv && positive; ++k) positive = c[k] > 0.0;
+  if (positive) return false;
+  const double corner[4][3] = {{c[0], u0, v0},
+                               {c[nu - 1], u1, v0},
+                               {c[(nv - 1) * nu], u0, v1},
+                               {c[nv * nu - 1], u1, v1}};
+  for (const auto& k : corner) {
+    if (!(k[0] > 0.0)) {
+      *u = k[1];
+      *v = k[2];
+      return true;
+    }
+  }
+  if (depth == 0) return false;
+  // Halves in u (rows) and in v (columns) by de Casteljau at 1/2.
+  double half[4][N * N];
+  for (int part = 0; part < 4; ++part) {
+    double* h = half[part];
+    for (int k = 0; k < nu * nv; ++k) h[k] = c[k];
+    const bool upper_u = (part & 1) != 0, upper_v = (part & 2) != 0;
+    if (nu > 1) {
+      for (int j = 0; j < nv; ++j) {
+        double* row = h + j * nu;
+        for (int r = 1; r < nu; ++r) {
+          if (upper_u) {
+            for (int i = 0; i < nu - r; ++i) row[i] = 0.5 * (row[i] + row[i + 1]);
+          } else {
+            for (int i = nu - 1; i >= r; --i) row[i] = 0.5 * (row[i - 1] + row[i]);
+          }
+        }
+      }
+    }
+    if (nv > 1) {
+      for (int i = 0; i < nu; ++i) {
+        for (int r = 1; r < nv; ++r) {
+          if (upper_v) {
+            for (int j = 0; j < nv - r; ++j) h[j * nu + i] = 0.5 * (h[j * nu + i] + h[(j + 1) * nu + i]);
+          } else {
+            for (int j = nv - 1; j >= r; --j) h[j * nu + i] = 0.5 * (h[(j - 1) * nu + i] + h[j * nu + i]);
+          }
+        }
+      }
+    }
+  }
+  const double um = 0.5 * (u0 + u1), vm = 0.5 * (v0 + v1);
+  for (int part = 0; part < 4; ++part) {
+    if ((part & 1) != 0 && nu == 1) continue;
+    if ((part & 2) != 0 && nv == 1) continue;
+    const double a0 = nu == 1 ? u0 : (part & 1) != 0 ? um : u0;
+    const double a1 = nu == 1 ? u1 : (part & 1) != 0 ? u1 : um;
+    const double b0 = nv == 1 ? v0 : (part & 2) != 0 ? vm : v0;
+    const double b1 = nv == 1 ? v1 : (part & 2) != 0 ? v1 : vm;
+    if (weight_box_vanishes(half[part], nu, nv, a0, a1, b0, b1, depth - 1, u, v)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool mgn_find_vanishing_weight(const double* weights, int nu, int nv, double* u, double* v) {
+  *u = 0.0;
+  *v = 0.0;
+  if (nu < 1 || nv < 1 || nu > N || nv > N) return false;
+  // Curves are halved deeper than nets: each level of a net makes four boxes.
+  const int depth = nv == 1 ? 40 : 12;
+  return weight_box_vanishes(weights, nu, nv, 0.0, 1.0, 0.0, 1.0, depth, u, v);
+}
+
+namespace {
+
 // Raises the surface orders to the highest side order in each direction.
 void fit_surface_orders(mgn_surface* surface) {
   for (int side = 0; side < 4; ++side) {

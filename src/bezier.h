@@ -72,6 +72,12 @@ double mgn_find_curve_extremum(const mgn_curve* curve, double t, double step, do
 // 1 and the collapsed flag set when the curve is degenerate to a point.
 // Fatal when all control points coincide but the end vertices differ.
 int mgn_check_curve_collapse(mgn_curve* curve);
+// Where the weight function of a net of nu x nv weights (row by row, u
+// fastest; nv = 1 for a curve) is not positive over the parameter square:
+// true with a parameter (u, v) at which it is zero or negative, false when
+// it stays positive.  A rational entity whose weight vanishes passes
+// through infinity there.
+bool mgn_find_vanishing_weight(const double* weights, int nu, int nv, double* u, double* v);
 // 1 and the straight flag and unit direction set for a straight curve.
 int mgn_check_curve_straightness(mgn_curve* curve);
 // Root of the curve's chain of parent curves and the curve's parameter

@@ -905,6 +905,15 @@ mgn_curve* mgn_input_curve() {
       resume_line = mgn_input.line_number;
       mgn_input.line_number = curve_line;
     }
+    // Negative weights are allowed, a weight function that reaches zero is
+    // not: the curve would pass through infinity there.
+    if (curve->order > 2) {
+      double w[MGN_MAX_ORDER];
+      for (int i = 0; i < curve->order; ++i) w[i] = curve->polygon[0][i]->w;
+      double t = 0.0, unused = 0.0;
+      if (mgn_find_vanishing_weight(w, curve->order, 1, &t, &unused))
+        mgn_input_error(mgn_format("Zero weight detected on curve %ld at t = %f", cid, t), MGN_INPUT_HERE);
+    }
     if (!mgn_check_curve_collapse(curve) && identical_vertices && curve->order > 2)
       mgn_input_error(
           mgn_format("Identical vertices for non-collapsed higher order curve (%ld) specification not allowed", cid),

@@ -974,6 +974,16 @@ mgn_surface* mgn_input_surface() {
       resume_line = mgn_input.line_number;
       mgn_input.line_number = surface_line;
     }
+    // The weights of the net (given or blended from the sides) may be
+    // negative; a weight function that reaches zero is not allowed: the
+    // surface would pass through infinity there.
+    const int nu = surface->order_u, nv = surface->order_v;
+    double w[MGN_MAX_ORDER * MGN_MAX_ORDER];
+    for (int k = 0; k < nu * nv; ++k) w[k] = surface->net[k]->w;
+    double u = 0.0, v = 0.0;
+    if (mgn_find_vanishing_weight(w, nu, nv, &u, &v))
+      mgn_input_error(mgn_format("Zero weight detected on surface %ld at u = %f, v = %f", lid(surface), u, v),
+                      MGN_INPUT_HERE);
   }
   for (mgn_curve* curve : surface->curve) add_once(curve->surfaces, surface);
 

@@ -8,6 +8,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "alloc_counter.h"
 #include "geom.h"
@@ -863,6 +864,40 @@ TEST_F(BezierTest, SurfaceCurveParameters) {
   EXPECT_EQ(mgn_get_surface_curve_uv(&s, other, a, b), 0);
   mgn_surface t;
   EXPECT_EQ(mgn_get_surface_curve_uv(&t, inner, a, b), 0);
+}
+
+TEST_F(BezierTest, VanishingWeightOfCurvesAndNets) {
+  // Weight functions in Bernstein form: a negative coefficient may leave
+  // the function positive or make it vanish inside.
+  struct Case {
+    const char* name;
+    std::vector<double> w;
+    int nu, nv;
+    bool vanishes;
+    double u, v;  // where, when it does
+  };
+  const Case cases[] = {
+      {"PositiveWeights", {1, 0.5, 2}, 3, 1, false, 0, 0},
+      {"NegativeMiddleStillPositive", {1, -0.1, 1}, 3, 1, false, 0, 0},
+      // 1 - 5t + 5t^2 is -0.25 at t = 0.5.
+      {"NegativeMiddleVanishes", {1, -1.5, 1}, 3, 1, true, 0.5, 0},
+      // (1 - 2t)^2 + 1e-6: positive, its coefficients only nearly touch 0.
+      {"NearlyTouchingZero", {1 + 1e-6, -1 + 1e-6, 1 + 1e-6}, 3, 1, false, 0, 0},
+      {"ZeroAtAnEnd", {0, 1, 1}, 3, 1, true, 0, 0},
+      {"NetPositive", {1, 1, 1, 1, 0.2, 1, 1, 1, 1}, 3, 3, false, 0, 0},
+      // The centre value 0.25 + 0.5 - 1 = -0.25.
+      {"NetCentreNegative", {1, 1, 1, 1, -4, 1, 1, 1, 1}, 3, 3, true, 0.5, 0.5},
+      {"NetCornerNegative", {1, 1, 1, 1, 1, -1}, 3, 2, true, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    double u = -1.0, v = -1.0;
+    EXPECT_EQ(mgn_find_vanishing_weight(c.w.data(), c.nu, c.nv, &u, &v), c.vanishes);
+    if (c.vanishes) {
+      EXPECT_DOUBLE_EQ(u, c.u);
+      EXPECT_DOUBLE_EQ(v, c.v);
+    }
+  }
 }
 
 }  // namespace

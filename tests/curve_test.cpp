@@ -197,6 +197,10 @@ const mgn_input_error_case polygon_cases[] = {
     on_base("PolyIdNegative", "curve 5 vertex 1 2 order 4\npolygon 1 poly -1\n", 1, "Fixed ctrl point id out of range"),
     on_base("PolyOfUndefinedPoint", "curve 5 vertex 1 2 order 4\npolygon 1 poly 2\n", 1, "Ctrl point 2 does not exist"),
     on_base("WeightMissing", "curve 5 vertex 1 2 order 3\npolygon 1 xyz 1 1 1 weight\n", 1, "Weight specification missing"),
+    // The weight function 1 - 5t + 5t^2 is negative at t = 0.5: reported at
+    // the curve's line.
+    on_base("WeightFunctionVanishes", "curve 5 vertex 1 2 order 3\npolygon 1 xyz 5 5 0 weight -1.5\n", 0,
+            "Zero weight detected on curve 5 at t = 0.500000"),
     on_base("SizeCurOfZeroCurveSize", "curve 5 vertex 1 2 order 3\npolygon 1 xyz 1 1 1 size cur\n", 1,
             "Zero default mesh size specification cannot be used by ctrl point (1)"),
     on_base("SizeMultiplierMissing", "curve 5 vertex 1 2 order 3\npolygon 1 xyz 1 1 1 size 2 *\n", 1,
@@ -619,6 +623,14 @@ TEST_F(CurveOnSurface, CurveOnVirtualChildIsIgnoredByPhysicalParent) {
             "Warning: Curve 10 will be ignored when discretizing surface 1\n");
   // The mirror of a curve on a virtual surface stays.
   EXPECT_EQ(mgn_find_curve(10)->mirrored, mgn_find_curve(1));
+}
+
+TEST_F(CurveRead, CurveThroughInfinityIsRejected) {
+  // The model of the file used to make the length integration run without
+  // end; its curve is now refused at its line (6).
+  mgn_set.input_file_name = std::string(MGN_TEST_MODELS) + "/vanishing_weight_curve.mgn";
+  EXPECT_EXIT(mgn_build_model_from_file(), ::testing::ExitedWithCode(25),
+              mgn_input_error_regex("Zero weight detected on curve 2 at t = 0.500000", 6));
 }
 
 }  // namespace

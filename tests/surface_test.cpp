@@ -802,4 +802,18 @@ TEST_F(Surface, EntitiesFixedToChildSurfaces) {
   EXPECT_EQ(vertex(17)->parent_surface, surface(1));
 }
 
+TEST_F(Surface, SurfaceThroughInfinityIsRejected) {
+  // Positive sides, a negative inner weight: the weight function is -0.25 at
+  // the centre, reported at the surface's line (18).
+  EXPECT_EXIT(read_model_file("vanishing_weight_surface.mgn"), ::testing::ExitedWithCode(25),
+              mgn_input_error_regex("Zero weight detected on surface 1 at u = 0.500000, v = 0.500000", 18));
+  // A negative inner weight that leaves the function positive (0.625 at
+  // the centre) is accepted.
+  std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/vanishing_weight_surface.mgn");
+  text.replace(text.rfind("weight -4"), 9, "weight -0.5");
+  mgn_read_model_text(text);
+  ASSERT_NE(surface(1), nullptr);
+  EXPECT_DOUBLE_EQ(surface(1)->net[4]->w, -0.5);
+}
+
 }  // namespace
