@@ -127,11 +127,15 @@ double sigma(const curve_sampler& c, double t) {
   return s > 0.0 && s < c.cap ? s : c.cap;
 }
 
-// Size requested by the curvature of the curve at t.
+// Size requested by the curvature of the curve at t.  Where the curve
+// nearly stops (a tiny weight, a near cusp) its curvature has no practical
+// bound and the sizes asked for fell to 1e-13 of the model, giving nodes
+// that coincide in the output; like that of surfaces, the curvature asks for
+// no size below MGN_CURVATURE_SIZE_FLOOR times the root size.
 double kappa(const curve_sampler& c, double t) {
   const double large = 2.0 * mgn_tree.root_size;
   const double k = mgn_get_curve_curvature(c.curve, t);
-  if (k / c.rate > 0.5 / mgn_tree.root_size) return c.rate / k;
+  if (k / c.rate > 0.5 / mgn_tree.root_size) return std::max(c.rate / k, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size);
   return large;
 }
 

@@ -13,7 +13,7 @@ constexpr double MGN_CHORD_RATIO = 1.7647058823529411;
 // Deepest recursion of the sampling of one entity.
 constexpr int MGN_OCTREE_RECURSION = 40;
 // Smallest size, as a fraction of the root size, that the curvature of a
-// surface asks for.
+// curve or a surface asks for.
 constexpr double MGN_CURVATURE_SIZE_FLOOR = 1e-5;
 
 // Builds the octree of a run: measures the model, creates the root,

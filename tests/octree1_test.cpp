@@ -749,4 +749,20 @@ TEST_F(SurfaceSampling, CurvatureOfFoldedAndPinchedSurfacesIsFollowedOnlySoFar) 
   }
 }
 
+TEST_F(SurfaceSampling, CurvatureOfANearCuspCurveIsFollowedOnlySoFar) {
+  // The curve leaves its first vertex with a weight of 1e-9: a near cusp
+  // whose curvature asked for pieces of 1e-13.  No piece asks for less than
+  // the curvature floor now; the curve's own size still applies elsewhere.
+  read_model_file("near_cusp_curve.mgn");
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  mgn_propagate_mesh_size();
+  const std::vector<mgn_curve_piece> pieces = pieces_of(mgn_find_curve(1));
+  ASSERT_FALSE(pieces.empty());
+  double smallest = 1.0;
+  for (const mgn_curve_piece& p : pieces) smallest = std::min(smallest, p.size);
+  EXPECT_GE(smallest, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size * (1 - 1e-9));
+  EXPECT_LT(smallest, 1e-3);  // the near cusp is still refined toward the floor
+}
+
 }  // namespace
