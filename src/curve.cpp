@@ -58,45 +58,6 @@ const char* const polygon_keywords[P_KEYWORDS] = {"POLYGON", "XYZ", "POLY", "WEI
                                                   "DEF",     "UNI", "DIR",  "X",      "Y",    "Z",       "XY",
                                                   "YZ",      "XZ",  "F",    "T",      "N"};
 
-// The helpers below report on behalf of the reading routine named.
-[[noreturn]] void unexpected_keyword(const char* token, const char* routine) {
-  mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_AT(routine));
-}
-
-// YES or NO after a keyword; anything else is an invalid keyword.
-bool read_yes_no(const char* missing, const char* routine = "mgn_input_curve") {
-  char* answer = mgn_get_next_token(missing);
-  const int word = mgn_get_keyword_index(answer, keywords, K_KEYWORDS);
-  if (word == K_YES) return true;
-  if (word == K_NO) return false;
-  unexpected_keyword(answer, routine);
-}
-
-// The direction word after DIR (T and N carry a vector); checked and
-// dropped.
-void read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
-                    const char* routine) {
-  char* word = mgn_get_next_token("Direction specification missing");
-  const int key = mgn_get_keyword_index(word, table, n);
-  if (key < first || key > last) unexpected_keyword(word, routine);
-  if (key == with_vector_a || key == with_vector_b) {
-    mgn_get_next_fpn("Component x missing");
-    mgn_get_next_fpn("Component y missing");
-    mgn_get_next_fpn("Component z missing");
-  }
-}
-
-// An optional "* m" multiplier after a value.  Returns the token after it
-// (or the token that is not "*"), which is the next option.
-char* read_multiplier(double* multiplier, const char* missing, const char* negative, const char* routine) {
-  char* next = mgn_get_next_token(nullptr);
-  if (next == nullptr || std::strcmp(next, "*") != 0) return next;
-  const double m = mgn_get_next_fpn(missing);
-  if (m < 0.0) mgn_input_error(negative, MGN_INPUT_AT(routine));
-  *multiplier = m;
-  return mgn_get_next_token(nullptr);
-}
-
 // One polysize value: a number or the size word it came from.
 struct polysize_value {
   double value;
@@ -294,7 +255,7 @@ mgn_curve* mgn_input_curve() {
   char* token = mgn_get_next_token(nullptr);
   while (token != nullptr) {
     const int key = mgn_get_keyword_index(token, keywords, K_KEYWORDS);
-    if (key == K_KEYWORDS) unexpected_keyword(token, __func__);
+    if (key == K_KEYWORDS) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     mgn_check_keyword_duplicity(key, flags, token);
     if (previous == K_FIXED && key != K_CURVE && key != K_SURFACE)
       mgn_input_error("Keyword CURVE or SURFACE missing (redundand keyword FIXED)", MGN_INPUT_HERE);
@@ -362,54 +323,27 @@ mgn_curve* mgn_input_curve() {
         break;
       }
       case K_SIZE: {
-        char* value = mgn_get_next_token("Size specification missing");
-        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
-        if (word == K_CUR || word == K_SUR || word == K_DEF || word == K_UNI) {
-          size_source = word;
-        } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value, __func__);
-        } else {
-          const double number = mgn_get_fpn_from_token(value);
-          if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
-          size = number * mgn_set.size_factor;
-          size_source = -1;
-        }
-        next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
-                               "Positive or zero mesh size multiplication factor required", __func__);
+        double number = 0.0;
+        const int word = mgn_read_value_option(mgn_size_option, keywords, K_KEYWORDS, {K_CUR, K_SUR, K_DEF, K_UNI}, &number,
+                                               &size_multiplier, &next, MGN_INPUT_CALLER);
+        size_source = word != K_KEYWORDS ? word : -1;
+        if (word == K_KEYWORDS) size = number * mgn_set.size_factor;
         break;
       }
       case K_RATE: {
-        char* value = mgn_get_next_token("Rate specification missing");
-        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
-        if (word == K_DEF) {
-          rate_source = word;
-          rate = mgn_set.curvature_rate;
-        } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value, __func__);
-        } else {
-          const double number = mgn_get_fpn_from_token(value);
-          if (number < 0.0) mgn_input_error("Positive or zero curvature rate required", MGN_INPUT_HERE);
-          rate = number * mgn_set.curvature_factor;
-        }
-        next = read_multiplier(&rate_multiplier, "Rate multiplication factor missing",
-                               "Positive or zero rate multiplication factor required", __func__);
+        double number = 0.0;
+        const int word = mgn_read_value_option(mgn_rate_option, keywords, K_KEYWORDS, {K_DEF}, &number,
+                                               &rate_multiplier, &next, MGN_INPUT_CALLER);
+        if (word == K_DEF) rate_source = word;
+        rate = word == K_DEF ? mgn_set.curvature_rate : number * mgn_set.curvature_factor;
         break;
       }
       case K_DENSITY: {
-        char* value = mgn_get_next_token("Density specification missing");
-        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
-        if (word == K_DEF) {
-          density_source = word;
-          density = mgn_set.curve_density;
-        } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value, __func__);
-        } else {
-          const double number = mgn_get_fpn_from_token(value);
-          if (number < 0.0) mgn_input_error("Positive or zero density required", MGN_INPUT_HERE);
-          density = number;
-        }
-        next = read_multiplier(&density_multiplier, "Density multiplication factor missing",
-                               "Positive or zero density multiplication factor required", __func__);
+        double number = 0.0;
+        const int word = mgn_read_value_option(mgn_density_option, keywords, K_KEYWORDS, {K_DEF}, &number,
+                                               &density_multiplier, &next, MGN_INPUT_CALLER);
+        if (word == K_DEF) density_source = word;
+        density = word == K_DEF ? mgn_set.curve_density : number;
         break;
       }
       case K_FACTOR: {
@@ -429,10 +363,10 @@ mgn_curve* mgn_input_curve() {
         if (mgn_set.nodal_smoothing) curve->hidden = true;
         break;
       case K_SWAP:
-        curve->swap = read_yes_no("Swap specification missing");
+        curve->swap = mgn_read_yes_no("Swap specification missing", MGN_INPUT_CALLER);
         break;
       case K_SMEAR:
-        curve->smear = read_yes_no("Smear specification missing");
+        curve->smear = mgn_read_yes_no("Smear specification missing", MGN_INPUT_CALLER);
         break;
       case K_ANGLE: {
         if (previous != K_SWAP && previous != K_SMEAR)
@@ -449,10 +383,10 @@ mgn_curve* mgn_input_curve() {
         break;
       }
       case K_OUTPUT:
-        curve->output = curve->output_requested = read_yes_no("Output specification missing");
+        curve->output = curve->output_requested = mgn_read_yes_no("Output specification missing", MGN_INPUT_CALLER);
         break;
       case K_BASSOC:
-        curve->bassoc = read_yes_no("Specification of output of boundary association missing");
+        curve->bassoc = mgn_read_yes_no("Specification of output of boundary association missing", MGN_INPUT_CALLER);
         break;
       case K_COUNT: {
         const int32_t c = mgn_get_next_int("Count specification missing");
@@ -505,7 +439,7 @@ mgn_curve* mgn_input_curve() {
           if (word == K_DEF) {
             factor[i] = defaults[i];
           } else if (word != K_KEYWORDS) {
-            unexpected_keyword(value, __func__);
+            mgn_unexpected_keyword(value, MGN_INPUT_CALLER);
           } else {
             factor[i] = mgn_get_fpn_from_token(value);
             if (factor[i] < 1.0 || factor[i] > upper[i]) mgn_input_error(range[i], MGN_INPUT_HERE);
@@ -546,37 +480,31 @@ mgn_curve* mgn_input_curve() {
         mgn_input.properties_seen = true;
         break;
       case K_NODEPROP:
-        mgn_get_next_string("Node property string missing", '\'', true);
-        mgn_input.properties_seen = true;
+        mgn_read_property_string("Node property string missing");
         break;
       case K_ELEMPROP:
-        mgn_get_next_string("Elem property string missing", '\'', true);
-        mgn_input.properties_seen = true;
+        mgn_read_property_string("Elem property string missing");
         break;
       case K_SHIFT:
-        mgn_input.shift[0] = mgn_get_next_fpn("Shift x missing");
-        mgn_input.shift[1] = mgn_get_next_fpn("Shift y missing");
-        mgn_input.shift[2] = mgn_get_next_fpn("Shift z missing");
+        mgn_read_shift(mgn_input.shift);
         break;
       case K_FIT:
-        read_yes_no("Fitting specification missing");
+        mgn_read_fit(MGN_INPUT_CALLER);
         break;
       case K_ITER:
-        if (mgn_get_next_int("Missing number of iterations") < 0)
-          mgn_input_error("Positive or zero number of iterations required", MGN_INPUT_HERE);
+        mgn_read_iterations(MGN_INPUT_CALLER);
         break;
       case K_LIMIT:
-        if (mgn_get_next_fpn("Missing fitting limit") < 0.0)
-          mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_HERE);
+        mgn_read_fitting_limit(MGN_INPUT_CALLER);
         break;
       case K_DIR:
-        read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N, __func__);
+        mgn_read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N, MGN_INPUT_CALLER);
         break;
       case K_X: case K_Y: case K_Z: case K_XY: case K_YZ: case K_XZ: case K_XYZ: case K_F: case K_T: case K_N:
         mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", token), MGN_INPUT_HERE);
       default:
         // CUR, SUR, DEF, UNI, YES and NO are values, not options.
-        unexpected_keyword(token, __func__);
+        mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     }
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
@@ -977,7 +905,7 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
     if (first == P_POLYEND) {
       if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) {
         mgn_get_keyword_index(extra, polygon_keywords, P_KEYWORDS);
-        unexpected_keyword(extra, __func__);
+        mgn_unexpected_keyword(extra, MGN_INPUT_CALLER);
       }
       return;
     }
@@ -998,7 +926,7 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
     char* option = mgn_get_next_token(nullptr);
     while (option != nullptr) {
       const int key = mgn_get_keyword_index(option, polygon_keywords, P_KEYWORDS);
-      if (key == P_KEYWORDS) unexpected_keyword(option, __func__);
+      if (key == P_KEYWORDS) mgn_unexpected_keyword(option, MGN_INPUT_CALLER);
       mgn_check_keyword_duplicity(key, flags, option);
       char* next = nullptr;
       switch (key) {
@@ -1022,29 +950,24 @@ void mgn_input_curve_polygon(mgn_curve* curve) {
           weight_given = true;
           break;
         case P_SIZE: {
-          char* value = mgn_get_next_token("Size specification missing");
-          const int word = mgn_get_keyword_index(value, polygon_keywords, P_KEYWORDS);
-          if (word == P_CUR || word == P_DEF || word == P_UNI) {
+          double number = 0.0;
+          const int word = mgn_read_value_option(mgn_size_option, polygon_keywords, P_KEYWORDS,
+                                                 {P_CUR, P_DEF, P_UNI}, &number, &size_multiplier, &next,
+                                                 MGN_INPUT_CALLER);
+          if (word != P_KEYWORDS)
             size_source = word;
-          } else if (word != P_KEYWORDS) {
-            unexpected_keyword(value, __func__);
-          } else {
-            const double number = mgn_get_fpn_from_token(value);
-            if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+          else
             size = number * mgn_set.size_factor;
-          }
           size_given = true;
-          next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
-                                 "Positive or zero mesh size multiplication factor required", __func__);
           break;
         }
         case P_DIR:
-          read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N, __func__);
+          mgn_read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N, MGN_INPUT_CALLER);
           break;
         case P_X: case P_Y: case P_Z: case P_XY: case P_YZ: case P_XZ: case P_F: case P_T: case P_N:
           mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", option), MGN_INPUT_HERE);
         default:
-          unexpected_keyword(option, __func__);
+          mgn_unexpected_keyword(option, MGN_INPUT_CALLER);
       }
       option = next != nullptr ? next : mgn_get_next_token(nullptr);
     }

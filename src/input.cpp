@@ -6,6 +6,7 @@
 // as a reading error on its line.
 #include "input.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -380,6 +381,94 @@ void mgn_check_keyword_duplicity(int index, int* flags, const char* token) {
   flags[index] ^= 1;
   if (flags[index] == 0)
     mgn_input_error(mgn_format("Keyword \"%s\" not expected due to the duplicity", token), MGN_INPUT_HERE);
+}
+
+// ---------------------------------------------------------------------------
+// Shared option readers
+// ---------------------------------------------------------------------------
+
+// The place arguments of an input error raised for the calling routine.
+#define MGN_INPUT_FOR(at) (at).routine, mgn_module_name((at).file), (at).line, mgn_input.file_name, mgn_input.line_number
+
+const mgn_value_option mgn_size_option = {"Size specification missing", "Positive or zero mesh size required", true,
+                                          "Mesh size multiplication factor missing",
+                                          "Positive or zero mesh size multiplication factor required"};
+const mgn_value_option mgn_rate_option = {"Rate specification missing", "Positive or zero curvature rate required", true,
+                                          "Rate multiplication factor missing",
+                                          "Positive or zero rate multiplication factor required"};
+const mgn_value_option mgn_density_option = {"Density specification missing", "Positive or zero density required", true,
+                                             "Density multiplication factor missing",
+                                             "Positive or zero density multiplication factor required"};
+
+void mgn_unexpected_keyword(const char* token, const mgn_input_caller& at) {
+  mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_FOR(at));
+}
+
+bool mgn_read_yes_no(const char* missing, const mgn_input_caller& at) {
+  static const char* const answers[2] = {"YES", "NO"};
+  char* answer = mgn_get_next_token(missing);
+  const int word = mgn_get_keyword_index(answer, answers, 2);
+  if (word == 2) mgn_unexpected_keyword(answer, at);
+  return word == 0;
+}
+
+char* mgn_read_multiplier(double* multiplier, const char* missing, const char* negative, const mgn_input_caller& at) {
+  char* next = mgn_get_next_token(nullptr);
+  if (next == nullptr || std::strcmp(next, "*") != 0) return next;
+  const double m = mgn_get_next_fpn(missing);
+  if (m < 0.0) mgn_input_error(negative, MGN_INPUT_FOR(at));
+  *multiplier = m;
+  return mgn_get_next_token(nullptr);
+}
+
+int mgn_read_value_option(const mgn_value_option& option, const char* const* table, int n,
+                          std::initializer_list<int> accepted, double* number, double* multiplier, char** next,
+                          const mgn_input_caller& at) {
+  char* value = mgn_get_next_token(option.missing);
+  const int word = mgn_get_keyword_index(value, table, n);
+  if (word != n) {
+    if (std::find(accepted.begin(), accepted.end(), word) == accepted.end()) mgn_unexpected_keyword(value, at);
+  } else {
+    *number = mgn_get_fpn_from_token(value);
+    if (option.zero_allowed ? *number < 0.0 : !(*number > 0.0)) mgn_input_error(option.negative, MGN_INPUT_FOR(at));
+  }
+  *next = mgn_read_multiplier(multiplier, option.multiplier_missing, option.multiplier_negative, at);
+  return word;
+}
+
+void mgn_read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
+                        const mgn_input_caller& at) {
+  char* word = mgn_get_next_token("Direction specification missing");
+  const int key = mgn_get_keyword_index(word, table, n);
+  if (key < first || key > last) mgn_unexpected_keyword(word, at);
+  if (key == with_vector_a || key == with_vector_b) {
+    mgn_get_next_fpn("Component x missing");
+    mgn_get_next_fpn("Component y missing");
+    mgn_get_next_fpn("Component z missing");
+  }
+}
+
+void mgn_read_fit(const mgn_input_caller& at) { mgn_read_yes_no("Fitting specification missing", at); }
+
+void mgn_read_iterations(const mgn_input_caller& at) {
+  if (mgn_get_next_int("Missing number of iterations") < 0)
+    mgn_input_error("Positive or zero number of iterations required", MGN_INPUT_FOR(at));
+}
+
+void mgn_read_fitting_limit(const mgn_input_caller& at) {
+  if (mgn_get_next_fpn("Missing fitting limit") < 0.0)
+    mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_FOR(at));
+}
+
+void mgn_read_property_string(const char* missing) {
+  mgn_get_next_string(missing, '\'', true);
+  mgn_input.properties_seen = true;
+}
+
+void mgn_read_shift(double shift[3]) {
+  shift[0] = mgn_get_next_fpn("Shift x missing");
+  shift[1] = mgn_get_next_fpn("Shift y missing");
+  shift[2] = mgn_get_next_fpn("Shift z missing");
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -101,6 +102,52 @@ int mgn_get_keyword_index(char* token, const char* const* table, int n);
 // Toggles the flag of the keyword; its second use within one definition is
 // an input error.
 void mgn_check_keyword_duplicity(int index, int* flags, const char* token);
+
+// Option readers shared by the definition lines.  Their input errors name
+// the reading routine, module and source line of the call (MGN_INPUT_CALLER).
+struct mgn_input_caller {
+  const char* routine;
+  const char* file;
+  long line;
+};
+#define MGN_INPUT_CALLER mgn_input_caller{__func__, __FILE__, __LINE__}
+// "Unexpected or invalid keyword \"token\" encountered".
+[[noreturn]] void mgn_unexpected_keyword(const char* token, const mgn_input_caller& at);
+// YES or NO after a keyword; anything else is an invalid keyword.
+bool mgn_read_yes_no(const char* missing, const mgn_input_caller& at);
+// An optional "* m" multiplier (positive or zero) after a value.  Returns
+// the token after it (or the token that is not "*"), which is the next
+// option.
+char* mgn_read_multiplier(double* multiplier, const char* missing, const char* negative, const mgn_input_caller& at);
+// The value of a SIZE, RATE or DENSITY option and its optional multiplier.
+struct mgn_value_option {
+  const char* missing;             // the value is missing
+  const char* negative;            // the number is out of range
+  bool zero_allowed;               // zero is a valid number
+  const char* multiplier_missing;  // "*" without a factor
+  const char* multiplier_negative;
+};
+extern const mgn_value_option mgn_size_option, mgn_rate_option, mgn_density_option;
+// Reads a word of the keyword table among the accepted ones (its index is
+// returned) or a number (n is returned and the number stored), then the
+// optional multiplier; *next is the token after them.  Another keyword is
+// invalid.
+int mgn_read_value_option(const mgn_value_option& option, const char* const* table, int n,
+                          std::initializer_list<int> accepted, double* number, double* multiplier, char** next,
+                          const mgn_input_caller& at);
+// The direction word after DIR, among first..last of the keyword table (the
+// two vector words carry a vector); checked and dropped.
+void mgn_read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
+                        const mgn_input_caller& at);
+// Options checked and dropped, as the mesher does not use them: the FIT
+// answer, the ITER count, the LIMIT value, and a NODEPROP or ELEMPROP string
+// (which marks the model as carrying properties).
+void mgn_read_fit(const mgn_input_caller& at);
+void mgn_read_iterations(const mgn_input_caller& at);
+void mgn_read_fitting_limit(const mgn_input_caller& at);
+void mgn_read_property_string(const char* missing);
+// The three components of a SHIFT.
+void mgn_read_shift(double shift[3]);
 
 // Top-level keywords in table order.
 enum mgn_top_keyword : int {

@@ -86,44 +86,6 @@ constexpr double parameter_tolerance = 1e-9;
 constexpr int start_corner[4] = {0, 0, 1, 3};
 constexpr int end_corner[4] = {3, 1, 2, 2};
 
-// The helpers below report on behalf of the reading routine named.
-[[noreturn]] void unexpected_keyword(const char* token, const char* routine) {
-  mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_AT(routine));
-}
-
-bool read_yes_no(const char* missing) {
-  char* answer = mgn_get_next_token(missing);
-  const int word = mgn_get_keyword_index(answer, keywords, K_KEYWORDS);
-  if (word == K_YES) return true;
-  if (word == K_NO) return false;
-  unexpected_keyword(answer, "mgn_input_surface");
-}
-
-// The direction word after DIR (T and N carry a vector); checked and
-// dropped.
-void read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
-                    const char* routine) {
-  char* word = mgn_get_next_token("Direction specification missing");
-  const int key = mgn_get_keyword_index(word, table, n);
-  if (key < first || key > last) unexpected_keyword(word, routine);
-  if (key == with_vector_a || key == with_vector_b) {
-    mgn_get_next_fpn("Component x missing");
-    mgn_get_next_fpn("Component y missing");
-    mgn_get_next_fpn("Component z missing");
-  }
-}
-
-// An optional "* m" multiplier after a value.  Returns the token after it
-// (or the token that is not "*"), which is the next option.
-char* read_multiplier(double* multiplier, const char* missing, const char* negative, const char* routine) {
-  char* next = mgn_get_next_token(nullptr);
-  if (next == nullptr || std::strcmp(next, "*") != 0) return next;
-  const double m = mgn_get_next_fpn(missing);
-  if (m < 0.0) mgn_input_error(negative, MGN_INPUT_AT(routine));
-  *multiplier = m;
-  return mgn_get_next_token(nullptr);
-}
-
 // A list of identifiers up to the next keyword or the end of the line.
 // Returns the token that ended it (the next option) and the records found
 // through find, each once, in input order.
@@ -525,7 +487,7 @@ mgn_surface* mgn_input_surface() {
   char* token = mgn_get_next_token(nullptr);
   while (token != nullptr) {
     const int key = mgn_get_keyword_index(token, keywords, K_KEYWORDS);
-    if (key == K_KEYWORDS) unexpected_keyword(token, __func__);
+    if (key == K_KEYWORDS) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     // Words that serve a preceding keyword are guarded by that keyword;
     // COINCIDE may be repeated, one kind of entity each time.
     const bool governed = key == K_COINCIDE || ((key == K_CURVE || key == K_VERTEX) && previous == K_ATTRACT) ||
@@ -629,36 +591,18 @@ mgn_surface* mgn_input_surface() {
                                        "Shell %ld does not exist");
         break;
       case K_SIZE: {
-        char* value = mgn_get_next_token("Size specification missing");
-        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
-        if (word == K_SUR || word == K_DEF || word == K_UNI) {
-          size_source = word;
-        } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value, __func__);
-        } else {
-          const double number = mgn_get_fpn_from_token(value);
-          if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
-          size = number * mgn_set.size_factor;
-          size_source = -1;
-        }
-        next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
-                               "Positive or zero mesh size multiplication factor required", __func__);
+        double number = 0.0;
+        const int word = mgn_read_value_option(mgn_size_option, keywords, K_KEYWORDS, {K_SUR, K_DEF, K_UNI}, &number,
+                                               &size_multiplier, &next, MGN_INPUT_CALLER);
+        size_source = word != K_KEYWORDS ? word : -1;
+        if (word == K_KEYWORDS) size = number * mgn_set.size_factor;
         break;
       }
       case K_RATE: {
-        char* value = mgn_get_next_token("Rate specification missing");
-        const int word = mgn_get_keyword_index(value, keywords, K_KEYWORDS);
-        if (word == K_DEF) {
-          rate = mgn_set.curvature_rate;
-        } else if (word != K_KEYWORDS) {
-          unexpected_keyword(value, __func__);
-        } else {
-          const double number = mgn_get_fpn_from_token(value);
-          if (number < 0.0) mgn_input_error("Positive or zero curvature rate required", MGN_INPUT_HERE);
-          rate = number * mgn_set.curvature_factor;
-        }
-        next = read_multiplier(&rate_multiplier, "Rate multiplication factor missing",
-                               "Positive or zero rate multiplication factor required", __func__);
+        double number = 0.0;
+        const int word = mgn_read_value_option(mgn_rate_option, keywords, K_KEYWORDS, {K_DEF}, &number,
+                                               &rate_multiplier, &next, MGN_INPUT_CALLER);
+        rate = word == K_DEF ? mgn_set.curvature_rate : number * mgn_set.curvature_factor;
         break;
       }
       case K_FACTOR: {
@@ -681,10 +625,10 @@ mgn_surface* mgn_input_surface() {
         surface->hole = true;
         break;
       case K_OUTPUT:
-        surface->output = surface->output_requested = read_yes_no("Output specification missing");
+        surface->output = surface->output_requested = mgn_read_yes_no("Output specification missing", MGN_INPUT_CALLER);
         break;
       case K_BASSOC:
-        surface->bassoc = read_yes_no("Specification of output of boundary association missing");
+        surface->bassoc = mgn_read_yes_no("Specification of output of boundary association missing", MGN_INPUT_CALLER);
         break;
       case K_POLYSIZE: {
         bool after_value = false;
@@ -723,7 +667,7 @@ mgn_surface* mgn_input_surface() {
         surface->quad = mgn_set.quad_hexa_support;
         break;
       case K_MAP:
-        map_given = read_yes_no("Mapping specification missing");
+        map_given = mgn_read_yes_no("Mapping specification missing", MGN_INPUT_CALLER);
         surface->map = map_given && mgn_set.quad_hexa_support;
         break;
       case K_EQUIDISTANT:
@@ -734,11 +678,11 @@ mgn_surface* mgn_input_surface() {
       case K_NONE:
       case K_POSITIVE:
       case K_NEGATIVE:
-        if (previous != K_DIAGONAL) unexpected_keyword(token, __func__);
+        if (previous != K_DIAGONAL) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
         surface->diagonal = static_cast<int16_t>(key == K_NONE ? 0 : key == K_POSITIVE ? 1 : -1);
         break;
       case K_POINT:
-        if (previous != K_DIAGONAL) unexpected_keyword(token, __func__);
+        if (previous != K_DIAGONAL) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
         surface->diagonal = 2;
         surface->diagonal_point[0] = mgn_get_next_fpn("Coordinate x missing");
         surface->diagonal_point[1] = mgn_get_next_fpn("Coordinate y missing");
@@ -782,37 +726,31 @@ mgn_surface* mgn_input_surface() {
         mgn_input.properties_seen = true;
         break;
       case K_NODEPROP:
-        mgn_get_next_string("Node property string missing", '\'', true);
-        mgn_input.properties_seen = true;
+        mgn_read_property_string("Node property string missing");
         break;
       case K_ELEMPROP:
-        mgn_get_next_string("Elem property string missing", '\'', true);
-        mgn_input.properties_seen = true;
+        mgn_read_property_string("Elem property string missing");
         break;
       case K_SHIFT:
-        mgn_input.shift[0] = mgn_get_next_fpn("Shift x missing");
-        mgn_input.shift[1] = mgn_get_next_fpn("Shift y missing");
-        mgn_input.shift[2] = mgn_get_next_fpn("Shift z missing");
+        mgn_read_shift(mgn_input.shift);
         break;
       case K_FIT:
-        read_yes_no("Fitting specification missing");
+        mgn_read_fit(MGN_INPUT_CALLER);
         break;
       case K_ITER:
-        if (mgn_get_next_int("Missing number of iterations") < 0)
-          mgn_input_error("Positive or zero number of iterations required", MGN_INPUT_HERE);
+        mgn_read_iterations(MGN_INPUT_CALLER);
         break;
       case K_LIMIT:
-        if (mgn_get_next_fpn("Missing fitting limit") < 0.0)
-          mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_HERE);
+        mgn_read_fitting_limit(MGN_INPUT_CALLER);
         break;
       case K_DIR:
-        read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N, __func__);
+        mgn_read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N, MGN_INPUT_CALLER);
         break;
       case K_X: case K_Y: case K_Z: case K_XY: case K_YZ: case K_XZ: case K_XYZ: case K_F: case K_T: case K_N:
         mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", token), MGN_INPUT_HERE);
       default:
         // SUR, DEF, UNI, YES and NO are values, not options.
-        unexpected_keyword(token, __func__);
+        mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     }
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
@@ -1032,7 +970,7 @@ void mgn_input_surface_polygon(mgn_surface* surface) {
     if (first == P_POLYEND) {
       if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) {
         mgn_get_keyword_index(extra, polygon_keywords, P_KEYWORDS);
-        unexpected_keyword(extra, __func__);
+        mgn_unexpected_keyword(extra, MGN_INPUT_CALLER);
       }
       return;
     }
@@ -1056,7 +994,7 @@ void mgn_input_surface_polygon(mgn_surface* surface) {
     char* option = mgn_get_next_token(nullptr);
     while (option != nullptr) {
       const int key = mgn_get_keyword_index(option, polygon_keywords, P_KEYWORDS);
-      if (key == P_KEYWORDS) unexpected_keyword(option, __func__);
+      if (key == P_KEYWORDS) mgn_unexpected_keyword(option, MGN_INPUT_CALLER);
       mgn_check_keyword_duplicity(key, flags, option);
       char* next = nullptr;
       switch (key) {
@@ -1082,29 +1020,24 @@ void mgn_input_surface_polygon(mgn_surface* surface) {
           weight_given = true;
           break;
         case P_SIZE: {
-          char* value = mgn_get_next_token("Size specification missing");
-          const int word = mgn_get_keyword_index(value, polygon_keywords, P_KEYWORDS);
-          if (word == P_SUR || word == P_DEF || word == P_UNI) {
+          double number = 0.0;
+          const int word = mgn_read_value_option(mgn_size_option, polygon_keywords, P_KEYWORDS,
+                                                 {P_SUR, P_DEF, P_UNI}, &number, &size_multiplier, &next,
+                                                 MGN_INPUT_CALLER);
+          if (word != P_KEYWORDS)
             size_source = word;
-          } else if (word != P_KEYWORDS) {
-            unexpected_keyword(value, __func__);
-          } else {
-            const double number = mgn_get_fpn_from_token(value);
-            if (number < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
+          else
             size = number * mgn_set.size_factor;
-          }
           size_given = true;
-          next = read_multiplier(&size_multiplier, "Mesh size multiplication factor missing",
-                                 "Positive or zero mesh size multiplication factor required", __func__);
           break;
         }
         case P_DIR:
-          read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N, __func__);
+          mgn_read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N, MGN_INPUT_CALLER);
           break;
         case P_X: case P_Y: case P_Z: case P_XY: case P_YZ: case P_XZ: case P_F: case P_T: case P_N:
           mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", option), MGN_INPUT_HERE);
         default:
-          unexpected_keyword(option, __func__);
+          mgn_unexpected_keyword(option, MGN_INPUT_CALLER);
       }
       option = next != nullptr ? next : mgn_get_next_token(nullptr);
     }

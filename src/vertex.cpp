@@ -36,6 +36,11 @@ const char* const keywords[K_COUNT] = {
     "WEIGHT",  "FACTOR", "PROPERTY", "HIDDEN", "OUTPUT", "VER", "CUR", "SUR", "DEF",
     "UNI", "YES", "NO", "COINCIDE", "SLAVE", "MASTER", "NODEPROP", "SHIFT"};
 
+// SIZE of a vertex: zero is no mesh size.
+const mgn_value_option vertex_size_option = {"Size specification missing", "Positive mesh size required", false,
+                                             "Mesh size multiplication factor missing",
+                                             "Positive or zero mesh size multiplication factor required"};
+
 // Registers the vertex and the entity it failed against as offending
 // entities of the error report, with the vertex position as error point.
 void note_offending(mgn_vertex* vertex, mgn_curve* curve, mgn_surface* surface) {
@@ -215,8 +220,7 @@ mgn_vertex* mgn_input_vertex() {
   char* token = mgn_get_next_token(nullptr);
   while (token != nullptr) {
     const int key = mgn_get_keyword_index(token, keywords, K_COUNT);
-    if (key == K_COUNT)
-      mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_HERE);
+    if (key == K_COUNT) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     mgn_check_keyword_duplicity(key, flags, token);
     if (previous == K_FIXED && key != K_VERTEX && key != K_CURVE && key != K_SURFACE)
       mgn_input_error("Keyword VERTEX, CURVE or SURFACE missing (redundand keyword FIXED)", MGN_INPUT_HERE);
@@ -311,27 +315,13 @@ mgn_vertex* mgn_input_vertex() {
         break;
       }
       case K_SIZE: {
-        char* value = mgn_get_next_token("Size specification missing");
-        const int source = mgn_get_keyword_index(value, keywords, K_COUNT);
-        if (source == K_DEF || source == K_UNI || source == K_VER || source == K_CUR || source == K_SUR) {
-          size_source = source;
-        } else if (source != K_COUNT) {
-          mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", value), MGN_INPUT_HERE);
-        } else {
-          const double number = mgn_get_fpn_from_token(value);
-          if (!(number > 0.0)) mgn_input_error("Positive mesh size required", MGN_INPUT_HERE);
-          size = number * mgn_set.size_factor;
-          size_source = -1;
-        }
+        double number = 0.0;
+        const int source = mgn_read_value_option(vertex_size_option, keywords, K_COUNT,
+                                                 {K_DEF, K_UNI, K_VER, K_CUR, K_SUR}, &number, &size_multiplier,
+                                                 &next, MGN_INPUT_CALLER);
+        size_source = source != K_COUNT ? source : -1;
+        if (source == K_COUNT) size = number * mgn_set.size_factor;
         size_given = true;
-        next = mgn_get_next_token(nullptr);
-        if (next != nullptr && std::strcmp(next, "*") == 0) {
-          const double m = mgn_get_next_fpn("Mesh size multiplication factor missing");
-          if (m < 0.0)
-            mgn_input_error("Positive or zero mesh size multiplication factor required", MGN_INPUT_HERE);
-          size_multiplier = m;
-          next = mgn_get_next_token(nullptr);
-        }
         break;
       }
       case K_WEIGHT: {
@@ -356,18 +346,9 @@ mgn_vertex* mgn_input_vertex() {
       case K_HIDDEN:
         vertex->hidden = true;
         break;
-      case K_OUTPUT: {
-        char* answer = mgn_get_next_token("Output specification missing");
-        const int word = mgn_get_keyword_index(answer, keywords, K_COUNT);
-        if (word == K_YES) {
-          vertex->output = vertex->output_requested = true;
-        } else if (word == K_NO) {
-          vertex->output = vertex->output_requested = false;
-        } else {
-          mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", answer), MGN_INPUT_HERE);
-        }
+      case K_OUTPUT:
+        vertex->output = vertex->output_requested = mgn_read_yes_no("Output specification missing", MGN_INPUT_CALLER);
         break;
-      }
       case K_COINCIDE:
         break;
       case K_SLAVE:
@@ -377,19 +358,16 @@ mgn_vertex* mgn_input_vertex() {
         vertex->master = true;
         break;
       case K_NODEPROP:
-        mgn_get_next_string("Node property string missing", '\'', true);
-        mgn_input.properties_seen = true;
+        mgn_read_property_string("Node property string missing");
         break;
       case K_SHIFT:
-        shift[0] = mgn_get_next_fpn("Shift x missing");
-        shift[1] = mgn_get_next_fpn("Shift y missing");
-        shift[2] = mgn_get_next_fpn("Shift z missing");
+        mgn_read_shift(shift);
         if (xyz_given)
           for (int i = 0; i < 3; ++i) xyz[i] += shift[i];
         break;
       default:
         // Values of SIZE and OUTPUT are no options of their own.
-        mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_HERE);
+        mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     }
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
