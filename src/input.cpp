@@ -537,6 +537,33 @@ void mgn_release_attractions(mgn_list& attractions) {
   mgn_destroy_list(attractions);
 }
 
+void mgn_entity_collector::add(void* object) {
+  if (object != nullptr && seen.insert(object).second) mgn_add_item_to_head(list, object);
+}
+
+void mgn_collect_boundary_curves(mgn_list curves, mgn_entity_collector& vertex_set, mgn_entity_collector& curve_set) {
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(curves)) {
+    curve_set.add(curve);
+    vertex_set.add(curve->vertex[0]);
+    vertex_set.add(curve->vertex[1]);
+    if (!curve->hidden)
+      for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(curve->fixed_vertices)) vertex_set.add(vertex);
+  }
+}
+
+void mgn_finish_global_attraction(mgn_list& attractions, float& factor, mgn_entity_collector& vertex_set,
+                                  mgn_entity_collector& curve_set, mgn_list fixed_vertices, mgn_list fixed_curves) {
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(fixed_vertices)) vertex_set.add(vertex);
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(fixed_curves)) {
+    curve_set.add(curve);
+    vertex_set.add(curve->vertex[0]);
+    vertex_set.add(curve->vertex[1]);
+  }
+  mgn_add_global_attraction(attractions, factor, mgn_reverse_list(vertex_set.list), mgn_reverse_list(curve_set.list));
+  vertex_set.list = curve_set.list = nullptr;
+  factor = 0.0f;
+}
+
 void mgn_release_model() {
   close_input();
   release_store(mgn_model.interfaces, [](void* r) { mgn_release_interface(static_cast<mgn_interface*>(r)); });

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "message.h"
@@ -191,6 +192,33 @@ mgn_attraction* mgn_create_attraction(float factor, int kind);
 void mgn_add_global_attraction(mgn_list& attractions, float factor, mgn_list vertices, mgn_list curves);
 // Frees the items of an attraction list and the list.
 void mgn_release_attractions(mgn_list& attractions);
+// Entities gathered for a global attraction, each once, in the order first
+// added (the list holds them newest first).
+struct mgn_entity_collector {
+  std::unordered_set<const void*> seen;
+  mgn_list list = nullptr;
+  void add(void* object);
+};
+// Adds the boundary curves of the list with their end vertices and, for a
+// curve not hidden, its fixed vertices.
+void mgn_collect_boundary_curves(mgn_list curves, mgn_entity_collector& vertex_set, mgn_entity_collector& curve_set);
+// Completes a global attraction: the entity's fixed vertices, then its fixed
+// curves with their end vertices, join the collected entities, whose vertex
+// and curve items go to the attraction list with the factor; the factor is
+// then spent (zero).
+void mgn_finish_global_attraction(mgn_list& attractions, float& factor, mgn_entity_collector& vertex_set,
+                                  mgn_entity_collector& curve_set, mgn_list fixed_vertices, mgn_list fixed_curves);
+// Global attraction of a patch or a shell (bounded by its left and right
+// curves); none for a virtual or hole entity or a zero factor.
+template <typename Entity>
+void mgn_build_sided_global_attraction(Entity* entity) {
+  if (entity->is_virtual || entity->hole || entity->global_attraction == 0.0f) return;
+  mgn_entity_collector vertex_set, curve_set;
+  mgn_collect_boundary_curves(entity->left_curves, vertex_set, curve_set);
+  mgn_collect_boundary_curves(entity->right_curves, vertex_set, curve_set);
+  mgn_finish_global_attraction(entity->attractions, entity->global_attraction, vertex_set, curve_set,
+                               entity->fixed_vertices, entity->fixed_curves);
+}
 
 // Releases every record of the model with its lists and owned blocks and
 // empties the stores and the reader state (for a new model in the same

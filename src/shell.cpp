@@ -5,7 +5,6 @@
 #include "shell.h"
 
 #include <new>
-#include <unordered_set>
 
 #include "input.h"
 #include "list.h"
@@ -16,15 +15,6 @@
 namespace {
 
 int32_t id_of(const void* record) { return static_cast<const mgn_shell*>(record)->id; }
-
-// Collects entities, each once.
-struct entity_collector {
-  std::unordered_set<const void*> seen;
-  mgn_list list = nullptr;
-  void add(void* object) {
-    if (object != nullptr && seen.insert(object).second) mgn_add_item_to_head(list, object);
-  }
-};
 
 }  // namespace
 
@@ -62,24 +52,4 @@ mgn_shell* mgn_input_shell() {
   mgn_input_error("Unexpected or invalid keyword \"SHELL\" encountered", MGN_INPUT_HERE);
 }
 
-void mgn_build_shell_global_attraction(mgn_shell* shell) {
-  if (shell->is_virtual || shell->hole || shell->global_attraction == 0.0f) return;
-  entity_collector vertices, curves;
-  for (mgn_list side : {shell->left_curves, shell->right_curves})
-    for (mgn_curve* curve : mgn_list_range<mgn_curve>(side)) {
-      curves.add(curve);
-      vertices.add(curve->vertex[0]);
-      vertices.add(curve->vertex[1]);
-      if (!curve->hidden)
-        for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(curve->fixed_vertices)) vertices.add(vertex);
-    }
-  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(shell->fixed_vertices)) vertices.add(vertex);
-  for (mgn_curve* curve : mgn_list_range<mgn_curve>(shell->fixed_curves)) {
-    curves.add(curve);
-    vertices.add(curve->vertex[0]);
-    vertices.add(curve->vertex[1]);
-  }
-  mgn_add_global_attraction(shell->attractions, shell->global_attraction, mgn_reverse_list(vertices.list),
-                            mgn_reverse_list(curves.list));
-  shell->global_attraction = 0.0f;
-}
+void mgn_build_shell_global_attraction(mgn_shell* shell) { mgn_build_sided_global_attraction(shell); }

@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <unordered_set>
 #include <vector>
 
 #include "bezier.h"
@@ -39,15 +38,6 @@ void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str());
 void add_once(mgn_list& list, void* object) {
   if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
 }
-
-// Collects entities, each once.
-struct entity_collector {
-  std::unordered_set<const void*> seen;
-  mgn_list list = nullptr;
-  void add(void* object) {
-    if (object != nullptr && seen.insert(object).second) mgn_add_item_to_head(list, object);
-  }
-};
 
 // Option keywords of a surface definition, in table order.
 enum surface_keyword : int {
@@ -1082,7 +1072,7 @@ void mgn_input_surface_polygon(mgn_surface* surface) {
 
 void mgn_build_surface_global_attraction(mgn_surface* surface) {
   if (surface->is_virtual || surface->hole || surface->global_attraction == 0.0f) return;
-  entity_collector vertices, curves;
+  mgn_entity_collector vertices, curves;
   for (int side = 0; side < 4; ++side) {
     if (surface->vertex[side] != nullptr) vertices.add(surface->vertex[side]);
     mgn_curve* curve = surface->curve[side];
@@ -1091,13 +1081,6 @@ void mgn_build_surface_global_attraction(mgn_surface* surface) {
     if (!curve->hidden)
       for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(curve->fixed_vertices)) vertices.add(vertex);
   }
-  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(surface->fixed_vertices)) vertices.add(vertex);
-  for (mgn_curve* curve : mgn_list_range<mgn_curve>(surface->fixed_curves)) {
-    curves.add(curve);
-    vertices.add(curve->vertex[0]);
-    vertices.add(curve->vertex[1]);
-  }
-  mgn_add_global_attraction(surface->attractions, surface->global_attraction, mgn_reverse_list(vertices.list),
-                            mgn_reverse_list(curves.list));
-  surface->global_attraction = 0.0f;
+  mgn_finish_global_attraction(surface->attractions, surface->global_attraction, vertices, curves,
+                               surface->fixed_vertices, surface->fixed_curves);
 }
