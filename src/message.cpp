@@ -116,6 +116,9 @@ void mgn_warning(const char* format, ...) {
 
 void mgn_print_message(FILE* stream, const char* text) {
   mgn_print(stream, "%-*s %8s\n", 24, text, time_of_day().c_str());
+  // A run followed through a pipe or a file shows every stage at once, and a
+  // run that is stopped still shows the stage it reached.
+  std::fflush(stream);
 }
 
 double mgn_get_time(char* buffer) {

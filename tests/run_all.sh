@@ -29,7 +29,7 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DMGN_SANITIZE=ON >/dev/nu
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 
-# The input fuzzer runs for a bounded time under the sanitizers.
-if [ -x tests/fuzz/run.sh ]; then
-  tests/fuzz/run.sh build-sanitize
-fi
+# The input fuzzer and the whole-pipeline stress driver run for bounded
+# times under the sanitizers.
+tests/fuzz/run.sh build-sanitize
+python3 tests/fuzz/pipeline_fuzz.py --mgn build-sanitize/mgn --seconds 150 --seed 1
