@@ -20,8 +20,6 @@
 
 namespace {
 
-int32_t id_of(const void* record) { return static_cast<const mgn_curve*>(record)->id; }
-
 void add_once(mgn_list& list, void* object) {
   if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
 }
@@ -155,10 +153,8 @@ bool curve_iso_line(const mgn_curve* curve, iso_line* line) {
 // ---------------------------------------------------------------------------
 
 mgn_curve* mgn_create_curve(long id) {
-  mgn_get_entity_slot(mgn_model.curves, id, "Curve with too high identification number (%ld) encountered");
-  auto* curve = new (std::nothrow) mgn_curve();
-  if (curve == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
-  curve->id = static_cast<int32_t>(id);
+  auto* curve = mgn_new_entity<mgn_curve>(
+      mgn_model.curves, id, "Curve with too high identification number (%ld) encountered", MGN_INPUT_CALLER);
   curve->rate = static_cast<float>(mgn_set.curvature_rate);
   curve->density = static_cast<float>(mgn_set.curve_density);
   curve->bassoc = mgn_set.default_bassoc_output;
@@ -167,7 +163,7 @@ mgn_curve* mgn_create_curve(long id) {
   return curve;
 }
 
-mgn_curve* mgn_find_curve(long id) { return static_cast<mgn_curve*>(mgn_find_entity(mgn_model.curves, id, id_of)); }
+mgn_curve* mgn_find_curve(long id) { return mgn_find_entity_of<mgn_curve>(mgn_model.curves, id); }
 
 void mgn_add_curve_to_model(mgn_curve* curve) { mgn_add_entity_to_store(mgn_model.curves, curve, curve->id); }
 

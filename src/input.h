@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <new>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -184,6 +185,23 @@ void mgn_add_entity_to_store(mgn_entity_store& store, void* record, long id);
 void** mgn_get_entity_slot(mgn_entity_store& store, long id, const char* too_high_format);
 // Record with identifier id, or null.  id_of reads a record's identifier.
 void* mgn_find_entity(const mgn_entity_store& store, long id, int32_t (*id_of)(const void*));
+// Record of kind T with identifier id, or null.
+template <typename T>
+T* mgn_find_entity_of(const mgn_entity_store& store, long id) {
+  return static_cast<T*>(mgn_find_entity(store, id, [](const void* r) { return static_cast<const T*>(r)->id; }));
+}
+// New record of kind T with identifier id, its other fields at their
+// defaults: the slot check of the store first, then "Memory allocation
+// failed" named for the calling routine when memory is exhausted.
+template <typename T>
+T* mgn_new_entity(mgn_entity_store& store, long id, const char* too_high_format, const mgn_input_caller& at) {
+  mgn_get_entity_slot(store, id, too_high_format);
+  auto* record = new (std::nothrow) T();
+  if (record == nullptr)
+    mgn_allocation_error("Memory allocation failed", at.routine, mgn_module_name(at.file), at.line);
+  record->id = static_cast<int32_t>(id);
+  return record;
+}
 // Attraction items of surfaces, patches and shells.
 // New item with the factor and entity kind (0 vertices, 1 curves).
 mgn_attraction* mgn_create_attraction(float factor, int kind);

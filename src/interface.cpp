@@ -10,23 +10,12 @@
 #include "list.h"
 #include "message.h"
 
-namespace {
-
-int32_t id_of(const void* record) { return static_cast<const mgn_interface*>(record)->id; }
-
-}  // namespace
-
 mgn_interface* mgn_create_interface(long id) {
-  mgn_get_entity_slot(mgn_model.interfaces, id, "Interface with too high identification number (%ld) encountered");
-  auto* record = new (std::nothrow) mgn_interface();
-  if (record == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
-  record->id = static_cast<int32_t>(id);
-  return record;
+  return mgn_new_entity<mgn_interface>(
+      mgn_model.interfaces, id, "Interface with too high identification number (%ld) encountered", MGN_INPUT_CALLER);
 }
 
-mgn_interface* mgn_find_interface(long id) {
-  return static_cast<mgn_interface*>(mgn_find_entity(mgn_model.interfaces, id, id_of));
-}
+mgn_interface* mgn_find_interface(long id) { return mgn_find_entity_of<mgn_interface>(mgn_model.interfaces, id); }
 
 void mgn_add_interface_to_model(mgn_interface* interface) { mgn_add_entity_to_store(mgn_model.interfaces, interface, interface->id); }
 

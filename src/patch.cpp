@@ -12,24 +12,14 @@
 #include "curve.h"
 #include "vertex.h"
 
-namespace {
-
-int32_t id_of(const void* record) { return static_cast<const mgn_patch*>(record)->id; }
-
-}  // namespace
-
 mgn_patch* mgn_create_patch(long id) {
-  mgn_get_entity_slot(mgn_model.patches, id, "Patch with too high identification number (%ld) encountered");
-  auto* record = new (std::nothrow) mgn_patch();
-  if (record == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
-  record->id = static_cast<int32_t>(id);
+  auto* record = mgn_new_entity<mgn_patch>(
+      mgn_model.patches, id, "Patch with too high identification number (%ld) encountered", MGN_INPUT_CALLER);
   record->bassoc = mgn_set.default_bassoc_output;
   return record;
 }
 
-mgn_patch* mgn_find_patch(long id) {
-  return static_cast<mgn_patch*>(mgn_find_entity(mgn_model.patches, id, id_of));
-}
+mgn_patch* mgn_find_patch(long id) { return mgn_find_entity_of<mgn_patch>(mgn_model.patches, id); }
 
 void mgn_add_patch_to_model(mgn_patch* patch) { mgn_add_entity_to_store(mgn_model.patches, patch, patch->id); }
 

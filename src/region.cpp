@@ -10,23 +10,12 @@
 #include "list.h"
 #include "message.h"
 
-namespace {
-
-int32_t id_of(const void* record) { return static_cast<const mgn_region*>(record)->id; }
-
-}  // namespace
-
 mgn_region* mgn_create_region(long id) {
-  mgn_get_entity_slot(mgn_model.regions, id, "Region with too high identification number (%ld) encountered");
-  auto* record = new (std::nothrow) mgn_region();
-  if (record == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
-  record->id = static_cast<int32_t>(id);
-  return record;
+  return mgn_new_entity<mgn_region>(
+      mgn_model.regions, id, "Region with too high identification number (%ld) encountered", MGN_INPUT_CALLER);
 }
 
-mgn_region* mgn_find_region(long id) {
-  return static_cast<mgn_region*>(mgn_find_entity(mgn_model.regions, id, id_of));
-}
+mgn_region* mgn_find_region(long id) { return mgn_find_entity_of<mgn_region>(mgn_model.regions, id); }
 
 void mgn_add_region_to_model(mgn_region* region) { mgn_add_entity_to_store(mgn_model.regions, region, region->id); }
 

@@ -12,25 +12,15 @@
 #include "curve.h"
 #include "vertex.h"
 
-namespace {
-
-int32_t id_of(const void* record) { return static_cast<const mgn_shell*>(record)->id; }
-
-}  // namespace
-
 mgn_shell* mgn_create_shell(long id) {
-  mgn_get_entity_slot(mgn_model.shells, id, "Shell with too high identification number (%ld) encountered");
-  auto* record = new (std::nothrow) mgn_shell();
-  if (record == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
-  record->id = static_cast<int32_t>(id);
+  auto* record = mgn_new_entity<mgn_shell>(
+      mgn_model.shells, id, "Shell with too high identification number (%ld) encountered", MGN_INPUT_CALLER);
   record->rate = static_cast<float>(mgn_set.curvature_rate);
   record->bassoc = mgn_set.default_bassoc_output;
   return record;
 }
 
-mgn_shell* mgn_find_shell(long id) {
-  return static_cast<mgn_shell*>(mgn_find_entity(mgn_model.shells, id, id_of));
-}
+mgn_shell* mgn_find_shell(long id) { return mgn_find_entity_of<mgn_shell>(mgn_model.shells, id); }
 
 void mgn_add_shell_to_model(mgn_shell* shell) { mgn_add_entity_to_store(mgn_model.shells, shell, shell->id); }
 

@@ -27,8 +27,6 @@
 
 namespace {
 
-int32_t id_of(const void* record) { return static_cast<const mgn_surface*>(record)->id; }
-
 long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
 long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
 long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
@@ -417,18 +415,14 @@ void set_orders(mgn_surface* surface, int given_u, int given_v) {
 // ---------------------------------------------------------------------------
 
 mgn_surface* mgn_create_surface(long id) {
-  mgn_get_entity_slot(mgn_model.surfaces, id, "Surface with too high identification number (%ld) encountered");
-  auto* record = new (std::nothrow) mgn_surface();
-  if (record == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
-  record->id = static_cast<int32_t>(id);
+  auto* record = mgn_new_entity<mgn_surface>(
+      mgn_model.surfaces, id, "Surface with too high identification number (%ld) encountered", MGN_INPUT_CALLER);
   record->rate = static_cast<float>(mgn_set.curvature_rate);
   record->bassoc = mgn_set.default_bassoc_output;
   return record;
 }
 
-mgn_surface* mgn_find_surface(long id) {
-  return static_cast<mgn_surface*>(mgn_find_entity(mgn_model.surfaces, id, id_of));
-}
+mgn_surface* mgn_find_surface(long id) { return mgn_find_entity_of<mgn_surface>(mgn_model.surfaces, id); }
 
 void mgn_add_surface_to_model(mgn_surface* surface) { mgn_add_entity_to_store(mgn_model.surfaces, surface, surface->id); }
 

@@ -18,8 +18,6 @@
 
 namespace {
 
-int32_t id_of(const void* record) { return static_cast<const mgn_vertex*>(record)->id; }
-
 // Adds the object to the list unless it is there already.
 void add_once(mgn_list& list, void* object) {
   if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
@@ -73,19 +71,15 @@ void propagate_down(mgn_vertex* vertex, mgn_curve* curve, double t) {
 // ---------------------------------------------------------------------------
 
 mgn_vertex* mgn_create_vertex(long id) {
-  mgn_get_entity_slot(mgn_model.vertices, id, "Vertex with too high identification number (%ld) encountered");
-  auto* vertex = new (std::nothrow) mgn_vertex();
-  if (vertex == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
-  vertex->id = static_cast<int32_t>(id);
+  auto* vertex = mgn_new_entity<mgn_vertex>(
+      mgn_model.vertices, id, "Vertex with too high identification number (%ld) encountered", MGN_INPUT_CALLER);
   vertex->ctrl_point = mgn_create_ctrl_point();
   vertex->ctrl_point->size = static_cast<float>(mgn_set.default_size);
   vertex->xyz = vertex->ctrl_point->xyz;
   return vertex;
 }
 
-mgn_vertex* mgn_find_vertex(long id) {
-  return static_cast<mgn_vertex*>(mgn_find_entity(mgn_model.vertices, id, id_of));
-}
+mgn_vertex* mgn_find_vertex(long id) { return mgn_find_entity_of<mgn_vertex>(mgn_model.vertices, id); }
 
 void mgn_add_vertex_to_model(mgn_vertex* vertex) {
   mgn_add_entity_to_store(mgn_model.vertices, vertex, vertex->id);
