@@ -448,16 +448,26 @@ void mgn_read_direction(const char* const* table, int n, int first, int last, in
   }
 }
 
-void mgn_read_fit(const mgn_input_caller& at) { mgn_read_yes_no("Fitting specification missing", at); }
-
-void mgn_read_iterations(const mgn_input_caller& at) {
-  if (mgn_get_next_int("Missing number of iterations") < 0)
-    mgn_input_error("Positive or zero number of iterations required", MGN_INPUT_FOR(at));
-}
-
-void mgn_read_fitting_limit(const mgn_input_caller& at) {
-  if (mgn_get_next_fpn("Missing fitting limit") < 0.0)
-    mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_FOR(at));
+bool mgn_read_fitting_option(const char* keyword, const mgn_input_caller& at) {
+  // The direction words; T and N carry a vector.
+  static const char* const directions[10] = {"X", "Y", "Z", "XY", "YZ", "XZ", "XYZ", "F", "T", "N"};
+  if (std::strcmp(keyword, "FIT") == 0) {
+    mgn_read_yes_no("Fitting specification missing", at);
+  } else if (std::strcmp(keyword, "ITER") == 0) {
+    if (mgn_get_next_int("Missing number of iterations") < 0)
+      mgn_input_error("Positive or zero number of iterations required", MGN_INPUT_FOR(at));
+  } else if (std::strcmp(keyword, "LIMIT") == 0) {
+    if (mgn_get_next_fpn("Missing fitting limit") < 0.0)
+      mgn_input_error("Positive or zero fitting limit required", MGN_INPUT_FOR(at));
+  } else if (std::strcmp(keyword, "DIR") == 0) {
+    mgn_read_direction(directions, 10, 0, 9, 8, 9, at);
+  } else {
+    for (const char* word : directions)
+      if (std::strcmp(keyword, word) == 0)
+        mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", keyword), MGN_INPUT_FOR(at));
+    return false;
+  }
+  return true;
 }
 
 void mgn_read_property_string(const char* missing) {

@@ -141,12 +141,14 @@ int mgn_read_value_option(const mgn_value_option& option, const char* const* tab
 // two vector words carry a vector); checked and dropped.
 void mgn_read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
                         const mgn_input_caller& at);
-// Options checked and dropped, as the mesher does not use them: the FIT
-// answer, the ITER count, the LIMIT value, and a NODEPROP or ELEMPROP string
-// (which marks the model as carrying properties).
-void mgn_read_fit(const mgn_input_caller& at);
-void mgn_read_iterations(const mgn_input_caller& at);
-void mgn_read_fitting_limit(const mgn_input_caller& at);
+// The fitting options of curve and surface lines, checked and dropped as
+// the mesher does not use them: FIT (YES or NO), ITER (a count), LIMIT (a
+// value) and DIR (a direction word); a direction word (X Y Z XY YZ XZ XYZ F
+// T N) with no DIR before it is an error.  The keyword is in upper case;
+// false when it is none of these.
+bool mgn_read_fitting_option(const char* keyword, const mgn_input_caller& at);
+// A NODEPROP or ELEMPROP string, dropped; it marks the model as carrying
+// properties.
 void mgn_read_property_string(const char* missing);
 // The three components of a SHIFT.
 void mgn_read_shift(double shift[3]);

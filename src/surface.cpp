@@ -718,23 +718,10 @@ mgn_surface* mgn_input_surface() {
       case K_SHIFT:
         mgn_read_shift(mgn_input.shift);
         break;
-      case K_FIT:
-        mgn_read_fit(MGN_INPUT_CALLER);
-        break;
-      case K_ITER:
-        mgn_read_iterations(MGN_INPUT_CALLER);
-        break;
-      case K_LIMIT:
-        mgn_read_fitting_limit(MGN_INPUT_CALLER);
-        break;
-      case K_DIR:
-        mgn_read_direction(keywords, K_KEYWORDS, K_X, K_N, K_T, K_N, MGN_INPUT_CALLER);
-        break;
-      case K_X: case K_Y: case K_Z: case K_XY: case K_YZ: case K_XZ: case K_XYZ: case K_F: case K_T: case K_N:
-        mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", token), MGN_INPUT_HERE);
       default:
-        // SUR, DEF, UNI, YES and NO are values, not options.
-        mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
+        // FIT, ITER, LIMIT and DIR are read and dropped; SUR, DEF, UNI, YES and NO are values,
+        // not options.
+        if (!mgn_read_fitting_option(token, MGN_INPUT_CALLER)) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     }
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
