@@ -47,6 +47,13 @@ const char* const keywords[K_KEYWORDS] = {
     "EQUIDISTANT", "DUPLICATE", "COINCIDE", "SLAVE",     "MASTER",   "MIRROR", "WEAK",   "ELEMGROUP",
     "NODEPROP", "ELEMPROP",  "SHIFT"};
 
+// Keywords that must be followed by one of some others.
+constexpr mgn_leading_keyword leading_keywords[] = {
+    {K_FIXED, {K_CURVE, K_SURFACE}, "Keyword CURVE or SURFACE missing (redundand keyword FIXED)",
+     "Keyword CURVE or SURFACE missing"},
+    {K_COINCIDE, {K_CURVE}, "Keyword CURVE missing (redundand keyword COINCIDE)", "Keyword CURVE missing"},
+    {K_WEAK, {K_MIRROR}, "Keyword MIRROR missing (redundand keyword WEAK)", "Keyword MIRROR missing"}};
+
 // Keywords of a polygon line, in table order.
 enum polygon_keyword : int {
   P_POLYGON, P_XYZ, P_POLY, P_WEIGHT, P_SIZE, P_POLYEND, P_CUR, P_DEF, P_UNI, P_DIR, P_X, P_Y, P_Z,
@@ -253,12 +260,7 @@ mgn_curve* mgn_input_curve() {
     const int key = mgn_get_keyword_index(token, keywords, K_KEYWORDS);
     if (key == K_KEYWORDS) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     mgn_check_keyword_duplicity(key, flags, token);
-    if (previous == K_FIXED && key != K_CURVE && key != K_SURFACE)
-      mgn_input_error("Keyword CURVE or SURFACE missing (redundand keyword FIXED)", MGN_INPUT_HERE);
-    if (previous == K_COINCIDE && key != K_CURVE)
-      mgn_input_error("Keyword CURVE missing (redundand keyword COINCIDE)", MGN_INPUT_HERE);
-    if (previous == K_WEAK && key != K_MIRROR)
-      mgn_input_error("Keyword MIRROR missing (redundand keyword WEAK)", MGN_INPUT_HERE);
+    mgn_check_leading_keyword(leading_keywords, previous, key, MGN_INPUT_CALLER);
 
     char* next = nullptr;  // a token read ahead that is the next option
     switch (key) {
@@ -492,9 +494,7 @@ mgn_curve* mgn_input_curve() {
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
   }
-  if (previous == K_FIXED) mgn_input_error("Keyword CURVE or SURFACE missing", MGN_INPUT_HERE);
-  if (previous == K_COINCIDE) mgn_input_error("Keyword CURVE missing", MGN_INPUT_HERE);
-  if (previous == K_WEAK) mgn_input_error("Keyword MIRROR missing", MGN_INPUT_HERE);
+  mgn_check_leading_keyword(leading_keywords, previous, -1, MGN_INPUT_CALLER);
   if (curve->vertex[0] == nullptr) mgn_input_error("Keyword VERTEX missing", MGN_INPUT_HERE);
   // The line of the definition: the checks after the polygon lines report
   // it, and reading goes on after the polygon lines.

@@ -470,6 +470,16 @@ bool mgn_read_fitting_option(const char* keyword, const mgn_input_caller& at) {
   return true;
 }
 
+void mgn_check_leading_keyword(std::span<const mgn_leading_keyword> rules, int previous, int key,
+                               const mgn_input_caller& at) {
+  for (const mgn_leading_keyword& rule : rules) {
+    if (rule.keyword != previous) continue;
+    if (key < 0) mgn_input_error(rule.line_ends, MGN_INPUT_FOR(at));
+    if (std::find(std::begin(rule.followers), std::end(rule.followers), key) == std::end(rule.followers))
+      mgn_input_error(rule.other_follows, MGN_INPUT_FOR(at));
+  }
+}
+
 void mgn_read_property_string(const char* missing) {
   mgn_get_next_string(missing, '\'', true);
   mgn_input.properties_seen = true;

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -147,6 +148,25 @@ void mgn_read_direction(const char* const* table, int n, int first, int last, in
 // T N) with no DIR before it is an error.  The keyword is in upper case;
 // false when it is none of these.
 bool mgn_read_fitting_option(const char* keyword, const mgn_input_caller& at);
+// A keyword that must be followed by one of some keywords (FIXED by the kind
+// of entity fixed to, COINCIDE by the kind of coinciding entities, WEAK by
+// MIRROR...), with the error when another keyword follows it and the error
+// when the line ends after it.
+struct mgn_leading_keyword {
+  int keyword;
+  int followers[4] = {-1, -1, -1, -1};
+  const char* other_follows;
+  const char* line_ends;
+  constexpr mgn_leading_keyword(int leading, std::initializer_list<int> allowed, const char* other, const char* end)
+      : keyword(leading), other_follows(other), line_ends(end) {
+    int i = 0;
+    for (int k : allowed) followers[i++] = k;
+  }
+};
+// Checks the keyword that follows previous (-1: the end of the line)
+// against the rules.
+void mgn_check_leading_keyword(std::span<const mgn_leading_keyword> rules, int previous, int key,
+                               const mgn_input_caller& at);
 // A NODEPROP or ELEMPROP string, dropped; it marks the model as carrying
 // properties.
 void mgn_read_property_string(const char* missing);

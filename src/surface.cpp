@@ -55,6 +55,18 @@ const char* const keywords[K_KEYWORDS] = {
     "XZ",       "XYZ",      "F",        "T",        "N",           "EQUIDISTANT", "DUPLICATE", "COINCIDE",
     "SLAVE",    "MIRROR",   "WEAK",     "ELEMGROUP", "NODEPROP",   "ELEMPROP",  "LCS",      "SHIFT"};
 
+// Keywords that must be followed by one of some others.
+constexpr mgn_leading_keyword leading_keywords[] = {
+    {K_FIXED, {K_SURFACE}, "Keyword SURFACE missing (redundant keyword FIXED)", "Keyword SURFACE missing"},
+    {K_COINCIDE, {K_SURFACE, K_PATCH, K_SHELL}, "Keyword SURFACE or PATCH or SHELL missing (redundant keyword COINCIDE)",
+     "Keyword SURFACE or PATCH or SHELL missing"},
+    {K_ATTRACT, {K_ALL, K_VERTEX, K_CURVE}, "Keyword ALL or VERTEX or CURVE missing (redundant keyword ATTRACT)",
+     "Keyword ALL or VERTEX or CURVE missing"},
+    {K_DIAGONAL, {K_NONE, K_POSITIVE, K_NEGATIVE, K_POINT},
+     "Keyword NONE or POSITIVE or NEGATIVE or POINT missing (redundant keyword DIAGONAL)",
+     "Diagonal specification missing"},
+    {K_WEAK, {K_MIRROR}, "Keyword MIRROR missing (redundand keyword WEAK)", "Keyword MIRROR missing"}};
+
 // Keywords of a polygon line, in table order.
 enum polygon_keyword : int {
   P_POLYGON, P_XYZ, P_POLY, P_WEIGHT, P_SIZE, P_POLYEND, P_SUR, P_DEF, P_UNI, P_DIR, P_X, P_Y, P_Z,
@@ -478,17 +490,7 @@ mgn_surface* mgn_input_surface() {
                           ((key == K_SURFACE || key == K_PATCH || key == K_SHELL) && previous == K_COINCIDE) ||
                           (key == K_SURFACE && previous == K_FIXED);
     if (!governed) mgn_check_keyword_duplicity(key, flags, token);
-    if (previous == K_FIXED && key != K_SURFACE)
-      mgn_input_error("Keyword SURFACE missing (redundant keyword FIXED)", MGN_INPUT_HERE);
-    if (previous == K_COINCIDE && key != K_SURFACE && key != K_PATCH && key != K_SHELL)
-      mgn_input_error("Keyword SURFACE or PATCH or SHELL missing (redundant keyword COINCIDE)", MGN_INPUT_HERE);
-    if (previous == K_ATTRACT && key != K_ALL && key != K_VERTEX && key != K_CURVE)
-      mgn_input_error("Keyword ALL or VERTEX or CURVE missing (redundant keyword ATTRACT)", MGN_INPUT_HERE);
-    if (previous == K_DIAGONAL && key != K_NONE && key != K_POSITIVE && key != K_NEGATIVE && key != K_POINT)
-      mgn_input_error("Keyword NONE or POSITIVE or NEGATIVE or POINT missing (redundant keyword DIAGONAL)",
-                      MGN_INPUT_HERE);
-    if (previous == K_WEAK && key != K_MIRROR)
-      mgn_input_error("Keyword MIRROR missing (redundand keyword WEAK)", MGN_INPUT_HERE);
+    mgn_check_leading_keyword(leading_keywords, previous, key, MGN_INPUT_CALLER);
 
     char* next = nullptr;  // a token read ahead that is the next option
     switch (key) {
@@ -726,11 +728,7 @@ mgn_surface* mgn_input_surface() {
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
   }
-  if (previous == K_FIXED) mgn_input_error("Keyword SURFACE missing", MGN_INPUT_HERE);
-  if (previous == K_COINCIDE) mgn_input_error("Keyword SURFACE or PATCH or SHELL missing", MGN_INPUT_HERE);
-  if (previous == K_ATTRACT) mgn_input_error("Keyword ALL or VERTEX or CURVE missing", MGN_INPUT_HERE);
-  if (previous == K_DIAGONAL) mgn_input_error("Diagonal specification missing", MGN_INPUT_HERE);
-  if (previous == K_WEAK) mgn_input_error("Keyword MIRROR missing", MGN_INPUT_HERE);
+  mgn_check_leading_keyword(leading_keywords, previous, -1, MGN_INPUT_CALLER);
   if (!sides_given) mgn_input_error("Keyword CURVE missing", MGN_INPUT_HERE);
   // The line of the definition: the checks after the polygon lines report
   // it, and reading goes on after the polygon lines.

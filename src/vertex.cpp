@@ -34,6 +34,12 @@ const char* const keywords[K_COUNT] = {
     "WEIGHT",  "FACTOR", "PROPERTY", "HIDDEN", "OUTPUT", "VER", "CUR", "SUR", "DEF",
     "UNI", "YES", "NO", "COINCIDE", "SLAVE", "MASTER", "NODEPROP", "SHIFT"};
 
+// Keywords that must be followed by one of some others.
+constexpr mgn_leading_keyword leading_keywords[] = {
+    {K_FIXED, {K_VERTEX, K_CURVE, K_SURFACE}, "Keyword VERTEX, CURVE or SURFACE missing (redundand keyword FIXED)",
+     "Keyword VERTEX, CURVE or SURFACE missing"},
+    {K_COINCIDE, {K_VERTEX}, "Keyword VERTEX missing (redundand keyword COINCIDE)", "Keyword VERTEX missing"}};
+
 // SIZE of a vertex: zero is no mesh size.
 const mgn_value_option vertex_size_option = {"Size specification missing", "Positive mesh size required", false,
                                              "Mesh size multiplication factor missing",
@@ -216,10 +222,7 @@ mgn_vertex* mgn_input_vertex() {
     const int key = mgn_get_keyword_index(token, keywords, K_COUNT);
     if (key == K_COUNT) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
     mgn_check_keyword_duplicity(key, flags, token);
-    if (previous == K_FIXED && key != K_VERTEX && key != K_CURVE && key != K_SURFACE)
-      mgn_input_error("Keyword VERTEX, CURVE or SURFACE missing (redundand keyword FIXED)", MGN_INPUT_HERE);
-    if (previous == K_COINCIDE && key != K_VERTEX)
-      mgn_input_error("Keyword VERTEX missing (redundand keyword COINCIDE)", MGN_INPUT_HERE);
+    mgn_check_leading_keyword(leading_keywords, previous, key, MGN_INPUT_CALLER);
 
     char* next = nullptr;  // a token read ahead that is the next option
     switch (key) {
@@ -366,8 +369,7 @@ mgn_vertex* mgn_input_vertex() {
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
   }
-  if (previous == K_FIXED) mgn_input_error("Keyword VERTEX, CURVE or SURFACE missing", MGN_INPUT_HERE);
-  if (previous == K_COINCIDE) mgn_input_error("Keyword VERTEX missing", MGN_INPUT_HERE);
+  mgn_check_leading_keyword(leading_keywords, previous, -1, MGN_INPUT_CALLER);
 
   const long vid = vertex->id;
   mgn_vertex* parent = vertex->parent_vertex;
