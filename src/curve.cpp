@@ -344,18 +344,12 @@ mgn_curve* mgn_input_curve() {
         density = word == K_DEF ? mgn_set.curve_density : number;
         break;
       }
-      case K_FACTOR: {
-        const double f = mgn_get_next_fpn("Factor specification missing");
-        if (f < 0.0) mgn_input_error("Positive or zero factor required", MGN_INPUT_HERE);
-        curve->factor = static_cast<float>(f);
+      case K_FACTOR:
+        curve->factor = mgn_read_factor(MGN_INPUT_CALLER);
         break;
-      }
-      case K_PROPERTY: {
-        const int32_t p = mgn_get_next_int("Property specification missing");
-        if (p < 0) mgn_input_error("Positive or zero property number required", MGN_INPUT_HERE);
-        curve->property = p;
+      case K_PROPERTY:
+        curve->property = mgn_read_property(MGN_INPUT_CALLER);
         break;
-      }
       case K_HIDDEN:
         // Hiding moves nodes by smoothing: without it the request is void.
         if (mgn_set.nodal_smoothing) curve->hidden = true;

@@ -421,6 +421,18 @@ char* mgn_read_multiplier(double* multiplier, const char* missing, const char* n
   return mgn_get_next_token(nullptr);
 }
 
+float mgn_read_factor(const mgn_input_caller& at) {
+  const double f = mgn_get_next_fpn("Factor specification missing");
+  if (f < 0.0) mgn_input_error("Positive or zero factor required", MGN_INPUT_FOR(at));
+  return static_cast<float>(f);
+}
+
+int32_t mgn_read_property(const mgn_input_caller& at) {
+  const int32_t p = mgn_get_next_int("Property specification missing");
+  if (p < 0) mgn_input_error("Positive or zero property number required", MGN_INPUT_FOR(at));
+  return p;
+}
+
 int mgn_read_value_option(const mgn_value_option& option, const char* const* table, int n,
                           std::initializer_list<int> accepted, double* number, double* multiplier, char** next,
                           const mgn_input_caller& at) {

@@ -122,6 +122,10 @@ bool mgn_read_yes_no(const char* missing, const mgn_input_caller& at);
 // the token after it (or the token that is not "*"), which is the next
 // option.
 char* mgn_read_multiplier(double* multiplier, const char* missing, const char* negative, const mgn_input_caller& at);
+// The FACTOR of a mesh size and the PROPERTY number of an entity, both
+// positive or zero.
+float mgn_read_factor(const mgn_input_caller& at);
+int32_t mgn_read_property(const mgn_input_caller& at);
 // The value of a SIZE, RATE or DENSITY option and its optional multiplier.
 struct mgn_value_option {
   const char* missing;             // the value is missing

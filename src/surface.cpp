@@ -591,18 +591,12 @@ mgn_surface* mgn_input_surface() {
         rate = word == K_DEF ? mgn_set.curvature_rate : number * mgn_set.curvature_factor;
         break;
       }
-      case K_FACTOR: {
-        const double f = mgn_get_next_fpn("Factor specification missing");
-        if (f < 0.0) mgn_input_error("Positive or zero factor required", MGN_INPUT_HERE);
-        surface->factor = static_cast<float>(f);
+      case K_FACTOR:
+        surface->factor = mgn_read_factor(MGN_INPUT_CALLER);
         break;
-      }
-      case K_PROPERTY: {
-        const int32_t p = mgn_get_next_int("Property specification missing");
-        if (p < 0) mgn_input_error("Positive or zero property number required", MGN_INPUT_HERE);
-        surface->property = p;
+      case K_PROPERTY:
+        surface->property = mgn_read_property(MGN_INPUT_CALLER);
         break;
-      }
       case K_HIDDEN:
         // Hiding moves nodes by smoothing: without it the request is void.
         if (mgn_set.nodal_smoothing) surface->hidden = true;

@@ -328,18 +328,12 @@ mgn_vertex* mgn_input_vertex() {
         weight_given = true;
         break;
       }
-      case K_FACTOR: {
-        const double f = mgn_get_next_fpn("Factor specification missing");
-        if (f < 0.0) mgn_input_error("Positive or zero factor required", MGN_INPUT_HERE);
-        vertex->factor = static_cast<float>(f);
+      case K_FACTOR:
+        vertex->factor = mgn_read_factor(MGN_INPUT_CALLER);
         break;
-      }
-      case K_PROPERTY: {
-        const int32_t p = mgn_get_next_int("Property specification missing");
-        if (p < 0) mgn_input_error("Positive or zero property number required", MGN_INPUT_HERE);
-        vertex->property = p;
+      case K_PROPERTY:
+        vertex->property = mgn_read_property(MGN_INPUT_CALLER);
         break;
-      }
       case K_HIDDEN:
         vertex->hidden = true;
         break;
