@@ -8,6 +8,7 @@
 #include <new>
 #include <numbers>
 #include <unordered_set>
+#include <vector>
 
 #include "bezier.h"
 #include "geom.h"
@@ -62,12 +63,6 @@ enum polygon_keyword : int {
 const char* const polygon_keywords[P_KEYWORDS] = {"POLYGON", "XYZ", "POLY", "WEIGHT", "SIZE", "POLYEND", "CUR",
                                                   "DEF",     "UNI", "DIR",  "X",      "Y",    "Z",       "XY",
                                                   "YZ",      "XZ",  "F",    "T",      "N"};
-
-// One polysize value: a number or the size word it came from.
-struct polysize_value {
-  double value;
-  int word;  // K_DEF, K_UNI or -1 for a number
-};
 
 // Parameter of a vertex (or of a vertex of its parent chain) on a curve of
 // the family of its parent curve.
@@ -248,8 +243,7 @@ mgn_curve* mgn_input_curve() {
   double size = 0.0, size_multiplier = 1.0;
   double rate = curve->rate, rate_multiplier = 1.0;
   double density = curve->density, density_multiplier = 1.0;
-  polysize_value polysize[MGN_MAX_ORDER];
-  int polysize_count = 0;
+  std::vector<mgn_polysize_value> polysize;
   mgn_curve* mirror = nullptr;
   mgn_curve* duplicate = nullptr;
   bool weak = false;
@@ -386,37 +380,9 @@ mgn_curve* mgn_input_curve() {
         curve->count = c;
         break;
       }
-      case K_POLYSIZE: {
-        bool after_value = false;
-        for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
-          if (std::strcmp(next, "*") == 0) {
-            if (!after_value) mgn_input_error("Repetition sign * not expected", MGN_INPUT_HERE);
-            const int32_t k = mgn_get_next_int("Missing number of repetition");
-            if (k < 1) mgn_input_error("Positive number of repetition required", MGN_INPUT_HERE);
-            if (k - 1 > MGN_MAX_ORDER - polysize_count)
-              mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
-            for (int32_t i = 1; i < k; ++i) polysize[polysize_count] = polysize[polysize_count - 1], ++polysize_count;
-            after_value = false;
-            continue;
-          }
-          const int word = mgn_get_keyword_index(next, keywords, K_KEYWORDS);
-          polysize_value value{0.0, -1};
-          if (word == K_DEF || word == K_UNI) {
-            value.word = word;
-          } else if (word == K_KEYWORDS && mgn_check_fpn_token(next)) {
-            value.value = mgn_get_fpn_from_token(next);
-            if (value.value < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
-            value.value *= mgn_set.size_factor;
-          } else {
-            break;  // the next option
-          }
-          if (polysize_count == MGN_MAX_ORDER) mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
-          polysize[polysize_count++] = value;
-          after_value = true;
-        }
-        if (polysize_count == 0) mgn_input_error("Missing poly size specification", MGN_INPUT_HERE);
+      case K_POLYSIZE:
+        next = mgn_read_polysize(polysize, MGN_MAX_ORDER, keywords, K_KEYWORDS, K_DEF, K_UNI, MGN_INPUT_CALLER);
         break;
-      }
       case K_TRANSITION: {
         const char* missing[2] = {"Transition f2c factor specification missing",
                                   "Transition c2f factor specification missing"};
@@ -499,7 +465,7 @@ mgn_curve* mgn_input_curve() {
   mgn_surface* surface = curve->parent_surface;
 
   // 0. POLYSIZE sizes the inner points of a computed polygon only.
-  if (polysize_count > 0 && !curve->fixed)
+  if (!polysize.empty() && !curve->fixed)
     mgn_input_error(mgn_format("Keyword POLYSIZE not expected for non-fixed curve (%ld)", cid), MGN_INPUT_HERE);
   // 1. A virtual curve produces no mesh of its own.
   if (curve->is_virtual) {
@@ -592,13 +558,7 @@ mgn_curve* mgn_input_curve() {
     size *= size_multiplier;
     if ((size_source == K_DEF || size_source == K_UNI) && size == 0.0 && curve->factor != 0.0f)
       warn(mgn_format("Default zero mesh size specification detected at curve %ld", cid));
-    bool zero_polysize = false;
-    for (int i = 0; i < polysize_count; ++i) {
-      if (polysize[i].word == K_DEF) polysize[i].value = mgn_set.default_size;
-      if (polysize[i].word == K_UNI) polysize[i].value = mgn_set.uniform_size;
-      if (polysize[i].word != -1 && polysize[i].value == 0.0) zero_polysize = true;
-    }
-    if (zero_polysize) warn(mgn_format("Default zero polysize specification detected at curve %ld", cid));
+    if (mgn_resolve_polysize(polysize, K_DEF, K_UNI)) warn(mgn_format("Default zero polysize specification detected at curve %ld", cid));
   }
   curve->size = static_cast<float>(size);
   (void)rate_source;
@@ -791,12 +751,12 @@ mgn_curve* mgn_input_curve() {
     }
     mgn_attach_curve_polygon_ends(curve);
     if (curve->order != order) order = curve->order;
-    if (polysize_count > 0) {
-      if (polysize_count != curve->order - 2)
+    if (!polysize.empty()) {
+      if (static_cast<int>(polysize.size()) != curve->order - 2)
         mgn_input_error(mgn_format("Order of curve %ld is in conflict with number of poly size parameters", cid),
                         MGN_INPUT_HERE);
       auto& polygon = curve->polygon[0];
-      for (int i = 0; i < polysize_count; ++i) {
+      for (int i = 0; i < static_cast<int>(polysize.size()); ++i) {
         const int k = curve->reversed ? curve->order - 2 - i : 1 + i;
         polygon[k]->size = static_cast<float>(polysize[i].value);
       }

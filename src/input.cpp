@@ -448,6 +448,50 @@ int mgn_read_value_option(const mgn_value_option& option, const char* const* tab
   return word;
 }
 
+char* mgn_read_polysize(std::vector<mgn_polysize_value>& values, int max, const char* const* table, int n, int def,
+                        int uni, const mgn_input_caller& at) {
+  bool after_value = false;
+  char* next = nullptr;
+  for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+    if (std::strcmp(next, "*") == 0) {
+      if (!after_value) mgn_input_error("Repetition sign * not expected", MGN_INPUT_FOR(at));
+      const int32_t k = mgn_get_next_int("Missing number of repetition");
+      if (k < 1) mgn_input_error("Positive number of repetition required", MGN_INPUT_FOR(at));
+      if (k - 1 > max - static_cast<int>(values.size())) mgn_input_error("Too many poly size parameters", MGN_INPUT_FOR(at));
+      const mgn_polysize_value repeated = values.back();
+      for (int32_t i = 1; i < k; ++i) values.push_back(repeated);
+      after_value = false;
+      continue;
+    }
+    const int word = mgn_get_keyword_index(next, table, n);
+    mgn_polysize_value value{0.0, -1};
+    if (word == def || word == uni) {
+      value.word = word;
+    } else if (word == n && mgn_check_fpn_token(next)) {
+      value.value = mgn_get_fpn_from_token(next);
+      if (value.value < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_FOR(at));
+      value.value *= mgn_set.size_factor;
+    } else {
+      break;  // the next option
+    }
+    if (static_cast<int>(values.size()) == max) mgn_input_error("Too many poly size parameters", MGN_INPUT_FOR(at));
+    values.push_back(value);
+    after_value = true;
+  }
+  if (values.empty()) mgn_input_error("Missing poly size specification", MGN_INPUT_FOR(at));
+  return next;
+}
+
+bool mgn_resolve_polysize(std::vector<mgn_polysize_value>& values, int def, int uni) {
+  bool zero = false;
+  for (mgn_polysize_value& value : values) {
+    if (value.word == def) value.value = mgn_set.default_size;
+    if (value.word == uni) value.value = mgn_set.uniform_size;
+    if (value.word != -1 && value.value == 0.0) zero = true;
+  }
+  return zero;
+}
+
 void mgn_read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
                         const mgn_input_caller& at) {
   char* word = mgn_get_next_token("Direction specification missing");

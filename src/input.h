@@ -142,6 +142,21 @@ extern const mgn_value_option mgn_size_option, mgn_rate_option, mgn_density_opti
 int mgn_read_value_option(const mgn_value_option& option, const char* const* table, int n,
                           std::initializer_list<int> accepted, double* number, double* multiplier, char** next,
                           const mgn_input_caller& at);
+// One POLYSIZE value: a number (scaled by the size factor) or the size word
+// it came from (resolved once the line is read).
+struct mgn_polysize_value {
+  double value;
+  int word;  // the index of DEF or UNI in the line's keyword table, -1 for a number
+};
+// Reads the values of a POLYSIZE option, at most max: numbers positive or
+// zero, the words def and uni of the keyword table, and "* k" repeating the
+// value before k times in all.  Returns the token that ended them (the next
+// option).
+char* mgn_read_polysize(std::vector<mgn_polysize_value>& values, int max, const char* const* table, int n, int def,
+                        int uni, const mgn_input_caller& at);
+// Gives the def and uni values the default and uniform mesh sizes; true when
+// one of these is zero.
+bool mgn_resolve_polysize(std::vector<mgn_polysize_value>& values, int def, int uni);
 // The direction word after DIR, among first..last of the keyword table (the
 // two vector words carry a vector); checked and dropped.
 void mgn_read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,

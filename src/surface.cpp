@@ -105,12 +105,6 @@ char* read_id_list(std::vector<T*>& out, T* (*find)(long), const char* missing, 
   return next;
 }
 
-// One polysize value: a number or the size word it came from.
-struct polysize_value {
-  double value;
-  int word;  // K_DEF, K_UNI or -1 for a number
-};
-
 // Relative difference of 0.00001 or more.
 bool differ(double a, double b) {
   const double d = std::fabs(a - b);
@@ -470,7 +464,7 @@ mgn_surface* mgn_input_surface() {
   int size_source = -1;
   double size = 0.0, size_multiplier = 1.0;
   double rate = surface->rate, rate_multiplier = 1.0;
-  std::vector<polysize_value> polysize;
+  std::vector<mgn_polysize_value> polysize;
   std::vector<mgn_surface*> coinciding_surfaces;
   std::vector<mgn_patch*> coinciding_patches;
   std::vector<mgn_shell*> coinciding_shells;
@@ -610,39 +604,9 @@ mgn_surface* mgn_input_surface() {
       case K_BASSOC:
         surface->bassoc = mgn_read_yes_no("Specification of output of boundary association missing", MGN_INPUT_CALLER);
         break;
-      case K_POLYSIZE: {
-        bool after_value = false;
-        for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
-          if (std::strcmp(next, "*") == 0) {
-            if (!after_value) mgn_input_error("Repetition sign * not expected", MGN_INPUT_HERE);
-            const int32_t k = mgn_get_next_int("Missing number of repetition");
-            if (k < 1) mgn_input_error("Positive number of repetition required", MGN_INPUT_HERE);
-            if (k - 1 > max_polysize - static_cast<int>(polysize.size()))
-              mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
-            const polysize_value repeated = polysize.back();
-            for (int32_t i = 1; i < k; ++i) polysize.push_back(repeated);
-            after_value = false;
-            continue;
-          }
-          const int word = mgn_get_keyword_index(next, keywords, K_KEYWORDS);
-          polysize_value value{0.0, -1};
-          if (word == K_DEF || word == K_UNI) {
-            value.word = word;
-          } else if (word == K_KEYWORDS && mgn_check_fpn_token(next)) {
-            value.value = mgn_get_fpn_from_token(next);
-            if (value.value < 0.0) mgn_input_error("Positive or zero mesh size required", MGN_INPUT_HERE);
-            value.value *= mgn_set.size_factor;
-          } else {
-            break;  // the next option
-          }
-          if (static_cast<int>(polysize.size()) == max_polysize)
-            mgn_input_error("Too many poly size parameters", MGN_INPUT_HERE);
-          polysize.push_back(value);
-          after_value = true;
-        }
-        if (polysize.empty()) mgn_input_error("Missing poly size specification", MGN_INPUT_HERE);
+      case K_POLYSIZE:
+        next = mgn_read_polysize(polysize, max_polysize, keywords, K_KEYWORDS, K_DEF, K_UNI, MGN_INPUT_CALLER);
         break;
-      }
       case K_QUAD:
         surface->quad = mgn_set.quad_hexa_support;
         break;
@@ -826,13 +790,7 @@ mgn_surface* mgn_input_surface() {
     size *= size_multiplier;
     if ((size_source == K_DEF || size_source == K_UNI) && size == 0.0 && surface->factor != 0.0f)
       warn(mgn_format("Default zero mesh size specification detected at surface %ld", sid));
-    bool zero_polysize = false;
-    for (polysize_value& value : polysize) {
-      if (value.word == K_DEF) value.value = mgn_set.default_size;
-      if (value.word == K_UNI) value.value = mgn_set.uniform_size;
-      if (value.word != -1 && value.value == 0.0) zero_polysize = true;
-    }
-    if (zero_polysize) warn(mgn_format("Default zero polysize specification detected at surface %ld", sid));
+    if (mgn_resolve_polysize(polysize, K_DEF, K_UNI)) warn(mgn_format("Default zero polysize specification detected at surface %ld", sid));
   }
   surface->size = static_cast<float>(size);
   surface->rate = static_cast<float>(rate * rate_multiplier);
