@@ -492,6 +492,94 @@ bool mgn_resolve_polysize(std::vector<mgn_polysize_value>& values, int def, int 
   return zero;
 }
 
+void mgn_read_polygon_point(mgn_ctrl_point* point, const mgn_polygon_line& line,
+                            const std::function<const mgn_ctrl_point*()>& read_poly, const mgn_input_caller& at) {
+  int flags[MGN_P_KEYWORDS] = {};
+  const mgn_ctrl_point* source = nullptr;  // POLY
+  bool xyz_given = false, weight_given = false, size_given = false;
+  int size_source = -1;
+  double weight = 1.0, size = 0.0, size_multiplier = 1.0;
+  double xyz[3] = {0.0, 0.0, 0.0};
+
+  char* option = mgn_get_next_token(nullptr);
+  while (option != nullptr) {
+    const int key = mgn_get_keyword_index(option, line.keywords, MGN_P_KEYWORDS);
+    if (key == MGN_P_KEYWORDS) mgn_unexpected_keyword(option, at);
+    mgn_check_keyword_duplicity(key, flags, option);
+    char* next = nullptr;
+    switch (key) {
+      case MGN_P_XYZ:
+        if (source != nullptr) mgn_input_error(line.xyz_not_expected, MGN_INPUT_FOR(at));
+        xyz[0] = mgn_get_next_fpn("Coordinate x missing");
+        xyz[1] = mgn_get_next_fpn("Coordinate y missing");
+        xyz[2] = mgn_get_next_fpn("Coordinate z missing");
+        xyz_given = true;
+        break;
+      case MGN_P_POLY:
+        if (xyz_given) mgn_input_error("Keyword POLY not expected when keyword XYZ already used", MGN_INPUT_FOR(at));
+        source = read_poly();
+        break;
+      case MGN_P_WEIGHT:
+        weight = mgn_get_next_fpn("Weight specification missing");
+        weight_given = true;
+        break;
+      case MGN_P_SIZE: {
+        double number = 0.0;
+        const int word = mgn_read_value_option(mgn_size_option, line.keywords, MGN_P_KEYWORDS,
+                                               {MGN_P_PARENT, MGN_P_DEF, MGN_P_UNI}, &number, &size_multiplier, &next, at);
+        if (word != MGN_P_KEYWORDS)
+          size_source = word;
+        else
+          size = number * mgn_set.size_factor;
+        size_given = true;
+        break;
+      }
+      case MGN_P_DIR:
+        mgn_read_direction(line.keywords, MGN_P_KEYWORDS, MGN_P_X, MGN_P_N, MGN_P_T, MGN_P_N, at);
+        break;
+      case MGN_P_X: case MGN_P_Y: case MGN_P_Z: case MGN_P_XY: case MGN_P_YZ: case MGN_P_XZ: case MGN_P_F:
+      case MGN_P_T: case MGN_P_N:
+        mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", option), MGN_INPUT_FOR(at));
+      default:
+        mgn_unexpected_keyword(option, at);
+    }
+    option = next != nullptr ? next : mgn_get_next_token(nullptr);
+  }
+  if (!xyz_given && source == nullptr)
+    mgn_input_error(mgn_format("Position of ctrl point %s not specified", line.point.c_str()), MGN_INPUT_FOR(at));
+
+  if (size_given) {
+    switch (size_source) {
+      case MGN_P_PARENT:
+        if (line.size == 0.0f)
+          mgn_input_error(
+              mgn_format("Zero default mesh size specification cannot be used by ctrl point (%s)", line.point.c_str()),
+              MGN_INPUT_FOR(at));
+        size = line.size;
+        break;
+      case MGN_P_DEF: size = mgn_set.default_size; break;
+      case MGN_P_UNI: size = mgn_set.uniform_size; break;
+      default: break;
+    }
+    size *= size_multiplier;
+  }
+  if (source != nullptr) {
+    for (int i = 0; i < 3; ++i) point->xyz[i] = source->xyz[i];
+    point->w = weight_given ? weight : source->w;
+    point->size = static_cast<float>(size_given ? size : source->size);
+  } else {
+    for (int i = 0; i < 3; ++i) point->xyz[i] = xyz[i] + mgn_input.shift[i];
+    point->w = weight_given ? weight : 1.0;
+    point->size = static_cast<float>(size_given ? size : mgn_set.default_size);
+  }
+  if (!size_given && point->size == 0.0f) {
+    point->size = static_cast<float>(mgn_set.default_size);
+    if (point->size == 0.0f && mgn_set.size_factor != 0.0 && line.factor != 0.0f)
+      mgn_warning("Warning: Default zero mesh size specification detected at ctrl point %s of %s %ld\n",
+                  line.point.c_str(), line.kind, line.id);
+  }
+}
+
 void mgn_read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,
                         const mgn_input_caller& at) {
   char* word = mgn_get_next_token("Direction specification missing");

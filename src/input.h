@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <new>
 #include <optional>
@@ -157,6 +158,31 @@ char* mgn_read_polysize(std::vector<mgn_polysize_value>& values, int max, const 
 // Gives the def and uni values the default and uniform mesh sizes; true when
 // one of these is zero.
 bool mgn_resolve_polysize(std::vector<mgn_polysize_value>& values, int def, int uni);
+// Keywords of a POLYGON line (a control point of a curve or surface
+// polygon), in table order.  The parent word is CUR in the tables of curves
+// and SUR in those of surfaces.
+enum mgn_polygon_keyword : int {
+  MGN_P_POLYGON, MGN_P_XYZ, MGN_P_POLY, MGN_P_WEIGHT, MGN_P_SIZE, MGN_P_POLYEND, MGN_P_PARENT, MGN_P_DEF,
+  MGN_P_UNI, MGN_P_DIR, MGN_P_X, MGN_P_Y, MGN_P_Z, MGN_P_XY, MGN_P_YZ, MGN_P_XZ, MGN_P_F, MGN_P_T, MGN_P_N,
+  MGN_P_KEYWORDS
+};
+// The entity of a POLYGON line and the control point it defines.
+struct mgn_polygon_line {
+  const char* const* keywords;   // the keyword table of the entity's polygon lines
+  const char* xyz_not_expected;  // the error of XYZ after POLY
+  std::string point;             // the ids of the control point, as messages name it
+  const char* kind;              // "curve" or "surface"
+  long id;
+  float size, factor;            // the entity's mesh size and factor
+};
+// Reads the options of a POLYGON line after the ids of its control point
+// and sets the point: XYZ (moved by the SHIFT of the definition) or the
+// point that POLY names (read by read_poly), WEIGHT, SIZE (a number, the
+// parent word for the entity's size, DEF or UNI, then the multiplier); DIR
+// is checked and dropped.  A point with no SIZE whose size is zero takes
+// the default size, with a warning when that is zero too.
+void mgn_read_polygon_point(mgn_ctrl_point* point, const mgn_polygon_line& line,
+                            const std::function<const mgn_ctrl_point*()>& read_poly, const mgn_input_caller& at);
 // The direction word after DIR, among first..last of the keyword table (the
 // two vector words carry a vector); checked and dropped.
 void mgn_read_direction(const char* const* table, int n, int first, int last, int with_vector_a, int with_vector_b,

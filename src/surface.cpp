@@ -67,12 +67,8 @@ constexpr mgn_leading_keyword leading_keywords[] = {
      "Diagonal specification missing"},
     {K_WEAK, {K_MIRROR}, "Keyword MIRROR missing (redundand keyword WEAK)", "Keyword MIRROR missing"}};
 
-// Keywords of a polygon line, in table order.
-enum polygon_keyword : int {
-  P_POLYGON, P_XYZ, P_POLY, P_WEIGHT, P_SIZE, P_POLYEND, P_SUR, P_DEF, P_UNI, P_DIR, P_X, P_Y, P_Z,
-  P_XY, P_YZ, P_XZ, P_F, P_T, P_N, P_KEYWORDS
-};
-const char* const polygon_keywords[P_KEYWORDS] = {"POLYGON", "XYZ", "POLY", "WEIGHT", "SIZE", "POLYEND", "SUR",
+// Keywords of a polygon line, in table order (mgn_polygon_keyword).
+const char* const polygon_keywords[MGN_P_KEYWORDS] = {"POLYGON", "XYZ", "POLY", "WEIGHT", "SIZE", "POLYEND", "SUR",
                                                   "DEF",     "UNI", "DIR",  "X",      "Y",    "Z",       "XY",
                                                   "YZ",      "XZ",  "F",    "T",      "N"};
 
@@ -877,6 +873,7 @@ mgn_surface* mgn_input_surface() {
 // ---------------------------------------------------------------------------
 
 void mgn_input_surface_polygon(mgn_surface* surface) {
+  const char* routine = __func__;  // the place of errors met while reading POLY
   const int nu = surface->order_u, nv = surface->order_v;
   const long sid = surface->id;
   auto& net = surface->net;
@@ -887,15 +884,15 @@ void mgn_input_surface_polygon(mgn_surface* surface) {
 
   for (int lines = 0; lines < (nu - 2) * (nv - 2); ++lines) {
     char* token = mgn_get_first_token("Unexpected end of input file encountered");
-    const int first = mgn_get_keyword_index(token, polygon_keywords, P_KEYWORDS);
-    if (first == P_POLYEND) {
+    const int first = mgn_get_keyword_index(token, polygon_keywords, MGN_P_KEYWORDS);
+    if (first == MGN_P_POLYEND) {
       if (char* extra = mgn_get_next_token(nullptr); extra != nullptr) {
-        mgn_get_keyword_index(extra, polygon_keywords, P_KEYWORDS);
+        mgn_get_keyword_index(extra, polygon_keywords, MGN_P_KEYWORDS);
         mgn_unexpected_keyword(extra, MGN_INPUT_CALLER);
       }
       return;
     }
-    if (first != P_POLYGON)
+    if (first != MGN_P_POLYGON)
       mgn_input_error(mgn_format("Keyword POLYGON expected for surface %ld", sid), MGN_INPUT_HERE);
     const int32_t i = mgn_get_next_int("Missing ctrl point u id");
     if (i < 1 || i > nu - 2) mgn_input_error("Ctrl point u id out of range", MGN_INPUT_HERE);
@@ -904,95 +901,18 @@ void mgn_input_surface_polygon(mgn_surface* surface) {
     if (defined[j * nu + i])
       mgn_input_error(mgn_format("Multiple instance of ctrl point %d %d detected", i, j), MGN_INPUT_HERE);
 
-    int flags[P_KEYWORDS] = {};
-    mgn_ctrl_point* point = net[j * nu + i];
-    const mgn_ctrl_point* source = nullptr;  // POLY k l
-    bool xyz_given = false, weight_given = false, size_given = false;
-    int size_source = -1;
-    double weight = 1.0, size = 0.0, size_multiplier = 1.0;
-    double xyz[3] = {0.0, 0.0, 0.0};
-
-    char* option = mgn_get_next_token(nullptr);
-    while (option != nullptr) {
-      const int key = mgn_get_keyword_index(option, polygon_keywords, P_KEYWORDS);
-      if (key == P_KEYWORDS) mgn_unexpected_keyword(option, MGN_INPUT_CALLER);
-      mgn_check_keyword_duplicity(key, flags, option);
-      char* next = nullptr;
-      switch (key) {
-        case P_XYZ:
-          if (source != nullptr) mgn_input_error("Keywords XYZ not expected for fixed ctrl point", MGN_INPUT_HERE);
-          xyz[0] = mgn_get_next_fpn("Coordinate x missing");
-          xyz[1] = mgn_get_next_fpn("Coordinate y missing");
-          xyz[2] = mgn_get_next_fpn("Coordinate z missing");
-          xyz_given = true;
-          break;
-        case P_POLY: {
-          if (xyz_given) mgn_input_error("Keyword POLY not expected when keyword XYZ already used", MGN_INPUT_HERE);
-          const int32_t k = mgn_get_next_int("Missing parent ctrl point u id");
-          if (k < 0 || k > nu - 1) mgn_input_error("Fixed ctrl point u id out of range", MGN_INPUT_HERE);
-          const int32_t l = mgn_get_next_int("Missing parent ctrl point v id");
-          if (l < 0 || l > nv - 1) mgn_input_error("Fixed ctrl point v id out of range", MGN_INPUT_HERE);
-          if (!defined[l * nu + k]) mgn_input_error(mgn_format("Ctrl point %d %d does not exist", k, l), MGN_INPUT_HERE);
-          source = net[l * nu + k];
-          break;
-        }
-        case P_WEIGHT:
-          weight = mgn_get_next_fpn("Weight specification missing");
-          weight_given = true;
-          break;
-        case P_SIZE: {
-          double number = 0.0;
-          const int word = mgn_read_value_option(mgn_size_option, polygon_keywords, P_KEYWORDS,
-                                                 {P_SUR, P_DEF, P_UNI}, &number, &size_multiplier, &next,
-                                                 MGN_INPUT_CALLER);
-          if (word != P_KEYWORDS)
-            size_source = word;
-          else
-            size = number * mgn_set.size_factor;
-          size_given = true;
-          break;
-        }
-        case P_DIR:
-          mgn_read_direction(polygon_keywords, P_KEYWORDS, P_X, P_N, P_T, P_N, MGN_INPUT_CALLER);
-          break;
-        case P_X: case P_Y: case P_Z: case P_XY: case P_YZ: case P_XZ: case P_F: case P_T: case P_N:
-          mgn_input_error(mgn_format("Keyword %s not expected (keyword DIR missing)", option), MGN_INPUT_HERE);
-        default:
-          mgn_unexpected_keyword(option, MGN_INPUT_CALLER);
-      }
-      option = next != nullptr ? next : mgn_get_next_token(nullptr);
-    }
-    if (!xyz_given && source == nullptr)
-      mgn_input_error(mgn_format("Position of ctrl point %d %d not specified", i, j), MGN_INPUT_HERE);
-
-    if (size_given) {
-      switch (size_source) {
-        case P_SUR:
-          if (surface->size == 0.0f)
-            mgn_input_error(mgn_format("Zero default mesh size specification cannot be used by ctrl point (%d %d)", i, j),
-                            MGN_INPUT_HERE);
-          size = surface->size;
-          break;
-        case P_DEF: size = mgn_set.default_size; break;
-        case P_UNI: size = mgn_set.uniform_size; break;
-        default: break;
-      }
-      size *= size_multiplier;
-    }
-    if (source != nullptr) {
-      for (int k = 0; k < 3; ++k) point->xyz[k] = source->xyz[k];
-      point->w = weight_given ? weight : source->w;
-      point->size = static_cast<float>(size_given ? size : source->size);
-    } else {
-      for (int k = 0; k < 3; ++k) point->xyz[k] = xyz[k] + mgn_input.shift[k];
-      point->w = weight_given ? weight : 1.0;
-      point->size = static_cast<float>(size_given ? size : mgn_set.default_size);
-    }
-    if (!size_given && point->size == 0.0f) {
-      point->size = static_cast<float>(mgn_set.default_size);
-      if (point->size == 0.0f && mgn_set.size_factor != 0.0 && surface->factor != 0.0f)
-        warn(mgn_format("Default zero mesh size specification detected at ctrl point %d %d of surface %ld", i, j, sid));
-    }
+    const auto read_poly = [&]() -> const mgn_ctrl_point* {
+      const int32_t k = mgn_get_next_int("Missing parent ctrl point u id");
+      if (k < 0 || k > nu - 1) mgn_input_error("Fixed ctrl point u id out of range", MGN_INPUT_AT(routine));
+      const int32_t l = mgn_get_next_int("Missing parent ctrl point v id");
+      if (l < 0 || l > nv - 1) mgn_input_error("Fixed ctrl point v id out of range", MGN_INPUT_AT(routine));
+      if (!defined[l * nu + k])
+        mgn_input_error(mgn_format("Ctrl point %d %d does not exist", k, l), MGN_INPUT_AT(routine));
+      return net[l * nu + k];
+    };
+    const mgn_polygon_line line{polygon_keywords, "Keywords XYZ not expected for fixed ctrl point",
+                                mgn_format("%d %d", i, j), "surface", sid, surface->size, surface->factor};
+    mgn_read_polygon_point(net[j * nu + i], line, read_poly, MGN_INPUT_CALLER);
     defined[j * nu + i] = true;
   }
 }
