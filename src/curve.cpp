@@ -282,17 +282,10 @@ mgn_curve* mgn_input_curve() {
           curve->parent_curve = parent;
           mgn_add_item_to_head(parent->fixed_curves, curve);
         } else if (previous == K_COINCIDE) {
-          long listed = 0;
-          std::unordered_set<const mgn_curve*> seen;
-          for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
-            if (mgn_get_keyword_index(next, keywords, K_KEYWORDS) != K_KEYWORDS) break;
-            const long other_id = mgn_get_int_from_token(next);
-            mgn_curve* other = mgn_find_curve(other_id);
-            if (other == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", other_id), MGN_INPUT_HERE);
-            if (seen.insert(other).second) mgn_add_item_to_head(mgn_input.coinciding, other);
-            ++listed;
-          }
-          if (listed == 0) mgn_input_error("Missing coinciding curve id", MGN_INPUT_HERE);
+          std::vector<mgn_curve*> others;
+          next = mgn_read_id_list(others, mgn_find_curve, keywords, K_KEYWORDS,
+                                  "Missing coinciding curve id", "Curve %ld does not exist", MGN_INPUT_CALLER);
+          for (mgn_curve* other : others) mgn_add_item_to_head(mgn_input.coinciding, other);
         } else {
           mgn_input_error("Keyword CURVE not expected (keyword FIXED or COINCIDE missing)", MGN_INPUT_HERE);
         }

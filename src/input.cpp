@@ -400,6 +400,10 @@ const mgn_value_option mgn_density_option = {"Density specification missing", "P
                                              "Density multiplication factor missing",
                                              "Positive or zero density multiplication factor required"};
 
+void mgn_input_error_at(const std::string& message, const mgn_input_caller& at) {
+  mgn_input_error(message, MGN_INPUT_FOR(at));
+}
+
 void mgn_unexpected_keyword(const char* token, const mgn_input_caller& at) {
   mgn_input_error(mgn_format("Unexpected or invalid keyword \"%s\" encountered", token), MGN_INPUT_FOR(at));
 }

@@ -117,6 +117,30 @@ struct mgn_input_caller {
 #define MGN_INPUT_CALLER mgn_input_caller{__func__, __FILE__, __LINE__}
 // "Unexpected or invalid keyword \"token\" encountered".
 [[noreturn]] void mgn_unexpected_keyword(const char* token, const mgn_input_caller& at);
+// An input error with the place of the caller.
+[[noreturn]] void mgn_input_error_at(const std::string& message, const mgn_input_caller& at);
+// Reads identifiers up to the next keyword of the table or the end of the
+// line and appends the records found through find to out, each once, in
+// input order.  Returns the token that ended the list (the next option).
+// The missing message when there is no identifier; unknown_format (with the
+// identifier) for one that does not exist.
+template <typename T>
+char* mgn_read_id_list(std::vector<T*>& out, T* (*find)(long), const char* const* table, int n, const char* missing,
+                       const char* unknown_format, const mgn_input_caller& at) {
+  std::unordered_set<const T*> seen(out.begin(), out.end());
+  long listed = 0;
+  char* next = nullptr;
+  for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+    if (mgn_get_keyword_index(next, table, n) != n) break;
+    const long id = mgn_get_int_from_token(next);
+    T* record = find(id);
+    if (record == nullptr) mgn_input_error_at(mgn_format(unknown_format, id), at);
+    if (seen.insert(record).second) out.push_back(record);
+    ++listed;
+  }
+  if (listed == 0) mgn_input_error_at(missing, at);
+  return next;
+}
 // YES or NO after a keyword; anything else is an invalid keyword.
 bool mgn_read_yes_no(const char* missing, const mgn_input_caller& at);
 // An optional "* m" multiplier (positive or zero) after a value.  Returns

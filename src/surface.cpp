@@ -82,25 +82,6 @@ constexpr double parameter_tolerance = 1e-9;
 constexpr int start_corner[4] = {0, 0, 1, 3};
 constexpr int end_corner[4] = {3, 1, 2, 2};
 
-// A list of identifiers up to the next keyword or the end of the line.
-// Returns the token that ended it (the next option) and the records found
-// through find, each once, in input order.
-template <typename T>
-char* read_id_list(std::vector<T*>& out, T* (*find)(long), const char* missing, const char* unknown_format) {
-  long listed = 0;
-  char* next = nullptr;
-  for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
-    if (mgn_get_keyword_index(next, keywords, K_KEYWORDS) != K_KEYWORDS) break;
-    const long id = mgn_get_int_from_token(next);
-    T* record = find(id);
-    if (record == nullptr) mgn_input_error(mgn_format(unknown_format, id), MGN_INPUT_AT("mgn_input_surface"));
-    if (std::find(out.begin(), out.end(), record) == out.end()) out.push_back(record);
-    ++listed;
-  }
-  if (listed == 0) mgn_input_error(missing, MGN_INPUT_AT("mgn_input_surface"));
-  return next;
-}
-
 // Relative difference of 0.00001 or more.
 bool differ(double a, double b) {
   const double d = std::fabs(a - b);
@@ -490,7 +471,8 @@ mgn_surface* mgn_input_surface() {
       case K_CURVE:
         if (previous == K_ATTRACT) {
           std::vector<mgn_curve*> curves;
-          next = read_id_list<mgn_curve>(curves, mgn_find_curve, "Missing attracted curve id", "Curve %ld does not exist");
+          next = mgn_read_id_list(curves, mgn_find_curve, keywords, K_KEYWORDS,
+                                  "Missing attracted curve id", "Curve %ld does not exist", MGN_INPUT_CALLER);
           mgn_attraction* item = mgn_create_attraction(attraction, 1);
           for (auto it = curves.rbegin(); it != curves.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
           mgn_add_item_to_tail(surface->attractions, item);
@@ -510,8 +492,8 @@ mgn_surface* mgn_input_surface() {
         if (previous != K_ATTRACT)
           mgn_input_error("Keyword VERTEX not expected (keyword ATTRACT missing)", MGN_INPUT_HERE);
         std::vector<mgn_vertex*> vertices;
-        next = read_id_list<mgn_vertex>(vertices, mgn_find_vertex, "Missing attracted vertex id",
-                                        "Vertex %ld does not exist");
+        next = mgn_read_id_list(vertices, mgn_find_vertex, keywords, K_KEYWORDS,
+                                "Missing attracted vertex id", "Vertex %ld does not exist", MGN_INPUT_CALLER);
         mgn_attraction* item = mgn_create_attraction(attraction, 0);
         for (auto it = vertices.rbegin(); it != vertices.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
         mgn_add_item_to_tail(surface->attractions, item);
@@ -548,8 +530,8 @@ mgn_surface* mgn_input_surface() {
           surface->parent_surface = parent;
           mgn_add_item_to_head(parent->child_surfaces, surface);
         } else if (previous == K_COINCIDE) {
-          next = read_id_list<mgn_surface>(coinciding_surfaces, mgn_find_surface, "Missing coinciding surface id",
-                                           "Surface %ld does not exist");
+          next = mgn_read_id_list(coinciding_surfaces, mgn_find_surface, keywords, K_KEYWORDS,
+                                  "Missing coinciding surface id", "Surface %ld does not exist", MGN_INPUT_CALLER);
         } else {
           mgn_input_error("Keyword SURFACE not expected (keyword FIXED or COINCIDE missing)", MGN_INPUT_HERE);
         }
@@ -557,14 +539,14 @@ mgn_surface* mgn_input_surface() {
       case K_PATCH:
         if (previous != K_COINCIDE)
           mgn_input_error("Keyword PATCH not expected (keyword COINCIDE missing)", MGN_INPUT_HERE);
-        next = read_id_list<mgn_patch>(coinciding_patches, mgn_find_patch, "Missing coinciding patch id",
-                                       "Patch %ld does not exist");
+        next = mgn_read_id_list(coinciding_patches, mgn_find_patch, keywords, K_KEYWORDS,
+                                "Missing coinciding patch id", "Patch %ld does not exist", MGN_INPUT_CALLER);
         break;
       case K_SHELL:
         if (previous != K_COINCIDE)
           mgn_input_error("Keyword SHELL not expected (keyword COINCIDE missing)", MGN_INPUT_HERE);
-        next = read_id_list<mgn_shell>(coinciding_shells, mgn_find_shell, "Missing coinciding shell id",
-                                       "Shell %ld does not exist");
+        next = mgn_read_id_list(coinciding_shells, mgn_find_shell, keywords, K_KEYWORDS,
+                                "Missing coinciding shell id", "Shell %ld does not exist", MGN_INPUT_CALLER);
         break;
       case K_SIZE: {
         double number = 0.0;

@@ -251,18 +251,10 @@ mgn_vertex* mgn_input_vertex() {
           mgn_add_item_to_head(parent->fixed_vertices, vertex);
           flags[K_FIXED] = flags[K_VERTEX] = 0;
         } else if (previous == K_COINCIDE) {
-          long listed = 0;
-          std::unordered_set<const mgn_vertex*> seen;
-          for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
-            if (mgn_get_keyword_index(next, keywords, K_COUNT) != K_COUNT) break;
-            const long other_id = mgn_get_int_from_token(next);
-            mgn_vertex* other = mgn_find_vertex(other_id);
-            if (other == nullptr)
-              mgn_input_error(mgn_format("Vertex %ld does not exist", other_id), MGN_INPUT_HERE);
-            if (seen.insert(other).second) mgn_add_item_to_head(mgn_input.coinciding, other);
-            ++listed;
-          }
-          if (listed == 0) mgn_input_error("Missing coinciding vertex id", MGN_INPUT_HERE);
+          std::vector<mgn_vertex*> others;
+          next = mgn_read_id_list(others, mgn_find_vertex, keywords, K_COUNT,
+                                  "Missing coinciding vertex id", "Vertex %ld does not exist", MGN_INPUT_CALLER);
+          for (mgn_vertex* other : others) mgn_add_item_to_head(mgn_input.coinciding, other);
           // VERTEX serves both FIXED and COINCIDE once each.
           flags[K_VERTEX] = 0;
         } else {
