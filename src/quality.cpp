@@ -627,34 +627,35 @@ void mgn_report_pyram(mgn_pyram* pyram, mgn_quality_acc* entity) {
   add_element(mgn_quality.pyram, entity, pyram_info, quality, q, nullptr, 0);
 }
 
-void mgn_report_face_node(mgn_node* node, mgn_quality_acc* entity) {
-  const int valency = count_node_edges(node, surface_kind);
+namespace {
+
+// Valency of one node: its edges accepted by kind; a node without any is
+// an inconsistent mesh, reported under the name of the calling reporter.
+template <typename Accept>
+void report_node_valency(mgn_node* node, mgn_quality_acc* entity, mgn_quality_acc& total, const kind_info& info,
+                         Accept accept, const char* routine) {
+  const int valency = count_node_edges(node, accept);
   if (valency == 0) {
     if (!mgn_is_terminating()) mgn_note_partial_node(node);
-    mgn_manipulation_error("Unexpected situation", MGN_HERE);
+    mgn_manipulation_error("Unexpected situation", routine, mgn_module_name(__FILE__), __LINE__);
   }
-  add_valency(mgn_quality.tria, valency, tria_info);
-  if (entity != nullptr) add_valency(*entity, valency, tria_info);
+  add_valency(total, valency, info);
+  if (entity != nullptr) add_valency(*entity, valency, info);
+}
+
+}  // namespace
+
+void mgn_report_face_node(mgn_node* node, mgn_quality_acc* entity) {
+  report_node_valency(node, entity, mgn_quality.tria, tria_info, surface_kind, __func__);
 }
 
 void mgn_report_quad_node(mgn_node* node, mgn_quality_acc* entity) {
-  const int valency = count_node_edges(node, surface_kind);
-  if (valency == 0) {
-    if (!mgn_is_terminating()) mgn_note_partial_node(node);
-    mgn_manipulation_error("Unexpected situation", MGN_HERE);
-  }
-  add_valency(mgn_quality.quad, valency, quad_info);
-  if (entity != nullptr) add_valency(*entity, valency, quad_info);
+  report_node_valency(node, entity, mgn_quality.quad, quad_info, surface_kind, __func__);
 }
 
 void mgn_report_tetra_node(mgn_node* node, mgn_quality_acc* entity) {
-  const int valency = count_node_edges(node, [](int kind) { return kind == MGN_REGION; });
-  if (valency == 0) {
-    if (!mgn_is_terminating()) mgn_note_partial_node(node);
-    mgn_manipulation_error("Unexpected situation", MGN_HERE);
-  }
-  add_valency(mgn_quality.tetra, valency, tetra_info);
-  if (entity != nullptr) add_valency(*entity, valency, tetra_info);
+  report_node_valency(node, entity, mgn_quality.tetra, tetra_info, [](int kind) { return kind == MGN_REGION; },
+                      __func__);
 }
 
 // ---------------------------------------------------------------------------
