@@ -21,6 +21,7 @@
 
 #include "bezier.h"
 #include "curve.h"
+#include "discret2.h"
 #include "discret.h"
 #include "input.h"
 #include "list.h"
@@ -32,6 +33,31 @@
 #include "vertex.h"
 
 namespace {
+
+// Bytes held by a listing chain (block headers and record arrays).
+double chain_bytes(mgn_listing* chain) {
+  double bytes = 0.0;
+  for (mgn_listing* b = chain ? mgn_get_first_listing_block(chain) : nullptr; b != nullptr; b = b->next)
+    bytes += static_cast<double>(MGN_LISTING_HEADER_BYTES + b->bytes);
+  return bytes;
+}
+
+// Listing bytes per triangle by pool, at the end of the run.
+void print_breakdown(const mgn_surface* s, long triangles) {
+  const struct {
+    const char* name;
+    mgn_listing* chain;
+  } rows[] = {{"octants", mgn_tree.octants},         {"octant origins", mgn_tree.origins},
+              {"octant corners", mgn_tree.corners},  {"octant faces", mgn_tree.faces},
+              {"nodes", mgn_mesh.node_pool},         {"coordinates", mgn_mesh.coordinates},
+              {"surface params", mgn_mesh.surface_params}, {"list cells", mgn_mesh.cells},
+              {"edges", mgn_mesh.edge_pool},         {"faces", mgn_mesh.face_pool},
+              {"fe nodes", mgn_mesh.fe_nodes},       {"fe edges", mgn_mesh.fe_edges},
+              {"fe faces", mgn_mesh.fe_faces},       {"surface nodes", s->mesh.nodes},
+              {"surface edges", s->mesh.edges},      {"surface faces", s->mesh.faces},
+              {"scratch data", mgn_surface_work.data}, {"scratch sides", mgn_surface_work.work}};
+  for (const auto& row : rows) std::printf("  %-16s %7.1f B/triangle\n", row.name, chain_bytes(row.chain) / triangles);
+}
 
 const char* kModel =
     "vertex 1 xyz 1 0 0\nvertex 2 xyz 0 1 0\nvertex 3 xyz 0 0 1\n"
@@ -95,6 +121,7 @@ void run(double size, bool smoothing) {
               size, triangles, seconds, triangles / seconds, 1e6 * seconds / triangles, peak / triangles,
               (peak - static_cast<double>(before)) / triangles, resident / triangles, sum / triangles, worst,
               smoothing ? "" : "  (no smoothing)");
+  if (std::getenv("MGN_BENCH_BREAKDOWN") != nullptr) print_breakdown(s, triangles);
   std::fflush(stdout);
 }
 

@@ -71,7 +71,7 @@ void build_grid(mgn_surface* s, mgn_curve* curve, int n) {
                              {at(i, j), at(i + 1, j + 1), at(i, j + 1)}};
       for (auto& t : tri) {
         mgn_face* f = mgn_create_face(t[0], t[1], t[2], MGN_SURFACE, s, &s->mesh.faces, nullptr, false);
-        for (int k = 0; k < 3; ++k) mgn_add_item_to_tail(edge(t[k], t[(k + 1) % 3])->faces, f);
+        for (int k = 0; k < 3; ++k) mgn_add_edge_face(edge(t[k], t[(k + 1) % 3]), f);
       }
     }
   }

@@ -136,8 +136,7 @@ int face_side(const mgn_face* face, const mgn_edge* edge) {
 // The edge of the front structure joining the nodes (edges of other
 // entities between them are passed over), or null.
 mgn_edge* find_structure_edge(const mgn_node* a, const mgn_node* b) {
-  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
-    auto* edge = static_cast<mgn_edge*>(item->object);
+  for (mgn_edge* edge : mgn_node_edges(a)) {
     if ((edge->n[0] == b || edge->n[1] == b) && in_structure(edge)) return edge;
   }
   return nullptr;
@@ -172,16 +171,6 @@ void release_sides(mgn_edge* edge) {
   push_free(mgn_surface_work.free_sides, edge->sides);
   edge->sides = nullptr;
 }
-
-mgn_list_item* new_cell(void* object) {
-  if (mgn_mesh.edge_cells == nullptr)
-    mgn_mesh.edge_cells = mgn_create_listing(std::max(10L, mgn_set.listing_size / 10), sizeof(mgn_list_item));
-  auto* cell = mgn_get_listing_item_as<mgn_list_item>(mgn_mesh.edge_cells);
-  cell->object = object;
-  cell->next = nullptr;
-  return cell;
-}
-void add_face_to_edge(mgn_edge* edge, mgn_face* face) { mgn_link_item_to_head(edge->faces, new_cell(face)); }
 
 // ---------------------------------------------------------------------------
 // Surface data
@@ -767,8 +756,7 @@ void mgn_check_surface_branche(generation& g) {
   for (int end = 0; end < 2; ++end) {
     mgn_node* node = end == 0 ? g.a : g.b;
     const double* n = end == 0 ? g.na : g.nb;
-    for (mgn_list_item* item = node->edges; item != nullptr; item = item->next) {
-      auto* e = static_cast<mgn_edge*>(item->object);
+    for (mgn_edge* e : mgn_node_edges(node)) {
       if (e == g.edge || !on_front(e)) continue;
       for (int k = 0; k < 2; ++k) {
         if (e->sides[k] != nullptr) continue;
@@ -805,8 +793,7 @@ void gather_edges(generation& g, search_buffers& buf, int32_t mark) {
   buf.mark = mark;
   buf.edges.clear();
   auto add_edges_of = [&](mgn_node* node) {
-    for (mgn_list_item* item = node->edges; item != nullptr; item = item->next) {
-      auto* e = static_cast<mgn_edge*>(item->object);
+    for (mgn_edge* e : mgn_node_edges(node)) {
       if (!on_front(e)) continue;
       mgn_node* other = e->n[0] == node ? e->n[1] : e->n[0];
       // Once per edge: from its first node when both ends were gathered.
@@ -1411,8 +1398,7 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   const restored_data y_data(y);
   // The new diagonal must not exist yet, and both new faces must turn
   // counterclockwise.
-  for (mgn_list_item* item = x->edges; item != nullptr; item = item->next) {
-    auto* e = static_cast<mgn_edge*>(item->object);
+  for (mgn_edge* e : mgn_node_edges(x)) {
     if (e->n[0] == y || e->n[1] == y) return false;
   }
   plane_map map;
@@ -1456,15 +1442,12 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   face->n[1] = y;
   face->n[2] = x;
   // The base edge now joins Y and X.
-  for (mgn_node* n : {g.a, g.b}) {
-    if (mgn_unlink_item(n->edges, base) != nullptr) --n->edge_count;
-  }
+  mgn_unlink_node_edge(base->n[0], base);
+  mgn_unlink_node_edge(base->n[1], base);
   base->n[0] = y;
   base->n[1] = x;
-  for (mgn_node* n : {y, x}) {
-    mgn_link_item_to_head(n->edges, new_cell(base));
-    ++n->edge_count;
-  }
+  mgn_link_node_edge(y, base);
+  mgn_link_node_edge(x, base);
   base->sides[face_side(other, base)] = other;
   base->sides[face_side(face, base)] = face;
   // A-Y passes from the old face to the new one (in its side slots while it
@@ -1472,9 +1455,9 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   if (ay->sides != nullptr)
     for (int k = 0; k < 2; ++k)
       if (ay->sides[k] == other) ay->sides[k] = face;
-  mgn_unlink_item(ay->faces, other);
-  add_face_to_edge(ay, face);
-  add_face_to_edge(base, face);
+  mgn_remove_edge_face(ay, other);
+  mgn_add_edge_face(ay, face);
+  mgn_add_edge_face(base, face);
   *face_ax = face;
   *face_bx = other;
   return true;
@@ -1486,8 +1469,7 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
 void check_region_degeneracy(const mgn_node* a, const mgn_node* x) {
   if (fs.region_warning_given || ctx.kind != MGN_SURFACE || !boundary_node(a) || !boundary_node(x)) return;
   if (mgn_model.regions.list == nullptr) return;
-  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
-    auto* e = static_cast<mgn_edge*>(item->object);
+  for (mgn_edge* e : mgn_node_edges(a)) {
     if ((e->n[0] != x && e->n[1] != x) || e->kind != MGN_CURVE || on_front(e)) continue;
     auto* curve = static_cast<mgn_curve*>(e->entity);
     auto* self = static_cast<mgn_surface*>(ctx.entity);
@@ -1569,11 +1551,11 @@ void create_face(generation& g, mgn_node* x) {
   const bool own_base = g.edge->kind == ctx.kind && g.edge->entity == ctx.entity;
   const bool swapped =
       own_base && !violation && (!is_new || g.L > g.h || g.size_p < g.h) && try_swap(g, x, face, &face_ax, &face_bx);
-  if (!swapped) add_face_to_edge(g.edge, face);
+  if (!swapped) mgn_add_edge_face(g.edge, face);
   mgn_edge* e_ax = attach_edge(ax, x, g.a, face_ax, violation_a);
   mgn_edge* e_bx = attach_edge(bx, g.b, x, face_bx, violation_b);
-  add_face_to_edge(e_ax, face_ax);
-  add_face_to_edge(e_bx, face_bx);
+  mgn_add_edge_face(e_ax, face_ax);
+  mgn_add_edge_face(e_bx, face_bx);
   for (mgn_node* n : {g.a, g.b, x}) note_left_front(n);
   for (mgn_edge* e : {g.edge, e_ax, e_bx}) note_closed(e);
   if (violation && boundary_node(g.a) && boundary_node(g.b) && boundary_node(x)) {

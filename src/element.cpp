@@ -42,7 +42,7 @@ void store_reference(mgn_listing** listing, void* record) {
 
 // A list cell from the cell pool (node edge lists and partner lists).
 mgn_list_item* take_cell(void* object) {
-  auto* cell = take_record<mgn_list_item>(mgn_mesh.edge_cells, std::max(10L, mgn_set.listing_size / 10));
+  auto* cell = take_record<mgn_list_item>(mgn_mesh.cells, std::max(10L, mgn_set.listing_size / 10));
   cell->object = object;
   cell->next = nullptr;
   return cell;
@@ -162,7 +162,7 @@ void mgn_create_mesh_store(long vertex_count) {
   mgn_mesh.coordinates = mgn_create_listing(small, 3 * sizeof(double));
   mgn_mesh.surface_params = mgn_create_listing(small, 2 * sizeof(double));
   mgn_mesh.curve_params = mgn_create_listing(small, sizeof(double));
-  mgn_mesh.edge_cells = mgn_create_listing(std::max(10L, l / 10), sizeof(mgn_list_item));
+  mgn_mesh.cells = mgn_create_listing(std::max(10L, l / 10), sizeof(mgn_list_item));
   mgn_mesh.node_pool = mgn_create_listing(l, sizeof(mgn_node));
   mgn_mesh.fe_nodes = mgn_create_listing(std::min(l, vertex_count), sizeof(mgn_node*));
   mgn_mesh.edge_pool = mgn_create_listing(l, sizeof(mgn_edge));
@@ -173,7 +173,8 @@ void mgn_create_mesh_store(long vertex_count) {
 
 void mgn_reset_mesh_store() {
   mgn_listing** chains[] = {&mgn_mesh.coordinates, &mgn_mesh.surface_params, &mgn_mesh.curve_params,
-                            &mgn_mesh.edge_cells,  &mgn_mesh.node_pool,      &mgn_mesh.edge_pool,
+                            &mgn_mesh.cells,       &mgn_mesh.edge_more,      &mgn_mesh.extras,
+                            &mgn_mesh.node_pool,   &mgn_mesh.edge_pool,
                             &mgn_mesh.face_pool,   &mgn_mesh.quad_pool,      &mgn_mesh.tetra_pool,
                             &mgn_mesh.pyram_pool,  &mgn_mesh.wedge_pool,     &mgn_mesh.hexa_pool,
                             &mgn_mesh.fe_nodes,    &mgn_mesh.fe_edges,       &mgn_mesh.fe_faces,
@@ -244,10 +245,8 @@ mgn_edge* mgn_create_edge(mgn_node* a, mgn_node* b, int kind, void* entity, mgn_
   edge->entity = entity;
   edge->n[0] = a;
   edge->n[1] = b;
-  for (mgn_node* node : {a, b}) {
-    mgn_link_item_to_head(node->edges, take_cell(edge));
-    ++node->edge_count;
-  }
+  mgn_link_node_edge(a, edge);
+  if (b != a) mgn_link_node_edge(b, edge);
   store_reference(listing, edge);
   count_on_entity(kind, entity, EDGE, 1);
   return edge;
@@ -264,6 +263,7 @@ mgn_face* mgn_create_face(mgn_node* a, mgn_node* b, mgn_node* c, int kind, void*
   face->n[1] = b;
   face->n[2] = c;
   face->has_sides = sides || kind == MGN_REGION;
+  if (face->has_sides) mgn_get_element_extra(face);
   store_reference(listing, face);
   count_on_entity(kind, entity, FACE, 1);
   return face;
@@ -280,6 +280,7 @@ mgn_quad* mgn_create_quad(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, in
   quad->n[2] = c;
   quad->n[3] = d;
   quad->has_sides = sides;
+  if (sides) mgn_get_element_extra(quad);
   if (mgn_mesh.keep_partners) {
     mgn_link_partner_nodes(a, c);
     mgn_link_partner_nodes(b, d);
@@ -337,15 +338,124 @@ mgn_hexa* mgn_create_hexa(mgn_node* const nodes[8], int kind, void* entity, mgn_
 }
 
 // ---------------------------------------------------------------------------
+// Edge lists of nodes, faces and quads of edges, element extras
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The link of the edge that continues the edge list of the node.
+mgn_edge** node_link(mgn_edge* edge, const mgn_node* node) {
+  if (edge->n[0] == node) return &edge->next[0];
+  if (edge->n[1] == node) return &edge->next[1];
+  return nullptr;
+}
+
+mgn_edge_more* more_of(mgn_edge* edge) {
+  if (edge->more == nullptr)
+    edge->more = take_record<mgn_edge_more>(mgn_mesh.edge_more, std::max(10L, mgn_set.listing_size / 10));
+  return edge->more;
+}
+
+template <typename T>
+mgn_element_extra* element_extra(T* element) {
+  if (element->extra == nullptr)
+    element->extra = take_record<mgn_element_extra>(mgn_mesh.extras, small_capacity());
+  return element->extra;
+}
+
+}  // namespace
+
+void mgn_link_node_edge(mgn_node* node, mgn_edge* edge) {
+  mgn_edge** link = node_link(edge, node);
+  // A midside node keeps its one edge without a link of its own.
+  if (link != nullptr) *link = node->edges;
+  node->edges = edge;
+  ++node->edge_count;
+}
+
+bool mgn_unlink_node_edge(mgn_node* node, mgn_edge* edge) {
+  mgn_edge** at = &node->edges;
+  while (*at != nullptr && *at != edge) {
+    mgn_edge** link = node_link(*at, node);
+    if (link == nullptr) return false;
+    at = link;
+  }
+  if (*at == nullptr) return false;
+  mgn_edge** link = node_link(edge, node);
+  *at = link != nullptr ? *link : nullptr;
+  if (link != nullptr) *link = nullptr;
+  --node->edge_count;
+  return true;
+}
+
+void mgn_add_edge_face(mgn_edge* edge, mgn_face* face) {
+  if (face == nullptr || mgn_edge_has_face(edge, face)) return;
+  for (mgn_face*& slot : edge->face)
+    if (slot == nullptr) {
+      slot = face;
+      return;
+    }
+  mgn_link_item_to_head(more_of(edge)->faces, take_cell(face));
+}
+
+bool mgn_remove_edge_face(mgn_edge* edge, const mgn_face* face) {
+  for (mgn_face*& slot : edge->face)
+    if (slot == face && face != nullptr) {
+      // A further face moves up into the freed slot.
+      // (List cells come from the cell pool and are not freed.)
+      mgn_list_item* cell = edge->more != nullptr ? mgn_unlink_head_item(edge->more->faces) : nullptr;
+      slot = cell != nullptr ? static_cast<mgn_face*>(cell->object) : nullptr;
+      return true;
+    }
+  return edge->more != nullptr && face != nullptr && mgn_unlink_item(edge->more->faces, const_cast<mgn_face*>(face)) != nullptr;
+}
+
+void mgn_replace_edge_face(mgn_edge* edge, const mgn_face* from, mgn_face* to) {
+  if (from == nullptr || to == nullptr) return;
+  for (mgn_face*& slot : edge->face)
+    if (slot == from) {
+      slot = to;
+      return;
+    }
+  if (edge->more != nullptr)
+    for (mgn_list_item* item = edge->more->faces; item != nullptr; item = item->next)
+      if (item->object == from) {
+        item->object = to;
+        return;
+      }
+}
+
+bool mgn_edge_has_face(const mgn_edge* edge, const mgn_face* face) {
+  if (face == nullptr) return false;
+  if (edge->face[0] == face || edge->face[1] == face) return true;
+  return edge->more != nullptr && mgn_find_item(edge->more->faces, face) != nullptr;
+}
+
+void mgn_add_edge_quad(mgn_edge* edge, mgn_quad* quad) {
+  if (quad == nullptr || mgn_edge_has_quad(edge, quad)) return;
+  mgn_link_item_to_head(more_of(edge)->quads, take_cell(quad));
+}
+
+bool mgn_remove_edge_quad(mgn_edge* edge, const mgn_quad* quad) {
+  return edge->more != nullptr && quad != nullptr && mgn_unlink_item(edge->more->quads, const_cast<mgn_quad*>(quad)) != nullptr;
+}
+
+bool mgn_edge_has_quad(const mgn_edge* edge, const mgn_quad* quad) {
+  return edge->more != nullptr && quad != nullptr && mgn_find_item(edge->more->quads, quad) != nullptr;
+}
+
+mgn_element_extra* mgn_get_element_extra(mgn_face* face) { return element_extra(face); }
+mgn_element_extra* mgn_get_element_extra(mgn_quad* quad) { return element_extra(quad); }
+
+// ---------------------------------------------------------------------------
 // Retirement and partner links
 // ---------------------------------------------------------------------------
 
 void mgn_retire_edge(mgn_edge* edge) {
   if (edge->id == 0) return;
   edge->id = 0;
-  for (mgn_node* node : edge->n) {
-    if (mgn_unlink_item(node->edges, edge) != nullptr) --node->edge_count;
-  }
+  mgn_unlink_node_edge(edge->n[0], edge);
+  if (edge->n[1] != edge->n[0]) mgn_unlink_node_edge(edge->n[1], edge);
   count_on_entity(edge->kind, edge->entity, EDGE, -1);
 }
 
@@ -425,9 +535,8 @@ double largest_corner_cosine(const double* a, const double* b, const double* c) 
 // of live triangles.
 int live_faces(const mgn_edge* edge, mgn_face* found[2]) {
   int count = 0;
-  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next) {
-    auto* face = static_cast<mgn_face*>(item->object);
-    if (face == nullptr || face->id == 0) continue;
+  for (mgn_face* face : mgn_edge_faces(edge)) {
+    if (face->id == 0) continue;
     if (count < 2) found[count] = face;
     ++count;
   }
@@ -443,10 +552,9 @@ int corner_of(const mgn_face* face, const mgn_node* node) {
 
 // The edge joining two nodes whose face list holds the face.
 mgn_edge* edge_with_face(const mgn_node* a, const mgn_node* b, const mgn_face* face) {
-  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
-    auto* edge = static_cast<mgn_edge*>(item->object);
+  for (mgn_edge* edge : mgn_node_edges(a)) {
     if (!((edge->n[0] == a && edge->n[1] == b) || (edge->n[0] == b && edge->n[1] == a))) continue;
-    if (mgn_find_item(edge->faces, face) != nullptr) return edge;
+    if (mgn_edge_has_face(edge, face)) return edge;
   }
   return nullptr;
 }
@@ -454,28 +562,23 @@ mgn_edge* edge_with_face(const mgn_node* a, const mgn_node* b, const mgn_face* f
 // Hands the side of an edge held by one triangle over to another: in its
 // face list and in its side slots while the surface front keeps them.
 void hand_over_side(mgn_edge* edge, mgn_face* from, mgn_face* to) {
-  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next)
-    if (item->object == from) item->object = to;
+  mgn_replace_edge_face(edge, from, to);
   if (edge->sides != nullptr)
     for (int k = 0; k < 2; ++k)
       if (edge->sides[k] == from) edge->sides[k] = to;
 }
 
-// Moves the reference to the edge from the edge list of one node to that of
-// another, reusing the list cell.
-void move_edge_end(mgn_edge* edge, mgn_node* from, mgn_node* to) {
-  mgn_list_item* cell = mgn_unlink_item(from->edges, edge);
-  if (cell == nullptr) cell = take_cell(edge);
-  else --from->edge_count;
-  cell->object = edge;
-  mgn_link_item_to_head(to->edges, cell);
-  ++to->edge_count;
+// Moves end k of the edge from one node to another, with the edge lists.
+void move_edge_end(mgn_edge* edge, int k, mgn_node* to) {
+  mgn_unlink_node_edge(edge->n[k], edge);
+  edge->n[k] = to;
+  mgn_link_node_edge(to, edge);
 }
 
 }  // namespace
 
 bool mgn_swap_edge(mgn_edge* edge) {
-  if (edge == nullptr || edge->id == 0 || edge->quads != nullptr) return false;
+  if (edge == nullptr || edge->id == 0 || mgn_edge_has_quads(edge)) return false;
   mgn_face* f[2] = {nullptr, nullptr};
   if (live_faces(edge, f) != 2) return false;
   mgn_node* p = edge->n[0];
@@ -519,10 +622,8 @@ bool mgn_swap_edge(mgn_edge* edge) {
   hand_over_side(py, f2, f1);
   hand_over_side(qx, f1, f2);
   // The edge now joins y and x: f1 on its left, f2 on its right.
-  move_edge_end(edge, p, y);
-  move_edge_end(edge, q, x);
-  edge->n[0] = y;
-  edge->n[1] = x;
+  move_edge_end(edge, 0, y);
+  move_edge_end(edge, 1, x);
   if (edge->sides != nullptr) {
     edge->sides[0] = f1;
     edge->sides[1] = f2;
@@ -556,8 +657,7 @@ mgn_node* mgn_create_midnode(mgn_edge* edge) {
   for (int i = 0; i < 3; ++i) xyz[i] = 0.5 * (edge->n[0]->xyz[i] + edge->n[1]->xyz[i]);
   node->xyz = xyz;
   node->flags = MGN_NODE_MIDSIDE;
-  mgn_link_item_to_head(node->edges, take_cell(edge));
-  node->edge_count = 1;
+  mgn_link_node_edge(node, edge);
   edge->mid = node;
   if (mgn_mesh.midnodes == nullptr) mgn_mesh.midnodes = mgn_create_listing(small_capacity(), sizeof(void*));
   store_reference(&mgn_mesh.midnodes, node);
@@ -572,8 +672,7 @@ mgn_node* mgn_create_midnode(mgn_edge* edge) {
 mgn_edge* mgn_get_node_edge(const mgn_node* a, const mgn_node* b) {
   // Scan the shorter edge list.
   if (b->edge_count < a->edge_count) std::swap(a, b);
-  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
-    auto* edge = static_cast<mgn_edge*>(item->object);
+  for (mgn_edge* edge : mgn_node_edges(a)) {
     if ((edge->n[0] == a && edge->n[1] == b) || (edge->n[0] == b && edge->n[1] == a)) return edge;
   }
   return nullptr;

@@ -39,6 +39,136 @@ void mgn_create_mesh_store(long vertex_count);
 // Resets the whole mesh store to its empty state (the pools are dropped).
 void mgn_reset_mesh_store();
 
+// Edge lists of nodes.  The edges at a node are chained through the edges
+// themselves (mgn_edge::next); a node that is neither end of its first edge
+// (a midside node) has that edge only.
+inline mgn_edge* mgn_next_node_edge(const mgn_edge* edge, const mgn_node* node) {
+  if (edge->n[0] == node) return edge->next[0];
+  if (edge->n[1] == node) return edge->next[1];
+  return nullptr;
+}
+
+// The edges of a node:  for (mgn_edge* e : mgn_node_edges(node)) ...
+// The following edge is read before the body runs, so the body may unlink
+// the current edge.
+class mgn_node_edges {
+ public:
+  class iterator {
+   public:
+    iterator(mgn_edge* edge, const mgn_node* node) : edge_(edge), node_(node), next_(follow()) {}
+    mgn_edge* operator*() const { return edge_; }
+    iterator& operator++() {
+      edge_ = next_;
+      next_ = follow();
+      return *this;
+    }
+    bool operator!=(const iterator& other) const { return edge_ != other.edge_; }
+
+   private:
+    mgn_edge* follow() const { return edge_ != nullptr ? mgn_next_node_edge(edge_, node_) : nullptr; }
+    mgn_edge* edge_;
+    const mgn_node* node_;
+    mgn_edge* next_;
+  };
+  explicit mgn_node_edges(const mgn_node* node) : node_(node) {}
+  iterator begin() const { return iterator(node_->edges, node_); }
+  iterator end() const { return iterator(nullptr, node_); }
+
+ private:
+  const mgn_node* node_;
+};
+
+// Enters the edge at the head of the node's edge list (the node must be an
+// end of the edge, or a midside node with no edge yet) / takes it out
+// (false when absent); the edge count follows.
+void mgn_link_node_edge(mgn_node* node, mgn_edge* edge);
+bool mgn_unlink_node_edge(mgn_node* node, mgn_edge* edge);
+
+// Faces and quads using an edge.  A face is added once; removing a face
+// that is not there does nothing and returns false.  Replacing puts `to` in
+// the place of `from` (nothing when from is absent).
+void mgn_add_edge_face(mgn_edge* edge, mgn_face* face);
+bool mgn_remove_edge_face(mgn_edge* edge, const mgn_face* face);
+void mgn_replace_edge_face(mgn_edge* edge, const mgn_face* from, mgn_face* to);
+bool mgn_edge_has_face(const mgn_edge* edge, const mgn_face* face);
+void mgn_add_edge_quad(mgn_edge* edge, mgn_quad* quad);
+bool mgn_remove_edge_quad(mgn_edge* edge, const mgn_quad* quad);
+bool mgn_edge_has_quad(const mgn_edge* edge, const mgn_quad* quad);
+inline bool mgn_edge_has_quads(const mgn_edge* edge) {
+  return edge->more != nullptr && edge->more->quads != nullptr;
+}
+
+// The faces of an edge, the two slots first, then the further ones:
+//   for (mgn_face* f : mgn_edge_faces(edge)) ...
+class mgn_edge_faces {
+ public:
+  class iterator {
+   public:
+    iterator(const mgn_edge* edge, int slot) : edge_(edge), slot_(slot), item_(nullptr) { settle(); }
+    mgn_face* operator*() const { return slot_ < 2 ? edge_->face[slot_] : static_cast<mgn_face*>(item_->object); }
+    iterator& operator++() {
+      if (slot_ < 2) ++slot_;
+      else item_ = item_->next;
+      settle();
+      return *this;
+    }
+    bool operator!=(const iterator& other) const { return slot_ != other.slot_ || item_ != other.item_; }
+
+   private:
+    // Moves on to the next occupied slot or list cell (slot 3: the end).
+    void settle() {
+      while (slot_ < 2 && edge_->face[slot_] == nullptr) ++slot_;
+      if (slot_ == 2) {
+        item_ = edge_->more != nullptr ? edge_->more->faces : nullptr;
+        slot_ = 3;
+      }
+      if (slot_ == 3) {
+        while (item_ != nullptr && item_->object == nullptr) item_ = item_->next;
+        if (item_ == nullptr) slot_ = 4;
+      }
+    }
+    const mgn_edge* edge_;
+    int slot_;  // 0, 1: the slots; 3: the list; 4: the end
+    mgn_list_item* item_;
+    friend class mgn_edge_faces;
+  };
+  explicit mgn_edge_faces(const mgn_edge* edge) : edge_(edge) {}
+  iterator begin() const { return iterator(edge_, 0); }
+  iterator end() const { return iterator(edge_, 4); }
+
+ private:
+  const mgn_edge* edge_;
+};
+
+// The quads of an edge:  for (mgn_quad* q : mgn_edge_quads(edge)) ...
+class mgn_edge_quads {
+ public:
+  class iterator {
+   public:
+    explicit iterator(mgn_list_item* item) : item_(item) {}
+    mgn_quad* operator*() const { return static_cast<mgn_quad*>(item_->object); }
+    iterator& operator++() {
+      item_ = item_->next;
+      return *this;
+    }
+    bool operator!=(const iterator& other) const { return item_ != other.item_; }
+
+   private:
+    mgn_list_item* item_;
+  };
+  explicit mgn_edge_quads(const mgn_edge* edge) : edge_(edge) {}
+  iterator begin() const { return iterator(edge_->more != nullptr ? edge_->more->quads : nullptr); }
+  iterator end() const { return iterator(nullptr); }
+
+ private:
+  const mgn_edge* edge_;
+};
+
+// The side cells and neighbour table of a face or quad, created on first
+// use.
+mgn_element_extra* mgn_get_element_extra(mgn_face* face);
+mgn_element_extra* mgn_get_element_extra(mgn_quad* quad);
+
 // Creation.  params: t for kind 1, (u, v) for kinds 2, 4 and 5, ignored
 // otherwise.  The node is entered in the octree (when there is one) and its
 // size taken from it.

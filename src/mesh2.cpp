@@ -225,10 +225,11 @@ bool joins(const mgn_edge* edge, const mgn_node* a, const mgn_node* b) {
 // any edge joining them.
 mgn_edge* side_edge(const mgn_node* a, const mgn_node* b, const void* element, bool quad) {
   mgn_edge* any = nullptr;
-  for (mgn_list_item* item = a->edges; item != nullptr; item = item->next) {
-    auto* edge = static_cast<mgn_edge*>(item->object);
+  for (mgn_edge* edge : mgn_node_edges(a)) {
     if (edge->id == 0 || !joins(edge, a, b)) continue;
-    if (mgn_find_item(quad ? edge->quads : edge->faces, element) != nullptr) return edge;
+    if (quad ? mgn_edge_has_quad(edge, static_cast<const mgn_quad*>(element))
+             : mgn_edge_has_face(edge, static_cast<const mgn_face*>(element)))
+      return edge;
     if (any == nullptr) any = edge;
   }
   return any;
@@ -257,32 +258,33 @@ void* across(const mgn_edge* edge, const void* self, int kind, const void* entit
       same = element;
     }
   };
-  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next) {
-    auto* f = static_cast<mgn_face*>(item->object);
-    if (f != nullptr) consider(f, f->id, f->kind, f->entity);
-  }
-  for (mgn_list_item* item = edge->quads; item != nullptr; item = item->next) {
-    auto* q = static_cast<mgn_quad*>(item->object);
+  for (mgn_face* f : mgn_edge_faces(edge)) consider(f, f->id, f->kind, f->entity);
+  for (mgn_quad* q : mgn_edge_quads(edge))
     if (q != nullptr) consider(q, q->id, q->kind, q->entity);
-  }
   if (same_count == 1) return same;
   if (same_count == 0 && any_count == 1 && crossable(edge)) return any;
   return nullptr;
 }
 
+template <typename T>
+bool has_table(const T* element) {
+  return element->extra != nullptr && element->extra->ngb != nullptr;
+}
+
 template <typename T, int N>
 void fill_table(T* element) {
   if (element->id == 0) return;
-  if (element->ngb == nullptr) {
+  mgn_element_extra* extra = mgn_get_element_extra(element);
+  if (extra->ngb == nullptr) {
     mgn_list_item* head = nullptr;
     for (int i = 0; i < N; ++i) {
       mgn_list_item* cell = take_cell();
       cell->next = head;
       head = cell;
     }
-    element->ngb = head;
+    extra->ngb = head;
   }
-  mgn_list_item* cell = element->ngb;
+  mgn_list_item* cell = extra->ngb;
   for (int i = 0; i < N && cell != nullptr; ++i, cell = cell->next) {
     const mgn_edge* edge = side_edge(element->n[i], element->n[(i + 1) % N], element, N == 4);
     cell->object = across(edge, element, element->kind, element->entity);
@@ -293,20 +295,15 @@ void fill_table(T* element) {
 // its sides.
 template <typename T, int N>
 void refresh_around(T* element) {
-  if (element->ngb != nullptr) fill_table<T, N>(element);
+  if (has_table(element)) fill_table<T, N>(element);
   for (int i = 0; i < N; ++i) {
     const mgn_edge* edge = side_edge(element->n[i], element->n[(i + 1) % N], element, N == 4);
     if (edge == nullptr) continue;
-    for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next) {
-      auto* f = static_cast<mgn_face*>(item->object);
-      if (f != nullptr && static_cast<void*>(f) != static_cast<void*>(element) && f->ngb != nullptr)
-        fill_table<mgn_face, 3>(f);
-    }
-    for (mgn_list_item* item = edge->quads; item != nullptr; item = item->next) {
-      auto* q = static_cast<mgn_quad*>(item->object);
-      if (q != nullptr && static_cast<void*>(q) != static_cast<void*>(element) && q->ngb != nullptr)
+    for (mgn_face* f : mgn_edge_faces(edge))
+      if (static_cast<void*>(f) != static_cast<void*>(element) && has_table(f)) fill_table<mgn_face, 3>(f);
+    for (mgn_quad* q : mgn_edge_quads(edge))
+      if (q != nullptr && static_cast<void*>(q) != static_cast<void*>(element) && has_table(q))
         fill_table<mgn_quad, 4>(q);
-    }
   }
 }
 
@@ -318,7 +315,7 @@ void refresh_around(T* element) {
 bool neighbour_mean(const mgn_node* node, double mean[3]) {
   double sum[3] = {0.0, 0.0, 0.0};
   long count = 0;
-  for (const mgn_edge* edge : mgn_list_range<mgn_edge>(node->edges)) {
+  for (const mgn_edge* edge : mgn_node_edges(node)) {
     if (edge->id == 0) continue;
     const mgn_node* other = edge->n[0] == node ? edge->n[1] : edge->n[0];
     for (int k = 0; k < 3; ++k) sum[k] += other->xyz[k];
@@ -332,10 +329,10 @@ bool neighbour_mean(const mgn_node* node, double mean[3]) {
 // The live triangles around a node.
 void faces_around(const mgn_node* node, std::vector<mgn_face*>& faces) {
   faces.clear();
-  for (const mgn_edge* edge : mgn_list_range<mgn_edge>(node->edges)) {
+  for (const mgn_edge* edge : mgn_node_edges(node)) {
     if (edge->id == 0) continue;
-    for (mgn_face* f : mgn_list_range<mgn_face>(edge->faces))
-      if (f != nullptr && f->id != 0 && std::find(faces.begin(), faces.end(), f) == faces.end()) faces.push_back(f);
+    for (mgn_face* f : mgn_edge_faces(edge))
+      if (f->id != 0 && std::find(faces.begin(), faces.end(), f) == faces.end()) faces.push_back(f);
   }
 }
 
@@ -466,9 +463,9 @@ void mgn_build_neighbour_table(int kind, void* entity) {
 
 void mgn_update_edge_neighbours(mgn_edge* edge) {
   if (edge == nullptr) return;
-  for (mgn_face* f : mgn_list_range<mgn_face>(edge->faces))
-    if (f != nullptr && f->id != 0) refresh_around<mgn_face, 3>(f);
-  for (mgn_quad* q : mgn_list_range<mgn_quad>(edge->quads))
+  for (mgn_face* f : mgn_edge_faces(edge))
+    if (f->id != 0) refresh_around<mgn_face, 3>(f);
+  for (mgn_quad* q : mgn_edge_quads(edge))
     if (q != nullptr && q->id != 0) refresh_around<mgn_quad, 4>(q);
 }
 

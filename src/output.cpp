@@ -118,7 +118,7 @@ const double* own_surface_parameters(const mgn_node* node) {
 // fails.
 bool midside_surface_parameters(const mgn_node* node, const mgn_surface* surface, double uv[2]) {
   if ((node->flags & MGN_NODE_MIDSIDE) == 0 || node->edges == nullptr) return false;
-  const auto* edge = static_cast<const mgn_edge*>(node->edges->object);
+  const mgn_edge* edge = node->edges;
   if (edge == nullptr) return false;
   double u = 0.0, v = 0.0;
   int ends = 0;
@@ -270,8 +270,7 @@ long element_id(const void* element) {
 const mgn_face* find_face(const mgn_node* a, const mgn_node* b, const mgn_node* c) {
   const mgn_edge* edge = mgn_get_node_edge(a, b);
   if (edge == nullptr) return nullptr;
-  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next) {
-    const auto* face = static_cast<const mgn_face*>(item->object);
+  for (const mgn_face* face : mgn_edge_faces(edge)) {
     if (face->id != 0 && (face->n[0] == c || face->n[1] == c || face->n[2] == c)) return face;
   }
   return nullptr;
@@ -280,8 +279,7 @@ const mgn_face* find_face(const mgn_node* a, const mgn_node* b, const mgn_node* 
 const mgn_quad* find_quad(const mgn_node* a, const mgn_node* b, const mgn_node* c) {
   const mgn_edge* edge = mgn_get_node_edge(a, b);
   if (edge == nullptr) return nullptr;
-  for (mgn_list_item* item = edge->quads; item != nullptr; item = item->next) {
-    const auto* quad = static_cast<const mgn_quad*>(item->object);
+  for (const mgn_quad* quad : mgn_edge_quads(edge)) {
     if (quad->id != 0 && (quad->n[0] == c || quad->n[1] == c || quad->n[2] == c || quad->n[3] == c))
       return quad;
   }
@@ -366,7 +364,7 @@ void mgn_store_face(const mgn_face* face) {
   output_element_nodes(face->n, face_edges);
   mgn_output_classification(face->kind, face->entity);
   if (out.spec & 64) mgn_output_iso_type(face->iso_type);
-  if (out.spec & 32) output_neighbours(face->ngb, 3);
+  if (out.spec & 32) output_neighbours(face->extra != nullptr ? face->extra->ngb : nullptr, 3);
   if (out.spec & 8) output_edge_boundary<3>(face, mgn_get_face_side_edge);
   mgn_output_new_line();
 }
@@ -379,7 +377,7 @@ void mgn_store_quad(const mgn_quad* quad) {
   output_element_nodes(quad->n, quad_edges);
   mgn_output_classification(quad->kind, quad->entity);
   if (out.spec & 64) mgn_output_iso_type(quad->iso_type);
-  if (out.spec & 32) output_neighbours(quad->ngb, 4);
+  if (out.spec & 32) output_neighbours(quad->extra != nullptr ? quad->extra->ngb : nullptr, 4);
   if (out.spec & 8) output_edge_boundary<4>(quad, mgn_get_quad_side_edge);
   mgn_output_new_line();
 }
@@ -504,21 +502,17 @@ std::vector<const T*> model_entities(const mgn_entity_store& store) {
 
 void mgn_store_edge_assoc_elems(const mgn_edge* edge) {
   long count = 0;
-  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next) {
-    const auto* face = static_cast<const mgn_face*>(item->object);
+  for (const mgn_face* face : mgn_edge_faces(edge)) {
     if (face->id != 0 && face_entity_associated(face->kind, face->entity)) ++count;
   }
-  for (mgn_list_item* item = edge->quads; item != nullptr; item = item->next) {
-    const auto* quad = static_cast<const mgn_quad*>(item->object);
+  for (const mgn_quad* quad : mgn_edge_quads(edge)) {
     if (quad->id != 0 && face_entity_associated(quad->kind, quad->entity)) ++count;
   }
   MGN_PUT(" %9ld", count);
-  for (mgn_list_item* item = edge->faces; item != nullptr; item = item->next) {
-    const auto* face = static_cast<const mgn_face*>(item->object);
+  for (const mgn_face* face : mgn_edge_faces(edge)) {
     if (face->id != 0 && face_entity_associated(face->kind, face->entity)) mgn_output_number(face->id);
   }
-  for (mgn_list_item* item = edge->quads; item != nullptr; item = item->next) {
-    const auto* quad = static_cast<const mgn_quad*>(item->object);
+  for (const mgn_quad* quad : mgn_edge_quads(edge)) {
     if (quad->id != 0 && face_entity_associated(quad->kind, quad->entity)) mgn_output_number(quad->id);
   }
   mgn_output_new_line();
@@ -528,11 +522,13 @@ void mgn_store_edge_assoc_elems(const mgn_edge* edge) {
 template <typename T>
 void mgn_store_face_assoc_tetras(const T* face) {
   long count = 0;
+  void* const none[2] = {nullptr, nullptr};
+  void* const* side = face->extra != nullptr ? face->extra->side : none;
   for (int s = 0; s < 2; ++s)
-    if (face->side[s] != nullptr && element_id(face->side[s]) != 0) ++count;
+    if (side[s] != nullptr && element_id(side[s]) != 0) ++count;
   MGN_PUT(" %9ld", count);
   for (int s = 0; s < 2; ++s)
-    if (face->side[s] != nullptr && element_id(face->side[s]) != 0) mgn_output_number(element_id(face->side[s]));
+    if (side[s] != nullptr && element_id(side[s]) != 0) mgn_output_number(element_id(side[s]));
   mgn_output_new_line();
 }
 

@@ -111,8 +111,7 @@ void add_element(mgn_quality_acc& global, mgn_quality_acc* entity, const kind_in
 template <typename Accept>
 int count_node_edges(const mgn_node* node, Accept accept) {
   int count = 0;
-  for (const mgn_list_item* item = node->edges; item != nullptr; item = item->next) {
-    const auto* edge = static_cast<const mgn_edge*>(item->object);
+  for (const mgn_edge* edge : mgn_node_edges(node)) {
     if (edge != nullptr && accept(edge->kind)) ++count;
   }
   return count;

@@ -602,6 +602,7 @@ extern mgn_octree mgn_tree;
 
 struct mgn_octant;
 struct mgn_edge;
+struct mgn_face;
 
 // Element type codes, used by side cells and neighbour references.
 enum mgn_elem_type : int8_t {
@@ -619,9 +620,10 @@ enum mgn_elem_type : int8_t {
 // entity.  parameters: t of a curve node, (u, v) of a surface, patch or shell
 // node (a record of the parameter listings), or xyz itself for a vertex or
 // region node.  octant: the leaf holding the node (after meshing, the master
-// node of a slave node).  edges: list of the edges at the node, with
-// edge_count items; partners: additional neighbours (coincident nodes across
-// an interface, diagonals of quads).
+// node of a slave node).  edges: the first edge of the node's edge list, with
+// edge_count edges; the list runs through the edges themselves (see
+// mgn_edge::next), so it costs no list cells.  partners: additional
+// neighbours (coincident nodes across an interface, diagonals of quads).
 struct mgn_node {
   int32_t id;
   int32_t kind;
@@ -630,7 +632,7 @@ struct mgn_node {
   double* parameters;
   double* xyz;
   mgn_octant* octant;
-  mgn_list edges;
+  mgn_edge* edges;
   mgn_list partners;
   int32_t front_count;   // front entities still using the node
   float size;            // requested element size at the node
@@ -654,61 +656,80 @@ struct mgn_surface_data {
   int32_t singular;
 };
 
+// Faces beyond the first two and the quads using an edge (rare: a curve
+// bounding three surfaces or more, quad meshes).
+struct mgn_edge_more {
+  mgn_list faces;
+  mgn_list quads;
+};
+
 // Mesh edge between n[0] and n[1]; mid is the midside node of a quadratic
-// mesh.  faces and quads: the triangles and the quads using the edge; sides:
-// the pair of side slots of the surface front; free_sides: 0 when the edge is
-// not on a front.
+// mesh.  next[k] continues the edge list of node n[k].  face: the first two
+// triangles using the edge (null slots are free), more: the further ones
+// and the quads (null when there are none); read them through
+// mgn_edge_faces and mgn_edge_quads.  sides: the pair of side slots of the
+// surface front; free_sides: 0 when the edge is not on a front.  An edge is
+// the most numerous record of a surface mesh (one and a half per triangle):
+// its fields are ordered to leave no padding beyond the last word (96
+// bytes).
 struct mgn_edge {
   int32_t id;
-  int32_t kind;
+  int32_t work;
   void* entity;
   mgn_node* n[2];
   mgn_node* mid;
-  mgn_list faces;
-  mgn_list quads;
+  mgn_edge* next[2];
+  mgn_face* face[2];
+  mgn_edge_more* more;
   void** sides;
   int16_t free_sides;
   int16_t iso_type;
-  int32_t work;
+  int8_t kind;
 };
 
-// Triangular face.  side/side_type: the volume element on each side of the
-// face (type MGN_ELEM_NONE and null while the side is on a region front);
-// has_sides tells whether the owning entity bounds a region.  The record is
-// the most numerous of a surface mesh: its fields are ordered to leave no
-// padding (72 bytes).
+// The volume element on each side of a triangle or a quad bounding a region
+// (type MGN_ELEM_NONE and null while the side is on a region front), and
+// the neighbour table of the element.
+struct mgn_element_extra {
+  void* side[2];
+  int8_t side_type[2];
+  // Neighbour table (built when neighbour output is wanted): a chain of one
+  // cell per side, side i from n[i] to n[i+1], each holding the element
+  // across that side (null: none).
+  mgn_list_item* ngb;
+};
+
+// Triangular face.  extra: the side cells, created with the face when the
+// owning entity bounds a region (has_sides), and the neighbour table; null
+// while neither exists.  The record is the most numerous of a surface mesh
+// after the edge: its fields are ordered to leave no padding (56 bytes).
 struct mgn_face {
   int32_t id;
   int16_t kind;
   int16_t iso_type;
   void* entity;
   mgn_node* n[3];
-  void* side[2];
-  // Neighbour table (built when neighbour output is wanted): a chain of one
-  // cell per side, side i from n[i] to n[i+1], each holding the triangle or
-  // quad across that side (null: none).
-  mgn_list_item* ngb;
+  mgn_element_extra* extra;
   int32_t work;          // scratch value of the mesher that owns the face
-  int8_t side_type[2];
   bool has_sides;
-  int8_t pad;
+  int8_t pad[3];
 };
 
-// Quad: four nodes in circuit order; sides as for faces.
+// Quad: four nodes in circuit order; side cells and neighbour table as for
+// faces.
 struct mgn_quad {
   int32_t id;
   int32_t kind;
   void* entity;
   mgn_node* n[4];
   void* word;
-  void* side[2];
-  int8_t side_type[2];
+  mgn_element_extra* extra;
   bool has_sides;
   int8_t pad;
   int16_t iso_type;
   int16_t flags;
+  int16_t pad2;
   int32_t work;
-  mgn_list_item* ngb;    // neighbour table, as for faces
 };
 
 // Tetra of a region.  ngb[k]/ngb_type[k]: the element across the face
@@ -761,7 +782,10 @@ struct mgn_mesh_store {
   mgn_listing* coordinates = nullptr;     // three doubles per node
   mgn_listing* surface_params = nullptr;  // (u, v) per surface node
   mgn_listing* curve_params = nullptr;    // t per curve node
-  mgn_listing* edge_cells = nullptr;      // list items of the node edge lists
+  mgn_listing* cells = nullptr;           // list items (partner lists, further faces and
+                                          // quads of edges, neighbour tables)
+  mgn_listing* edge_more = nullptr;       // mgn_edge_more records
+  mgn_listing* extras = nullptr;          // mgn_element_extra records
   mgn_listing* node_pool = nullptr;
   mgn_listing* edge_pool = nullptr;
   mgn_listing* face_pool = nullptr;

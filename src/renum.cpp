@@ -191,8 +191,7 @@ long number_component(sloan_state& st, const std::vector<int>& component, int s,
       // Midside nodes get their numbers as soon as both ends of their edge
       // are numbered; interface edges carry no midside node of their own.
       mgn_node* node = g.nodes[x];
-      for (mgn_list_item* item = node->edges; item != nullptr; item = item->next) {
-        auto* edge = static_cast<mgn_edge*>(item->object);
+      for (mgn_edge* edge : mgn_node_edges(node)) {
         if (edge->kind == MGN_INTERFACE || edge->mid == nullptr) continue;
         mgn_node* other = edge->n[0] == node ? edge->n[1] : edge->n[0];
         int o = g.index(other);
@@ -312,8 +311,7 @@ void mgn_build_node_graph(mgn_node_graph& g) {
       seen[j] = i;
       g.adj.push_back(j);
     };
-    for (mgn_list_item* item = node->edges; item != nullptr; item = item->next) {
-      auto* edge = static_cast<mgn_edge*>(item->object);
+    for (mgn_edge* edge : mgn_node_edges(node)) {
       if (edge->id == 0) continue;
       add(edge->n[0] == node ? edge->n[1] : edge->n[0]);
     }

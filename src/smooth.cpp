@@ -214,7 +214,7 @@ bool get_mean(mgn_node* node, bool weighted, bool quad, bool self, double* mean)
     total += w;
     ++count;
   };
-  for (const mgn_edge* edge : mgn_list_range<mgn_edge>(node->edges))
+  for (const mgn_edge* edge : mgn_node_edges(node))
     if (edge->id != 0 && own(edge->kind, edge->entity)) add(other_end(edge, node));
   if (quad)
     for (const mgn_node* j : mgn_list_range<mgn_node>(node->partners))
@@ -256,16 +256,16 @@ void add_corner(const double* a, const double* b, const double* c) {
 void gather_corners(mgn_node* node) {
   st.corners.clear();
   st.seen.clear();
-  for (const mgn_edge* edge : mgn_list_range<mgn_edge>(node->edges)) {
+  for (const mgn_edge* edge : mgn_node_edges(node)) {
     if (edge->id == 0 || !own(edge->kind, edge->entity)) continue;
     // Every element at the node is guarded, also one of another entity
     // (after an edge swap across a curve, a triangle of one surface may
     // hold a node of the other).
-    for (const mgn_face* face : mgn_list_range<mgn_face>(edge->faces)) {
+    for (const mgn_face* face : mgn_edge_faces(edge)) {
       if (face->id == 0 || seen_before(face)) continue;
       add_corner(face->n[0]->xyz, face->n[1]->xyz, face->n[2]->xyz);
     }
-    for (const mgn_quad* quad : mgn_list_range<mgn_quad>(edge->quads)) {
+    for (const mgn_quad* quad : mgn_edge_quads(edge)) {
       if (quad->id == 0 || seen_before(quad)) continue;
       int i = 0;
       while (i < 4 && quad->n[i] != node) ++i;
@@ -698,7 +698,7 @@ void mgn_smooth_region_node(mgn_node* node) {
     return;
   }
   bool inner = false;
-  for (const mgn_edge* edge : mgn_list_range<mgn_edge>(node->edges))
+  for (const mgn_edge* edge : mgn_node_edges(node))
     if (edge->id != 0 && own(edge->kind, edge->entity) && other_end(edge, node)->kind == MGN_REGION)
       inner = true;
   if (inner) {

@@ -33,6 +33,18 @@ class MeshStore : public ::testing::Test {
   std::vector<mgn_listing*> owned_;
 };
 
+std::vector<mgn_edge*> edges_of(const mgn_node* node) {
+  std::vector<mgn_edge*> edges;
+  for (mgn_edge* e : mgn_node_edges(node)) edges.push_back(e);
+  return edges;
+}
+
+std::vector<mgn_face*> faces_of(const mgn_edge* edge) {
+  std::vector<mgn_face*> faces;
+  for (mgn_face* f : mgn_edge_faces(edge)) faces.push_back(f);
+  return faces;
+}
+
 mgn_tetra make_tetra(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, int id = 1) {
   mgn_tetra t{};
   t.id = id;
@@ -98,7 +110,7 @@ TEST_F(MeshStore, EdgesJoinTheEdgeListsAndRetiringRemovesThem) {
   EXPECT_EQ(ab->id, 1);
   EXPECT_EQ(bc->id, 2);
   EXPECT_EQ(b->edge_count, 2);
-  EXPECT_EQ(mgn_count_items(b->edges), 2);
+  EXPECT_EQ(edges_of(b), (std::vector<mgn_edge*>{bc, ab}));
   EXPECT_EQ(mgn_get_node_edge(a, b), ab);
   EXPECT_EQ(mgn_get_node_edge(c, b), bc);
   EXPECT_EQ(mgn_get_node_edge(a, c), nullptr);
@@ -109,8 +121,7 @@ TEST_F(MeshStore, EdgesJoinTheEdgeListsAndRetiringRemovesThem) {
   EXPECT_EQ(a->edge_count, 0);
   EXPECT_EQ(a->edges, nullptr);
   EXPECT_EQ(b->edge_count, 1);
-  EXPECT_EQ(mgn_find_item(b->edges, ab), nullptr);
-  EXPECT_NE(mgn_find_item(b->edges, bc), nullptr);
+  EXPECT_EQ(edges_of(b), std::vector<mgn_edge*>{bc});
   EXPECT_EQ(mgn_get_node_edge(a, b), nullptr);
   EXPECT_EQ(curve.mesh.edge_count, 1);
   EXPECT_EQ(curve.mesh.edge_total, 2);
@@ -118,6 +129,66 @@ TEST_F(MeshStore, EdgesJoinTheEdgeListsAndRetiringRemovesThem) {
   mgn_retire_edge(ab);
   EXPECT_EQ(b->edge_count, 1);
   EXPECT_EQ(curve.mesh.edge_count, 1);
+}
+
+// The edge list of a node runs through the edges: taking an edge out of the
+// middle, from the head or from the tail of one node's list must leave the
+// lists of the other nodes whole.
+TEST_F(MeshStore, EdgeListsOfAStarStayWholeWhateverEdgeLeaves) {
+  mgn_curve curve;
+  mgn_node* hub = node(0, 0, 0);
+  std::vector<mgn_node*> rim;
+  std::vector<mgn_edge*> spokes;
+  for (int i = 0; i < 5; ++i) {
+    rim.push_back(node(std::cos(i), std::sin(i), 0));
+    // Alternate directions, so the hub is end 0 of some edges and end 1 of others.
+    spokes.push_back(i % 2 == 0 ? mgn_create_edge(hub, rim[i], MGN_CURVE, &curve, nullptr)
+                                : mgn_create_edge(rim[i], hub, MGN_CURVE, &curve, nullptr));
+  }
+  // Rim edges chain the rim nodes too.
+  std::vector<mgn_edge*> ring;
+  for (int i = 0; i < 5; ++i) ring.push_back(mgn_create_edge(rim[i], rim[(i + 1) % 5], MGN_CURVE, &curve, nullptr));
+  EXPECT_EQ(edges_of(hub), (std::vector<mgn_edge*>{spokes[4], spokes[3], spokes[2], spokes[1], spokes[0]}));
+  EXPECT_EQ(edges_of(rim[2]), (std::vector<mgn_edge*>{ring[2], ring[1], spokes[2]}));
+  std::vector<bool> gone(5, false);
+  for (int leave : {2, 4, 0}) {  // middle, head, tail of the hub's list
+    mgn_retire_edge(spokes[leave]);
+    gone[leave] = true;
+    for (int i = 0; i < 5; ++i) {
+      EXPECT_EQ(rim[i]->edge_count, gone[i] ? 2 : 3) << "rim node " << i << " after edge " << leave;
+      EXPECT_EQ(static_cast<long>(edges_of(rim[i]).size()), rim[i]->edge_count);
+    }
+  }
+  EXPECT_EQ(edges_of(hub), (std::vector<mgn_edge*>{spokes[3], spokes[1]}));
+  EXPECT_EQ(hub->edge_count, 2);
+  EXPECT_EQ(mgn_get_node_edge(rim[1], hub), spokes[1]);
+  EXPECT_EQ(mgn_get_node_edge(hub, rim[0]), nullptr);
+  // Retiring an edge that already left changes nothing.
+  mgn_retire_edge(spokes[2]);
+  EXPECT_EQ(hub->edge_count, 2);
+}
+
+// An edge keeps its first two faces in place and further ones aside; the
+// faces come back in slot order, then the further ones, whatever leaves.
+TEST_F(MeshStore, EdgeFacesBeyondTwoAreKeptAndMoveUpWhenOneLeaves) {
+  mgn_node* a = node(0, 0, 0);
+  mgn_node* b = node(1, 0, 0);
+  mgn_edge* e = mgn_create_edge(a, b, MGN_CURVE, nullptr, nullptr);
+  std::vector<mgn_face*> f;
+  for (int i = 0; i < 4; ++i) f.push_back(mgn_create_face(a, b, node(0.5, 1, i), MGN_SURFACE, nullptr, nullptr, nullptr, false));
+  for (mgn_face* face : f) mgn_add_edge_face(e, face);
+  mgn_add_edge_face(e, f[1]);  // once only
+  EXPECT_EQ(faces_of(e), (std::vector<mgn_face*>{f[0], f[1], f[3], f[2]}));
+  EXPECT_TRUE(mgn_edge_has_face(e, f[2]));
+  EXPECT_TRUE(mgn_remove_edge_face(e, f[0]));
+  EXPECT_EQ(faces_of(e), (std::vector<mgn_face*>{f[3], f[1], f[2]}));
+  EXPECT_FALSE(mgn_remove_edge_face(e, f[0]));
+  mgn_replace_edge_face(e, f[2], f[0]);
+  EXPECT_EQ(faces_of(e), (std::vector<mgn_face*>{f[3], f[1], f[0]}));
+  EXPECT_TRUE(mgn_remove_edge_face(e, f[0]));
+  EXPECT_TRUE(mgn_remove_edge_face(e, f[3]));
+  EXPECT_EQ(faces_of(e), std::vector<mgn_face*>{f[1]});
+  EXPECT_FALSE(mgn_edge_has_quads(e));
 }
 
 TEST_F(MeshStore, QuadDiagonalsArePartnersWhileTheQuadLives) {
@@ -178,7 +249,9 @@ TEST_F(MeshStore, FacesOfARegionAlwaysHaveSides) {
   EXPECT_TRUE(f1->has_sides);
   EXPECT_FALSE(f2->has_sides);
   EXPECT_TRUE(f3->has_sides);
-  EXPECT_EQ(f3->side[0], nullptr);
+  ASSERT_NE(f3->extra, nullptr);
+  EXPECT_EQ(f3->extra->side[0], nullptr);
+  EXPECT_EQ(f2->extra, nullptr);
   EXPECT_EQ(f3->id, 3);
   EXPECT_EQ(surface.mesh.face_count, 2);
   // A face taken from a scratch pool is numbered in the same sequence.
@@ -205,9 +278,7 @@ TEST_F(MeshStore, MidsideNodeSitsAtTheStraightMidpoint) {
   EXPECT_EQ(m->kind, MGN_CURVE);
   EXPECT_EQ(m->entity, &curve);
   EXPECT_EQ(m->edge_count, 1);
-  ASSERT_NE(m->edges, nullptr);
-  EXPECT_EQ(m->edges->object, e);
-  EXPECT_EQ(m->edges->next, nullptr);
+  EXPECT_EQ(edges_of(m), std::vector<mgn_edge*>{e});
   EXPECT_EQ(mgn_mesh.midnode_count, 1);
   EXPECT_EQ(mgn_count_listing_items(mgn_get_first_listing_block(mgn_mesh.midnodes)), 1);
   // The end nodes do not see the midside node as an edge end.

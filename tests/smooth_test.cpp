@@ -64,13 +64,6 @@ class Smoothing : public ::testing::Test {
     set_corner_sizes(1.0f / 0.85f, 1.0f / 0.85f);
   }
   void TearDown() override {
-    // The face and quad lists of the edges are the test's own.
-    for (mgn_entity_mesh* mesh : meshes_) {
-      for (mgn_edge** ref : mgn_listing_range<mgn_edge*>(mgn_get_first_listing_block(mesh->edges))) {
-        mgn_destroy_list((*ref)->faces);
-        mgn_destroy_list((*ref)->quads);
-      }
-    }
     for (mgn_entity_mesh* mesh : meshes_) {
       for (mgn_listing** listing : {&mesh->nodes, &mesh->edges, &mesh->faces, &mesh->quads,
                                     &mesh->tetras}) {
@@ -147,7 +140,7 @@ class Smoothing : public ::testing::Test {
     mgn_face* f = mgn_create_face(a, b, c, MGN_SURFACE, s, &s->mesh.faces, nullptr, false);
     for (int k = 0; k < 3; ++k) {
       mgn_edge* e = edge(corners[k], corners[(k + 1) % 3], MGN_SURFACE, s, &s->mesh.edges);
-      mgn_add_item_to_tail(e->faces, f);
+      mgn_add_edge_face(e, f);
     }
     faces_.push_back(f);
     return f;
@@ -664,7 +657,7 @@ TEST_F(Smoothing, QuadNodesUseTheirDiagonals) {
       const bool inner = a == nodes[4] || b == nodes[4];
       mgn_edge* e = edge(a, b, inner ? MGN_SURFACE : MGN_CURVE, inner ? static_cast<void*>(s) : ring,
                          inner ? &s->mesh.edges : &ring->mesh.edges);
-      mgn_add_item_to_tail(e->quads, quad);
+      mgn_add_edge_quad(e, quad);
     }
   }
   mgn_smooth_surface(s);
