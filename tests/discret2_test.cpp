@@ -838,7 +838,9 @@ INSTANTIATE_TEST_SUITE_P(
         fatal_case{"VertexAndCurveTooClose", "square", "vertex 9 fixed surface 1 uv 0.55 0.9999999 output yes\n",
                    "0.5", "Vertex 9 and curve 3 on surface 1 are too close to each other", 80, true},
         fatal_case{"CurvesTooClose", "narrow_waist_square", "", "0.5",
-                   "Curves 3 and 1 on surface 1 are too close to each other", 106, true}),
+                   "Curves 3 and 1 on surface 1 are too close to each other", 106, true},
+        fatal_case{"NoNormalAlongASide", "cusp_side_surface", "", "1",
+                   "Intersection check failure \\(poor parameterization of surface 1\\)", 43, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
