@@ -68,7 +68,7 @@ mgn_octant* new_octant(mgn_octant* parent, double size, double* origin) {
   auto* octant = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.octants));
   octant->state = MGN_OCTANT_EMPTY;
   octant->parent = parent;
-  octant->size = size;
+  octant->size = static_cast<float>(size);  // sizes come rounded to single precision
   octant->origin = origin;
   octant->faces = static_cast<mgn_octant_faces*>(mgn_get_listing_item(mgn_tree.faces));
   return octant;

@@ -563,9 +563,10 @@ struct mgn_octant_faces {
 // octant holds its eight children.
 struct mgn_octant {
   int32_t state;        // mgn_octant_state
+  float size;           // edge length: always a single-precision value, so
+                        // it is held as one (it reads back as the same double)
   mgn_octant* parent;   // null for the root
   double* origin;       // corner with the smallest x, y, z
-  double size;          // edge length (a single-precision value)
   mgn_octant_faces* faces;
   union {
     float* corners[8];        // leaf: mesh size at each corner
