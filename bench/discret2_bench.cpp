@@ -57,7 +57,7 @@ void print_breakdown(const mgn_surface* s, long triangles) {
               {"fe nodes", mgn_mesh.fe_nodes},       {"fe edges", mgn_mesh.fe_edges},
               {"fe faces", mgn_mesh.fe_faces},       {"surface nodes", s->mesh.nodes},
               {"surface edges", s->mesh.edges},      {"surface faces", s->mesh.faces},
-              {"scratch data", mgn_surface_work.data}, {"scratch sides", mgn_surface_work.work}};
+              {"scratch data", mgn_surface_work.data},   {"edge extras", mgn_mesh.edge_more}};
   for (const auto& row : rows) std::printf("  %-16s %7.1f B/triangle\n", row.name, chain_bytes(row.chain) / triangles);
 }
 

@@ -53,7 +53,7 @@ constexpr double kPi = 3.14159265358979323846;
 
 // Marks the outer side of a boundary edge: never a free side.
 mgn_face closed_side_face{};
-void* const kClosed = &closed_side_face;
+mgn_face* const kClosed = &closed_side_face;
 
 // The entity being meshed is noted first, so that the partial output holds
 // its faces and nodes as far as the front got.
@@ -158,18 +158,33 @@ T* pop_free(T*& head, std::size_t bytes) {
   return record;
 }
 
-// Side slot pairs.
-void** new_sides() {
-  if (void** sides = pop_free(mgn_surface_work.free_sides, 2 * sizeof(void*))) return sides;
-  if (mgn_surface_work.work == nullptr) mgn_create_surface_scratch();
-  return static_cast<void**>(mgn_get_listing_item(mgn_surface_work.work));
+// Side slots: the face on each side of an edge of the front (null: open,
+// kClosed: outside the entity).  An edge the front creates carries at most
+// its two faces, one on each side, so its face slots serve as its side
+// slots; an edge taken over from another entity gets slots of its own
+// while the front holds it.
+inline bool has_own_slots(const mgn_edge* edge) { return edge->more != nullptr && edge->more->has_sides; }
+inline mgn_face** sides_of(mgn_edge* edge) { return has_own_slots(edge) ? edge->more->sides : edge->face; }
+inline mgn_face* const* sides_of(const mgn_edge* edge) {
+  return has_own_slots(edge) ? edge->more->sides : edge->face;
 }
 
-// Gives the side slots of an edge back.
+// Side slots for an edge taken over by the front.
+mgn_face** take_over_sides(mgn_edge* edge) {
+  if (edge->more == nullptr)
+    edge->more = mgn_get_listing_item_as<mgn_edge_more>(
+        mgn_mesh.edge_more != nullptr ? mgn_mesh.edge_more
+                                      : (mgn_mesh.edge_more = mgn_create_listing(
+                                             std::max(10L, mgn_set.listing_size / 10), sizeof(mgn_edge_more))));
+  edge->more->has_sides = true;
+  return edge->more->sides;
+}
+
+// Gives the side slots of a taken-over edge back.
 void release_sides(mgn_edge* edge) {
-  if (edge->sides == nullptr) return;
-  push_free(mgn_surface_work.free_sides, edge->sides);
-  edge->sides = nullptr;
+  if (!has_own_slots(edge)) return;
+  edge->more->has_sides = false;
+  edge->more->sides[0] = edge->more->sides[1] = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -237,7 +252,7 @@ void note_left_front(mgn_node* node) {
     left_nodes.push_back(node);
 }
 void note_closed(mgn_edge* edge) {
-  if (edge->free_sides == 0 && edge->sides != nullptr) closed_edges.push_back(edge);
+  if (edge->free_sides == 0 && has_own_slots(edge)) closed_edges.push_back(edge);
 }
 void release_left_records() {
   for (mgn_node* node : left_nodes)
@@ -759,7 +774,7 @@ void mgn_check_surface_branche(generation& g) {
     for (mgn_edge* e : mgn_node_edges(node)) {
       if (e == g.edge || !on_front(e)) continue;
       for (int k = 0; k < 2; ++k) {
-        if (e->sides[k] != nullptr) continue;
+        if (sides_of(e)[k] != nullptr) continue;
         mgn_node* tail = k == 0 ? e->n[0] : e->n[1];
         mgn_node* head = k == 0 ? e->n[1] : e->n[0];
         double v[3];
@@ -941,14 +956,14 @@ check_outcome check_triangle(generation& g, search_buffers& buf, mgn_node* x) {
   if (x != nullptr) {
     if (mgn_edge* e = find_structure_edge(g.a, x)) {
       const int k = e->n[0] == x ? 0 : 1;  // the face runs X -> A
-      if (e->free_sides == 0 || e->sides[k] != nullptr) {
+      if (e->free_sides == 0 || sides_of(e)[k] != nullptr) {
         out.result = CHECK_REJECT;
         return out;
       }
     }
     if (mgn_edge* e = find_structure_edge(g.b, x)) {
       const int k = e->n[0] == g.b ? 0 : 1;  // the face runs B -> X
-      if (e->free_sides == 0 || e->sides[k] != nullptr) {
+      if (e->free_sides == 0 || sides_of(e)[k] != nullptr) {
         out.result = CHECK_REJECT;
         return out;
       }
@@ -1137,7 +1152,7 @@ int facing_side(const generation& g, const mgn_edge* e) {
   mgn_cross(v, w, c);
   const double left = mgn_dot(c, g.n);
   const int k = left > 0.0 ? 0 : 1;
-  return e->sides[k] == nullptr ? k : -1;
+  return sides_of(e)[k] == nullptr ? k : -1;
 }
 
 // Whether the ideal point lies too near a front edge or node other than the
@@ -1270,7 +1285,7 @@ search_kind mgn_search_surface_point_neighbourhood(generation& g, mgn_node** res
           if (k >= 0 && g.depth < kMaxDepth && attempt < kMaxRetries) {
             generate(c.crossed, k, g.depth + 1);
             recursed = true;
-            if (g.edge->id == 0 || g.edge->sides[g.side] != nullptr) return SEARCH_CLOSED;
+            if (g.edge->id == 0 || sides_of(g.edge)[g.side] != nullptr) return SEARCH_CLOSED;
             retry = true;
             break;
           }
@@ -1355,12 +1370,12 @@ void check_closeness(const generation& g, mgn_node* x, mgn_node* base, double d,
 mgn_edge* attach_edge(mgn_edge* e, mgn_node* n0, mgn_node* n1, mgn_face* face, bool violation) {
   if (e != nullptr) {
     const int k = face_side(face, e);
-    if (e->sides[k] != nullptr || e->free_sides <= 0) {
+    if (sides_of(e)[k] != nullptr || e->free_sides <= 0) {
       mgn_note_partial_edge(e);
       mgn_note_partial_face(face);
       fail(mgn_format("Front inconsistency detected on %s %ld", ctx.word, ctx.id), "mgn_generate_face", __LINE__);
     }
-    e->sides[k] = face;
+    sides_of(e)[k] = face;
     --e->free_sides;
     --e->n[0]->front_count;
     --e->n[1]->front_count;
@@ -1369,10 +1384,10 @@ mgn_edge* attach_edge(mgn_edge* e, mgn_node* n0, mgn_node* n1, mgn_face* face, b
   }
   e = mgn_create_edge(n0, n1, ctx.kind, ctx.entity, ctx.edges);
   e->work = ctx.stamp;
-  e->sides = new_sides();
+  // A new edge: its face slots are its side slots.
   const int k = face_side(face, e);
-  e->sides[k] = face;
-  e->sides[1 - k] = nullptr;
+  e->face[k] = face;
+  e->face[1 - k] = nullptr;
   e->free_sides = 1;
   ++n0->front_count;
   ++n1->front_count;
@@ -1385,7 +1400,7 @@ mgn_edge* attach_edge(mgn_edge* e, mgn_node* n0, mgn_node* n1, mgn_face* face, b
 // the face across the base sees it under a wide angle.
 bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mgn_face** face_bx) {
   mgn_edge* base = g.edge;
-  auto* other = static_cast<mgn_face*>(base->sides[1 - g.side]);
+  mgn_face* other = sides_of(base)[1 - g.side];
   if (other == nullptr || other == kClosed || other->id == 0 || other->entity != ctx.entity) return false;
   mgn_node* y = nullptr;
   for (mgn_node* n : other->n)
@@ -1448,13 +1463,14 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   base->n[1] = x;
   mgn_link_node_edge(y, base);
   mgn_link_node_edge(x, base);
-  base->sides[face_side(other, base)] = other;
-  base->sides[face_side(face, base)] = face;
+  mgn_face** base_sides = sides_of(base);
+  base_sides[face_side(other, base)] = other;
+  base_sides[face_side(face, base)] = face;
   // A-Y passes from the old face to the new one (in its side slots while it
-  // is on the front).
-  if (ay->sides != nullptr)
-    for (int k = 0; k < 2; ++k)
-      if (ay->sides[k] == other) ay->sides[k] = face;
+  // is on the front; for an edge of this front they are its face slots).
+  mgn_face** ay_sides = sides_of(ay);
+  for (int k = 0; k < 2; ++k)
+    if (ay_sides[k] == other) ay_sides[k] = face;
   mgn_remove_edge_face(ay, other);
   mgn_add_edge_face(ay, face);
   mgn_add_edge_face(base, face);
@@ -1539,7 +1555,7 @@ void create_face(generation& g, mgn_node* x) {
   check_closeness(g, x, g.b, dB, dA);
   // The face on the base edge.
   mgn_face* face = mgn_create_face(g.a, g.b, x, ctx.kind, ctx.entity, ctx.faces, nullptr, ctx.sides);
-  g.edge->sides[g.side] = face;
+  sides_of(g.edge)[g.side] = face;
   --g.edge->free_sides;
   --g.a->front_count;
   --g.b->front_count;
@@ -1572,9 +1588,7 @@ void create_face(generation& g, mgn_node* x) {
 // ---------------------------------------------------------------------------
 
 void generate_on_side(mgn_edge* edge, int side, int depth) {
-  if (edge == nullptr || edge->id <= 0 || !on_front(edge) || edge->sides == nullptr ||
-      edge->sides[side] != nullptr)
-    return;
+  if (edge == nullptr || edge->id <= 0 || !on_front(edge) || sides_of(edge)[side] != nullptr) return;
   generation g;
   g.edge = edge;
   g.side = side;
@@ -1603,7 +1617,7 @@ void generate_on_side(mgn_edge* edge, int side, int depth) {
   const search_kind found = mgn_search_surface_point_neighbourhood(g, &x);
   if (found == SEARCH_CLOSED) return;
   // A recursive generation may have closed the side meanwhile.
-  if (edge->id == 0 || edge->sides[side] != nullptr) return;
+  if (edge->id == 0 || sides_of(edge)[side] != nullptr) return;
   create_face(g, found == SEARCH_NODE ? x : nullptr);
 }
 
@@ -1703,13 +1717,13 @@ void add_front_curve(mgn_curve* curve, int32_t mark, SideOf side_of, UvOf uv_of)
     }
     const int side = side_of(e);
     e->work = ctx.stamp;
-    e->sides = new_sides();
+    mgn_face** sides = take_over_sides(e);
     if (side == 2) {
-      e->sides[0] = e->sides[1] = nullptr;
+      sides[0] = sides[1] = nullptr;
       e->free_sides = 2;
     } else {
-      e->sides[side] = nullptr;
-      e->sides[1 - side] = kClosed;
+      sides[side] = nullptr;
+      sides[1 - side] = kClosed;
       e->free_sides = 1;
     }
     e->n[0]->front_count += e->free_sides;
@@ -1768,7 +1782,6 @@ void mgn_create_surface_scratch() {
   const long small = std::max(10L, std::min(mgn_set.listing_size, 1000L));
   if (mgn_surface_work.data == nullptr)
     mgn_surface_work.data = mgn_create_listing(small, sizeof(mgn_surface_data));
-  if (mgn_surface_work.work == nullptr) mgn_surface_work.work = mgn_create_listing(3 * small, 2 * sizeof(void*));
 }
 
 namespace {
@@ -1796,25 +1809,17 @@ bool in_ranges(const std::vector<std::pair<const char*, const char*>>& ranges, c
 
 void mgn_empty_surface_scratch() {
   mgn_surface_work.free_data = nullptr;
-  mgn_surface_work.free_sides = nullptr;
-  // The records are handed out again later: the nodes and edges that refer
-  // to them (surface data in node->aux, side slots in edge->sides) drop
-  // their references first, so that nothing (a later smoothing, a side
-  // lookup) reads or writes a released record.
+  // The records are handed out again later: the nodes that refer to them
+  // (surface data in node->aux) drop their references first, so that
+  // nothing (a later smoothing) reads or writes a released record.
   if (mgn_surface_work.data != nullptr && mgn_mesh.node_pool != nullptr) {
     const auto ranges = block_ranges(mgn_surface_work.data);
     for (mgn_node* node : mgn_listing_range<mgn_node>(mgn_get_first_listing_block(mgn_mesh.node_pool)))
       if (in_ranges(ranges, node->aux)) node->aux = nullptr;
   }
-  if (mgn_surface_work.work != nullptr && mgn_mesh.edge_pool != nullptr) {
-    const auto ranges = block_ranges(mgn_surface_work.work);
-    for (mgn_edge* edge : mgn_listing_range<mgn_edge>(mgn_get_first_listing_block(mgn_mesh.edge_pool)))
-      if (in_ranges(ranges, edge->sides)) edge->sides = nullptr;
-  }
-  for (mgn_listing** listing : {&mgn_surface_work.data, &mgn_surface_work.work}) {
-    if (*listing == nullptr) continue;
-    *listing = mgn_get_first_listing_block(*listing);
-    mgn_reset_listing(*listing);
+  if (mgn_surface_work.data != nullptr) {
+    mgn_surface_work.data = mgn_get_first_listing_block(mgn_surface_work.data);
+    mgn_reset_listing(mgn_surface_work.data);
   }
 }
 
@@ -1960,10 +1965,10 @@ void step_back(backward_cursor& c) {
 }
 
 bool work_open_sides(mgn_edge* e) {
-  if (e == nullptr || e->id == 0 || !on_front(e) || e->sides == nullptr) return false;
+  if (e == nullptr || e->id == 0 || !on_front(e)) return false;
   bool worked = false;
   for (int k = 0; k < 2; ++k) {
-    if (e->free_sides > 0 && e->sides[k] == nullptr && e->id > 0) {
+    if (e->free_sides > 0 && sides_of(e)[k] == nullptr && e->id > 0) {
       generate(e, k, 0);
       worked = true;
     }
@@ -2037,12 +2042,6 @@ void mgn_check_front_closed() {
   for (mgn_node* node : fs.boundary) check(node);
 }
 
-mgn_face* mgn_get_edge_side_face(const mgn_edge* edge, int side) {
-  if (edge->sides == nullptr) return nullptr;
-  void* f = edge->sides[side];
-  return f == kClosed ? nullptr : static_cast<mgn_face*>(f);
-}
-
 void mgn_mesh_subsurface(mgn_surface* surface) {
   mgn_set_current_surface(surface);
   mgn_build_data_subsurface(surface);
@@ -2057,8 +2056,6 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
       release_sides(e);
     }
   for (mgn_node* node : fs.boundary) release_data(node);
-  for (mgn_edge** ref : mgn_listing_range<mgn_edge*>(mgn_get_first_listing_block(surface->mesh.edges)))
-    release_sides(*ref);
   for (mgn_node* node : fs.boundary) node->work = 0;
   auto settle = [](mgn_listing*& listing) {
     if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));

@@ -42,20 +42,17 @@ struct mgn_surface_context {
 };
 extern mgn_surface_context mgn_surface_ctx;
 
-// Scratch listings of the surface meshers: surface data of nodes and work
-// records (the side slot pairs of front edges).  Created on first use when
-// the driver has not created them; emptied after the surfaces, patches and
-// shells of a run.
+// Scratch listing of the surface meshers: surface data of nodes.  Created
+// on first use when the driver has not created it; emptied after the
+// surfaces, patches and shells of a run.
 struct mgn_surface_scratch {
   mgn_listing* data = nullptr;
-  mgn_listing* work = nullptr;
   bool edge_warning_given = false;  // "Too many edges in the neighbourhood" once
   // Records given back while meshing goes on (the surface data of interior
-  // nodes that left the front, the side slots of closed edges, and all of
-  // them when an entity is finished), chained through their first bytes and
-  // handed out again before the listings grow.
+  // nodes that left the front, and all of them when an entity is
+  // finished), chained through their first bytes and handed out again
+  // before the listing grows.
   mgn_surface_data* free_data = nullptr;
-  void** free_sides = nullptr;
 };
 extern mgn_surface_scratch mgn_surface_work;
 
@@ -100,11 +97,5 @@ void mgn_mesh_subsurface(mgn_surface* surface);
 // its boundary) is still on the front ("Node %ld detected as remaining on
 // front (%ld) of %s %ld").
 void mgn_check_front_closed();
-
-// The face on side `side` of an edge, or null (also for the outside of a
-// boundary edge).  Side slots exist while the edge is on the front of the
-// entity being meshed: a closed edge gives its slots back (null for both
-// sides; its face list names its faces).
-mgn_face* mgn_get_edge_side_face(const mgn_edge* edge, int side);
 
 #endif  // MGN_DISCRET2_H

@@ -560,12 +560,12 @@ mgn_edge* edge_with_face(const mgn_node* a, const mgn_node* b, const mgn_face* f
 }
 
 // Hands the side of an edge held by one triangle over to another: in its
-// face list and in its side slots while the surface front keeps them.
+// face slots and list, and in the side slots a surface front gave it.
 void hand_over_side(mgn_edge* edge, mgn_face* from, mgn_face* to) {
   mgn_replace_edge_face(edge, from, to);
-  if (edge->sides != nullptr)
-    for (int k = 0; k < 2; ++k)
-      if (edge->sides[k] == from) edge->sides[k] = to;
+  if (edge->more != nullptr && edge->more->has_sides)
+    for (mgn_face*& side : edge->more->sides)
+      if (side == from) side = to;
 }
 
 // Moves end k of the edge from one node to another, with the edge lists.
@@ -624,9 +624,14 @@ bool mgn_swap_edge(mgn_edge* edge) {
   // The edge now joins y and x: f1 on its left, f2 on its right.
   move_edge_end(edge, 0, y);
   move_edge_end(edge, 1, x);
-  if (edge->sides != nullptr) {
-    edge->sides[0] = f1;
-    edge->sides[1] = f2;
+  // Its face slots, which are its side slots on a front, follow the sides.
+  if ((edge->face[0] == f1 && edge->face[1] == f2) || (edge->face[0] == f2 && edge->face[1] == f1)) {
+    edge->face[0] = f1;
+    edge->face[1] = f2;
+  }
+  if (edge->more != nullptr && edge->more->has_sides) {
+    edge->more->sides[0] = f1;
+    edge->more->sides[1] = f2;
   }
   return true;
 }
