@@ -277,12 +277,16 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
       break;
     }
     const double ratio = std::max(std::fabs(du) / lim_u, std::fabs(dv) / lim_v);
+    // A step cut down to the step limit says nothing about convergence: the
+    // foot point lies farther on, so such a step never ends the iteration
+    // (else a uv tolerance at or above the limit, or an xyz tolerance above
+    // the length of a limit step, would stop it after its first step).
+    bool limited = ratio > 1.0;
     if (ratio > 1.0) {
       du /= ratio;
       dv /= ratio;
     }
     min_step = std::min(min_step, std::max(std::fabs(du), std::fabs(dv)));
-    bool limited = false;
     const double pp = pu * pu + pv * pv;
     if (total > 1 && pp > 0.0) {
       const double dotp = du * pu + dv * pv;

@@ -800,6 +800,31 @@ TEST_P(SurfaceFatalProgramTest, ReportEndsWithTheMessageAndThePartialMeshIsWritt
       for (long n : e) EXPECT_EQ(m.nodes.count(n), 1u) << "element on node " << n;
 }
 
+// A size far above the surface: every ideal point lies far outside and is
+// clipped back by the walk over the surface, which must reach the boundary
+// however many steps it takes.  The square is covered exactly, every
+// triangle turned to +z.
+TEST(SurfaceFarCoarseSizeProgramTest, SquareMeshesWhenEveryIdealPointIsFarOutside) {
+  const std::string dir = mgn_temp_dir();
+  const std::string model = std::string(MGN_TEST_MODELS) + "/small_square_high_order_sides.mgn";
+  for (const char* root : {"1", "5"}) {
+    const mgn_run_result r = mgn_run_program({"-i", model, "-v", "0", "-R", root, "-o", "mesh.msh"}, dir);
+    ASSERT_EQ(r.status, 0) << "-R " << root << "\n" << r.err;
+    const written_mesh m = read_written_mesh(mgn_read_file(dir + "/mesh.msh"));
+    ASSERT_FALSE(m.trias.empty());
+    double area = 0.0;
+    for (const std::vector<long>& t : m.trias) {
+      const std::vector<double>& a = m.nodes.at(t[0]);
+      const std::vector<double>& b = m.nodes.at(t[1]);
+      const std::vector<double>& c = m.nodes.at(t[2]);
+      const double z = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+      EXPECT_GT(z, 0.0) << "triangle turned against +z";
+      area += 0.5 * z;
+    }
+    EXPECT_NEAR(area, 1e-4, 1e-12) << "-R " << root;
+  }
+}
+
 // Boundary nodes are too close to each other when they lie nearer than the
 // working user epsilon: the value of option -e, capped at 1e-5.  A vertex
 // 1.4e-6 from a corner of the square is too close unless -e is below that.

@@ -264,6 +264,26 @@ TEST_F(ProjectTest, SurfacePointBeyondEdgeEndsAtTheBound) {
   }
 }
 
+// A step cut down to the step limit (a quarter of the square here) is no
+// sign of convergence: tolerances larger than such a step, as the surface
+// mesher passes for a size far above the surface, must not stop the walk
+// after its first step.
+TEST_F(ProjectTest, StepCutToTheLimitNeverEndsTheIteration) {
+  mgn_surface* plane = store.surface(2, 2, 2, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
+  plane->planar = true;
+  plane->normal[2] = 1.0;
+  const double target[3] = {50.0, 0.5, 0.0};
+  const double tol_xyz = 10.0, tol_uv = 0.5;
+  surface_state c = start_on(plane, 0.1, 0.5);
+  EXPECT_EQ(mgn_clip_point_surface(plane, &c.u, &c.v, c.n, c.su, c.sv, c.p, target, tol_xyz, tol_uv, false), 1);
+  EXPECT_EQ(c.u, 1.0);
+  EXPECT_NEAR(c.v, 0.5, 1e-12);
+  surface_state s = start_on(plane, 0.1, 0.5);
+  mgn_project_point_surface(plane, &s.u, &s.v, s.n, s.su, s.sv, s.p, target, tol_xyz, tol_uv);
+  EXPECT_GT(s.u, 0.9);
+  EXPECT_LE(s.u, 1.0);
+}
+
 TEST_F(ProjectTest, PlanarSurfaceKeepsCallerNormal) {
   // A slightly tilted normal given by the caller is kept on a planar surface
   // and replaced by the evaluated one on a non-planar one.
