@@ -124,8 +124,10 @@ int curve_iteration(const mgn_curve* curve, double* tp, double* tangent, double*
         break;
       }
       min_step = std::min(min_step, std::fabs(dt));
-      if (std::fabs(dt) > limit) dt = std::copysign(limit, dt);
-      bool limited = false, cut = false;
+      // A step cut down to the step limit never ends the iteration (as on
+      // surfaces).
+      bool limited = std::fabs(dt) > limit, cut = false;
+      if (limited) dt = std::copysign(limit, dt);
       if (total > 1 && prev != 0.0) {
         if ((dt > 0.0) == (prev > 0.0)) {
           if (std::fabs(dt) > 1.5 * std::fabs(prev)) {

@@ -264,11 +264,20 @@ TEST_F(ProjectTest, SurfacePointBeyondEdgeEndsAtTheBound) {
   }
 }
 
-// A step cut down to the step limit (a quarter of the square here) is no
-// sign of convergence: tolerances larger than such a step, as the surface
-// mesher passes for a size far above the surface, must not stop the walk
-// after its first step.
-TEST_F(ProjectTest, StepCutToTheLimitNeverEndsTheIteration) {
+// A step cut down to the step limit is no sign of convergence: tolerances
+// larger than such a step, as the surface mesher passes for a size far
+// above the surface, must not stop the walk after its first step.
+TEST_F(ProjectTest, StepCutToTheLimitNeverEndsTheCurveIteration) {
+  mgn_curve* seg = store.curve(1, {{0, 0, 0}, {1, 0, 0}});
+  const double target[3] = {50.0, 0.0, 0.0};
+  curve_state c = start_on(seg, 0.1);
+  EXPECT_EQ(mgn_clip_point_curve(seg, &c.t, c.tangent, c.point, target, 10.0, 0.5, false), 1);
+  EXPECT_EQ(c.t, 1.0);
+  curve_state s = start_on(seg, 0.1);
+  EXPECT_GT(mgn_project_point_curve(seg, &s.t, s.tangent, s.point, target, 10.0, 0.5), 0.9);
+}
+
+TEST_F(ProjectTest, StepCutToTheLimitNeverEndsTheSurfaceIteration) {
   mgn_surface* plane = store.surface(2, 2, 2, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
   plane->planar = true;
   plane->normal[2] = 1.0;
