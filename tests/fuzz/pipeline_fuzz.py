@@ -25,7 +25,7 @@ Runs of unmutated models that end with a fatal error are not findings (a
 coarse size may legitimately defeat a mesher) but are listed as notes.
 
 A run past the time limit on a request for an enormous mesh (coordinates
-spanning more than 2e4 times the smallest size, a huge count or density, an
+spanning more than 1000 times the smallest size, a huge count or density, an
 extreme weight) is slow rather than hung and is listed as a note.
 
 Usage:
@@ -957,8 +957,11 @@ def run_case(mgn, model_text, opts, timeout, model=None, with_stack=True):
 
 def heavy_request(text, opts):
     """A rough bound of the work a model asks for: the span of its
-    coordinates over its smallest size, its largest count and density.  A run
-    past the time limit on such a request is slow, not hung."""
+    coordinates over its smallest size, its largest count and density.  A
+    surface mesh grows with the square of that ratio: at a ratio of 1000 a
+    filled square asks for about two million triangles, more than the
+    sanitizer build meshes within the time limit.  A run past the time limit
+    on such a request is slow, not hung."""
     coords = []
     sizes = []
     factor = 1.0
@@ -1006,7 +1009,7 @@ def heavy_request(text, opts):
     coords = [c for c in coords if math.isfinite(c)]
     span = (max(coords) - min(coords)) if coords else 0.0
     sizes = [x * factor for x in sizes if math.isfinite(x) and x > 0]
-    if sizes and span / min(sizes) > 2e4:
+    if sizes and span / min(sizes) > 1e3:
         big = True
     return big
 
