@@ -878,16 +878,22 @@ def check_geometry(count, nodes, elements, stdout, model, opts):
     if "-V" in opts:
         return problems
     length = {}
+    rounding = {}
     for ns, key, eid in elements.get("edge", []):
         if key == 2:
-            length[eid] = length.get(eid, 0.0) + dist(p(ns[0]), p(ns[1]))
+            a, b = p(ns[0]), p(ns[1])
+            length[eid] = length.get(eid, 0.0) + dist(a, b)
+            # Coordinates are written with eight significant digits: each is
+            # off by up to 5e-8 of its magnitude, an edge length by up to
+            # 2 sqrt(3) times that of its largest coordinate.
+            rounding[eid] = rounding.get(eid, 0.0) + 1.8e-7 * max(abs(c) for c in tuple(a) + tuple(b))
     # Nodes on a curve: their polyline is no longer than the curve and no
     # shorter than the chord between its ends.
     for cid, (want, chord) in model.curve_length.items():
         got = length.get(cid)
         if got is None:
             continue  # a curve without edges
-        slack = 1e-6 * want + 1e-9 * model.scale
+        slack = 1e-6 * want + 1e-9 * model.scale + rounding.get(cid, 0.0)
         if got > want + slack or got < chord - slack:
             problems.append("edges of curve %d have length %.9g, the curve %.9g (chord %.9g)" % (cid, got, want, chord))
     area = {}
