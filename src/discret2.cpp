@@ -538,7 +538,14 @@ double corrected_height(const generation& g, double t, double s) {
 
 double size_at(generation& g, const double* x) { return mgn_get_octree_mesh_size(&g.hint, x, false); }
 
-bool on_parameter_boundary(double u, double v) { return u <= 0.0 || u >= 1.0 || v <= 0.0 || v >= 1.0; }
+// Within 1e-9 of a bound counts as on it, the distance at which the clip
+// snaps a parameter to a bound after a step it cut: steps that merely add up
+// to a bound stop a rounding error short of it (at a collapsed side, on the
+// singular pole).
+bool on_parameter_boundary(double u, double v) {
+  constexpr double kSnap = 1e-9;
+  return u <= kSnap || u >= 1.0 - kSnap || v <= kSnap || v >= 1.0 - kSnap;
+}
 
 // Clips the point onto the surface from the start data; the result data
 // and point go to g.pd and out.  False when the clip failed.

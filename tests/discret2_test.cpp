@@ -801,29 +801,56 @@ TEST_P(SurfaceFatalProgramTest, ReportEndsWithTheMessageAndThePartialMeshIsWritt
 }
 
 // A size far above the surface: every ideal point lies far outside and is
-// clipped back by the walk over the surface, which must reach the boundary
-// however many steps it takes.  The square is covered exactly, every
-// triangle turned to +z.
-TEST(SurfaceFarCoarseSizeProgramTest, SquareMeshesWhenEveryIdealPointIsFarOutside) {
+// clipped back onto the surface, by a walk that must reach the boundary
+// however many steps it takes, and that may end on a collapsed side.  The
+// flat square is covered exactly with every triangle turned to +z; every
+// triangle of the octant faces outward.
+struct far_coarse_case {
+  const char* model;
+  std::vector<std::string> options;
+  bool flat_square;  // else the octant around the origin
+};
+
+class SurfaceFarCoarseSizeProgramTest : public ::testing::TestWithParam<far_coarse_case> {};
+
+TEST_P(SurfaceFarCoarseSizeProgramTest, SurfaceMeshesWhenEveryIdealPointIsFarOutside) {
+  const far_coarse_case& c = GetParam();
   const std::string dir = mgn_temp_dir();
-  const std::string model = std::string(MGN_TEST_MODELS) + "/small_square_high_order_sides.mgn";
-  for (const char* root : {"1", "5"}) {
-    const mgn_run_result r = mgn_run_program({"-i", model, "-v", "0", "-R", root, "-o", "mesh.msh"}, dir);
-    ASSERT_EQ(r.status, 0) << "-R " << root << "\n" << r.err;
-    const written_mesh m = read_written_mesh(mgn_read_file(dir + "/mesh.msh"));
-    ASSERT_FALSE(m.trias.empty());
-    double area = 0.0;
-    for (const std::vector<long>& t : m.trias) {
-      const std::vector<double>& a = m.nodes.at(t[0]);
-      const std::vector<double>& b = m.nodes.at(t[1]);
-      const std::vector<double>& c = m.nodes.at(t[2]);
-      const double z = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
-      EXPECT_GT(z, 0.0) << "triangle turned against +z";
-      area += 0.5 * z;
+  std::vector<std::string> args = {"-i", std::string(MGN_TEST_MODELS) + "/" + c.model + ".mgn", "-o", "mesh.msh"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const mgn_run_result r = mgn_run_program(args, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/mesh.msh"));
+  ASSERT_FALSE(m.trias.empty());
+  double area = 0.0;
+  for (const std::vector<long>& t : m.trias) {
+    const std::vector<double>& a = m.nodes.at(t[0]);
+    const std::vector<double>& b = m.nodes.at(t[1]);
+    const std::vector<double>& d = m.nodes.at(t[2]);
+    const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const double v[3] = {d[0] - a[0], d[1] - a[1], d[2] - a[2]};
+    const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    if (c.flat_square) {
+      EXPECT_GT(n[2], 0.0) << "triangle turned against +z";
+      area += 0.5 * n[2];
+    } else {
+      EXPECT_GT(n[0] * (a[0] + b[0] + d[0]) + n[1] * (a[1] + b[1] + d[1]) + n[2] * (a[2] + b[2] + d[2]), 0.0)
+          << "triangle turned inward";
     }
-    EXPECT_NEAR(area, 1e-4, 1e-12) << "-R " << root;
+  }
+  if (c.flat_square) {
+    EXPECT_NEAR(area, 1e-4, 1e-12);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, SurfaceFarCoarseSizeProgramTest,
+    ::testing::Values(far_coarse_case{"small_square_high_order_sides", {"-v", "0", "-R", "1"}, true},
+                      far_coarse_case{"small_square_high_order_sides", {"-v", "0", "-R", "5"}, true},
+                      far_coarse_case{"blended_octant", {"-v", "0", "-c", "0", "-R", "10.5"}, false}),
+    [](const auto& info) {
+      return std::string(info.param.model) + "_" + std::to_string(info.index);
+    });
 
 // Boundary nodes are too close to each other when they lie nearer than the
 // working user epsilon: the value of option -e, capped at 1e-5.  A vertex
