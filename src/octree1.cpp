@@ -120,10 +120,31 @@ struct curve_sampler {
   void* data;
 };
 
+// Size given by the control points of a curve at t, blended over the
+// points that carry a size, as for surfaces (below): a curve fixed on a
+// surface takes its control points from the surface's net, whose blended
+// interior may hold negative sizes; blended with them, the size passed
+// through zero along the curve and the sampling refined there down to the
+// depth limit.  0 when no point carries a size.
+double given_size(const mgn_curve* curve, double t) {
+  const int n = curve->order;
+  double b[16];
+  mgn_bernstein_basis(n, t, b);
+  double num = 0.0, den = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const mgn_ctrl_point* q = curve->polygon[0][i];
+    if (!(q->size > 0.0f)) continue;
+    const double wb = std::fabs(q->w) * b[i];
+    num += wb * q->size;
+    den += wb;
+  }
+  return den > 0.0 ? num / den : 0.0;
+}
+
 // Size requested by the sizes of the curve at t.
 double sigma(const curve_sampler& c, double t) {
   if (c.factor == 0.0) return c.received;
-  const double s = mgn_get_curve_size(c.curve, t) * c.factor;
+  const double s = given_size(c.curve, t) * c.factor;
   return s > 0.0 && s < c.cap ? s : c.cap;
 }
 

@@ -765,4 +765,32 @@ TEST_F(SurfaceSampling, CurvatureOfANearCuspCurveIsFollowedOnlySoFar) {
   EXPECT_LT(smallest, 1e-3);  // the near cusp is still refined toward the floor
 }
 
+TEST_F(SurfaceSampling, CurveFixedOnASurfaceFollowsOnlyTheSizesItsNetCarries) {
+  // Curve 8 lies on the square and takes its control points from the
+  // square's net, where blended inner points carry negative sizes; blended
+  // with them its size passed through zero and the sampling asked for
+  // pieces down to a few millionths (the mesh then held triangles too small
+  // for the quality report).  Over its sized points alone it stays between
+  // their smallest and largest sizes.
+  mgn_set.default_size = 0.0;  // as in a run without -d
+  read_model_file("hole_in_sized_square.mgn");
+  const mgn_curve* curve = mgn_find_curve(8);
+  double given_min = HUGE_VAL, given_max = 0.0;
+  bool negative = false;
+  for (const mgn_ctrl_point* q : curve->polygon[0]) {
+    negative = negative || q->size < 0.0f;
+    if (q->size > 0.0f) {
+      given_min = std::min(given_min, static_cast<double>(q->size));
+      given_max = std::max(given_max, static_cast<double>(q->size));
+    }
+  }
+  ASSERT_TRUE(negative) << "the fixture no longer has negative sizes on curve 8";
+  mgn_measure_model();
+  mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
+  mgn_propagate_mesh_size();
+  const std::vector<mgn_curve_piece> pieces = pieces_of(curve);
+  ASSERT_FALSE(pieces.empty());
+  for (const mgn_curve_piece& p : pieces) ASSERT_GE(p.size, 0.85 * given_min);
+}
+
 }  // namespace
