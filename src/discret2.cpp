@@ -161,28 +161,21 @@ T* pop_free(T*& head, std::size_t bytes) {
 // Side slots: the face on each side of an edge of the front (null: open,
 // kClosed: outside the entity).  An edge the front creates carries at most
 // its two faces, one on each side, so its face slots serve as its side
-// slots; an edge taken over from another entity gets slots of its own
-// while the front holds it.
-inline bool has_own_slots(const mgn_edge* edge) { return edge->more != nullptr && edge->more->has_sides; }
-inline mgn_face** sides_of(mgn_edge* edge) { return has_own_slots(edge) ? edge->more->sides : edge->face; }
-inline mgn_face* const* sides_of(const mgn_edge* edge) {
-  return has_own_slots(edge) ? edge->more->sides : edge->face;
-}
+// slots; an edge taken over from another entity (a curve edge) gets slots of
+// its own while the front holds it (mgn_edge_sides).
+inline mgn_face** sides_of(mgn_edge* edge) { return mgn_edge_sides(edge); }
+inline mgn_face* const* sides_of(const mgn_edge* edge) { return mgn_edge_sides(edge); }
 
 // Side slots for an edge taken over by the front.
 mgn_face** take_over_sides(mgn_edge* edge) {
-  if (edge->more == nullptr)
-    edge->more = mgn_get_listing_item_as<mgn_edge_more>(
-        mgn_mesh.edge_more != nullptr ? mgn_mesh.edge_more
-                                      : (mgn_mesh.edge_more = mgn_create_listing(
-                                             std::max(10L, mgn_set.listing_size / 10), sizeof(mgn_edge_more))));
-  edge->more->has_sides = true;
-  return edge->more->sides;
+  mgn_edge_more* more = mgn_get_edge_more(edge);
+  more->has_sides = true;
+  return more->sides;
 }
 
-// Gives the side slots of a taken-over edge back.
+// Gives the side slots of a taken-over edge back when the entity is done.
 void release_sides(mgn_edge* edge) {
-  if (!has_own_slots(edge)) return;
+  if (!mgn_edge_has_side_slots(edge)) return;
   edge->more->has_sides = false;
   edge->more->sides[0] = edge->more->sides[1] = nullptr;
 }
@@ -239,11 +232,10 @@ void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
 // entity whose data is regular had its data evaluated at its parameters
 // when it was created; once it has left the front, only the swap across a
 // base edge reads that data again, and evaluates it anew (restored_data).
-// The side slots of a closed edge are not read again.  Both go back when
-// the top-level generation that closed them ends, since it and the
-// generations it recursed into may still read them.
+// The data goes back when the top-level generation that took the node off
+// the front ends, since it and the generations it recursed into may still
+// read it.
 std::vector<mgn_node*> left_nodes;
-std::vector<mgn_edge*> closed_edges;
 
 void note_left_front(mgn_node* node) {
   const auto* d = static_cast<const mgn_surface_data*>(node->aux);
@@ -251,16 +243,10 @@ void note_left_front(mgn_node* node) {
       node->entity == ctx.entity && node->parameters != nullptr)
     left_nodes.push_back(node);
 }
-void note_closed(mgn_edge* edge) {
-  if (edge->free_sides == 0 && has_own_slots(edge)) closed_edges.push_back(edge);
-}
 void release_left_records() {
   for (mgn_node* node : left_nodes)
     if (node->front_count == 0) release_data(node);
-  for (mgn_edge* edge : closed_edges)
-    if (edge->free_sides == 0) release_sides(edge);
   left_nodes.clear();
-  closed_edges.clear();
 }
 
 // The surface data of a node that gave it back, evaluated again at its
@@ -1473,14 +1459,9 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   mgn_face** base_sides = sides_of(base);
   base_sides[face_side(other, base)] = other;
   base_sides[face_side(face, base)] = face;
-  // A-Y passes from the old face to the new one (in its side slots while it
-  // is on the front; for an edge of this front they are its face slots).
-  mgn_face** ay_sides = sides_of(ay);
-  for (int k = 0; k < 2; ++k)
-    if (ay_sides[k] == other) ay_sides[k] = face;
-  mgn_remove_edge_face(ay, other);
-  mgn_add_edge_face(ay, face);
-  mgn_add_edge_face(base, face);
+  // A-Y passes from the old face to the new one.  (The base, an edge of
+  // this front, holds both faces in its face slots, set just above.)
+  mgn_hand_over_edge_side(ay, other, face);
   *face_ax = face;
   *face_bx = other;
   return true;
@@ -1580,7 +1561,6 @@ void create_face(generation& g, mgn_node* x) {
   mgn_add_edge_face(e_ax, face_ax);
   mgn_add_edge_face(e_bx, face_bx);
   for (mgn_node* n : {g.a, g.b, x}) note_left_front(n);
-  for (mgn_edge* e : {g.edge, e_ax, e_bx}) note_closed(e);
   if (violation && boundary_node(g.a) && boundary_node(g.b) && boundary_node(x)) {
     double c[3];
     for (int k = 0; k < 3; ++k) c[k] = (g.a->xyz[k] + g.b->xyz[k] + x->xyz[k]) / 3.0;

@@ -350,12 +350,6 @@ mgn_edge** node_link(mgn_edge* edge, const mgn_node* node) {
   return nullptr;
 }
 
-mgn_edge_more* more_of(mgn_edge* edge) {
-  if (edge->more == nullptr)
-    edge->more = take_record<mgn_edge_more>(mgn_mesh.edge_more, std::max(10L, mgn_set.listing_size / 10));
-  return edge->more;
-}
-
 template <typename T>
 mgn_element_extra* element_extra(T* element) {
   if (element->extra == nullptr)
@@ -364,6 +358,12 @@ mgn_element_extra* element_extra(T* element) {
 }
 
 }  // namespace
+
+mgn_edge_more* mgn_get_edge_more(mgn_edge* edge) {
+  if (edge->more == nullptr)
+    edge->more = take_record<mgn_edge_more>(mgn_mesh.edge_more, std::max(10L, mgn_set.listing_size / 10));
+  return edge->more;
+}
 
 void mgn_link_node_edge(mgn_node* node, mgn_edge* edge) {
   mgn_edge** link = node_link(edge, node);
@@ -395,7 +395,7 @@ void mgn_add_edge_face(mgn_edge* edge, mgn_face* face) {
       slot = face;
       return;
     }
-  mgn_link_item_to_head(more_of(edge)->faces, take_cell(face));
+  mgn_link_item_to_head(mgn_get_edge_more(edge)->faces, take_cell(face));
 }
 
 bool mgn_remove_edge_face(mgn_edge* edge, const mgn_face* face) {
@@ -433,15 +433,18 @@ bool mgn_edge_has_face(const mgn_edge* edge, const mgn_face* face) {
 
 void mgn_add_edge_quad(mgn_edge* edge, mgn_quad* quad) {
   if (quad == nullptr || mgn_edge_has_quad(edge, quad)) return;
-  mgn_link_item_to_head(more_of(edge)->quads, take_cell(quad));
-}
-
-bool mgn_remove_edge_quad(mgn_edge* edge, const mgn_quad* quad) {
-  return edge->more != nullptr && quad != nullptr && mgn_unlink_item(edge->more->quads, const_cast<mgn_quad*>(quad)) != nullptr;
+  mgn_link_item_to_head(mgn_get_edge_more(edge)->quads, take_cell(quad));
 }
 
 bool mgn_edge_has_quad(const mgn_edge* edge, const mgn_quad* quad) {
   return edge->more != nullptr && quad != nullptr && mgn_find_item(edge->more->quads, quad) != nullptr;
+}
+
+void mgn_hand_over_edge_side(mgn_edge* edge, const mgn_face* from, mgn_face* to) {
+  mgn_replace_edge_face(edge, from, to);
+  if (mgn_edge_has_side_slots(edge))
+    for (mgn_face*& side : edge->more->sides)
+      if (side == from) side = to;
 }
 
 mgn_element_extra* mgn_get_element_extra(mgn_face* face) { return element_extra(face); }
@@ -559,15 +562,6 @@ mgn_edge* edge_with_face(const mgn_node* a, const mgn_node* b, const mgn_face* f
   return nullptr;
 }
 
-// Hands the side of an edge held by one triangle over to another: in its
-// face slots and list, and in the side slots a surface front gave it.
-void hand_over_side(mgn_edge* edge, mgn_face* from, mgn_face* to) {
-  mgn_replace_edge_face(edge, from, to);
-  if (edge->more != nullptr && edge->more->has_sides)
-    for (mgn_face*& side : edge->more->sides)
-      if (side == from) side = to;
-}
-
 // Moves end k of the edge from one node to another, with the edge lists.
 void move_edge_end(mgn_edge* edge, int k, mgn_node* to) {
   mgn_unlink_node_edge(edge->n[k], edge);
@@ -619,8 +613,8 @@ bool mgn_swap_edge(mgn_edge* edge) {
   f2->n[0] = y;
   f2->n[1] = q;
   f2->n[2] = x;
-  hand_over_side(py, f2, f1);
-  hand_over_side(qx, f1, f2);
+  mgn_hand_over_edge_side(py, f2, f1);
+  mgn_hand_over_edge_side(qx, f1, f2);
   // The edge now joins y and x: f1 on its left, f2 on its right.
   move_edge_end(edge, 0, y);
   move_edge_end(edge, 1, x);
@@ -629,7 +623,7 @@ bool mgn_swap_edge(mgn_edge* edge) {
     edge->face[0] = f1;
     edge->face[1] = f2;
   }
-  if (edge->more != nullptr && edge->more->has_sides) {
+  if (mgn_edge_has_side_slots(edge)) {
     edge->more->sides[0] = f1;
     edge->more->sides[1] = f2;
   }

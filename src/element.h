@@ -92,7 +92,6 @@ bool mgn_remove_edge_face(mgn_edge* edge, const mgn_face* face);
 void mgn_replace_edge_face(mgn_edge* edge, const mgn_face* from, mgn_face* to);
 bool mgn_edge_has_face(const mgn_edge* edge, const mgn_face* face);
 void mgn_add_edge_quad(mgn_edge* edge, mgn_quad* quad);
-bool mgn_remove_edge_quad(mgn_edge* edge, const mgn_quad* quad);
 bool mgn_edge_has_quad(const mgn_edge* edge, const mgn_quad* quad);
 inline bool mgn_edge_has_quads(const mgn_edge* edge) {
   return edge->more != nullptr && edge->more->quads != nullptr;
@@ -130,7 +129,6 @@ class mgn_edge_faces {
     const mgn_edge* edge_;
     int slot_;  // 0, 1: the slots; 3: the list; 4: the end
     mgn_list_item* item_;
-    friend class mgn_edge_faces;
   };
   explicit mgn_edge_faces(const mgn_edge* edge) : edge_(edge) {}
   iterator begin() const { return iterator(edge_, 0); }
@@ -164,10 +162,36 @@ class mgn_edge_quads {
   const mgn_edge* edge_;
 };
 
+// The extra record of an edge (further faces, quads, side slots of a
+// front), created on first use.
+mgn_edge_more* mgn_get_edge_more(mgn_edge* edge);
+
+// Side slots of a surface front (see mgn_edge): the edge's own pair while a
+// front holds it (it was taken over from another entity), else its face
+// slots.
+inline bool mgn_edge_has_side_slots(const mgn_edge* edge) {
+  return edge->more != nullptr && edge->more->has_sides;
+}
+inline mgn_face** mgn_edge_sides(mgn_edge* edge) {
+  return mgn_edge_has_side_slots(edge) ? edge->more->sides : edge->face;
+}
+inline mgn_face* const* mgn_edge_sides(const mgn_edge* edge) {
+  return mgn_edge_has_side_slots(edge) ? edge->more->sides : edge->face;
+}
+
+// Hands the side of an edge held by one triangle over to another: in its
+// face slots and list, and in the side slots a front gave it.
+void mgn_hand_over_edge_side(mgn_edge* edge, const mgn_face* from, mgn_face* to);
+
 // The side cells and neighbour table of a face or quad, created on first
 // use.
 mgn_element_extra* mgn_get_element_extra(mgn_face* face);
 mgn_element_extra* mgn_get_element_extra(mgn_quad* quad);
+// The neighbour table of a face or quad (null while none is built).
+template <typename T>
+mgn_list_item* mgn_neighbour_table(const T* element) {
+  return element->extra != nullptr ? element->extra->ngb : nullptr;
+}
 
 // Creation.  params: t for kind 1, (u, v) for kinds 2, 4 and 5, ignored
 // otherwise.  The node is entered in the octree (when there is one) and its

@@ -268,7 +268,7 @@ void* across(const mgn_edge* edge, const void* self, int kind, const void* entit
 
 template <typename T>
 bool has_table(const T* element) {
-  return element->extra != nullptr && element->extra->ngb != nullptr;
+  return mgn_neighbour_table(element) != nullptr;
 }
 
 template <typename T, int N>

@@ -364,7 +364,7 @@ void mgn_store_face(const mgn_face* face) {
   output_element_nodes(face->n, face_edges);
   mgn_output_classification(face->kind, face->entity);
   if (out.spec & 64) mgn_output_iso_type(face->iso_type);
-  if (out.spec & 32) output_neighbours(face->extra != nullptr ? face->extra->ngb : nullptr, 3);
+  if (out.spec & 32) output_neighbours(mgn_neighbour_table(face), 3);
   if (out.spec & 8) output_edge_boundary<3>(face, mgn_get_face_side_edge);
   mgn_output_new_line();
 }
@@ -377,7 +377,7 @@ void mgn_store_quad(const mgn_quad* quad) {
   output_element_nodes(quad->n, quad_edges);
   mgn_output_classification(quad->kind, quad->entity);
   if (out.spec & 64) mgn_output_iso_type(quad->iso_type);
-  if (out.spec & 32) output_neighbours(quad->extra != nullptr ? quad->extra->ngb : nullptr, 4);
+  if (out.spec & 32) output_neighbours(mgn_neighbour_table(quad), 4);
   if (out.spec & 8) output_edge_boundary<4>(quad, mgn_get_quad_side_edge);
   mgn_output_new_line();
 }
