@@ -1822,7 +1822,8 @@ void mgn_set_current_surface(mgn_surface* surface) {
     copy3(ctx.normal, surface->normal);
     if (!normalize(ctx.normal)) ctx.planar = false;
   }
-  ctx.sides = surface->inner_used || surface->outer_used;
+  ctx.sides = surface->inner_region != nullptr || surface->outer_region != nullptr ||
+              surface->localized_region != nullptr;
   for (int k = 0; k < 4; ++k) ctx.collapsed[k] = surface->curve[k] != nullptr && surface->curve[k]->collapsed;
   ctx.nodes = &surface->mesh.nodes;
   ctx.edges = &surface->mesh.edges;

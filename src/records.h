@@ -270,6 +270,7 @@ struct mgn_vertex {
   // Whole-mesh passes: the vertex hiding pass moved the node of this
   // vertex (a vertex with a hiding request inside merged faces).
   bool is_hidden = false;
+  mgn_region* localized_region = nullptr;  // region the vertex is fixed inside
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
@@ -342,6 +343,7 @@ struct mgn_curve {
   // were found flat enough for edges to be swapped across it.
   bool is_hidden = false;
   bool swapped = false;
+  mgn_region* localized_region = nullptr;  // region the curve is fixed inside
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
@@ -364,7 +366,11 @@ struct mgn_surface {
   bool output_requested = false;
   bool output = true;
   bool bassoc = true;
-  bool inner_used = false, outer_used = false;  // sides bounding a region
+  // Regions using the two sides: inner is the side Su x Sv points to
+  // (a positive identifier in a region's boundary list), outer the other.
+  mgn_region* inner_region = nullptr;
+  mgn_region* outer_region = nullptr;
+  mgn_region* localized_region = nullptr;  // region the surface is fixed inside
   mgn_vertex* vertex[4] = {nullptr, nullptr, nullptr, nullptr};
   mgn_curve* curve[4] = {nullptr, nullptr, nullptr, nullptr};
   bool reversed[4] = {false, false, false, false};  // side runs against its curve
@@ -428,6 +434,7 @@ struct mgn_patch {
   bool bassoc = true;
   mgn_region* inner_region = nullptr;  // regions using the two sides
   mgn_region* outer_region = nullptr;
+  mgn_region* localized_region = nullptr;  // region the patch is fixed inside
   mgn_surface* bg_surface = nullptr;   // background surface built for meshing
   double epsilon = 0.0;                // own tolerance of the planarity checks
   bool epsilon_given = false;
@@ -470,6 +477,7 @@ struct mgn_shell {
   bool bassoc = true;
   mgn_region* inner_region = nullptr;
   mgn_region* outer_region = nullptr;
+  mgn_region* localized_region = nullptr;  // region the shell is fixed inside
   mgn_list attractions = nullptr;
   float global_attraction = 0.0f;
   mgn_list coinciding_surfaces = nullptr;
@@ -512,6 +520,10 @@ struct mgn_region {
   mgn_curve* lcs[3] = {nullptr, nullptr, nullptr};
   void* extrude_base = nullptr;         // surface, patch or shell
   int32_t extrude_base_kind = -1;       // its kind code
+  // Region meshing: the volume enclosed by the boundary triangulation
+  // (reference), replaced by the sum of the element volumes once the front
+  // closed.
+  float volume = 0.0f;
   mgn_entity_mesh mesh;  // mesh store of the entity
 };
 
