@@ -8,6 +8,7 @@
 
 #include "geom.h"
 #include "message.h"
+#include "vec3.h"
 
 namespace {
 
@@ -205,8 +206,6 @@ void evaluate_surface(const mgn_surface* surface, double u, double v, int level,
       e.suv[k] = (auv[k] - e.su[k] * av[3] - e.sv[k] * au[3] - e.p[k] * auv[3]) * inv;
     }
 }
-
-inline double dot3(const double* a, const double* b) { return mgn_dot(a, b); }
 
 inline void zero3(double* d) { d[0] = d[1] = d[2] = 0.0; }
 
@@ -501,7 +500,7 @@ double mgn_get_curve_tangent(const mgn_curve* curve, double t, double* d) {
     return 0.0;
   }
   mgn_get_curve_derivative(curve, t, d);
-  double len2 = dot3(d, d);
+  double len2 = mgn_dot(d, d);
   // A vanishing derivative: widen a chord around t until it is long enough;
   // only its direction is meaningful.
   double delta = 1e-6;
@@ -516,7 +515,7 @@ double mgn_get_curve_tangent(const mgn_curve* curve, double t, double* d) {
     mgn_get_curve_point(curve, lo, a);
     mgn_get_curve_point(curve, hi, b);
     mgn_sub(b, a, d);
-    len2 = dot3(d, d);
+    len2 = mgn_dot(d, d);
   }
   return len2;
 }
@@ -559,14 +558,14 @@ double mgn_get_curve_weight(const mgn_curve* curve, double t) {
 double mgn_get_curve_curvature(const mgn_curve* curve, double t) {
   curve_eval e;
   evaluate_curve(curve, t, 2, e);
-  const double a = dot3(e.d1, e.d1);
+  const double a = mgn_dot(e.d1, e.d1);
   if (a < mgn_tol.eps2) return 0.0;
   // sqrt(|C''|^2 - p^2) / a with p = C'.C'' / |C'|, evaluated as
   // |C' x C''| / |C'|^3: the same value without the cancellation that
   // leaves a residue of order 1e-8 on straight curves.
   double c[3];
   mgn_cross(e.d1, e.d2, c);
-  return std::sqrt(dot3(c, c)) / (a * std::sqrt(a));
+  return mgn_norm(c) / (a * std::sqrt(a));
 }
 
 namespace {
@@ -574,7 +573,7 @@ namespace {
 double speed(const mgn_curve* curve, double t) {
   curve_eval e;
   evaluate_curve(curve, t, 1, e);
-  return std::sqrt(dot3(e.d1, e.d1));
+  return mgn_norm(e.d1);
 }
 
 double gauss2(const mgn_curve* curve, double lo, double hi) {
@@ -747,7 +746,7 @@ int mgn_check_curve_straightness(mgn_curve* curve) {
       curve->straight = false;
       return 0;
     }
-  const double len = std::sqrt(dot3(d, d));
+  const double len = mgn_norm(d);
   for (int k = 0; k < 3; ++k) curve->direction[k] = d[k] / len;
   curve->straight = true;
   return 1;
@@ -871,7 +870,7 @@ double surface_tangent(const mgn_surface* surface, double u, double v, int direc
     for (int k = 0; k < 3; ++k) d[k] = analytic[k];
   else
     mgn_get_surface_derivative(surface, u, v, direction, d);
-  double len2 = dot3(d, d);
+  double len2 = mgn_dot(d, d);
   double delta = 1e-6;
   const double x = direction == 0 ? u : v;
   while (len2 < mgn_tol.eps2) {
@@ -890,7 +889,7 @@ double surface_tangent(const mgn_surface* surface, double u, double v, int direc
       mgn_get_surface_point(surface, u, hi, b);
     }
     mgn_sub(b, a, d);
-    len2 = dot3(d, d);
+    len2 = mgn_dot(d, d);
   }
   return len2;
 }
@@ -927,7 +926,7 @@ int mgn_get_surface_normal(const mgn_surface* surface, double u, double v, doubl
     for (int k = 0; k < 3; ++k) sv[k] *= f;
   }
   mgn_cross(su, sv, n);
-  const double len2 = dot3(n, n);
+  const double len2 = mgn_dot(n, n);
   if (len2 >= 1e-20) {
     const double f = 1.0 / std::sqrt(len2);
     for (int k = 0; k < 3; ++k) n[k] *= f;
@@ -972,16 +971,16 @@ double mgn_get_surface_weight(const mgn_surface* surface, double u, double v) {
 double mgn_get_surface_curvature(const mgn_surface* surface, double u, double v) {
   surface_eval e;
   evaluate_surface(surface, u, v, 2, e);
-  const double ee = dot3(e.su, e.su), g = dot3(e.sv, e.sv);
+  const double ee = mgn_dot(e.su, e.su), g = mgn_dot(e.sv, e.sv);
   if (ee < mgn_tol.eps2 || g < mgn_tol.eps2) return 0.0;
-  const double f = dot3(e.su, e.sv);
+  const double f = mgn_dot(e.su, e.sv);
   const double d = ee * g - f * f;
   const double r = std::sqrt(std::max(d, 0.0));
   if (r < 1e-10) return 0.0;
   double n[3];
   mgn_cross(e.su, e.sv, n);
   for (int k = 0; k < 3; ++k) n[k] /= r;
-  const double l = dot3(e.suu, n), m = dot3(e.suv, n), nn = dot3(e.svv, n);
+  const double l = mgn_dot(e.suu, n), m = mgn_dot(e.suv, n), nn = mgn_dot(e.svv, n);
   const double kk = l * nn - m * m;
   const double b = g * l + ee * nn - 2.0 * f * m;
   const double disc = std::max(b * b - 4.0 * d * kk, 0.0);
@@ -1011,9 +1010,9 @@ double mgn_get_surface_directional_curvature(const mgn_surface* surface, double 
       double q[3], c[3];
       mgn_get_surface_point(surface, un, vn, q);
       mgn_sub(q, p, c);
-      const double c2 = dot3(c, c);
+      const double c2 = mgn_dot(c, c);
       if (c2 >= mgn_tol.eps2) {
-        sum += 2.0 * std::fabs(dot3(n, c)) / c2;
+        sum += 2.0 * std::fabs(mgn_dot(n, c)) / c2;
         ++count;
         break;
       }
@@ -1062,12 +1061,12 @@ int mgn_check_surface_convexity(const mgn_surface* surface) {
       if (!side_loop_tangent(surface, out, true, to) || !side_loop_tangent(surface, in, false, ti))
         continue;
       mgn_cross(to, ti, n);
-      const double len2 = dot3(n, n);
+      const double len2 = mgn_dot(n, n);
       if (len2 < 1e-20) continue;
       const double f = 1.0 / std::sqrt(len2);
       for (int i = 0; i < 3; ++i) n[i] *= f;
     }
-    if (dot3(n, surface->normal) < 0.0) {
+    if (mgn_dot(n, surface->normal) < 0.0) {
       const long vid = surface->vertex[k] ? static_cast<long>(surface->vertex[k]->id) : 0L;
       mgn_warning("Warning: Planar surface %ld is not convex at vertex %ld\n",
                   static_cast<long>(surface->id), vid);

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <numbers>
 #include <unordered_set>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "message.h"
 #include "project.h"
 #include "surface.h"
+#include "vec3.h"
 #include "vertex.h"
 
 namespace {
@@ -348,7 +348,7 @@ mgn_curve* mgn_input_curve() {
           mgn_input_error("Keyword ANGLE unexpected (keyword SWAP or SMEAR missing)", MGN_INPUT_HERE);
         const double angle = mgn_get_next_fpn("Angle specification missing");
         if (angle < 90.0 || angle > 180.0) mgn_input_error("Angle out of permissible range", MGN_INPUT_HERE);
-        const float stored = static_cast<float>(-std::cos(angle * std::numbers::pi / 180.0));
+        const float stored = static_cast<float>(-std::cos(angle * MGN_PI / 180.0));
         if (previous == K_SWAP)
           curve->swap_angle = stored;
         else

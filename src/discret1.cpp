@@ -15,14 +15,10 @@
 #include "list.h"
 #include "message.h"
 #include "octree.h"
+#include "vec3.h"
 #include "vertex.h"
 
 namespace {
-
-double distance(const double* a, const double* b) {
-  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
 
 // Capacity of the scratch listings: min(L, 100) (at least 10).
 long scratch_capacity() { return std::max(10L, std::min(mgn_set.listing_size, 100L)); }
@@ -94,13 +90,13 @@ struct parameter_tree {
     mgn_get_curve_point(curve, tm, pm);
     const double hm = mgn_get_octree_mesh_size(&hint, pm, true);
     if (!(hm > 0.0)) unexpected(__func__, __LINE__);
-    const bool split = depth < forced_depth || distance(pa, pb) > ((2.0 * hm + ha + hb) / 4.0) / 2.0;
+    const bool split = depth < forced_depth || mgn_get_point_distance(pa, pb) > ((2.0 * hm + ha + hb) / 4.0) / 2.0;
     if (split && depth < MGN_CURVE_DEPTH) {
       size_split(ta, tm, pa, pm, ha, hm, depth + 1);
       size_split(tm, tb, pm, pb, hm, hb, depth + 1);
       return;
     }
-    value += (1.0 / hm + 1.0 / ha) * distance(pa, pm) / 2.0 + (1.0 / hb + 1.0 / hm) * distance(pm, pb) / 2.0;
+    value += (1.0 / hm + 1.0 / ha) * mgn_get_point_distance(pa, pm) / 2.0 + (1.0 / hb + 1.0 / hm) * mgn_get_point_distance(pm, pb) / 2.0;
     close_leaf(tb);
   }
 
@@ -122,7 +118,7 @@ struct parameter_tree {
     double pm[3];
     mgn_get_curve_point(curve, tm, pm);
     const double ks = curvature_size(tm);
-    const double chord = distance(pa, pb);
+    const double chord = mgn_get_point_distance(pa, pb);
     if (!size_ok && chord <= h0 / 2.0) size_ok = true;
     if (!curvature_ok && (rate == 0.0 || chord <= ks)) curvature_ok = true;
     const bool split = depth < forced_depth || !size_ok || !curvature_ok;
@@ -131,7 +127,7 @@ struct parameter_tree {
       length_split(tm, tb, pm, pb, depth + 1, size_ok, curvature_ok);
       return;
     }
-    value += (distance(pa, pm) + distance(pm, pb)) / std::min(ks, h0);
+    value += (mgn_get_point_distance(pa, pm) + mgn_get_point_distance(pm, pb)) / std::min(ks, h0);
     close_leaf(tb);
   }
 
@@ -332,7 +328,7 @@ void mgn_discretize_subcurve(mgn_curve* curve, mgn_vertex* start, mgn_vertex* en
     const bool exempt = prescribed > 0 && (start->close_exempt || end->close_exempt ||
                                            mgn_get_vertex_representative(start)->close_exempt ||
                                            end_rep->close_exempt);
-    if (!(tree.value >= 0.1) && !exempt && !(distance(pa, pb) >= mgn_tol.user_eps))
+    if (!(tree.value >= 0.1) && !exempt && !(mgn_get_point_distance(pa, pb) >= mgn_tol.user_eps))
       too_close(start, end, curve, __func__, __LINE__);
     if (n == 0) n = mgn_get_curve_interval_count(tree.value);
   }
@@ -359,14 +355,14 @@ void mgn_discretize_subcurve(mgn_curve* curve, mgn_vertex* start, mgn_vertex* en
       mgn_get_curve_point(curve, t, p);
       mgn_node* node = mgn_create_node(p, &t, MGN_CURVE, curve, &curve->mesh.nodes);
       mgn_create_edge(previous, node, MGN_CURVE, curve, &curve->mesh.edges);
-      edge_length += distance(previous->xyz, node->xyz);
+      edge_length += mgn_get_point_distance(previous->xyz, node->xyz);
       previous = node;
       ++k;
     }
   }
   if (k < n) unexpected(__func__, __LINE__);
   mgn_create_edge(previous, node_b, MGN_CURVE, curve, &curve->mesh.edges);
-  edge_length += distance(previous->xyz, node_b->xyz);
+  edge_length += mgn_get_point_distance(previous->xyz, node_b->xyz);
   curve->edge_length += static_cast<float>(edge_length);
   mgn_empty_curve_scratch();
 }
@@ -397,7 +393,7 @@ mgn_vertex* mgn_get_next_fixed_vertex(mgn_curve* curve, mgn_vertex* current, dou
     best = curve->vertex[1];
     best_t = 1.0;
   }
-  if (best_t - t < 1e-9 && distance(current->xyz, best->xyz) < mgn_tol.user_eps)
+  if (best_t - t < 1e-9 && mgn_get_point_distance(current->xyz, best->xyz) < mgn_tol.user_eps)
     too_close(current, best, curve, __func__, __LINE__);
   *t_next = best_t;
   return best;
@@ -494,7 +490,7 @@ void hand_over(mgn_curve* child, const std::vector<mgn_node*>& nodes, const std:
     for (long i = a + 1; i < b; ++i) store_reference(c->mesh.nodes, nodes[i]);
     for (long i = a; i < b; ++i) {
       store_reference(c->mesh.edges, edges[i]);
-      length += distance(edges[i]->n[0]->xyz, edges[i]->n[1]->xyz);
+      length += mgn_get_point_distance(edges[i]->n[0]->xyz, edges[i]->n[1]->xyz);
     }
     c->mesh.node_count = c->mesh.node_total = static_cast<int32_t>(b - a - 1);
     c->mesh.edge_count = c->mesh.edge_total = static_cast<int32_t>(b - a);
@@ -545,7 +541,7 @@ mgn_node* mgn_mirror_edge(mgn_curve* curve, mgn_node* previous, mgn_node* node, 
     node = mgn_create_node(p, &t, MGN_CURVE, curve, &curve->mesh.nodes);
   }
   mgn_create_edge(previous, node, MGN_CURVE, curve, &curve->mesh.edges);
-  *length += distance(previous->xyz, node->xyz);
+  *length += mgn_get_point_distance(previous->xyz, node->xyz);
   return node;
 }
 

@@ -33,6 +33,7 @@
 #include "octree.h"
 #include "project.h"
 #include "smooth.h"
+#include "vec3.h"
 #include "vertex.h"
 
 mgn_surface_context mgn_surface_ctx;
@@ -49,7 +50,6 @@ constexpr int32_t kIsolated = 12345;
 constexpr int kMaxDepth = 5;
 // Retries of the local search after a recursive generation.
 constexpr int kMaxRetries = 3;
-constexpr double kPi = 3.14159265358979323846;
 
 // Marks the outer side of a boundary edge: never a free side.
 mgn_face closed_side_face{};
@@ -69,25 +69,6 @@ mgn_face* const kClosed = &closed_side_face;
 // Small vector helpers
 // ---------------------------------------------------------------------------
 
-inline double dist2(const double* a, const double* b) {
-  const double x = a[0] - b[0], y = a[1] - b[1], z = a[2] - b[2];
-  return x * x + y * y + z * z;
-}
-inline double norm(const double* a) { return std::sqrt(mgn_dot(a, a)); }
-inline bool normalize(double* a) {
-  const double l2 = mgn_dot(a, a);
-  if (!(l2 > 0.0)) return false;
-  const double f = 1.0 / std::sqrt(l2);
-  a[0] *= f;
-  a[1] *= f;
-  a[2] *= f;
-  return true;
-}
-inline void copy3(double* to, const double* from) {
-  to[0] = from[0];
-  to[1] = from[1];
-  to[2] = from[2];
-}
 // Cosine of the angle a c b at c.
 double angle_cosine(const double* a, const double* b, const double* c) {
   double u[3], v[3];
@@ -204,16 +185,16 @@ void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
   d->u = u;
   d->v = v;
   mgn_get_surface_point_derivatives(ctx.geometry, u, v, p, d->su, d->sv);
-  if (point != nullptr) copy3(point, p);
+  if (point != nullptr) mgn_copy3(point, p);
   d->singular = 0;
   double a[3], b[3];
-  copy3(a, d->su);
-  copy3(b, d->sv);
+  mgn_copy3(a, d->su);
+  mgn_copy3(b, d->sv);
   if (mgn_dot(a, a) < mgn_tol.eps2) mgn_get_surface_tangent_u(ctx.geometry, u, v, a);
   if (mgn_dot(b, b) < mgn_tol.eps2) mgn_get_surface_tangent_v(ctx.geometry, u, v, b);
-  const bool tangents = normalize(a) && normalize(b);
+  const bool tangents = mgn_normalize(a) && mgn_normalize(b);
   if (ctx.planar) {
-    copy3(d->normal, ctx.normal);
+    mgn_copy3(d->normal, ctx.normal);
     if (!tangents) d->singular = 1;
     return;
   }
@@ -224,8 +205,8 @@ void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
     d->normal[0] = d->normal[1] = d->normal[2] = 0.0;
     return;
   }
-  normalize(n);
-  copy3(d->normal, n);
+  mgn_normalize(n);
+  mgn_copy3(d->normal, n);
 }
 
 // Records of the front given back during meshing.  An interior node of the
@@ -292,7 +273,7 @@ bool normal_at(double u, double v, double n[3], double* su_length = nullptr,
                double* sv_length = nullptr) {
   double p[3], a[3], b[3];
   mgn_get_surface_point_derivatives(ctx.geometry, u, v, p, a, b);
-  const double la = norm(a), lb = norm(b);
+  const double la = mgn_norm(a), lb = mgn_norm(b);
   if (su_length) *su_length = la;
   if (sv_length) *sv_length = lb;
   if (!(la > 0.0) || !(lb > 0.0)) return false;
@@ -302,7 +283,7 @@ bool normal_at(double u, double v, double n[3], double* su_length = nullptr,
   }
   mgn_cross(a, b, n);
   if (mgn_dot(n, n) < 1e-20) return false;
-  normalize(n);
+  mgn_normalize(n);
   return true;
 }
 
@@ -321,19 +302,19 @@ struct plane_map {
 void make_map(plane_map& map, const mgn_node* base, const double* direction) {
   if (ctx.planar) {
     map.by_xyz = true;
-    copy3(map.o, base->xyz);
+    mgn_copy3(map.o, base->xyz);
     double e1[3];
-    copy3(e1, direction);
+    mgn_copy3(e1, direction);
     const double dn = mgn_dot(e1, ctx.normal);
     for (int k = 0; k < 3; ++k) e1[k] -= dn * ctx.normal[k];
-    if (!normalize(e1)) {
+    if (!mgn_normalize(e1)) {
       // Any direction of the plane.
       const double* n = ctx.normal;
       const double t[3] = {std::fabs(n[0]) < 0.9 ? 1.0 : 0.0, std::fabs(n[0]) < 0.9 ? 0.0 : 1.0, 0.0};
       mgn_cross(n, t, e1);
-      normalize(e1);
+      mgn_normalize(e1);
     }
-    copy3(map.e1, e1);
+    mgn_copy3(map.e1, e1);
     mgn_cross(ctx.normal, e1, map.e2);
     return;
   }
@@ -342,13 +323,13 @@ void make_map(plane_map& map, const mgn_node* base, const double* direction) {
   map.uv0[0] = d->u;
   map.uv0[1] = d->v;
   double e1[3], e2[3];
-  copy3(e1, d->su);
-  if (!normalize(e1))
+  mgn_copy3(e1, d->su);
+  if (!mgn_normalize(e1))
     fail(mgn_format("Intersection check failure (bad parameterization of surface %ld at u = %f, v = %f)",
                     static_cast<long>(ctx.geometry->id), d->u, d->v),
          __func__, __LINE__);
   mgn_cross(d->normal, e1, e2);
-  if (!normalize(e2))
+  if (!mgn_normalize(e2))
     fail(mgn_format("Intersection check failure (bad parameterization of surface %ld at u = %f, v = %f)",
                     static_cast<long>(ctx.geometry->id), d->u, d->v),
          __func__, __LINE__);
@@ -539,10 +520,10 @@ bool clip_point(generation& g, const mgn_surface_data& start, const double* star
                 double height, double* out) {
   double u = start.u, v = start.v;
   double n[3], su[3], sv[3], p[3];
-  copy3(n, ctx.planar ? ctx.normal : start.normal);
-  copy3(su, start.su);
-  copy3(sv, start.sv);
-  copy3(p, start_point);
+  mgn_copy3(n, ctx.planar ? ctx.normal : start.normal);
+  mgn_copy3(su, start.su);
+  mgn_copy3(sv, start.sv);
+  mgn_copy3(p, start_point);
   const double duv = std::max(std::fabs(data_of(g.a)->u - data_of(g.b)->u), std::fabs(data_of(g.a)->v - data_of(g.b)->v));
   const double tol_uv = std::max(0.1 * duv, 1e-12);
   const int ok = mgn_clip_point_surface(ctx.geometry, &u, &v, n, su, sv, p, target, height / 20.0, tol_uv, false);
@@ -557,9 +538,9 @@ void compute_ideal_point(generation& g) {
   mgn_surface_data* db = data_of(g.b);
   // 1. Normal at the base.
   if (ctx.planar) {
-    copy3(g.na, ctx.normal);
-    copy3(g.nb, ctx.normal);
-    copy3(g.n, ctx.normal);
+    mgn_copy3(g.na, ctx.normal);
+    mgn_copy3(g.nb, ctx.normal);
+    mgn_copy3(g.n, ctx.normal);
   } else if (da->singular || db->singular) {
     double ua[2], ub[2];
     effective_uv(g.a, g.b, ua);
@@ -577,12 +558,12 @@ void compute_ideal_point(generation& g) {
                       static_cast<long>(ctx.geometry->id), um, vm),
            "mgn_generate_face", __LINE__);
     }
-    copy3(g.n, n);
-    copy3(g.na, da->singular ? n : da->normal);
-    copy3(g.nb, db->singular ? n : db->normal);
+    mgn_copy3(g.n, n);
+    mgn_copy3(g.na, da->singular ? n : da->normal);
+    mgn_copy3(g.nb, db->singular ? n : db->normal);
   } else {
-    copy3(g.na, da->normal);
-    copy3(g.nb, db->normal);
+    mgn_copy3(g.na, da->normal);
+    mgn_copy3(g.nb, db->normal);
     const double c = mgn_dot(g.na, g.nb);
     if (c <= -0.5) {
       mgn_note_partial_edge(g.edge);
@@ -597,7 +578,7 @@ void compute_ideal_point(generation& g) {
   }
   // 2. In-plane direction.
   mgn_cross(g.n, g.d, g.p);
-  if (!normalize(g.p)) unexpected("mgn_generate_face", __LINE__);
+  if (!mgn_normalize(g.p)) unexpected("mgn_generate_face", __LINE__);
 
   // 3. Height.
   const double h = g.h, L = g.L;
@@ -621,7 +602,7 @@ void compute_ideal_point(generation& g) {
   double start_point[3];
   if (start_node != nullptr) {
     start = *data_of(start_node);
-    copy3(start_point, start_node->xyz);
+    mgn_copy3(start_point, start_node->xyz);
   } else {
     double ua[2], ub[2];
     effective_uv(g.a, g.b, ua);
@@ -642,7 +623,7 @@ void compute_ideal_point(generation& g) {
     double q = 0.0;
     for (;;) {
       ++k;
-      const double d2 = dist2(g.ideal, g.m);
+      const double d2 = mgn_get_point_square_distance(g.ideal, g.m);
       q = d2 / (tp * tp);
       if (q > 0.8) break;
       if (turned) {
@@ -670,11 +651,11 @@ void compute_ideal_point(generation& g) {
       // Working normal: the mean of the base normal and the normal there.
       double w[3];
       for (int i = 0; i < 3; ++i) w[i] = g.n[i] + g.pd.normal[i];
-      if (!normalize(w)) unexpected("mgn_generate_face", __LINE__);
+      if (!mgn_normalize(w)) unexpected("mgn_generate_face", __LINE__);
       double pw[3];
       mgn_cross(w, g.d, pw);
-      if (!normalize(pw)) unexpected("mgn_generate_face", __LINE__);
-      copy3(g.p, pw);
+      if (!mgn_normalize(pw)) unexpected("mgn_generate_face", __LINE__);
+      mgn_copy3(g.p, pw);
       s = size_at(g, g.ideal);
       tp = corrected_height(g, t0, s) * shrink;
       if (previous > 0.0 && d2 > 0.81 * previous && s > 0.0) tp *= std::min(1.0, tp / s);
@@ -713,11 +694,11 @@ void compute_ideal_point(generation& g) {
     // midpoint lies off the surface by the sag.  Only a point farther than
     // the base length as well means the projection went astray.
     const double reach = std::max(tp, 0.5 * L);
-    if (dist2(g.ideal, g.m) > 4.0 * reach * reach) unexpected("mgn_generate_face", __LINE__);
+    if (mgn_get_point_square_distance(g.ideal, g.m) > 4.0 * reach * reach) unexpected("mgn_generate_face", __LINE__);
   }
   g.height = tp;
   g.size_p = size_at(g, g.ideal);
-  if (g.pd.singular && !ctx.planar) copy3(g.pd.normal, g.n);
+  if (g.pd.singular && !ctx.planar) mgn_copy3(g.pd.normal, g.n);
   // Reference score: the angle A P B, curvature corrected.
   const double w = ctx.planar ? 0.0 : 1.0 - mgn_dot(g.pd.normal, g.n);
   double weight = w / (-1.5 - 0.5 * w) + 1.0;
@@ -736,8 +717,8 @@ void compute_ideal_point(generation& g) {
 // Counterclockwise angle (0, 2 pi] from u to v in the plane normal to n.
 double ccw_angle(const double* n, const double* u, const double* v) {
   double a[3], b[3];
-  copy3(a, u);
-  copy3(b, v);
+  mgn_copy3(a, u);
+  mgn_copy3(b, v);
   const double an = mgn_dot(a, n), bn = mgn_dot(b, n);
   for (int k = 0; k < 3; ++k) {
     a[k] -= an * n[k];
@@ -746,7 +727,7 @@ double ccw_angle(const double* n, const double* u, const double* v) {
   double c[3];
   mgn_cross(a, b, c);
   double angle = std::atan2(mgn_dot(c, n), mgn_dot(a, b));
-  if (angle <= 0.0) angle += 2.0 * kPi;
+  if (angle <= 0.0) angle += 2.0 * MGN_PI;
   return angle;
 }
 
@@ -909,7 +890,7 @@ const mgn_node* map_base(const generation& g, const double* apex) {
          "mgn_search_surface_point_neighbourhood", __LINE__);
   if (sa) return g.b;
   if (sb) return g.a;
-  return dist2(apex, g.a->xyz) <= dist2(apex, g.b->xyz) ? g.a : g.b;
+  return mgn_get_point_square_distance(apex, g.a->xyz) <= mgn_get_point_square_distance(apex, g.b->xyz) ? g.a : g.b;
 }
 
 // x null: the ideal point.  The new edges are A-X and B-X.
@@ -1029,11 +1010,11 @@ double curvature_weight(const generation& g, const double* normal) {
 void candidate_normal(const generation& g, mgn_node* c, double* n) {
   const mgn_surface_data* d = data_of(c);
   if (ctx.planar) {
-    copy3(n, ctx.normal);
+    mgn_copy3(n, ctx.normal);
     return;
   }
   if (!d->singular) {
-    copy3(n, d->normal);
+    mgn_copy3(n, d->normal);
     return;
   }
   double uc[2], ua[2];
@@ -1043,7 +1024,7 @@ void candidate_normal(const generation& g, mgn_node* c, double* n) {
   if (!normal_at(u, v, n)) {
     mgn_warning("Warning: Angle correction not performed\n         Surface %ld (u = %f, v = %f)\n",
                 static_cast<long>(ctx.geometry->id), u, v);
-    copy3(n, g.n);
+    mgn_copy3(n, g.n);
   }
 }
 
@@ -1073,8 +1054,8 @@ void score_candidates(generation& g, search_buffers& buf) {
     k.weight = curvature_weight(g, n);
     k.score = (angle_cosine(g.a->xyz, g.b->xyz, c->xyz) - 1.0) * k.weight + 1.0;
     if (base_on_curve && boundary_node(c)) k.score = 1.0 + (k.score - 1.0) * 0.9;
-    k.da = std::sqrt(dist2(c->xyz, g.a->xyz));
-    k.db = std::sqrt(dist2(c->xyz, g.b->xyz));
+    k.da = std::sqrt(mgn_get_point_square_distance(c->xyz, g.a->xyz));
+    k.db = std::sqrt(mgn_get_point_square_distance(c->xyz, g.b->xyz));
     k.neighbour = c == g.ngb_a || c == g.ngb_b;
     k.over_curve = (c == g.ngb_a && g.ngb_a_curve) || (c == g.ngb_b && g.ngb_b_curve);
     buf.candidates.push_back(k);
@@ -1114,7 +1095,7 @@ int choose_candidate(generation& g, search_buffers& buf, bool relaxed = false) {
       if (g.boundary) rho *= 2.0;
       if (c.neighbour && c.over_curve) rho *= 0.85;
       if (!c.neighbour && c.node->kind == MGN_CURVE && !g.boundary) rho *= 0.5;
-      if (dist2(c.node->xyz, g.ideal) < rho * rho) {
+      if (mgn_get_point_square_distance(c.node->xyz, g.ideal) < rho * rho) {
         chosen = i;
         break;
       }
@@ -1209,7 +1190,7 @@ bool mgn_search_greater_neighbourhood(generation& g, mgn_node** result) {
     std::vector<entry> order;
     const double r2 = r * r;
     for (mgn_node* c : buf.nodes) {
-      if (dist2(c->xyz, g.mid) > r2 && !whole) continue;
+      if (mgn_get_point_square_distance(c->xyz, g.mid) > r2 && !whole) continue;
       double xa[2], xb[2];
       map_node(map, c, g.a, xa);
       map_node(map, c, g.b, xb);
@@ -1292,7 +1273,7 @@ search_kind mgn_search_surface_point_neighbourhood(generation& g, mgn_node** res
       if (x != nullptr) {
         double rho = (x->size + g.size_p) / 4.0;
         if (g.boundary) rho *= 2.0;
-        if (dist2(x->xyz, g.ideal) < rho * rho) near_rejected = true;
+        if (mgn_get_point_square_distance(x->xyz, g.ideal) < rho * rho) near_rejected = true;
         cands[chosen].score = 2.0;
       }
       chosen = choose_candidate(g, buf, relaxed);
@@ -1384,7 +1365,7 @@ mgn_edge* attach_edge(mgn_edge* e, mgn_node* n0, mgn_node* n1, mgn_face* face, b
   e->free_sides = 1;
   ++n0->front_count;
   ++n1->front_count;
-  fs.max_edge = std::max(fs.max_edge, std::sqrt(dist2(n0->xyz, n1->xyz)));
+  fs.max_edge = std::max(fs.max_edge, std::sqrt(mgn_get_point_square_distance(n0->xyz, n1->xyz)));
   if (violation) e->id = -e->id;
   return e;
 }
@@ -1538,7 +1519,7 @@ void create_face(generation& g, mgn_node* x) {
     check_region_degeneracy(g.b, x);
   }
   // Too close.
-  const double dA = std::sqrt(dist2(x->xyz, g.a->xyz)), dB = std::sqrt(dist2(x->xyz, g.b->xyz));
+  const double dA = std::sqrt(mgn_get_point_square_distance(x->xyz, g.a->xyz)), dB = std::sqrt(mgn_get_point_square_distance(x->xyz, g.b->xyz));
   check_closeness(g, x, g.a, dA, dB);
   check_closeness(g, x, g.b, dB, dA);
   // The face on the base edge.
@@ -1586,7 +1567,7 @@ void generate_on_side(mgn_edge* edge, int side, int depth) {
   if (g.a->aux == nullptr || g.b->aux == nullptr) unexpected("mgn_generate_face", __LINE__);
   g.hint = g.a->octant;
   mgn_sub(g.b->xyz, g.a->xyz, g.d);
-  g.L = norm(g.d);
+  g.L = mgn_norm(g.d);
   if (!(g.L > 0.0)) unexpected("mgn_generate_face", __LINE__);
   for (double& c : g.d) c /= g.L;
   g.sa = g.a->size;
@@ -1663,11 +1644,11 @@ void set_node_data(mgn_node* node, const double uv_in[2], int32_t mark) {
   double p[3];
   evaluate_data(d, uv[0], uv[1], p);
   const double tol = std::max(1e-9 * std::max(static_cast<double>(node->size), mgn_tol.eps), 10.0 * mgn_tol.eps);
-  if (dist2(p, node->xyz) > tol * tol && !d->singular) {
+  if (mgn_get_point_square_distance(p, node->xyz) > tol * tol && !d->singular) {
     double u = uv[0], v = uv[1], n[3], su[3], sv[3];
-    copy3(n, d->normal);
-    copy3(su, d->su);
-    copy3(sv, d->sv);
+    mgn_copy3(n, d->normal);
+    mgn_copy3(su, d->su);
+    mgn_copy3(sv, d->sv);
     mgn_clip_point_surface(ctx.geometry, &u, &v, n, su, sv, p, node->xyz, mgn_tol.eps, 1e-12, false);
     evaluate_data(d, u, v, nullptr);
   }
@@ -1715,7 +1696,7 @@ void add_front_curve(mgn_curve* curve, int32_t mark, SideOf side_of, UvOf uv_of)
     }
     e->n[0]->front_count += e->free_sides;
     e->n[1]->front_count += e->free_sides;
-    fs.max_edge = std::max(fs.max_edge, std::sqrt(dist2(e->n[0]->xyz, e->n[1]->xyz)));
+    fs.max_edge = std::max(fs.max_edge, std::sqrt(mgn_get_point_square_distance(e->n[0]->xyz, e->n[1]->xyz)));
     fc.edges.push_back(e);
     fc.sides.push_back(static_cast<int8_t>(side));
   }
@@ -1819,8 +1800,8 @@ void mgn_set_current_surface(mgn_surface* surface) {
   ctx.geometry = surface;
   ctx.planar = surface->planar;
   if (ctx.planar) {
-    copy3(ctx.normal, surface->normal);
-    if (!normalize(ctx.normal)) ctx.planar = false;
+    mgn_copy3(ctx.normal, surface->normal);
+    if (!mgn_normalize(ctx.normal)) ctx.planar = false;
   }
   ctx.sides = surface->inner_region != nullptr || surface->outer_region != nullptr ||
               surface->localized_region != nullptr;

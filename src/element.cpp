@@ -9,6 +9,7 @@
 #include "list.h"
 #include "message.h"
 #include "octree.h"
+#include "vec3.h"
 
 
 const int mgn_tetra_edge_nodes[6][2] = {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {1, 3}, {2, 3}};
@@ -101,26 +102,12 @@ void count_on_entity(int kind, void* entity, record_kind what, int delta) {
   if (delta > 0) *total += delta;
 }
 
-// ---------------------------------------------------------------------------
-// Vector helpers of the measures
-// ---------------------------------------------------------------------------
-
-struct vec3 {
-  double x, y, z;
-};
-vec3 sub(const double* a, const double* b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-vec3 cross(const vec3& a, const vec3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double dot(const vec3& a, const vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-double norm(const vec3& a) { return std::sqrt(dot(a, a)); }
-
 // Cross product of face f of a tetra, oriented outward for a tetra of
 // positive volume (node 3 above the base face).
-vec3 tetra_face_cross(const mgn_tetra* tetra, int f) {
+mgn_vec3 tetra_face_cross(const mgn_tetra* tetra, int f) {
   const int* v = mgn_tetra_face_nodes[f];
   const double* a = tetra->n[v[0]]->xyz;
-  vec3 c = cross(sub(tetra->n[v[1]]->xyz, a), sub(tetra->n[v[2]]->xyz, a));
+  mgn_vec3 c = mgn_cross(mgn_sub(tetra->n[v[1]]->xyz, a), mgn_sub(tetra->n[v[2]]->xyz, a));
   if (f == 0) c = {-c.x, -c.y, -c.z};
   return c;
 }
@@ -525,11 +512,11 @@ double largest_corner_cosine(const double* a, const double* b, const double* c) 
   const double* p[3] = {a, b, c};
   double largest = -1.0;
   for (int i = 0; i < 3; ++i) {
-    const vec3 u = sub(p[(i + 1) % 3], p[i]);
-    const vec3 v = sub(p[(i + 2) % 3], p[i]);
-    const double l = norm(u) * norm(v);
+    const mgn_vec3 u = mgn_sub(p[(i + 1) % 3], p[i]);
+    const mgn_vec3 v = mgn_sub(p[(i + 2) % 3], p[i]);
+    const double l = mgn_norm(u) * mgn_norm(v);
     if (!(l > 0.0)) return 1.0;
-    largest = std::max(largest, dot(u, v) / l);
+    largest = std::max(largest, mgn_dot(u, v) / l);
   }
   return largest;
 }
@@ -590,13 +577,13 @@ bool mgn_swap_edge(mgn_edge* edge) {
   if (x == y || x == p || x == q || y == p || y == q || mgn_get_node_edge(x, y) != nullptr) return false;
   // The new triangles (p, y, x) and (y, q, x) must face the way both old
   // ones face and must not be degenerate.
-  const vec3 n1 = cross(sub(q->xyz, p->xyz), sub(x->xyz, p->xyz));
-  const vec3 n2 = cross(sub(p->xyz, q->xyz), sub(y->xyz, q->xyz));
-  const vec3 m1 = cross(sub(y->xyz, p->xyz), sub(x->xyz, p->xyz));
-  const vec3 m2 = cross(sub(q->xyz, y->xyz), sub(x->xyz, y->xyz));
+  const mgn_vec3 n1 = mgn_cross(mgn_sub(q->xyz, p->xyz), mgn_sub(x->xyz, p->xyz));
+  const mgn_vec3 n2 = mgn_cross(mgn_sub(p->xyz, q->xyz), mgn_sub(y->xyz, q->xyz));
+  const mgn_vec3 m1 = mgn_cross(mgn_sub(y->xyz, p->xyz), mgn_sub(x->xyz, p->xyz));
+  const mgn_vec3 m2 = mgn_cross(mgn_sub(q->xyz, y->xyz), mgn_sub(x->xyz, y->xyz));
   const double tiny = mgn_tol.eps2;
-  if (!(norm(m1) > tiny) || !(norm(m2) > tiny)) return false;
-  if (!(dot(m1, n1) > 0.0 && dot(m1, n2) > 0.0 && dot(m2, n1) > 0.0 && dot(m2, n2) > 0.0)) return false;
+  if (!(mgn_norm(m1) > tiny) || !(mgn_norm(m2) > tiny)) return false;
+  if (!(mgn_dot(m1, n1) > 0.0 && mgn_dot(m1, n2) > 0.0 && mgn_dot(m2, n1) > 0.0 && mgn_dot(m2, n2) > 0.0)) return false;
   // Only a swap that opens the smallest angle of the pair.
   const double before = std::max(largest_corner_cosine(p->xyz, q->xyz, x->xyz),
                                  largest_corner_cosine(q->xyz, p->xyz, y->xyz));
@@ -737,8 +724,8 @@ mgn_edge* mgn_get_hexa_edge(const mgn_hexa* hexa, int i) {
 
 double mgn_get_tetra_boundary_quality(const mgn_tetra* tetra, double* volume) {
   const double* p0 = tetra->n[0]->xyz;
-  vec3 base = cross(sub(tetra->n[1]->xyz, p0), sub(tetra->n[2]->xyz, p0));
-  double base_length = norm(base);
+  mgn_vec3 base = mgn_cross(mgn_sub(tetra->n[1]->xyz, p0), mgn_sub(tetra->n[2]->xyz, p0));
+  double base_length = mgn_norm(base);
   double area = 0.5 * base_length;
   if (area <= mgn_tol.eps2 || base_length == 0.0) {
     if (volume != nullptr) *volume = 0.0;
@@ -746,23 +733,23 @@ double mgn_get_tetra_boundary_quality(const mgn_tetra* tetra, double* volume) {
     mgn_note_partial_tetra(const_cast<mgn_tetra*>(tetra));
     mgn_manipulation_error("Zero area face of tetra detected", MGN_HERE);
   }
-  double v = area * dot(sub(tetra->n[3]->xyz, p0), base) / base_length / 3.0;
+  double v = area * mgn_dot(mgn_sub(tetra->n[3]->xyz, p0), base) / base_length / 3.0;
   if (volume != nullptr) *volume = v;
   if (v <= mgn_tol.eps3) return 0.0;
   double s = area;
-  for (int f = 1; f < 4; ++f) s += 0.5 * norm(tetra_face_cross(tetra, f));
+  for (int f = 1; f < 4; ++f) s += 0.5 * mgn_norm(tetra_face_cross(tetra, f));
   return 374.1229744 * v * v / (s * s * s);
 }
 
 double mgn_get_tetra_angle_quality(const mgn_tetra* tetra, double angles[6], double* min_angle,
                                    double* max_angle) {
-  vec3 normal[4];
+  mgn_vec3 normal[4];
   double length[4];
   for (int f = 0; f < 4; ++f) {
     normal[f] = tetra_face_cross(tetra, f);
-    length[f] = norm(normal[f]);
+    length[f] = mgn_norm(normal[f]);
   }
-  double smallest = M_PI;
+  double smallest = MGN_PI;
   double largest = 0.0;
   if (0.5 * length[0] <= mgn_tol.eps2 || length[0] == 0.0) {
     if (tetra->id != -1) {
@@ -771,9 +758,9 @@ double mgn_get_tetra_angle_quality(const mgn_tetra* tetra, double angles[6], dou
     }
   } else if (length[1] >= mgn_tol.eps && length[2] >= mgn_tol.eps && length[3] >= mgn_tol.eps) {
     for (int e = 0; e < 6; ++e) {
-      const vec3& a = normal[mgn_tetra_edge_faces[e][0]];
-      const vec3& b = normal[mgn_tetra_edge_faces[e][1]];
-      double c = -dot(a, b) / (length[mgn_tetra_edge_faces[e][0]] * length[mgn_tetra_edge_faces[e][1]]);
+      const mgn_vec3& a = normal[mgn_tetra_edge_faces[e][0]];
+      const mgn_vec3& b = normal[mgn_tetra_edge_faces[e][1]];
+      double c = -mgn_dot(a, b) / (length[mgn_tetra_edge_faces[e][0]] * length[mgn_tetra_edge_faces[e][1]]);
       double angle = std::acos(std::clamp(c, -1.0, 1.0));
       if (angles != nullptr) angles[e] = angle;
       smallest = std::min(smallest, angle);

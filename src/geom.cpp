@@ -39,12 +39,6 @@ int mgn_check_point_coincidence(const double* p, const double* q, double epsilon
   return mgn_get_point_square_distance(p, q) <= epsilon * epsilon ? 1 : 0;
 }
 
-double mgn_get_point_square_distance(const double* p, const double* q) {
-  double d[3];
-  mgn_sub(q, p, d);
-  return mgn_dot(d, d);
-}
-
 double mgn_get_point_line_square_distance(const double* p, const double* a, const double* d) {
   double r[3], c[3];
   mgn_sub(p, a, r);
@@ -76,8 +70,8 @@ double mgn_get_line_line_pnt_square_distance(const double* p1, const double* p2,
   double d1[3], d2[3];
   mgn_sub(p2, p1, d1);
   mgn_sub(q2, q1, d2);
-  const double l1 = std::sqrt(mgn_dot(d1, d1));
-  const double l2 = std::sqrt(mgn_dot(d2, d2));
+  const double l1 = mgn_norm(d1);
+  const double l2 = mgn_norm(d2);
   if (l1 < mgn_tol.eps) mgn_manipulation_error("Line 1 is given by zero vector", MGN_HERE);
   if (l2 < mgn_tol.eps) mgn_manipulation_error("Line 2 is given by zero vector", MGN_HERE);
   // Unit directions keep the parallel threshold of the cross product
@@ -92,8 +86,8 @@ double mgn_get_line_line_pnt_square_distance(const double* p1, const double* p2,
 int mgn_get_line_line_intersection(const double* a1, const double* d1, const double* a2,
                                    const double* d2, double* s, double* t, double* x1,
                                    double* x2) {
-  const double l1 = std::sqrt(mgn_dot(d1, d1));
-  const double l2 = std::sqrt(mgn_dot(d2, d2));
+  const double l1 = mgn_norm(d1);
+  const double l2 = mgn_norm(d2);
   if (l1 == 0.0 || l2 == 0.0) return 0;
   double e1[3], e2[3], c[3];
   for (int k = 0; k < 3; ++k) {
@@ -124,8 +118,8 @@ int mgn_get_line_line_pnt_intersection(const double* p1, const double* p2, const
   double d1[3], d2[3];
   mgn_sub(p2, p1, d1);
   mgn_sub(q2, q1, d2);
-  const double l1 = std::sqrt(mgn_dot(d1, d1));
-  const double l2 = std::sqrt(mgn_dot(d2, d2));
+  const double l1 = mgn_norm(d1);
+  const double l2 = mgn_norm(d2);
   if (l1 < mgn_tol.eps) mgn_manipulation_error("Line 1 is given by two identical points", MGN_HERE);
   if (l2 < mgn_tol.eps) mgn_manipulation_error("Line 2 is given by two identical points", MGN_HERE);
   if (mgn_get_line_line_intersection(p1, d1, q1, d2, s, t, x1, x2)) return 1;
@@ -162,7 +156,7 @@ int mgn_get_line_line_pnt_intersection(const double* p1, const double* p2, const
 int mgn_get_line_plane_intersection(const double* a, const double* d, const double* p,
                                     const double* n, double* s, double* x) {
   const double dn = mgn_dot(d, n);
-  const double len = std::sqrt(mgn_dot(d, d));
+  const double len = mgn_norm(d);
   if (len == 0.0 || std::fabs(dn) / len < 1e-10) return 0;
   double r[3];
   mgn_sub(p, a, r);

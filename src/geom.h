@@ -7,6 +7,7 @@
 #define MGN_GEOM_H
 
 #include "records.h"
+#include "vec3.h"
 
 // Sets the geometric tolerance from a box: eps = M * 1e-14 (1.0 divided
 // fourteen times by 10.0), M the largest absolute corner coordinate (1.0 when
@@ -26,25 +27,8 @@ struct mgn_error_location {
 extern mgn_error_location mgn_error_loc;
 void mgn_record_error_location(int kind, long id, const double* xyz, double radius = 0.0);
 
-// Small vector helpers.
-inline double mgn_dot(const double* a, const double* b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-inline void mgn_cross(const double* a, const double* b, double* c) {
-  c[0] = a[1] * b[2] - a[2] * b[1];
-  c[1] = a[2] * b[0] - a[0] * b[2];
-  c[2] = a[0] * b[1] - a[1] * b[0];
-}
-inline void mgn_sub(const double* a, const double* b, double* c) {
-  c[0] = a[0] - b[0];
-  c[1] = a[1] - b[1];
-  c[2] = a[2] - b[2];
-}
-
 // 1 when |p - q|^2 <= epsilon^2; an epsilon of exactly 0 is fatal.
 int mgn_check_point_coincidence(const double* p, const double* q, double epsilon);
-// |q - p|^2.
-double mgn_get_point_square_distance(const double* p, const double* q);
 // Squared distance of p from the line through a with direction d (any
 // length, not zero).
 double mgn_get_point_line_square_distance(const double* p, const double* a, const double* d);

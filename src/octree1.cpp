@@ -377,8 +377,8 @@ void sample_surface(const surface_sampler& c, double u0, double u1, double v0, d
     double b[3];
     mgn_sub(ends[d][0], pc, a);
     mgn_sub(ends[d][1], pc, b);
-    const double l1 = std::sqrt(mgn_dot(a, a));
-    const double l2 = std::sqrt(mgn_dot(b, b));
+    const double l1 = mgn_norm(a);
+    const double l2 = mgn_norm(b);
     const double longer = std::max(l1, l2);
     // Bent: the half chords meet at less than 135 degrees; unbalanced: one
     // is more than 1.5 times the other.

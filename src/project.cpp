@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "bezier.h"
 #include "geom.h"
 #include "message.h"
+#include "vec3.h"
 
 namespace {
 
@@ -343,7 +343,7 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
       break;
     }
     if (!surface->planar) {
-      const double la = std::sqrt(mgn_dot(a, a)), lb = std::sqrt(mgn_dot(b, b));
+      const double la = mgn_norm(a), lb = mgn_norm(b);
       double ea[3], eb[3];
       for (int m = 0; m < 3; ++m) {
         ea[m] = a[m] / la;
@@ -536,7 +536,7 @@ int mgn_check_point_subsurface_enclosure(const double* p0, const double* p1, con
   mgn_sub(p2, p0, d1);
   mgn_sub(p3, p1, d2);
   mgn_cross(d1, d2, n);
-  const double len = std::sqrt(mgn_dot(n, n));
+  const double len = mgn_norm(n);
   // Relative to the diagonals, so that small models are not rejected.
   const double scale = std::sqrt(mgn_dot(d1, d1) * mgn_dot(d2, d2));
   if (!(len >= 1e-10 * scale) || len == 0.0) fail("Zero normal vector", __func__, __LINE__);
@@ -560,7 +560,7 @@ int mgn_check_point_subsurface_enclosure(const double* p0, const double* p1, con
     if (c >= 1.0)
       sum += 0.0;
     else if (c <= -1.0)
-      sum += std::numbers::pi;
+      sum += MGN_PI;
     else
       sum += std::acos(c);
   }
@@ -677,7 +677,7 @@ void search_rectangle(surface_search& s, double u0, double u1, double v0, double
   mgn_sub(c[2], c[0], d1);
   mgn_sub(c[3], c[1], d2);
   mgn_cross(d1, d2, n);
-  if (!(std::sqrt(mgn_dot(n, n)) >= 1e-10 * std::sqrt(mgn_dot(d1, d1) * mgn_dot(d2, d2))) ||
+  if (!(mgn_norm(n) >= 1e-10 * std::sqrt(mgn_dot(d1, d1) * mgn_dot(d2, d2))) ||
       mgn_dot(n, n) == 0.0)
     return;
   const int enclosed = mgn_check_point_subsurface_enclosure(c[0], c[1], c[2], c[3], s.target);

@@ -8,12 +8,12 @@
 #include "element.h"
 #include "list.h"
 #include "message.h"
+#include "vec3.h"
 
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegrees = 180.0 / kPi;
+constexpr double kDegrees = 180.0 / MGN_PI;
 
 // Limits and texts of one element kind.  Labels fill 18 columns.
 struct kind_info {
@@ -41,25 +41,9 @@ const kind_info pyram_info{"Pyrams quality:", "", "", "pyram", 0.75, 0.5, 0.0, 0
 
 bool bit(int mask) { return (mgn_set.quality_report & mask) != 0; }
 
-// ---------------------------------------------------------------------------
-// Vector helpers
-// ---------------------------------------------------------------------------
-
-struct vec3 {
-  double x, y, z;
-};
-vec3 sub(const double* a, const double* b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-vec3 sub(const vec3& a, const vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-vec3 scale(const vec3& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-vec3 cross(const vec3& a, const vec3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double dot(const vec3& a, const vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-double norm(const vec3& a) { return std::sqrt(dot(a, a)); }
-
 // Angle between two vectors of known lengths.
-double angle_between(const vec3& a, double la, const vec3& b, double lb) {
-  return std::acos(std::clamp(dot(a, b) / (la * lb), -1.0, 1.0));
+double angle_between(const mgn_vec3& a, double la, const mgn_vec3& b, double lb) {
+  return std::acos(std::clamp(mgn_dot(a, b) / (la * lb), -1.0, 1.0));
 }
 
 // ---------------------------------------------------------------------------
@@ -440,21 +424,21 @@ void print_valency_section(const mgn_quality_acc& acc, const kind_info& kind) {
 // ---------------------------------------------------------------------------
 
 double mgn_get_triangle_quality(const double* a, const double* b, const double* c) {
-  const vec3 ab = sub(b, a);
-  const vec3 bc = sub(c, b);
-  const vec3 ca = sub(a, c);
-  const double area = 0.5 * norm(cross(ab, sub(c, a)));
+  const mgn_vec3 ab = mgn_sub(b, a);
+  const mgn_vec3 bc = mgn_sub(c, b);
+  const mgn_vec3 ca = mgn_sub(a, c);
+  const double area = 0.5 * mgn_norm(mgn_cross(ab, mgn_sub(c, a)));
   if (area <= mgn_tol.user_eps2) return 0.0;
-  return 6.92820323 * area / (dot(ab, ab) + dot(bc, bc) + dot(ca, ca));
+  return 6.92820323 * area / (mgn_dot(ab, ab) + mgn_dot(bc, bc) + mgn_dot(ca, ca));
 }
 
 void mgn_get_triangle_angles(const double* a, const double* b, const double* c, double angles[3]) {
   const double* p[3] = {a, b, c};
-  vec3 edge[3];  // edge i from p[i] to p[i + 1]
+  mgn_vec3 edge[3];  // edge i from p[i] to p[i + 1]
   double length[3];
   for (int i = 0; i < 3; ++i) {
-    edge[i] = sub(p[(i + 1) % 3], p[i]);
-    length[i] = norm(edge[i]);
+    edge[i] = mgn_sub(p[(i + 1) % 3], p[i]);
+    length[i] = mgn_norm(edge[i]);
   }
   if (length[0] <= mgn_tol.user_eps || length[1] <= mgn_tol.user_eps || length[2] <= mgn_tol.user_eps) {
     angles[0] = angles[1] = angles[2] = 0.0;
@@ -462,40 +446,40 @@ void mgn_get_triangle_angles(const double* a, const double* b, const double* c, 
   }
   for (int i = 0; i < 3; ++i) {
     const int previous = (i + 2) % 3;  // the edge arriving at p[i]
-    angles[i] = angle_between(edge[i], length[i], scale(edge[previous], -1.0), length[previous]);
+    angles[i] = angle_between(edge[i], length[i], mgn_scale(edge[previous], -1.0), length[previous]);
   }
 }
 
 double mgn_get_quad_quality(const double* const p[4], bool warp) {
-  vec3 normal[4];
+  mgn_vec3 normal[4];
   double normal_length[4];
   double q = 256.0;
   for (int i = 0; i < 4; ++i) {
     const double* next = p[(i + 1) % 4];
     const double* prev = p[(i + 3) % 4];
-    const vec3 a = sub(next, p[i]);
-    const vec3 b = sub(prev, p[i]);
-    const vec3 d = sub(next, prev);
-    normal[i] = cross(a, b);
-    normal_length[i] = norm(normal[i]);
-    const double denominator = dot(a, a) + dot(b, b) + dot(d, d);
+    const mgn_vec3 a = mgn_sub(next, p[i]);
+    const mgn_vec3 b = mgn_sub(prev, p[i]);
+    const mgn_vec3 d = mgn_sub(next, prev);
+    normal[i] = mgn_cross(a, b);
+    normal_length[i] = mgn_norm(normal[i]);
+    const double denominator = mgn_dot(a, a) + mgn_dot(b, b) + mgn_dot(d, d);
     if (normal_length[i] <= 0.0 || denominator <= 0.0) return 0.0;
     q *= normal_length[i] / denominator;
   }
-  const double c13 = dot(normal[0], normal[2]) / (normal_length[0] * normal_length[2]);
-  const double c24 = dot(normal[1], normal[3]) / (normal_length[1] * normal_length[3]);
+  const double c13 = mgn_dot(normal[0], normal[2]) / (normal_length[0] * normal_length[2]);
+  const double c24 = mgn_dot(normal[1], normal[3]) / (normal_length[1] * normal_length[3]);
   if (c13 < 0.0 || c24 < 0.0) return -1.0;
   if (warp) q *= c13 * c24;
   return q;
 }
 
 double mgn_get_quad_angle_quality(const double* const p[4], double angles[4]) {
-  vec3 edge[4];  // edge i from p[i] to p[i + 1]
+  mgn_vec3 edge[4];  // edge i from p[i] to p[i + 1]
   double length[4];
   bool short_edge = false;
   for (int i = 0; i < 4; ++i) {
-    edge[i] = sub(p[(i + 1) % 4], p[i]);
-    length[i] = norm(edge[i]);
+    edge[i] = mgn_sub(p[(i + 1) % 4], p[i]);
+    length[i] = mgn_norm(edge[i]);
     if (length[i] <= mgn_tol.user_eps) short_edge = true;
   }
   if (short_edge) {
@@ -503,17 +487,17 @@ double mgn_get_quad_angle_quality(const double* const p[4], double angles[4]) {
     return 0.0;
   }
   double sum = 0.0;
-  double smallest = kPi;
+  double smallest = MGN_PI;
   double largest = 0.0;
   for (int i = 0; i < 4; ++i) {
     const int previous = (i + 3) % 4;
-    angles[i] = angle_between(edge[i], length[i], scale(edge[previous], -1.0), length[previous]);
+    angles[i] = angle_between(edge[i], length[i], mgn_scale(edge[previous], -1.0), length[previous]);
     sum += angles[i];
     smallest = std::min(smallest, angles[i]);
     largest = std::max(largest, angles[i]);
   }
   if (sum <= 5.969026041820607) return 0.0;
-  return 1.0 - std::max(0.5 * kPi - smallest, largest - 0.5 * kPi) / (0.5 * kPi);
+  return 1.0 - std::max(0.5 * MGN_PI - smallest, largest - 0.5 * MGN_PI) / (0.5 * MGN_PI);
 }
 
 double mgn_get_pyram_quality(const double* const p[5]) {
@@ -525,13 +509,13 @@ double mgn_get_pyram_quality(const double* const p[5]) {
   const double root2 = std::sqrt(2.0);
   double quality = 1.0;
   for (int k = 0; k < 4; ++k) {
-    const vec3 e1 = sub(p[(k + 1) % 4], p[k]);
-    const vec3 e2 = sub(p[(k + 3) % 4], p[k]);
-    const vec3 e3 = sub(p[4], p[k]);
-    const vec3 t3 = scale(sub(e3, scale(vec3{e1.x + e2.x, e1.y + e2.y, e1.z + e2.z}, 0.5)), root2);
-    const double det = dot(cross(e1, e2), t3);
+    const mgn_vec3 e1 = mgn_sub(p[(k + 1) % 4], p[k]);
+    const mgn_vec3 e2 = mgn_sub(p[(k + 3) % 4], p[k]);
+    const mgn_vec3 e3 = mgn_sub(p[4], p[k]);
+    const mgn_vec3 t3 = mgn_scale(mgn_sub(e3, mgn_scale(mgn_vec3{e1.x + e2.x, e1.y + e2.y, e1.z + e2.z}, 0.5)), root2);
+    const double det = mgn_dot(mgn_cross(e1, e2), t3);
     if (det <= mgn_tol.eps3) return 0.0;
-    const double frobenius = dot(e1, e1) + dot(e2, e2) + dot(t3, t3);
+    const double frobenius = mgn_dot(e1, e1) + mgn_dot(e2, e2) + mgn_dot(t3, t3);
     quality = std::min(quality, 3.0 * std::cbrt(det * det) / frobenius);
   }
   return quality;

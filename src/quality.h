@@ -12,6 +12,7 @@
 #include <climits>
 
 #include "records.h"
+#include "vec3.h"
 
 // Bits of quality_report.
 constexpr int MGN_QUALITY_ELEMENT = 1;        // element quality
@@ -42,7 +43,7 @@ struct mgn_quality_acc {
   std::array<long, 3> angle_classes{};  // small, normal, large
   std::array<long, MGN_ANGLE_BINS> angle_bins{};
   double angle_sum = 0.0;
-  double min_angle = 3.14159265358979323846;
+  double min_angle = MGN_PI;
   double max_angle = 0.0;
   // Valency.
   long nodes = 0;
