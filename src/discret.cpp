@@ -11,6 +11,7 @@
 #include "curve.h"
 #include "discret1.h"
 #include "discret2.h"
+#include "discret3.h"
 #include "element.h"
 #include "list.h"
 #include "mesh2.h"
@@ -434,7 +435,12 @@ void mgn_discretize_curve(mgn_curve* curve, void* argument) {
 // entity, triangles, free quads, mapped and iso quads, smoothing, the front
 // check, the collection and the neighbour table) plug in below.
 void mgn_discretize_surface(mgn_surface* surface, void* argument) {
-  if (surface->id == 0 || !surface->output || surface->is_virtual || surface->hole || surface->mesh.discretized)
+  // A surface that bounds a region or lies inside one is meshed even when
+  // none of its records are output: the region's mesh stands on it.
+  const bool in_region =
+      surface->inner_region != nullptr || surface->outer_region != nullptr || surface->localized_region != nullptr;
+  if (surface->id == 0 || (!surface->output && !in_region) || surface->is_virtual || surface->hole ||
+      surface->mesh.discretized)
     return;
   if (surface->mirrored != nullptr) mgn_discretize_surface(surface->mirrored, argument);
   // Surface meshing: mgn_build_data_subsurface, then the triangle, quad,
@@ -467,8 +473,32 @@ void mgn_discretize_region(mgn_region* region, void* argument) {
   if (region->id == 0 || !region->output || region->hole || region->is_virtual || region->mesh.collected ||
       region->mesh.discretized)
     return;
-  // Region meshing: mgn_discretize_subregion (or the extrusion, iso hexa
-  // and mapped hexa meshers), smoothing and the front check.
+  // Structured meshing of regions (extrusion, iso and mapped hexas) is not
+  // part of this program: such a region ends the run rather than getting a
+  // mesh it did not ask for.
+  if (region->extrude || region->hexa) {
+    mgn_note_partial_region(region);
+    mgn_manipulation_error(mgn_format("Structured meshing of region %ld (%s) not supported", static_cast<long>(region->id),
+                                      region->extrude ? "extrusion" : "hexa"),
+                           MGN_HERE);
+  }
+  mgn_discretize_subregion(region);
+  mgn_smooth_region(region);
+  // Every node of the region has left the front.
+  if (region->mesh.nodes != nullptr)
+    for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(region->mesh.nodes))) {
+      mgn_node* node = *ref;
+      if (node == nullptr || node->id == 0 || node->front_count == 0) continue;
+      mgn_note_partial_node(node);
+      mgn_manipulation_error(mgn_format("Node %ld detected as remaining on front (%ld) of region %ld\n",
+                                        static_cast<long>(node->id), static_cast<long>(node->front_count),
+                                        static_cast<long>(region->id)),
+                             "mgn_check_data_node", mgn_module_name(__FILE__), __LINE__);
+    }
+  if (region->mesh.tetra_count + region->mesh.pyram_count + region->mesh.wedge_count + region->mesh.hexa_count == 0)
+    mgn_manipulation_error("Unexpected situation", MGN_HERE);
+  region->mesh.discretized = true;
+  mgn_discret.something_produced = true;
 }
 
 // Interfaces (with quad-hexa support only): the entry rules.  The interface

@@ -441,6 +441,13 @@ mgn_element_extra* mgn_get_element_extra(mgn_quad* quad) { return element_extra(
 // Retirement and partner links
 // ---------------------------------------------------------------------------
 
+void mgn_retire_node(mgn_node* node) {
+  if (node->id == 0) return;
+  node->id = 0;
+  mgn_unlocate_node(node);
+  count_on_entity(node->kind, node->entity, NODE, -1);
+}
+
 void mgn_retire_edge(mgn_edge* edge) {
   if (edge->id == 0) return;
   edge->id = 0;

@@ -216,6 +216,9 @@ mgn_hexa* mgn_create_hexa(mgn_node* const nodes[8], int kind, void* entity, mgn_
 // leaves the edge lists of its nodes; a quad drops the partner links of its
 // diagonals when partner links are kept.
 void mgn_retire_edge(mgn_edge* edge);
+// A node no element uses any longer (a region node freed by a local
+// remeshing): identifier 0, out of the octree's node index.
+void mgn_retire_node(mgn_node* node);
 void mgn_retire_face(mgn_face* face);
 void mgn_retire_quad(mgn_quad* quad);
 void mgn_retire_tetra(mgn_tetra* tetra);

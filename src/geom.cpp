@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "message.h"
 
@@ -189,4 +190,192 @@ int mgn_check_points_opposite_side(const double* p0, const double* p1, const dou
   if (a * a < tol || b * b < tol) return 0;
   if ((a > 0.0) == (b > 0.0)) return 0;
   return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Exact orientation predicates
+// ---------------------------------------------------------------------------
+//
+// An expansion is a sum of doubles whose terms do not overlap, held in
+// increasing order of magnitude; its sign is the sign of its largest term.
+// The products and sums below are exact: two_sum and two_product return the
+// rounded result and its rounding error (the product error through a fused
+// multiply-add).
+
+namespace {
+
+constexpr double kEpsilon = 1.1102230246251565e-16;  // 2^-53, half an ulp of 1
+// Relative error bounds of the floating-point determinants (the sum of the
+// absolute products times the bound limits the rounding error).
+constexpr double kOrient2dBound = (3.0 + 16.0 * kEpsilon) * kEpsilon;
+constexpr double kOrient3dBound = (7.0 + 56.0 * kEpsilon) * kEpsilon;
+
+inline void two_sum(double a, double b, double& x, double& y) {
+  x = a + b;
+  const double bv = x - a;
+  const double av = x - bv;
+  y = (a - av) + (b - bv);
+}
+inline void two_diff(double a, double b, double& x, double& y) {
+  x = a - b;
+  const double bv = a - x;
+  const double av = x + bv;
+  y = (a - av) + (bv - b);
+}
+inline void two_product(double a, double b, double& x, double& y) {
+  x = a * b;
+  y = std::fma(a, b, -x);
+}
+
+// Expansions live in fixed buffers on the stack (the largest one the
+// orientation tests build has 192 terms).
+constexpr int kMaxTerms = 256;
+struct expansion {
+  double t[kMaxTerms];
+  int n = 0;
+};
+
+inline void fast_two_sum(double a, double b, double& x, double& y) {
+  x = a + b;
+  y = b - (x - a);
+}
+
+// h = e + b (zero terms dropped).
+void grow(const expansion& e, double b, expansion& h) {
+  int n = 0;
+  double q = b;
+  for (int i = 0; i < e.n; ++i) {
+    double sum, err;
+    two_sum(q, e.t[i], sum, err);
+    if (err != 0.0) h.t[n++] = err;
+    q = sum;
+  }
+  if (q != 0.0 || n == 0) h.t[n++] = q;
+  h.n = n;
+}
+// h = e + f.
+void add(const expansion& e, const expansion& f, expansion& h) {
+  expansion a = e, b;
+  expansion* from = &a;
+  expansion* to = &b;
+  for (int i = 0; i < f.n; ++i) {
+    grow(*from, f.t[i], *to);
+    std::swap(from, to);
+  }
+  h = *from;
+}
+// h = e * b.
+void scale(const expansion& e, double b, expansion& h) {
+  int n = 0;
+  double q, err;
+  two_product(e.t[0], b, q, err);
+  if (err != 0.0) h.t[n++] = err;
+  for (int i = 1; i < e.n; ++i) {
+    double p1, p0, sum;
+    two_product(e.t[i], b, p1, p0);
+    two_sum(q, p0, sum, err);
+    if (err != 0.0) h.t[n++] = err;
+    fast_two_sum(p1, sum, q, err);
+    if (err != 0.0) h.t[n++] = err;
+  }
+  if (q != 0.0 || n == 0) h.t[n++] = q;
+  h.n = n;
+}
+// h = e * f.
+void multiply(const expansion& e, const expansion& f, expansion& h) {
+  expansion sum, part, next;
+  sum.t[0] = 0.0;
+  sum.n = 1;
+  for (int i = 0; i < f.n; ++i) {
+    scale(e, f.t[i], part);
+    add(sum, part, next);
+    sum = next;
+  }
+  h = sum;
+}
+int sign_of(const expansion& e) {
+  for (int i = e.n - 1; i >= 0; --i)
+    if (e.t[i] != 0.0) return e.t[i] > 0.0 ? 1 : -1;
+  return 0;
+}
+// a - b exactly, as an expansion of at most two terms.
+expansion difference(double a, double b) {
+  double x, y;
+  two_diff(a, b, x, y);
+  expansion e;
+  if (y == 0.0) {
+    e.t[0] = x;
+    e.n = 1;
+  } else {
+    e.t[0] = y;
+    e.t[1] = x;
+    e.n = 2;
+  }
+  return e;
+}
+// p q - r s of expansions.
+void cross_term(const expansion& p, const expansion& q, const expansion& r, const expansion& s, expansion& h) {
+  expansion pq, rs;
+  multiply(p, q, pq);
+  multiply(r, s, rs);
+  for (int i = 0; i < rs.n; ++i) rs.t[i] = -rs.t[i];
+  add(pq, rs, h);
+}
+
+}  // namespace
+
+int mgn_orient2d(const double* a, const double* b, const double* c, int i, int j) {
+  const double ux = b[i] - a[i], uy = b[j] - a[j];
+  const double vx = c[i] - a[i], vy = c[j] - a[j];
+  const double left = ux * vy, right = uy * vx;
+  const double det = left - right;
+  const double bound = kOrient2dBound * (std::fabs(left) + std::fabs(right));
+  if (det > bound) return 1;
+  if (-det > bound) return -1;
+  const expansion eux = difference(b[i], a[i]), euy = difference(b[j], a[j]);
+  const expansion evx = difference(c[i], a[i]), evy = difference(c[j], a[j]);
+  expansion det_e;
+  cross_term(eux, evy, euy, evx, det_e);
+  return sign_of(det_e);
+}
+
+int mgn_orient3d(const double* a, const double* b, const double* c, const double* d) {
+  // det [b - a; c - a; d - a] = ((b - a) x (c - a)) . (d - a)
+  const double ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
+  const double vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
+  const double wx = d[0] - a[0], wy = d[1] - a[1], wz = d[2] - a[2];
+  const double uyvz = uy * vz, uzvy = uz * vy;
+  const double uzvx = uz * vx, uxvz = ux * vz;
+  const double uxvy = ux * vy, uyvx = uy * vx;
+  const double det = wx * (uyvz - uzvy) + wy * (uzvx - uxvz) + wz * (uxvy - uyvx);
+  const double permanent = std::fabs(wx) * (std::fabs(uyvz) + std::fabs(uzvy)) +
+                           std::fabs(wy) * (std::fabs(uzvx) + std::fabs(uxvz)) +
+                           std::fabs(wz) * (std::fabs(uxvy) + std::fabs(uyvx));
+  const double bound = kOrient3dBound * permanent;
+  if (det > bound) return 1;
+  if (-det > bound) return -1;
+  // A repeated point makes the determinant vanish.
+  auto same = [](const double* p, const double* q) { return p[0] == q[0] && p[1] == q[1] && p[2] == q[2]; };
+  if (same(a, b) || same(a, c) || same(a, d) || same(b, c) || same(b, d) || same(c, d)) return 0;
+  expansion u[3], v[3], w[3];
+  for (int k = 0; k < 3; ++k) {
+    u[k] = difference(b[k], a[k]);
+    v[k] = difference(c[k], a[k]);
+    w[k] = difference(d[k], a[k]);
+  }
+  // Four points on a plane of constant coordinate (the faces of a box)
+  // need no arithmetic.
+  for (int k = 0; k < 3; ++k)
+    if (u[k].n == 1 && v[k].n == 1 && w[k].n == 1 && u[k].t[0] == 0.0 && v[k].t[0] == 0.0 && w[k].t[0] == 0.0)
+      return 0;
+  expansion nx, ny, nz, px, py, pz, sum, det_e;
+  cross_term(u[1], v[2], u[2], v[1], nx);
+  cross_term(u[2], v[0], u[0], v[2], ny);
+  cross_term(u[0], v[1], u[1], v[0], nz);
+  multiply(w[0], nx, px);
+  multiply(w[1], ny, py);
+  multiply(w[2], nz, pz);
+  add(px, py, sum);
+  add(sum, pz, det_e);
+  return sign_of(det_e);
 }

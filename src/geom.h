@@ -68,3 +68,16 @@ int mgn_check_points_opposite_side(const double* p0, const double* p1, const dou
                                    const double* q1, const double* q2);
 
 #endif  // MGN_GEOM_H
+
+// Exact orientation predicates.  A floating-point evaluation decides when
+// its error bound allows; otherwise the determinant is evaluated exactly
+// with expansion arithmetic, so the sign is always the sign of the exact
+// determinant of the given doubles.  The volume meshers decide with these
+// every question whose wrong answer would make elements overlap.
+//
+// mgn_orient3d: +1 when d lies on the side of the plane a b c that
+// (b - a) x (c - a) points to, -1 on the other side, 0 when the four points
+// are coplanar.  mgn_orient2d: +1 when (a, b, c) turn counterclockwise in the
+// plane of coordinates i and j (i, j in 0..2), -1 clockwise, 0 collinear.
+int mgn_orient3d(const double* a, const double* b, const double* c, const double* d);
+int mgn_orient2d(const double* a, const double* b, const double* c, int i, int j);

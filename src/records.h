@@ -617,6 +617,19 @@ struct mgn_octant;
 struct mgn_edge;
 struct mgn_face;
 
+// Capacity limits of the region mesher: the largest neighbourhoods one step
+// and one local remeshing may gather (reaching one ends the run with a
+// message that names it).
+constexpr int MGN_NEIGHBOUR_NODE = 200;   // candidate nodes of a step
+constexpr int MGN_NEIGHBOUR_EDGE = 800;   // front edges near a step
+constexpr int MGN_NEIGHBOUR_FACE = 500;   // front faces near a pyramid
+constexpr int MGN_NEIGHBOUR_QUAD = 500;   // front quads near a pyramid
+constexpr int MGN_OPPOSITE_NODE = 100;    // nodes behind a base face
+constexpr int MGN_TETRA_NUMBER = 200;     // tetras of a local remeshing
+constexpr int MGN_NODE_NUMBER = 400;      // nodes of a local remeshing
+constexpr int MGN_EDGE_NUMBER = 400;      // edges of a local remeshing
+constexpr int MGN_FACE_NUMBER = 400;      // faces of a local remeshing
+
 // Element type codes, used by side cells and neighbour references.
 enum mgn_elem_type : int8_t {
   MGN_ELEM_NONE = 0,

@@ -621,23 +621,43 @@ void collect_region_tetras(mgn_region* region) {
   }
 }
 
-// Whether every tetra around the region node is valid (positive boundary
-// quality) with the node at xyz.  The tetras are measured as temporary
-// copies, so that a degenerate face is judged instead of being fatal.
-bool tetras_valid(mgn_node* node, const double* xyz) {
+// Boundary quality 374.1229744 V^2 / S^3 of the tetra a b c d, 0 when its
+// volume is not positive.
+double tetra_shape(const double* a, const double* b, const double* c, const double* d) {
+  double ab[3], ac[3], ad[3], bc[3], bd[3], n[3];
+  mgn_sub(b, a, ab);
+  mgn_sub(c, a, ac);
+  mgn_sub(d, a, ad);
+  mgn_sub(c, b, bc);
+  mgn_sub(d, b, bd);
+  mgn_cross(ab, ac, n);
+  const double v = mgn_dot(n, ad) / 6.0;
+  if (!(v > mgn_tol.eps3)) return 0.0;
+  double area = std::sqrt(mgn_dot(n, n));
+  mgn_cross(ab, ad, n);
+  area += std::sqrt(mgn_dot(n, n));
+  mgn_cross(ac, ad, n);
+  area += std::sqrt(mgn_dot(n, n));
+  mgn_cross(bc, bd, n);
+  area += std::sqrt(mgn_dot(n, n));
+  area *= 0.5;
+  return 374.1229744 * v * v / (area * area * area);
+}
+
+// The worst boundary quality of the tetras around the region node with the
+// node at xyz (0 when one of them is flat or inverted; 1 for a node without
+// tetras).
+double ball_quality(mgn_node* node, const double* xyz) {
   const long i = node->work - 1;
-  if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) return true;
-  double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
-  for (int k = 0; k < 3; ++k) node->xyz[k] = xyz[k];
-  bool valid = true;
-  for (long t = st.tetra_start[i]; t < st.tetra_start[i + 1] && valid; ++t) {
-    mgn_tetra probe = *st.tetras[t];
-    probe.id = -1;
-    double volume = 0.0;
-    valid = mgn_get_tetra_boundary_quality(&probe, &volume) > 0.0;
+  if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) return 1.0;
+  double worst = 1.0;
+  for (long t = st.tetra_start[i]; t < st.tetra_start[i + 1] && worst > 0.0; ++t) {
+    const mgn_tetra* tetra = st.tetras[t];
+    const double* p[4];
+    for (int k = 0; k < 4; ++k) p[k] = tetra->n[k] == node ? xyz : tetra->n[k]->xyz;
+    worst = std::min(worst, tetra_shape(p[0], p[1], p[2], p[3]));
   }
-  for (int k = 0; k < 3; ++k) node->xyz[k] = old[k];
-  return valid;
+  return worst;
 }
 
 void store_region_place(mgn_node* node, const double* xyz) {
@@ -701,30 +721,27 @@ void mgn_smooth_region_node(mgn_node* node) {
   for (const mgn_edge* edge : mgn_node_edges(node))
     if (edge->id != 0 && own(edge->kind, edge->entity) && other_end(edge, node)->kind == MGN_REGION)
       inner = true;
-  if (inner) {
-    if (get_mean(node, weighted, false, false, target)) store_region_place(node, target);
-    return;
-  }
-  // Surrounded by boundary nodes: moved only in the last pass, and only to
-  // a place where no tetra around it is flat or inverted.
-  if (!last_pass()) return;
+  // A node surrounded by boundary nodes moves only in the last pass.
+  if (!inner && !last_pass()) return;
   if (!get_mean(node, weighted, false, false, target)) return;
+  // The move is taken only where no tetra around the node gets worse than
+  // the worst one there now (so none is ever flattened or inverted); a
+  // move that would is shortened step by step, and the node stays where it
+  // is when no step helps.
   const double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
+  const double before = ball_quality(node, old);
   double xyz[3] = {target[0], target[1], target[2]};
-  if (!tetras_valid(node, xyz)) {
-    double d[3];
-    mgn_sub(target, old, d);
-    bool found = false;
-    for (int step = 1; step <= MGN_SMOOTH_BACKOFF_STEPS && !found; ++step) {
-      for (int k = 0; k < 3; ++k) {
-        d[k] *= MGN_SMOOTH_BACKOFF;
-        xyz[k] = old[k] + d[k];
-      }
-      found = tetras_valid(node, xyz);
+  double d[3];
+  mgn_sub(target, old, d);
+  bool found = ball_quality(node, xyz) >= before;
+  for (int step = 1; step <= MGN_SMOOTH_BACKOFF_STEPS && !found; ++step) {
+    for (int k = 0; k < 3; ++k) {
+      d[k] *= MGN_SMOOTH_BACKOFF;
+      xyz[k] = old[k] + d[k];
     }
-    if (!found)
-      for (int k = 0; k < 3; ++k) xyz[k] = old[k];
+    found = ball_quality(node, xyz) >= before;
   }
+  if (!found) return;
   store_region_place(node, xyz);
 }
 
@@ -858,10 +875,9 @@ void mgn_smooth_region(mgn_region* region) {
       st.passes_left = passes - pass;
       if (!st.extruded && mgn_smooth_hook.repair_forward != nullptr)
         mgn_smooth_hook.repair_forward(region);
-      // The repair may change nodes and tetras: both are taken again, the
-      // tetras around the nodes only for the last pass, which uses them.
+      // The repair may change nodes and tetras: both are taken again.
       collect_nodes(region->mesh.nodes, MGN_REGION, region);
-      if (last_pass()) collect_region_tetras(region);
+      collect_region_tetras(region);
       if (pass % 2 == 0) {
         for (mgn_node* node : st.nodes) mgn_smooth_region_node(node);
         if (!st.extruded && mgn_smooth_hook.repair_backward != nullptr)
