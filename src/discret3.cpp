@@ -44,8 +44,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <limits>
 #include <string>
@@ -826,10 +824,6 @@ void take_fixed_pieces(const mgn_tetra* t) {
 // xyz), closes the front faces it covers and adds its other faces.
 mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz) {
   front_face f = ctx.faces[base];
-  if (std::getenv("MGN_DEBUG_STEPS"))
-    std::fprintf(stderr, "tetra on face %d (%ld %ld %ld) apex %ld at %g %g %g  live faces %ld\n", base, (long)f.n[0]->id,
-                 (long)f.n[1]->id, (long)f.n[2]->id, x ? (long)x->id : -1L, x ? x->xyz[0] : xyz[0], x ? x->xyz[1] : xyz[1],
-                 x ? x->xyz[2] : xyz[2], ctx.live_faces);
   if (x == nullptr) {
     x = mgn_create_node(xyz, nullptr, MGN_REGION, ctx.region, &ctx.region->mesh.nodes);
     if (ctx.region_size > 0.0 && x->size > ctx.region_size) x->size = static_cast<float>(ctx.region_size);
@@ -1351,8 +1345,6 @@ void remesh_around(int32_t index, bool wider) {
       fail("Too many nodes (increase MGN_NODE_NUMBER)", __func__, __LINE__);
     if (edges.size() > static_cast<std::size_t>(MGN_EDGE_NUMBER))
       fail("Too many edges (increase MGN_EDGE_NUMBER)", __func__, __LINE__);
-    if (std::getenv("MGN_DEBUG_REGION"))
-      std::fprintf(stderr, "cavity %zu tetras %zu nodes %zu edges %ld faces\n", cavity.size(), nodes.size(), edges.size(), faces);
     if (faces > MGN_FACE_NUMBER) fail("Too many faces (increase MGN_FACE_NUMBER)", __func__, __LINE__);
   }
   auto in_cavity = [&](const mgn_tetra* t) { return std::find(cavity.begin(), cavity.end(), t) != cavity.end(); };
@@ -1433,12 +1425,6 @@ void remesh_around(int32_t index, bool wider) {
 
 // A face no try fits: the remedies of the opening comment.
 void unblock(int32_t index) {
-  if (std::getenv("MGN_DEBUG_REGION")) {
-    const front_face& f = ctx.faces[index];
-    std::fprintf(stderr, "unblock face %d (%g %g %g) (%g %g %g) (%g %g %g) live faces %ld tetras %ld remesh %d\n", index,
-                 f.n[0]->xyz[0], f.n[0]->xyz[1], f.n[0]->xyz[2], f.n[1]->xyz[0], f.n[1]->xyz[1], f.n[1]->xyz[2],
-                 f.n[2]->xyz[0], f.n[2]->xyz[1], f.n[2]->xyz[2], ctx.live_faces, ctx.live_tetras, ctx.remeshings);
-  }
   // Remeshing guard: progress is a live tetra count above the one at the
   // last remeshing.
   if (ctx.live_tetras > ctx.progress_mark) ctx.remeshings = 0;
@@ -1466,13 +1452,6 @@ void enter_entity_faces(T* entity, int side) {
   for (mgn_face* face : faces) {
     mgn_element_extra* extra = mgn_get_element_extra(face);
     if (extra->side[side] != nullptr) continue;  // filled already (twice listed)
-    if (std::getenv("MGN_DEBUG_STEPS")) {
-      double u[3], v[3], n[3];
-      mgn_sub(face->n[1]->xyz, face->n[0]->xyz, u);
-      mgn_sub(face->n[2]->xyz, face->n[0]->xyz, v);
-      mgn_cross(u, v, n);
-      std::fprintf(stderr, "entity %d side %d face %d normal %g %g %g\n", entity->id, side, face->id, n[0], n[1], n[2]);
-    }
     if (side == 0) add_front_face(face->n[0], face->n[1], face->n[2], face, MGN_ELEM_FACE, 0, false);
     else add_front_face(face->n[1], face->n[0], face->n[2], face, MGN_ELEM_FACE, 1, false);
   }

@@ -733,13 +733,17 @@ void mgn_smooth_region_node(mgn_node* node) {
   double xyz[3] = {target[0], target[1], target[2]};
   double d[3];
   mgn_sub(target, old, d);
-  bool found = ball_quality(node, xyz) >= before;
+  auto acceptable = [&](const double* p) {
+    const double q = ball_quality(node, p);
+    return q > 0.0 && q >= before;
+  };
+  bool found = acceptable(xyz);
   for (int step = 1; step <= MGN_SMOOTH_BACKOFF_STEPS && !found; ++step) {
     for (int k = 0; k < 3; ++k) {
       d[k] *= MGN_SMOOTH_BACKOFF;
       xyz[k] = old[k] + d[k];
     }
-    found = ball_quality(node, xyz) >= before;
+    found = acceptable(xyz);
   }
   if (!found) return;
   store_region_place(node, xyz);

@@ -82,28 +82,3 @@ TEST_F(RegionMeshTest, UnitCubeFillsItsVolume) {
 }
 
 }  // namespace
-namespace {
-TEST_F(RegionMeshTest, DebugStats) {
-  for (double h : {0.5, 0.35, 0.25, 0.1, 0.07}) {
-    auto t0 = std::chrono::steady_clock::now();
-    mgn_region* r = mesh(kCube, {1, -2, -3, 4, 5, -6}, h);
-    std::fprintf(stderr, "time %.3f\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    std::fprintf(stderr, "h %g tetras %ld live %d new nodes %ld postponed %ld remesh %ld star %ld vol %g ref %g\n", h,
-                 mgn_region_stat.tetras, r->mesh.tetra_count, mgn_region_stat.new_nodes, mgn_region_stat.postponed,
-                 mgn_region_stat.remeshings, mgn_region_stat.star_fills, mgn_region_stat.volume,
-                 mgn_region_stat.reference_volume);
-    EXPECT_EQ(mgn_check_region_mesh(r), "");
-    double qsum = 0, qmin = 1, amin = 10;
-    long n = 0, below = 0;
-    mgn_for_own_records<mgn_tetra>(r->mesh.tetras, r->mesh.tetra_total, r->mesh.collected, [&](const mgn_tetra* t) {
-      double v;
-      double q = mgn_get_tetra_boundary_quality(t, &v);
-      double angles[6], lo, hi;
-      mgn_get_tetra_angle_quality(t, angles, &lo, &hi);
-      qsum += q; qmin = std::min(qmin, q); amin = std::min(amin, lo); ++n;
-      if (lo * 180 / M_PI < 10) ++below;
-    });
-    std::fprintf(stderr, "  mean q %.4f min q %.4f min dihedral %.2f deg, below 10 deg: %ld\n", qsum / n, qmin, amin * 180 / M_PI, below);
-  }
-}
-}  // namespace
