@@ -56,6 +56,7 @@
 #include "message.h"
 #include "octree.h"
 #include "topo3.h"
+#include "vec3.h"
 
 mgn_region_stats mgn_region_stat;
 
@@ -88,34 +89,10 @@ constexpr int kRemeshingLimit = 15;
 // Sentinel front count of a node fixed alone inside the region until a
 // tetra reaches it.
 constexpr int32_t kIsolated = 12345;
-constexpr double kBoundaryQualityScale = 374.1229744;
 
-inline double dist2(const double* a, const double* b) {
-  const double x = a[0] - b[0], y = a[1] - b[1], z = a[2] - b[2];
-  return x * x + y * y + z * z;
-}
-inline double norm(const double* a) { return std::sqrt(mgn_dot(a, a)); }
-
-// Boundary quality and volume of the tetra a b c d (0 when not positive).
-double tetra_quality(const double* a, const double* b, const double* c, const double* d, double* volume) {
-  double ab[3], ac[3], ad[3], bc[3], bd[3], n[3];
-  mgn_sub(b, a, ab);
-  mgn_sub(c, a, ac);
-  mgn_sub(d, a, ad);
-  mgn_sub(c, b, bc);
-  mgn_sub(d, b, bd);
-  mgn_cross(ab, ac, n);
-  const double v = mgn_dot(n, ad) / 6.0;
-  if (volume != nullptr) *volume = v;
-  if (!(v > 0.0)) return 0.0;
-  double s = 0.5 * norm(n);
-  mgn_cross(ab, ad, n);
-  s += 0.5 * norm(n);
-  mgn_cross(ac, ad, n);
-  s += 0.5 * norm(n);
-  mgn_cross(bc, bd, n);
-  s += 0.5 * norm(n);
-  return kBoundaryQualityScale * v * v / (s * s * s);
+inline double dist2(const double* a, const double* b) { return mgn_get_point_square_distance(a, b); }
+inline double tetra_quality(const double* a, const double* b, const double* c, const double* d, double* volume) {
+  return mgn_get_tetra_shape_quality(a, b, c, d, volume);
 }
 
 // ---------------------------------------------------------------------------
@@ -973,7 +950,7 @@ bool new_node_valid(int32_t base, const double* xyz, mgn_node* const abc[3], dou
     mgn_sub(f.n[1]->xyz, f.n[0]->xyz, u);
     mgn_sub(f.n[2]->xyz, f.n[0]->xyz, v);
     mgn_cross(u, v, nrm);
-    const double l = norm(nrm);
+    const double l = mgn_norm(nrm);
     if (!(l > 0.0)) continue;
     mgn_sub(xyz, f.n[0]->xyz, r);
     const double d = mgn_dot(r, nrm) / l;
@@ -1040,7 +1017,7 @@ void measure_base(mgn_node* const abc[3], base_geometry& b) {
   mgn_sub(C, B, cb);
   mgn_sub(A, C, ac);
   mgn_cross(cb, ac, n);
-  const double area2 = norm(n);
+  const double area2 = mgn_norm(n);
   if (!(area2 > mgn_tol.eps2)) {
     mgn_note_partial_node(abc[0]);
     mgn_note_partial_node(abc[1]);

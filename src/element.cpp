@@ -729,6 +729,19 @@ mgn_edge* mgn_get_hexa_edge(const mgn_hexa* hexa, int i) {
 // Measures
 // ---------------------------------------------------------------------------
 
+double mgn_get_tetra_shape_quality(const double* a, const double* b, const double* c, const double* d,
+                                   double* volume) {
+  const mgn_vec3 ab = mgn_sub(b, a), ac = mgn_sub(c, a), ad = mgn_sub(d, a);
+  const mgn_vec3 bc = mgn_sub(c, b), bd = mgn_sub(d, b);
+  const mgn_vec3 base = mgn_cross(ab, ac);
+  const double v = mgn_dot(base, ad) / 6.0;
+  if (volume != nullptr) *volume = v;
+  if (!(v > mgn_tol.eps3)) return 0.0;
+  const double s = 0.5 * (mgn_norm(base) + mgn_norm(mgn_cross(ab, ad)) + mgn_norm(mgn_cross(ac, ad)) +
+                          mgn_norm(mgn_cross(bc, bd)));
+  return 374.1229744 * v * v / (s * s * s);
+}
+
 double mgn_get_tetra_boundary_quality(const mgn_tetra* tetra, double* volume) {
   const double* p0 = tetra->n[0]->xyz;
   mgn_vec3 base = mgn_cross(mgn_sub(tetra->n[1]->xyz, p0), mgn_sub(tetra->n[2]->xyz, p0));

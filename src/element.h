@@ -270,6 +270,11 @@ mgn_edge* mgn_get_hexa_edge(const mgn_hexa* hexa, int i);
 // A base face of zero area is fatal, "Zero area face of tetra detected",
 // unless the tetra is temporary (identifier -1), which then gets 0.
 double mgn_get_tetra_boundary_quality(const mgn_tetra* tetra, double* volume);
+// The boundary quality of the tetra on four points, for trial tetras that
+// exist only as points: never fatal, 0 when the volume (returned through
+// volume when not null) is not above the volume tolerance.
+double mgn_get_tetra_shape_quality(const double* a, const double* b, const double* c, const double* d,
+                                   double* volume);
 double mgn_get_tetra_angle_quality(const mgn_tetra* tetra, double angles[6], double* min_angle,
                                    double* max_angle);
 

@@ -621,29 +621,6 @@ void collect_region_tetras(mgn_region* region) {
   }
 }
 
-// Boundary quality 374.1229744 V^2 / S^3 of the tetra a b c d, 0 when its
-// volume is not positive.
-double tetra_shape(const double* a, const double* b, const double* c, const double* d) {
-  double ab[3], ac[3], ad[3], bc[3], bd[3], n[3];
-  mgn_sub(b, a, ab);
-  mgn_sub(c, a, ac);
-  mgn_sub(d, a, ad);
-  mgn_sub(c, b, bc);
-  mgn_sub(d, b, bd);
-  mgn_cross(ab, ac, n);
-  const double v = mgn_dot(n, ad) / 6.0;
-  if (!(v > mgn_tol.eps3)) return 0.0;
-  double area = std::sqrt(mgn_dot(n, n));
-  mgn_cross(ab, ad, n);
-  area += std::sqrt(mgn_dot(n, n));
-  mgn_cross(ac, ad, n);
-  area += std::sqrt(mgn_dot(n, n));
-  mgn_cross(bc, bd, n);
-  area += std::sqrt(mgn_dot(n, n));
-  area *= 0.5;
-  return 374.1229744 * v * v / (area * area * area);
-}
-
 // The worst boundary quality of the tetras around the region node with the
 // node at xyz (0 when one of them is flat or inverted; 1 for a node without
 // tetras).
@@ -655,7 +632,7 @@ double ball_quality(mgn_node* node, const double* xyz) {
     const mgn_tetra* tetra = st.tetras[t];
     const double* p[4];
     for (int k = 0; k < 4; ++k) p[k] = tetra->n[k] == node ? xyz : tetra->n[k]->xyz;
-    worst = std::min(worst, tetra_shape(p[0], p[1], p[2], p[3]));
+    worst = std::min(worst, mgn_get_tetra_shape_quality(p[0], p[1], p[2], p[3], nullptr));
   }
   return worst;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -146,6 +147,75 @@ TEST_F(GeomTest, ErrorLocationKeepsTheFirstRecord) {
   EXPECT_EQ(mgn_error_loc.xyz[2], 3.0);
   EXPECT_EQ(mgn_error_loc.radius, 0.5);
   mgn_error_loc = mgn_error_location{};
+}
+
+// The exact orientation tests against integer arithmetic: points with
+// integer coordinates up to 2^26 (scaled by a power of two, which keeps
+// them exact) give determinants that 128-bit integers hold exactly.  Most
+// cases are nearly degenerate, built as coplanar (collinear) points with one
+// coordinate moved by one unit, so the floating-point filter cannot decide
+// and the expansion arithmetic must.
+using i128 = __int128;
+
+int exact_sign(i128 v) { return v > 0 ? 1 : (v < 0 ? -1 : 0); }
+
+i128 det3(const long long* a, const long long* b, const long long* c, const long long* d) {
+  const i128 ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
+  const i128 vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
+  const i128 wx = d[0] - a[0], wy = d[1] - a[1], wz = d[2] - a[2];
+  return wx * (uy * vz - uz * vy) + wy * (uz * vx - ux * vz) + wz * (ux * vy - uy * vx);
+}
+
+TEST(OrientationTest, AgreesWithIntegerArithmeticOnNearlyDegenerateInput) {
+  std::mt19937_64 random(20261210);
+  std::uniform_int_distribution<long long> coordinate(-(1LL << 26), 1LL << 26);
+  std::uniform_int_distribution<int> small(-3, 3);
+  const double scales[] = {1.0, 0x1p-30, 0x1p20};
+  long decided_by_expansion = 0;
+  for (int round = 0; round < 20000; ++round) {
+    long long p[4][3];
+    for (int k = 0; k < 3; ++k) p[0][k] = coordinate(random);
+    // b and c in general position, d on the plane through a, b, c along
+    // integer steps, then nudged.
+    const long long u[3] = {small(random), small(random), small(random)};
+    const long long v[3] = {small(random), small(random), small(random)};
+    const long long m = 1 + (random() % (1LL << 20)), n = 1 + (random() % (1LL << 20));
+    for (int k = 0; k < 3; ++k) {
+      p[1][k] = p[0][k] + m * u[k];
+      p[2][k] = p[0][k] + n * v[k];
+      p[3][k] = p[0][k] + (m / 3) * u[k] + (n / 5) * v[k];
+    }
+    if (round % 3 != 0) p[3][random() % 3] += small(random);
+    const double scale = scales[round % 3];
+    double q[4][3];
+    for (int i = 0; i < 4; ++i)
+      for (int k = 0; k < 3; ++k) q[i][k] = static_cast<double>(p[i][k]) * scale;
+    const int expected = exact_sign(det3(p[0], p[1], p[2], p[3]));
+    ASSERT_EQ(mgn_orient3d(q[0], q[1], q[2], q[3]), expected) << "round " << round;
+    // Exchanging two points turns the sign.
+    ASSERT_EQ(mgn_orient3d(q[1], q[0], q[2], q[3]), -expected) << "round " << round;
+    if (expected == 0) ++decided_by_expansion;
+    // The same points in one coordinate plane for the planar test.
+    const i128 planar = static_cast<i128>(p[1][0] - p[0][0]) * (p[3][1] - p[0][1]) -
+                        static_cast<i128>(p[1][1] - p[0][1]) * (p[3][0] - p[0][0]);
+    ASSERT_EQ(mgn_orient2d(q[0], q[1], q[3], 0, 1), exact_sign(planar)) << "round " << round;
+  }
+  EXPECT_GT(decided_by_expansion, 1000);  // the degenerate cases were reached
+}
+
+TEST(OrientationTest, SignConventionAndRepeatedPoints) {
+  const double a[3] = {0, 0, 0}, b[3] = {1, 0, 0}, c[3] = {0, 1, 0};
+  const double up[3] = {0.1, 0.1, 1e-300}, down[3] = {0.1, 0.1, -1.0};
+  EXPECT_EQ(mgn_orient3d(a, b, c, up), 1);  // the side (b - a) x (c - a) points to
+  EXPECT_EQ(mgn_orient3d(a, b, c, down), -1);
+  EXPECT_EQ(mgn_orient3d(a, b, c, b), 0);
+  EXPECT_EQ(mgn_orient2d(a, b, c, 0, 1), 1);
+  EXPECT_EQ(mgn_orient2d(a, c, b, 0, 1), -1);
+  // Coordinates far from the origin with a small offset.
+  const double big = 1e15;
+  const double fa[3] = {big, big, big}, fb[3] = {big + 1, big, big}, fc[3] = {big, big + 1, big};
+  const double fd[3] = {big + 0.25, big + 0.25, big + 0.125};
+  EXPECT_EQ(mgn_orient3d(fa, fb, fc, fd), 1);
 }
 
 }  // namespace
