@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "message.h"
@@ -120,13 +121,14 @@ struct mgn_input_caller {
 // An input error with the place of the caller.
 [[noreturn]] void mgn_input_error_at(const std::string& message, const mgn_input_caller& at);
 // Reads identifiers up to the next keyword of the table or the end of the
-// line and appends the records found through find to out, each once, in
-// input order.  Returns the token that ended the list (the next option).
-// The missing message when there is no identifier; unknown_format (with the
-// identifier) for one that does not exist.
+// line and appends the records found through find to out, in input order:
+// each once, or every one as written when once is false (for the callers
+// that report repeats themselves).  Returns the token that ended the list
+// (the next option).  The missing message when there is no identifier;
+// unknown_format (with the identifier) for one that does not exist.
 template <typename T>
 char* mgn_read_id_list(std::vector<T*>& out, T* (*find)(long), const char* const* table, int n, const char* missing,
-                       const char* unknown_format, const mgn_input_caller& at) {
+                       const char* unknown_format, const mgn_input_caller& at, bool once = true) {
   std::unordered_set<const T*> seen(out.begin(), out.end());
   long listed = 0;
   char* next = nullptr;
@@ -135,7 +137,27 @@ char* mgn_read_id_list(std::vector<T*>& out, T* (*find)(long), const char* const
     const long id = mgn_get_int_from_token(next);
     T* record = find(id);
     if (record == nullptr) mgn_input_error_at(mgn_format(unknown_format, id), at);
-    if (seen.insert(record).second) out.push_back(record);
+    if (seen.insert(record).second || !once) out.push_back(record);
+    ++listed;
+  }
+  if (listed == 0) mgn_input_error_at(missing, at);
+  return next;
+}
+// The same with signed identifiers (a boundary entity used from one side or
+// the other): the record of the absolute value with the sign (+1 or -1) of
+// the identifier, every one as written.
+template <typename T>
+char* mgn_read_signed_id_list(std::vector<std::pair<T*, int>>& out, T* (*find)(long), const char* const* table, int n,
+                              const char* missing, const char* unknown_format, const mgn_input_caller& at) {
+  long listed = 0;
+  char* next = nullptr;
+  for (next = mgn_get_next_token(nullptr); next != nullptr; next = mgn_get_next_token(nullptr)) {
+    if (mgn_get_keyword_index(next, table, n) != n) break;
+    const long id = mgn_get_int_from_token(next);
+    const long magnitude = id < 0 ? -id : id;
+    T* record = find(magnitude);
+    if (record == nullptr) mgn_input_error_at(mgn_format(unknown_format, magnitude), at);
+    out.emplace_back(record, id < 0 ? -1 : 1);
     ++listed;
   }
   if (listed == 0) mgn_input_error_at(missing, at);
@@ -223,7 +245,7 @@ bool mgn_read_fitting_option(const char* keyword, const mgn_input_caller& at);
 // when the line ends after it.
 struct mgn_leading_keyword {
   int keyword;
-  int followers[4] = {-1, -1, -1, -1};
+  int followers[5] = {-1, -1, -1, -1, -1};
   const char* other_follows;
   const char* line_ends;
   constexpr mgn_leading_keyword(int leading, std::initializer_list<int> allowed, const char* other, const char* end)
