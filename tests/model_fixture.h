@@ -78,6 +78,22 @@ inline void mgn_read_on_square(const std::string& text) {
   mgn_read_more_model_text(text);
 }
 
+// The unit cube [0, 1]^3 (26 lines): vertices 1 to 4 at z = 0 and 5 to 8
+// at z = 1 (counterclockwise seen from +z from the origin), curves 1 to 4
+// and 5 to 8 along the bottom and top edges, 9 to 12 upward, and six
+// bilinear surfaces whose normals Su x Sv point out of the cube: 1 z = 0,
+// 2 z = 1, 3 y = 0, 4 y = 1, 5 x = 0, 6 x = 1.  The region inside uses
+// their outer sides: region 1 boundary surface -1 -2 -3 -4 -5 -6.
+inline const std::string mgn_cube_model =
+    "vertex 1 xyz 0 0 0\nvertex 2 xyz 1 0 0\nvertex 3 xyz 1 1 0\nvertex 4 xyz 0 1 0\n"
+    "vertex 5 xyz 0 0 1\nvertex 6 xyz 1 0 1\nvertex 7 xyz 1 1 1\nvertex 8 xyz 0 1 1\n"
+    "curve 1 vertex 1 2\ncurve 2 vertex 2 3\ncurve 3 vertex 4 3\ncurve 4 vertex 1 4\n"
+    "curve 5 vertex 5 6\ncurve 6 vertex 6 7\ncurve 7 vertex 8 7\ncurve 8 vertex 5 8\n"
+    "curve 9 vertex 1 5\ncurve 10 vertex 2 6\ncurve 11 vertex 3 7\ncurve 12 vertex 4 8\n"
+    "surface 1 curve 4 1 2 3\nsurface 2 curve 5 8 7 6\nsurface 3 curve 1 9 5 10\n"
+    "surface 4 curve 12 3 11 7\nsurface 5 curve 9 4 12 8\nsurface 6 curve 2 10 6 11\n";
+constexpr long mgn_cube_model_lines = 26;
+
 // Regular expression (POSIX extended) that matches the text literally.
 inline std::string mgn_regex_escape(const std::string& text) {
   std::string out;

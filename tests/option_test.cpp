@@ -579,6 +579,20 @@ TEST(OptionProgram, OutputDescriptionFollowsTheSettings) {
   }
 }
 
+// The side of a boundary entity that a region uses is the one fact of the
+// model file that cannot be guessed: the description states it.
+TEST(OptionProgram, InputDescriptionStatesTheSideOfRegionBoundaries) {
+  mgn_run_result r = mgn_run_program({"-Fin"});
+  ASSERT_EQ(r.status, 0);
+  const std::size_t region = r.out.find("\nRegion # ");
+  ASSERT_NE(region, std::string::npos);
+  const std::string block = r.out.substr(region, r.out.find("\nInterface # ") - region);
+  EXPECT_NE(block.find("positive id puts the region on the side to which\n                      Su x Sv of the surface points"),
+            std::string::npos)
+      << block;
+  EXPECT_NE(block.find("boundary surface -1 -2 ..."), std::string::npos) << block;
+}
+
 // The input description is the manual of the model file: every keyword of
 // every definition must be found in the block of that definition.
 TEST(OptionProgram, InputDescriptionListsEveryKeyword) {
