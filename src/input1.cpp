@@ -26,7 +26,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <numbers>
+#include <string>
 #include <unordered_map>
 
 #include "bezier.h"
@@ -35,6 +35,7 @@
 #include "list.h"
 #include "message.h"
 #include "project.h"
+#include "vec3.h"
 #include "vertex.h"
 
 namespace {
@@ -218,9 +219,9 @@ void check_pair(mgn_region* region, const mgn_region_face& a, mgn_curve* ca, con
 }
 
 // The common part of the pairwise checks: the message names the two faces
-// in the words of the format.
+// in the words of pair ("surfaces %ld and %ld").
 void check_orientation(mgn_region* region, const mgn_region_face& a, mgn_curve* ca, const mgn_region_face& b,
-                       mgn_curve* cb, const char* format, const char* routine) {
+                       mgn_curve* cb, const char* pair, const char* routine) {
   const int da = mgn_get_face_curve_direction(a.kind, a.entity, ca) * a.side;
   const int db = mgn_get_face_curve_direction(b.kind, b.entity, cb) * b.side;
   if (da != db) return;
@@ -230,8 +231,9 @@ void check_orientation(mgn_region* region, const mgn_region_face& a, mgn_curve* 
   mgn_note_partial_curve(ca);
   if (cb != ca) mgn_note_partial_curve(cb);
   mgn_record_error_location(MGN_CURVE, ca->id, ca->vertex[0]->ctrl_point->xyz);
-  mgn_manipulation_error(mgn_format(format, lid(region), face_id(a), face_id(b)), routine, mgn_module_name(__FILE__),
-                         __LINE__);
+  const std::string format = std::string("Invalid topology of region %ld detected\nCheck orientation of ") + pair;
+  mgn_manipulation_error(mgn_format(format.c_str(), lid(region), face_id(a), face_id(b)), routine,
+                         mgn_module_name(__FILE__), __LINE__);
 }
 
 }  // namespace
@@ -308,49 +310,49 @@ void mgn_check_region_topology(mgn_region* region) {
 void mgn_check_surface_surface(mgn_region* region, mgn_surface* first, int first_side, mgn_curve* first_curve,
                                mgn_surface* second, int second_side, mgn_curve* second_curve) {
   check_orientation(region, {MGN_SURFACE, first, first_side}, first_curve, {MGN_SURFACE, second, second_side},
-                    second_curve, "Invalid topology of region %ld detected\nCheck orientation of surfaces %ld and %ld",
+                    second_curve, "surfaces %ld and %ld",
                     __func__);
 }
 
 void mgn_check_patch_surface(mgn_region* region, mgn_patch* first, int first_side, mgn_curve* first_curve,
                              mgn_surface* second, int second_side, mgn_curve* second_curve) {
   check_orientation(region, {MGN_PATCH, first, first_side}, first_curve, {MGN_SURFACE, second, second_side},
-                    second_curve, "Invalid topology of region %ld detected\nCheck orientation of patch %ld and surface %ld",
+                    second_curve, "patch %ld and surface %ld",
                     __func__);
 }
 
 void mgn_check_shell_surface(mgn_region* region, mgn_shell* first, int first_side, mgn_curve* first_curve,
                              mgn_surface* second, int second_side, mgn_curve* second_curve) {
   check_orientation(region, {MGN_SHELL, first, first_side}, first_curve, {MGN_SURFACE, second, second_side},
-                    second_curve, "Invalid topology of region %ld detected\nCheck orientation of shell %ld and surface %ld",
+                    second_curve, "shell %ld and surface %ld",
                     __func__);
 }
 
 void mgn_check_patch_patch(mgn_region* region, mgn_patch* first, int first_side, mgn_curve* first_curve,
                            mgn_patch* second, int second_side, mgn_curve* second_curve) {
   check_orientation(region, {MGN_PATCH, first, first_side}, first_curve, {MGN_PATCH, second, second_side},
-                    second_curve, "Invalid topology of region %ld detected\nCheck orientation of patches %ld and %ld",
+                    second_curve, "patches %ld and %ld",
                     __func__);
 }
 
 void mgn_check_patch_shell(mgn_region* region, mgn_patch* first, int first_side, mgn_curve* first_curve,
                            mgn_shell* second, int second_side, mgn_curve* second_curve) {
   check_orientation(region, {MGN_PATCH, first, first_side}, first_curve, {MGN_SHELL, second, second_side},
-                    second_curve, "Invalid topology of region %ld detected\nCheck orientation of patch %ld and shell %ld",
+                    second_curve, "patch %ld and shell %ld",
                     __func__);
 }
 
 void mgn_check_shell_patch(mgn_region* region, mgn_shell* first, int first_side, mgn_curve* first_curve,
                            mgn_patch* second, int second_side, mgn_curve* second_curve) {
   check_orientation(region, {MGN_SHELL, first, first_side}, first_curve, {MGN_PATCH, second, second_side},
-                    second_curve, "Invalid topology of region %ld detected\nCheck orientation of shell %ld and patch %ld",
+                    second_curve, "shell %ld and patch %ld",
                     __func__);
 }
 
 void mgn_check_shell_shell(mgn_region* region, mgn_shell* first, int first_side, mgn_curve* first_curve,
                            mgn_shell* second, int second_side, mgn_curve* second_curve) {
   check_orientation(region, {MGN_SHELL, first, first_side}, first_curve, {MGN_SHELL, second, second_side},
-                    second_curve, "Invalid topology of region %ld detected\nCheck orientation of shells %ld and %ld",
+                    second_curve, "shells %ld and %ld",
                     __func__);
 }
 
@@ -360,7 +362,7 @@ void mgn_check_shell_shell(mgn_region* region, mgn_shell* first, int first_side,
 
 namespace {
 
-constexpr double kFourPi = 4.0 * std::numbers::pi;
+constexpr double kFourPi = 4.0 * MGN_PI;
 // A flat triangle stands for a piece of a face once the point is farther
 // from the piece than twice its radius and the solid angle lost to the
 // flattening, about radius^2 deviation / distance^3, is below this.
@@ -373,14 +375,6 @@ constexpr int kMaxDepth = 120;
 // Deepest halving of a curve (its chords halve at each level).
 constexpr int kMaxCurveDepth = 60;
 
-double norm(const double* a) { return std::sqrt(mgn_dot(a, a)); }
-
-double distance(const double* a, const double* b) {
-  double d[3];
-  mgn_sub(a, b, d);
-  return norm(d);
-}
-
 // Signed solid angle of the triangle a b c seen from p: positive when its
 // normal (b - a) x (c - a) points away from p.
 double solid_angle(const double* p, const double* a, const double* b, const double* c) {
@@ -388,7 +382,7 @@ double solid_angle(const double* p, const double* a, const double* b, const doub
   mgn_sub(a, p, A);
   mgn_sub(b, p, B);
   mgn_sub(c, p, C);
-  const double la = norm(A), lb = norm(B), lc = norm(C);
+  const double la = mgn_norm(A), lb = mgn_norm(B), lc = mgn_norm(C);
   mgn_cross(B, C, bc);
   const double numerator = mgn_dot(A, bc);
   const double denominator = la * lb * lc + mgn_dot(A, B) * lc + mgn_dot(A, C) * lb + mgn_dot(B, C) * la;
@@ -441,7 +435,7 @@ void add_surface_triangle(const mgn_surface* surface, const surface_point& a, co
   for (const surface_point* q : all)
     for (int k = 0; k < 3; ++k) centre[k] += q->xyz[k] / 6.0;
   double radius = 0.0;
-  for (const surface_point* q : all) radius = std::max(radius, distance(centre, q->xyz));
+  for (const surface_point* q : all) radius = std::max(radius, mgn_get_point_distance(centre, q->xyz));
   // Edges with their midpoints; the deviation of the face from the chords.
   const surface_point* edges[3][3] = {{&a, &b, &ab}, {&b, &c, &bc}, {&c, &a, &ca}};
   double deviation = 0.0, longest = -1.0;
@@ -449,14 +443,15 @@ void add_surface_triangle(const mgn_surface* surface, const surface_point& a, co
   for (int e = 0; e < 3; ++e) {
     double chord_middle[3];
     for (int k = 0; k < 3; ++k) chord_middle[k] = 0.5 * (edges[e][0]->xyz[k] + edges[e][1]->xyz[k]);
-    deviation = std::max(deviation, distance(chord_middle, edges[e][2]->xyz));
-    const double length = distance(edges[e][0]->xyz, edges[e][2]->xyz) + distance(edges[e][2]->xyz, edges[e][1]->xyz);
+    deviation = std::max(deviation, mgn_get_point_distance(chord_middle, edges[e][2]->xyz));
+    const double length = mgn_get_point_distance(edges[e][0]->xyz, edges[e][2]->xyz) +
+                          mgn_get_point_distance(edges[e][2]->xyz, edges[e][1]->xyz);
     if (length > longest) {
       longest = length;
       split = e;
     }
   }
-  const double d = distance(sum.point, centre);
+  const double d = mgn_get_point_distance(sum.point, centre);
   const bool far = depth >= 2 && d > 2.0 * radius && radius * radius * deviation <= kAngleError * d * d * d;
   const bool small = radius <= sum.tolerance || depth >= kMaxDepth || !std::isfinite(d + radius + deviation) ||
                      ++sum.pieces > kPieceBudget;
@@ -465,8 +460,9 @@ void add_surface_triangle(const mgn_surface* surface, const surface_point& a, co
       const double uv[2] = {(a.uv[0] + b.uv[0] + c.uv[0]) / 3.0, (a.uv[1] + b.uv[1] + c.uv[1]) / 3.0};
       if (domain == nullptr || (*domain)(uv)) sum.on_boundary = true;
     }
-    sum.angle += sign * (solid_angle(sum.point, a.xyz, ab.xyz, ca.xyz) + solid_angle(sum.point, ab.xyz, b.xyz, bc.xyz) +
-                         solid_angle(sum.point, ca.xyz, bc.xyz, c.xyz) + solid_angle(sum.point, ab.xyz, bc.xyz, ca.xyz));
+    const double* p = sum.point;
+    sum.angle += sign * (solid_angle(p, a.xyz, ab.xyz, ca.xyz) + solid_angle(p, ab.xyz, b.xyz, bc.xyz) +
+                         solid_angle(p, ca.xyz, bc.xyz, c.xyz) + solid_angle(p, ab.xyz, bc.xyz, ca.xyz));
     return;
   }
   // Halves across the longest edge p q (midpoint m, opposite corner o),
@@ -516,10 +512,10 @@ void add_curve_points(const mgn_curve* curve, double t0, const double* a, double
   mgn_get_curve_point(curve, tm, m);
   double chord_middle[3];
   for (int k = 0; k < 3; ++k) chord_middle[k] = 0.5 * (a[k] + b[k]);
-  const double deviation = distance(m, chord_middle), length = distance(a, b);
-  const double d = distance(point, chord_middle);
-  const bool done = (depth >= 3 && ((d > length && length * deviation <= kAngleError * d * d) || length <= tolerance)) ||
-                    depth >= kMaxCurveDepth || !std::isfinite(d + length + deviation);
+  const double deviation = mgn_get_point_distance(m, chord_middle), length = mgn_get_point_distance(a, b);
+  const double d = mgn_get_point_distance(point, chord_middle);
+  const bool flat = (d > length && length * deviation <= kAngleError * d * d) || length <= tolerance;
+  const bool done = (depth >= 3 && flat) || depth >= kMaxCurveDepth || !std::isfinite(d + length + deviation);
   if (done) {
     out.push_back({m[0], m[1], m[2]});
     out.push_back({b[0], b[1], b[2]});
@@ -584,7 +580,7 @@ void add_patch_face(const mgn_patch* patch, double sign, winding_sum& sum) {
       mgn_cross(a, b, axb);
       turn += std::atan2(mgn_dot(axb, patch->normal), mgn_dot(a, b));
     }
-    if (std::fabs(turn) >= std::numbers::pi) sum.on_boundary = true;
+    if (std::fabs(turn) >= MGN_PI) sum.on_boundary = true;
     return;
   }
   for (std::size_t k = 0; k < segments.size(); k += 2)
@@ -600,7 +596,7 @@ double parameter_winding(const std::vector<double>& segments, const double* uv) 
     const double bx = segments[k + 2] - uv[0], by = segments[k + 3] - uv[1];
     turn += std::atan2(ax * by - ay * bx, ax * bx + ay * by);
   }
-  return turn / (2.0 * std::numbers::pi);
+  return turn / (2.0 * MGN_PI);
 }
 
 // A shell: a fan of parameter triangles of its background surface over its
@@ -637,7 +633,8 @@ std::vector<double> shell_trim(const mgn_shell* shell) {
         std::swap(uv[i], uv[j]);
         std::swap(uv[i + 1], uv[j + 1]);
       }
-    for (std::size_t k = 0; k + 3 < uv.size(); k += 2) segments.insert(segments.end(), {uv[k], uv[k + 1], uv[k + 2], uv[k + 3]});
+    for (std::size_t k = 0; k + 3 < uv.size(); k += 2)
+      segments.insert(segments.end(), {uv[k], uv[k + 1], uv[k + 2], uv[k + 3]});
   }
   return segments;
 }

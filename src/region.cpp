@@ -27,6 +27,7 @@
 #include "patch.h"
 #include "shell.h"
 #include "surface.h"
+#include "vec3.h"
 #include "vertex.h"
 
 namespace {
@@ -58,7 +59,8 @@ const char* const keywords[K_KEYWORDS] = {
 
 // Keywords that must be followed by one of some others.
 constexpr mgn_leading_keyword leading_keywords[] = {
-    {K_BOUNDARY, {K_SURFACE, K_PATCH, K_SHELL}, "Keyword SURFACE or PATCH or SHELL missing (redundand keyword BOUNDARY)",
+    {K_BOUNDARY, {K_SURFACE, K_PATCH, K_SHELL},
+     "Keyword SURFACE or PATCH or SHELL missing (redundand keyword BOUNDARY)",
      "Keyword SURFACE or PATCH or SHELL missing"},
     {K_FIXED, {K_VERTEX, K_CURVE, K_SURFACE, K_PATCH, K_SHELL},
      "Keyword VERTEX or CURVE or SURFACE or PATCH or SHELL missing (redundand keyword FIXED)",
@@ -78,10 +80,10 @@ struct face_kind {
 };
 constexpr face_kind surface_kind{MGN_SURFACE, "surface", "Surface", "SURFACE", &mgn_region::inner_surfaces,
                                  &mgn_region::outer_surfaces, &mgn_region::fixed_surfaces};
-constexpr face_kind patch_kind{MGN_PATCH, "patch", "Patch", "PATCH", &mgn_region::inner_patches, &mgn_region::outer_patches,
-                               &mgn_region::fixed_patches};
-constexpr face_kind shell_kind{MGN_SHELL, "shell", "Shell", "SHELL", &mgn_region::inner_shells, &mgn_region::outer_shells,
-                               &mgn_region::fixed_shells};
+constexpr face_kind patch_kind{MGN_PATCH, "patch", "Patch", "PATCH", &mgn_region::inner_patches,
+                               &mgn_region::outer_patches, &mgn_region::fixed_patches};
+constexpr face_kind shell_kind{MGN_SHELL, "shell", "Shell", "SHELL", &mgn_region::inner_shells,
+                               &mgn_region::outer_shells, &mgn_region::fixed_shells};
 
 // Everything a REGION line gathers besides the record's own fields.
 struct region_line {
@@ -209,8 +211,9 @@ char* read_face_keyword(region_line& line, Entity* (*find)(long), const face_kin
     case K_FIXED: return read_fixed_faces(line, find, kind);
     case K_EXTRUDE: read_extrusion_base(line, find, kind); return nullptr;
     default:
-      mgn_input_error(mgn_format("Keyword %s not expected (keyword BOUNDARY or FIXED or EXTRUDE missing)", kind.keyword),
-                      MGN_INPUT_HERE);
+      mgn_input_error(
+          mgn_format("Keyword %s not expected (keyword BOUNDARY or FIXED or EXTRUDE missing)", kind.keyword),
+          MGN_INPUT_HERE);
   }
 }
 
@@ -250,10 +253,12 @@ char* read_option(region_line& line, int key, char* token) {
     case K_PATCH: return read_face_keyword(line, mgn_find_patch, patch_kind);
     case K_SHELL: return read_face_keyword(line, mgn_find_shell, shell_kind);
     case K_VERTEX:
-      if (line.previous != K_FIXED) mgn_input_error("Keyword VERTEX not expected (keyword FIXED missing)", MGN_INPUT_HERE);
+      if (line.previous != K_FIXED)
+        mgn_input_error("Keyword VERTEX not expected (keyword FIXED missing)", MGN_INPUT_HERE);
       return read_fixed_vertices(line);
     case K_CURVE:
-      if (line.previous != K_FIXED) mgn_input_error("Keyword CURVE not expected (keyword FIXED missing)", MGN_INPUT_HERE);
+      if (line.previous != K_FIXED)
+        mgn_input_error("Keyword CURVE not expected (keyword FIXED missing)", MGN_INPUT_HERE);
       return read_fixed_curves(line);
     case K_SUBREGION: {
       std::vector<mgn_region*> subregions;
@@ -493,7 +498,8 @@ void check_subregions(mgn_region* region, const mgn_region_boundary* boundary) {
     if (boundary != nullptr && !mgn_check_subregion_inside_region(*boundary, subregion)) {
       mgn_note_partial_region(region);
       mgn_note_partial_region(subregion);
-      mgn_input_error(mgn_format("Subregion %ld is not inside region %ld", lid(subregion), lid(region)), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Subregion %ld is not inside region %ld", lid(subregion), lid(region)),
+                      MGN_INPUT_HERE);
     }
   }
 }
@@ -513,9 +519,9 @@ void check_extrusion_base(mgn_region* region) {
     case MGN_PATCH: id = lid(static_cast<mgn_patch*>(region->extrude_base)); break;
     default: id = lid(static_cast<mgn_shell*>(region->extrude_base)); break;
   }
-  std::string word = kind.word;
-  mgn_input_error(mgn_format("Base %s (%ld) does not form boundary of physical region (%ld)", word.c_str(), id, lid(region)),
-                  MGN_INPUT_HERE);
+  mgn_input_error(
+      mgn_format("Base %s (%ld) does not form boundary of physical region (%ld)", kind.word, id, lid(region)),
+      MGN_INPUT_HERE);
 }
 
 // The curves up and down the chain of fixations of a curve.

@@ -223,7 +223,8 @@ class RegionPoints : public ::testing::Test {
   static void expect_points(const mgn_region_boundary& boundary, const std::vector<Point>& points) {
     for (const Point& p : points) {
       const mgn_region_point located = mgn_locate_region_point(boundary, p.xyz.data());
-      const std::string where = std::to_string(p.xyz[0]) + " " + std::to_string(p.xyz[1]) + " " + std::to_string(p.xyz[2]);
+      const std::string where =
+          std::to_string(p.xyz[0]) + " " + std::to_string(p.xyz[1]) + " " + std::to_string(p.xyz[2]);
       EXPECT_EQ(located.on_boundary, p.on_boundary) << where;
       if (!p.on_boundary) {
         EXPECT_NEAR(located.winding, p.winding, 1e-3) << where;
@@ -297,7 +298,8 @@ TEST_F(RegionPoints, PatchesAndShells) {
 
 TEST_F(RegionPoints, Subregions) {
   const std::string ball = "region 1 boundary surface -7 -8 -9 -10 -11 -12 -13 -14\n";
-  mgn_read_model_text(model_text("box_spherical_void") + ball + "region 2 boundary surface -1 -2 -3 -4 -5 -6 subregion 1\n");
+  mgn_read_model_text(model_text("box_spherical_void") + ball +
+                      "region 2 boundary surface -1 -2 -3 -4 -5 -6 subregion 1\n");
   EXPECT_NE(mgn_find_region(2), nullptr);
   // The box with the void shares the sphere with the ball, from its outside.
   const std::string text = model_text("box_spherical_void") + ball +

@@ -59,7 +59,8 @@ const mgn_input_error_case option_cases[] = {
     at("IdZero", "region 0" + inside + "\n", 0, "Positive region id required"),
     at("IdTwice", r1 + "\nregion 1" + other_sides + "\n", 1, "Multiple instance of region 1 detected"),
     at("NoBoundary", "region 1 size 1\n", 0, "Keyword BOUNDARY missing"),
-    at("UnknownKeyword", "region 1 colour red" + inside + "\n", 0, "Unexpected or invalid keyword \"COLOUR\" encountered"),
+    at("UnknownKeyword", "region 1 colour red" + inside + "\n", 0,
+       "Unexpected or invalid keyword \"COLOUR\" encountered"),
     // A list of identifiers runs to the next keyword of the table.
     at("WordInAList", r1 + " colour\n", 0, "Integer number expected (COLOUR - read)"),
     at("ValueWordAlone", r1 + " def\n", 0, "Unexpected or invalid keyword \"DEF\" encountered"),
@@ -167,8 +168,9 @@ const mgn_input_error_case check_cases[] = {
        "Outer side of surface 3 fixed to region 1 already used as boundary surface"),
     at("BoundaryAfterFixed", "region 1 fixed surface 7" + inside + " 7\n", 0,
        "Inner side of surface 7 fixed to region 1 already used as boundary surface"),
-    at("BoundaryLocalizedElsewhere", r1 + " fixed surface 7\nregion 2" + other_sides + "\nregion 3 boundary surface 7\n",
-       2, "Surface 7 already localized in region 1"),
+    at("BoundaryLocalizedElsewhere",
+       r1 + " fixed surface 7\nregion 2" + other_sides + "\nregion 3 boundary surface 7\n", 2,
+       "Surface 7 already localized in region 1"),
     at("VertexInTwoRegions", r1 + " fixed vertex 15\nregion 2" + other_sides + " fixed vertex 15\n", 1,
        "Vertex 15 already localized in region 1"),
     at("CurveInTwoRegions", r1 + " fixed curve 17\nregion 2" + other_sides + " fixed curve 17\n", 1,
@@ -406,7 +408,8 @@ TEST_F(RegionRead, SurfacesFixedToABoundarySurfaceBoundTheRegion) {
   EXPECT_EXIT(mgn_read_model_text(mgn_cube_model + children + "region 1" + inside + " 7\n"),
               ::testing::ExitedWithCode(10), "Check orientation of surfaces 1 and 7\n");
   // A hole in a face leaves the boundary open.
-  const std::string hole = children.substr(0, children.find("surface 7")) + "surface 7 curve 13 14 15 16 fixed surface 1 hole\n";
+  const std::string hole =
+      children.substr(0, children.find("surface 7")) + "surface 7 curve 13 14 15 16 fixed surface 1 hole\n";
   EXPECT_EXIT(mgn_read_model_text(mgn_cube_model + hole + "region 1" + inside + "\n"), ::testing::ExitedWithCode(10),
               "Curve 13 shared only by surface 1\n");
 }
