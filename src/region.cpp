@@ -488,19 +488,39 @@ void localize_fixed_entities(mgn_region* region) {
   for (mgn_curve* e : mgn_list_range<mgn_curve>(region->fixed_curves)) e->localized_region = region;
 }
 
-// Subregions: physical within a physical region, and inside it.
+// The faces of a subregion bound the region around it from their other
+// side: that side must be free, and is marked with the region.
+template <typename Entity>
+void wrap_subregion_faces(mgn_region* region, mgn_region* subregion, const face_kind& kind) {
+  for (int side : {1, -1})
+    for (Entity* entity : mgn_list_range<Entity>(subregion->*(side > 0 ? kind.inner : kind.outer))) {
+      mgn_region*& mark = side_region(entity, -side);
+      if (mark != nullptr && mark != region)
+        mgn_input_error(mgn_format("%s side of %s %ld already used as boundary %s of region %ld",
+                                   side > 0 ? "Outer" : "Inner", kind.word, lid(entity), kind.word, lid(mark)),
+                        MGN_INPUT_HERE);
+      mark = region;
+    }
+}
+
+// Subregions: physical within a physical region, and inside it, which
+// meshes around them.
 void check_subregions(mgn_region* region, const mgn_region_boundary* boundary) {
   for (mgn_region* subregion : mgn_list_range<mgn_region>(region->subregions)) {
     if (subregion->is_virtual && !region->is_virtual)
       mgn_input_error(mgn_format("Virtual region (%ld) cannot be subregion of physical region (%ld)", lid(subregion),
                                  lid(region)),
                       MGN_INPUT_HERE);
-    if (boundary != nullptr && !mgn_check_subregion_inside_region(*boundary, subregion)) {
+    if (boundary == nullptr) continue;
+    if (!mgn_check_subregion_inside_region(*boundary, subregion)) {
       mgn_note_partial_region(region);
       mgn_note_partial_region(subregion);
       mgn_input_error(mgn_format("Subregion %ld is not inside region %ld", lid(subregion), lid(region)),
                       MGN_INPUT_HERE);
     }
+    wrap_subregion_faces<mgn_surface>(region, subregion, surface_kind);
+    wrap_subregion_faces<mgn_patch>(region, subregion, patch_kind);
+    wrap_subregion_faces<mgn_shell>(region, subregion, shell_kind);
   }
 }
 

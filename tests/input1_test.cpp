@@ -300,7 +300,12 @@ TEST_F(RegionPoints, Subregions) {
   const std::string ball = "region 1 boundary surface -7 -8 -9 -10 -11 -12 -13 -14\n";
   mgn_read_model_text(model_text("box_spherical_void") + ball +
                       "region 2 boundary surface -1 -2 -3 -4 -5 -6 subregion 1\n");
-  EXPECT_NE(mgn_find_region(2), nullptr);
+  // The box meshes around the ball: the outer sides of the octants face it.
+  EXPECT_EQ(mgn_find_surface(7)->inner_region, mgn_find_region(2));
+  EXPECT_EQ(mgn_find_surface(7)->outer_region, mgn_find_region(1));
+  // A second region around the same ball would overlap the first.
+  EXPECT_EXIT(mgn_read_more_model_text("region 3 boundary surface 1 2 3 4 5 6 subregion 1\n"),
+              ::testing::ExitedWithCode(25), "Inner side of surface 7 already used as boundary surface of region 2\n");
   // The box with the void shares the sphere with the ball, from its outside.
   const std::string text = model_text("box_spherical_void") + ball +
                            "region 2 boundary surface -1 -2 -3 -4 -5 -6 7 8 9 10 11 12 13 14 subregion 1\n";
