@@ -21,10 +21,6 @@
 
 namespace {
 
-void add_once(mgn_list& list, void* object) {
-  if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
-}
-
 long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
 long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
 long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
@@ -786,13 +782,7 @@ mgn_curve* mgn_input_curve() {
   }
   if (duplicate != nullptr) {
     curve->duplicated = duplicate;
-    for (mgn_curve* other : mgn_list_range<mgn_curve>(duplicate->duplicates)) {
-      if (other == curve) continue;
-      add_once(other->duplicates, curve);
-      add_once(curve->duplicates, other);
-    }
-    add_once(duplicate->duplicates, curve);
-    add_once(curve->duplicates, duplicate);
+    mgn_link_coinciding(curve, duplicate, &mgn_curve::duplicates);
   }
   // 20. Coinciding curves.
   for (mgn_curve* other : mgn_list_range<mgn_curve>(mgn_input.coinciding)) {
@@ -801,13 +791,7 @@ mgn_curve* mgn_input_curve() {
       mgn_input_error(mgn_format("Only top physical parent curve (%ld) can be coinciding", cid), MGN_INPUT_HERE);
     if (mgn_get_top_physical_curve(other) != other)
       mgn_input_error(mgn_format("Only top physical parent curve (%ld) can be coinciding", lid(other)), MGN_INPUT_HERE);
-    for (mgn_curve* linked : mgn_list_range<mgn_curve>(other->coinciding_curves)) {
-      if (linked == curve) continue;
-      add_once(linked->coinciding_curves, curve);
-      add_once(curve->coinciding_curves, linked);
-    }
-    add_once(other->coinciding_curves, curve);
-    add_once(curve->coinciding_curves, other);
+    mgn_link_coinciding(curve, other, &mgn_curve::coinciding_curves);
   }
   mgn_destroy_list(mgn_input.coinciding);
   mgn_input.line_number = resume_line;

@@ -14,6 +14,7 @@
 #include "discret3.h"
 #include "element.h"
 #include "list.h"
+#include "mesh1.h"
 #include "mesh2.h"
 #include "message.h"
 #include "smooth.h"
@@ -71,17 +72,6 @@ void append_listing(mgn_listing*& global, mgn_listing*& own, long count, mgn_rec
 // its first block, where the walks over the entity's records start.
 void settle_listing(mgn_listing*& listing) {
   if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));
-}
-
-// Walks the first count references of the listing of a discretized entity,
-// which rests on its first block.
-template <typename T, typename F>
-void for_each_reference(mgn_listing* listing, long count, F&& function) {
-  long k = 0;
-  for (T** ref : mgn_listing_range<T*>(listing)) {
-    if (k++ >= count) break;
-    function(*ref);
-  }
 }
 
 bool master_or_slave(const mgn_vertex* vertex) { return vertex->slave || vertex->master; }
@@ -191,9 +181,8 @@ void create_curve_midnodes() {
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
     if (curve->id == 0 || curve->is_virtual || !curve->mesh.discretized || mgn_check_curve_mesh_copy(curve))
       continue;
-    for_each_reference<mgn_edge>(curve->mesh.edges, curve->mesh.edge_count, [](mgn_edge* edge) {
-      if (edge->mid == nullptr) mgn_create_midnode(edge);
-    });
+    for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(curve->mesh.edges, curve->mesh.edge_count))
+      if ((*ref)->mid == nullptr) mgn_create_midnode(*ref);
   }
 }
 
@@ -203,9 +192,10 @@ template <typename T>
 void create_face_entity_midnodes(const mgn_entity_store& store) {
   for (T* entity : mgn_list_range<T>(store.list)) {
     if (entity->id == 0 || !entity->mesh.discretized) continue;
-    for_each_reference<mgn_edge>(entity->mesh.edges, entity->mesh.edge_total, [](mgn_edge* edge) {
+    for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(entity->mesh.edges, entity->mesh.edge_total)) {
+      mgn_edge* edge = *ref;
       if (edge != nullptr && edge->id != 0 && edge->mid == nullptr) mgn_create_midnode(edge);
-    });
+    }
   }
 }
 
@@ -221,8 +211,8 @@ void give_interface_placeholder_midnodes() {
       placeholder->kind = MGN_INTERFACE;
       placeholder->entity = interface;
     }
-    for_each_reference<mgn_edge>(interface->mesh.edges, interface->mesh.edge_count,
-                                 [placeholder](mgn_edge* edge) { edge->mid = placeholder; });
+    for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(interface->mesh.edges, interface->mesh.edge_count))
+      (*ref)->mid = placeholder;
   }
 }
 
@@ -259,10 +249,9 @@ void print_progress(const char* text) {
 }
 
 void reset_state() {
-  destroy_scratch(mgn_discret.curve_params);
-  destroy_scratch(mgn_discret.curve_leaves);
+  mgn_release_curve_scratch();
   destroy_scratch(mgn_discret.association_cells);
-  destroy_scratch(mgn_discret.element_cells);
+  mgn_release_neighbour_cells();
   destroy_scratch(mgn_discret.region_cells);
   destroy_scratch(mgn_discret.region_long_cells);
   mgn_discret = mgn_discret_state{};
@@ -271,53 +260,8 @@ void reset_state() {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Helpers shared with the entity meshers
+// Vertex nodes and curves in the global listings
 // ---------------------------------------------------------------------------
-
-long mgn_get_chunk_capacity(long n) {
-  const long l = listing_size();
-  if (n > 1000 && static_cast<double>(n) > 1.5 * static_cast<double>(l)) {
-    const long k = (n - 1) / l + 1;
-    return (n - 1) / k + 1;
-  }
-  return std::max(1L, n);
-}
-
-mgn_vertex* mgn_get_vertex_representative(mgn_vertex* vertex) {
-  return vertex->parent_vertex == nullptr ? vertex : mgn_get_top_physical_vertex(vertex);
-}
-
-mgn_node* mgn_get_vertex_node(mgn_vertex* vertex) {
-  mgn_vertex* rep = mgn_get_vertex_representative(vertex);
-  if (rep->mesh.node == nullptr) {
-    // The vertices joined through collapsed curves (not meshed on their own)
-    // share one node: the one stored on such a curve, else one of theirs,
-    // else a new one.
-    std::vector<mgn_vertex*> group{rep};
-    std::vector<mgn_curve*> curves;
-    for (std::size_t i = 0; i < group.size(); ++i) {
-      for (mgn_curve* c : mgn_list_range<mgn_curve>(group[i]->curves)) {
-        if (!c->collapsed || c->is_virtual || std::find(curves.begin(), curves.end(), c) != curves.end())
-          continue;
-        curves.push_back(c);
-        for (mgn_vertex* end : c->vertex) {
-          mgn_vertex* r = mgn_get_vertex_representative(end);
-          if (std::find(group.begin(), group.end(), r) == group.end()) group.push_back(r);
-        }
-      }
-    }
-    mgn_node* node = nullptr;
-    for (const mgn_curve* c : curves)
-      if (node == nullptr) node = c->mesh.node;
-    for (const mgn_vertex* r : group)
-      if (node == nullptr) node = r->mesh.node;
-    if (node == nullptr) node = mgn_create_node(rep->xyz, nullptr, MGN_VERTEX, rep, nullptr);
-    for (mgn_vertex* r : group) r->mesh.node = node;
-    for (mgn_curve* c : curves) c->mesh.node = node;
-  }
-  vertex->mesh.node = rep->mesh.node;
-  return rep->mesh.node;
-}
 
 void mgn_enter_vertex_node(mgn_vertex* vertex) {
   mgn_vertex* rep = mgn_get_vertex_representative(vertex);
@@ -534,13 +478,11 @@ void mgn_discretize_model() {
   mgn_mesh.fe_nodes = mgn_realloc_listing(mgn_mesh.fe_nodes);
 
   // 4. Curves.
-  mgn_discret.curve_params = mgn_create_listing(2 * std::min(l, 100L), sizeof(mgn_curve_param));
-  mgn_discret.curve_leaves = mgn_create_listing(std::min(l, 100L), sizeof(mgn_curve_leaf));
+  mgn_create_curve_scratch();
   if (mgn_mesh.edge_pool == nullptr) mgn_mesh.edge_pool = mgn_create_listing(l, sizeof(mgn_edge));
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) mgn_discretize_curve(curve, nullptr);
   print_progress("Curves discretized");
-  empty_scratch(mgn_discret.curve_params);
-  empty_scratch(mgn_discret.curve_leaves);
+  mgn_empty_curve_scratch();
   mgn_discret.hiding_pending = mgn_set.nodal_smoothing;
   collect_curves();
   // Every vertex now refers to the node of its representative.
@@ -551,7 +493,7 @@ void mgn_discretize_model() {
   // and surface work records belong to the surface mesher.
   const bool has_regions = mgn_model.regions.list != nullptr;
   if (has_regions) mgn_discret.association_cells = create_cells(std::min(l, 100L));
-  if (mgn_discret.neighbours_wanted) mgn_discret.element_cells = create_cells(std::min(l, 100L));
+  if (mgn_discret.neighbours_wanted) mgn_create_neighbour_cells();
   mgn_create_surface_scratch();
 
   // 6. Surfaces, patches, shells.
@@ -567,11 +509,13 @@ void mgn_discretize_model() {
   // swap asks for it.  The curves that waited for the hiding pass are
   // collected afterwards.
   if (mgn_set.nodal_smoothing) {
-    mgn_hide_curves();
-    mgn_swap_curves(1);
-    mgn_swap_curves(2);
+    const bool neighbours = mgn_discret.neighbours_wanted;
+    if (mgn_hide_curves(neighbours)) mgn_discret.something_hidden = true;
+    bool swapped = mgn_swap_curves(1, neighbours);
+    swapped = mgn_swap_curves(2, neighbours) || swapped;
     mgn_hide_vertices();
-    mgn_swap_curves(3);
+    swapped = mgn_swap_curves(3, neighbours) || swapped;
+    if (swapped) mgn_discret.resmoothing_needed = true;
     if (mgn_discret.resmoothing_needed) smooth_face_entities_again();
   }
   mgn_discret.hiding_pending = false;

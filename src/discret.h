@@ -23,15 +23,10 @@ struct mgn_discret_state {
   // Curves with a hiding request wait for the hiding pass before their
   // listings are collected (a hidden curve gives no edge elements).
   bool hiding_pending = false;
-  // Scratch listings of the curve mesher (parameter records and leaves of
-  // the parameter tree), emptied after every piece of curve.
-  mgn_listing* curve_params = nullptr;
-  mgn_listing* curve_leaves = nullptr;
-  // Cells (a reference and a link): associations of faces with the volume
-  // elements on their sides (only when the model has regions) and the
-  // element lists of the neighbour tables (only when neighbours are wanted).
+  // Cells (a reference and a link) of the associations of faces with the
+  // volume elements on their sides (only when the model has regions).  The
+  // curve mesher and the neighbour tables keep scratch of their own.
   mgn_listing* association_cells = nullptr;
-  mgn_listing* element_cells = nullptr;
   // Cells of the region mesher (only when the model has regions).
   mgn_listing* region_cells = nullptr;
   mgn_listing* region_long_cells = nullptr;
@@ -54,13 +49,6 @@ void mgn_discretize_shell(mgn_shell* shell, void* argument);
 void mgn_discretize_region(mgn_region* region, void* argument);
 void mgn_discretize_interface(mgn_interface* interface, void* argument);
 
-// The vertex whose node a vertex shares: the last non-virtual vertex along
-// its chain of parent vertices (the vertex itself when it has no parent).
-mgn_vertex* mgn_get_vertex_representative(mgn_vertex* vertex);
-// The mesh node of a vertex, created when it has none yet: the node of its
-// representative, shared by all vertices joined through collapsed curves.
-// A new node is not entered in the finite-element node listing.
-mgn_node* mgn_get_vertex_node(mgn_vertex* vertex);
 // Enters the node of a vertex's representative in the finite-element node
 // listing, once, unless the representative is a slave or master vertex.
 void mgn_enter_vertex_node(mgn_vertex* vertex);
@@ -76,9 +64,5 @@ void mgn_collect_curve(mgn_curve* curve);
 // Moves the listings of every finished entity not moved yet (the fatal-error
 // path calls it through mgn_terminate_hook.collect_finished).
 void mgn_collect_finished_entities();
-
-// Capacity of the blocks of a listing that takes n records at once: n, or
-// chunks of about the listing size when n exceeds 1000 and 1.5 times it.
-long mgn_get_chunk_capacity(long n);
 
 #endif  // MGN_DISCRET_H

@@ -10,24 +10,28 @@
 #include <vector>
 
 #include "bezier.h"
-#include "discret.h"
 #include "element.h"
 #include "list.h"
+#include "mesh1.h"
 #include "message.h"
 #include "octree.h"
 #include "vec3.h"
 #include "vertex.h"
+
+mgn_curve_scratch mgn_curve_work;
 
 namespace {
 
 // Capacity of the scratch listings: min(L, 100) (at least 10).
 long scratch_capacity() { return std::max(10L, std::min(mgn_set.listing_size, 100L)); }
 
+// The scratch listings, created on first use when the driver has not
+// created them.
 void ensure_scratch() {
-  if (mgn_discret.curve_params == nullptr)
-    mgn_discret.curve_params = mgn_create_listing(2 * scratch_capacity(), sizeof(mgn_curve_param));
-  if (mgn_discret.curve_leaves == nullptr)
-    mgn_discret.curve_leaves = mgn_create_listing(scratch_capacity(), sizeof(mgn_curve_leaf));
+  if (mgn_curve_work.params == nullptr)
+    mgn_curve_work.params = mgn_create_listing(2 * scratch_capacity(), sizeof(mgn_curve_param));
+  if (mgn_curve_work.leaves == nullptr)
+    mgn_curve_work.leaves = mgn_create_listing(scratch_capacity(), sizeof(mgn_curve_leaf));
 }
 
 [[noreturn]] void too_close(mgn_vertex* a, mgn_vertex* b, mgn_curve* curve, const char* routine, int line) {
@@ -68,7 +72,7 @@ struct parameter_tree {
   }
 
   mgn_curve_param* new_param(double t, double v) {
-    auto* p = mgn_get_listing_item_as<mgn_curve_param>(mgn_discret.curve_params);
+    auto* p = mgn_get_listing_item_as<mgn_curve_param>(mgn_curve_work.params);
     p->t = t;
     p->value = v;
     return p;
@@ -76,7 +80,7 @@ struct parameter_tree {
 
   void close_leaf(double tb) {
     mgn_curve_param* b = new_param(tb, value);
-    auto* leaf = mgn_get_listing_item_as<mgn_curve_leaf>(mgn_discret.curve_leaves);
+    auto* leaf = mgn_get_listing_item_as<mgn_curve_leaf>(mgn_curve_work.leaves);
     leaf->a = last;
     leaf->b = b;
     last = b;
@@ -135,7 +139,7 @@ struct parameter_tree {
   double value_at(double t) const {
     double v = 0.0;
     for (mgn_curve_leaf* leaf :
-         mgn_listing_range<mgn_curve_leaf>(mgn_get_first_listing_block(mgn_discret.curve_leaves))) {
+         mgn_listing_range<mgn_curve_leaf>(mgn_get_first_listing_block(mgn_curve_work.leaves))) {
       const double ta = leaf->a->t, tb = leaf->b->t;
       v = leaf->b->value;
       if (t <= tb) {
@@ -179,10 +183,7 @@ template <typename T>
 std::vector<T*> references(mgn_listing* listing, long count) {
   std::vector<T*> out;
   out.reserve(static_cast<std::size_t>(std::max(0L, count)));
-  for (T** ref : mgn_listing_range<T*>(listing)) {
-    if (static_cast<long>(out.size()) >= count) break;
-    out.push_back(*ref);
-  }
+  for (T** ref : mgn_listing_first<T*>(listing, std::max(0L, count))) out.push_back(*ref);
   return out;
 }
 
@@ -205,23 +206,9 @@ std::vector<mgn_node*> curve_node_sequence(const mgn_curve* curve) {
 double node_parameter(const mgn_node* node, const mgn_curve* curve, std::size_t i, std::size_t count) {
   if (i == 0) return 0.0;
   if (i + 1 == count) return 1.0;
-  if (node->kind == MGN_CURVE && node->parameters != nullptr) {
-    const auto* owner = static_cast<const mgn_curve*>(node->entity);
-    const double t = node->parameters[0];
-    if (owner == curve) return t;
-    double s1, e1, s2, e2;
-    if (mgn_get_root_curve(owner, &s1, &e1) != mgn_get_root_curve(curve, &s2, &e2) || e2 == s2)
-      unexpected(__func__, __LINE__);
-    return (s1 + t * (e1 - s1) - s2) / (e2 - s2);
-  }
-  if (node->kind == MGN_VERTEX) {
-    // A vertex fixed on the curve whose node this is.
-    for (mgn_vertex* v : mgn_list_range<mgn_vertex>(curve->fixed_vertices)) {
-      double t;
-      if (mgn_get_vertex_node(v) == node && mgn_get_vertex_curve_parameter(v, curve, &t)) return t;
-    }
-  }
-  unexpected(__func__, __LINE__);
+  double t;
+  if (!mgn_find_node_curve_parameter(curve, node, &t)) unexpected(__func__, __LINE__);
+  return t;
 }
 
 // The vertices fixed on the curve with their parameters, in parameter
@@ -262,14 +249,24 @@ long mgn_get_curve_interval_count(double integral) {
   return n > 2e9 ? 2000000000L : static_cast<long>(n);
 }
 
+void mgn_create_curve_scratch() {
+  const long l = std::max(1L, mgn_set.listing_size);
+  mgn_curve_work.params = mgn_create_listing(2 * std::min(l, 100L), sizeof(mgn_curve_param));
+  mgn_curve_work.leaves = mgn_create_listing(std::min(l, 100L), sizeof(mgn_curve_leaf));
+}
+
 void mgn_empty_curve_scratch() {
-  if (mgn_discret.curve_params != nullptr) {
-    mgn_discret.curve_params = mgn_get_first_listing_block(mgn_discret.curve_params);
-    mgn_reset_listing(mgn_discret.curve_params);
+  for (mgn_listing** listing : {&mgn_curve_work.params, &mgn_curve_work.leaves}) {
+    if (*listing == nullptr) continue;
+    *listing = mgn_get_first_listing_block(*listing);
+    mgn_reset_listing(*listing);
   }
-  if (mgn_discret.curve_leaves != nullptr) {
-    mgn_discret.curve_leaves = mgn_get_first_listing_block(mgn_discret.curve_leaves);
-    mgn_reset_listing(mgn_discret.curve_leaves);
+}
+
+void mgn_release_curve_scratch() {
+  for (mgn_listing** listing : {&mgn_curve_work.params, &mgn_curve_work.leaves}) {
+    if (*listing != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(*listing));
+    *listing = nullptr;
   }
 }
 
@@ -344,7 +341,7 @@ void mgn_discretize_subcurve(mgn_curve* curve, mgn_vertex* start, mgn_vertex* en
   double edge_length = 0.0;
   long k = 1;
   for (mgn_curve_leaf* leaf :
-       mgn_listing_range<mgn_curve_leaf>(mgn_get_first_listing_block(mgn_discret.curve_leaves))) {
+       mgn_listing_range<mgn_curve_leaf>(mgn_get_first_listing_block(mgn_curve_work.leaves))) {
     if (k >= n) break;
     const double ta = leaf->a->t, tb = leaf->b->t;
     const double ka = q * leaf->a->value, kb = q * leaf->b->value;

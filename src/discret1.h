@@ -61,7 +61,18 @@ void mgn_mirror_subcurve(mgn_curve* curve);
 long mgn_accommodate_vertex(mgn_curve* curve, mgn_vertex* vertex, double t, const double* params,
                             long count, const bool* taken);
 
-// Empties the scratch listings of the curve mesher.
+// Scratch listings of the curve mesher: the parameter records and the
+// leaves of the parameter tree of the piece being meshed.  The driver
+// creates them for a run (else they are created on first use), they are
+// emptied after every piece, and released when the next run starts.
+struct mgn_curve_scratch {
+  mgn_listing* params = nullptr;
+  mgn_listing* leaves = nullptr;
+};
+extern mgn_curve_scratch mgn_curve_work;
+
+void mgn_create_curve_scratch();
 void mgn_empty_curve_scratch();
+void mgn_release_curve_scratch();
 
 #endif  // MGN_DISCRET1_H

@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "bezier.h"
-#include "discret.h"
 #include "element.h"
 #include "geom.h"
 #include "list.h"
+#include "mesh1.h"
 #include "message.h"
 #include "octree.h"
 #include "project.h"
@@ -488,6 +488,18 @@ void generate(mgn_edge* edge, int side, int depth);
 // Ideal point
 // ---------------------------------------------------------------------------
 
+// Curvature weight of a normal against the working normal.
+double curvature_weight(const generation& g, const double* normal) {
+  if (ctx.planar) return 1.0;
+  const double w = 1.0 - mgn_dot(normal, g.n);
+  double weight = w / (-1.5 - 0.5 * w) + 1.0;
+  if (weight < 0.0) {
+    if (!mgn_set.curvature_violation) unexpected("mgn_search_surface_point_neighbourhood", __LINE__);
+    weight = 0.0;
+  }
+  return weight;
+}
+
 // Height factor of the size correction at a point whose octree size is s.
 double corrected_height(const generation& g, double t, double s) {
   const double h = g.h;
@@ -700,14 +712,8 @@ void compute_ideal_point(generation& g) {
   g.size_p = size_at(g, g.ideal);
   if (g.pd.singular && !ctx.planar) mgn_copy3(g.pd.normal, g.n);
   // Reference score: the angle A P B, curvature corrected.
-  const double w = ctx.planar ? 0.0 : 1.0 - mgn_dot(g.pd.normal, g.n);
-  double weight = w / (-1.5 - 0.5 * w) + 1.0;
-  if (weight < 0.0) {
-    if (!mgn_set.curvature_violation) unexpected("mgn_search_surface_point_neighbourhood", __LINE__);
-    weight = 0.0;
-  }
-  g.ref_weight = weight;
-  g.ref_score = (angle_cosine(g.a->xyz, g.b->xyz, g.ideal) - 1.0) * weight + 1.0;
+  g.ref_weight = curvature_weight(g, g.pd.normal);
+  g.ref_score = (angle_cosine(g.a->xyz, g.b->xyz, g.ideal) - 1.0) * g.ref_weight + 1.0;
 }
 
 // ---------------------------------------------------------------------------
@@ -993,18 +999,6 @@ check_outcome check_triangle(generation& g, search_buffers& buf, mgn_node* x) {
 // Neighbourhood search
 // ---------------------------------------------------------------------------
 
-// Curvature weight of a normal against the working normal.
-double curvature_weight(const generation& g, const double* normal) {
-  if (ctx.planar) return 1.0;
-  const double w = 1.0 - mgn_dot(normal, g.n);
-  double weight = w / (-1.5 - 0.5 * w) + 1.0;
-  if (weight < 0.0) {
-    if (!mgn_set.curvature_violation) unexpected("mgn_search_surface_point_neighbourhood", __LINE__);
-    weight = 0.0;
-  }
-  return weight;
-}
-
 // Normal of a candidate: its own, or for a singular one the normal a little
 // way toward A.
 void candidate_normal(const generation& g, mgn_node* c, double* n) {
@@ -1062,6 +1056,15 @@ void score_candidates(generation& g, search_buffers& buf) {
   }
 }
 
+// Radius around the ideal point within which a front node is taken instead
+// of it: a quarter of the sum of the node's size and the size at the point,
+// doubled when the point lies on the parameter boundary.
+double catch_radius(const generation& g, const mgn_node* node) {
+  double rho = (node->size + g.size_p) / 4.0;
+  if (g.boundary) rho *= 2.0;
+  return rho;
+}
+
 int find_candidate(const search_buffers& buf, const mgn_node* node) {
   if (node == nullptr) return -1;
   for (std::size_t i = 0; i < buf.candidates.size(); ++i)
@@ -1091,8 +1094,7 @@ int choose_candidate(generation& g, search_buffers& buf, bool relaxed = false) {
     for (int i = static_cast<int>(buf.candidates.size()) - 1; i >= 0; --i) {
       const candidate& c = buf.candidates[i];
       if (c.score > 1.0) continue;
-      double rho = (c.node->size + g.size_p) / 4.0;
-      if (g.boundary) rho *= 2.0;
+      double rho = catch_radius(g, c.node);
       if (c.neighbour && c.over_curve) rho *= 0.85;
       if (!c.neighbour && c.node->kind == MGN_CURVE && !g.boundary) rho *= 0.5;
       if (mgn_get_point_square_distance(c.node->xyz, g.ideal) < rho * rho) {
@@ -1271,8 +1273,7 @@ search_kind mgn_search_surface_point_neighbourhood(generation& g, mgn_node** res
       if (!reject) break;
       // The candidate is rejected; the next best.
       if (x != nullptr) {
-        double rho = (x->size + g.size_p) / 4.0;
-        if (g.boundary) rho *= 2.0;
+        const double rho = catch_radius(g, x);
         if (mgn_get_point_square_distance(x->xyz, g.ideal) < rho * rho) near_rejected = true;
         cands[chosen].score = 2.0;
       }
@@ -1423,26 +1424,11 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   mgn_edge* ay = find_structure_edge(g.a, y);
   mgn_edge* by = find_structure_edge(g.b, y);
   if (ay == nullptr || by == nullptr) return false;
-  // Faces: the old one becomes (Y, B, X), the new one (A, Y, X).
-  other->n[0] = y;
-  other->n[1] = g.b;
-  other->n[2] = x;
-  face->n[0] = g.a;
-  face->n[1] = y;
-  face->n[2] = x;
-  // The base edge now joins Y and X.
-  mgn_unlink_node_edge(base->n[0], base);
-  mgn_unlink_node_edge(base->n[1], base);
-  base->n[0] = y;
-  base->n[1] = x;
-  mgn_link_node_edge(y, base);
-  mgn_link_node_edge(x, base);
-  mgn_face** base_sides = sides_of(base);
-  base_sides[face_side(other, base)] = other;
-  base_sides[face_side(face, base)] = face;
-  // A-Y passes from the old face to the new one.  (The base, an edge of
-  // this front, holds both faces in its face slots, set just above.)
-  mgn_hand_over_edge_side(ay, other, face);
+  // Faces: the new one (A, B, X) becomes (A, Y, X), the old one (Y, B, X);
+  // the base joins Y and X and keeps both in its face slots, which are its
+  // side slots; A-Y passes from the old face to the new one.  B-X is not
+  // attached yet.
+  mgn_apply_edge_swap(base, face, other, ay, nullptr);
   *face_ax = face;
   *face_bx = other;
   return true;
@@ -1607,35 +1593,6 @@ void side_uv(int side, double s, double uv[2]) {
   }
 }
 
-mgn_node* vertex_node(mgn_vertex* vertex) {
-  if (vertex == nullptr) return nullptr;
-  return mgn_get_vertex_representative(vertex)->mesh.node;
-}
-
-// Parameter of a node on a curve of the model: its own parameter carried to
-// the curve through the chain of parent curves, the parameter of a vertex,
-// or the closest point.
-double curve_parameter(const mgn_curve* curve, mgn_node* node) {
-  if (node->kind == MGN_CURVE && node->parameters != nullptr) {
-    const auto* owner = static_cast<const mgn_curve*>(node->entity);
-    const double t = node->parameters[0];
-    if (owner == curve) return t;
-    double s1, e1, s2, e2;
-    const mgn_curve* r1 = mgn_get_root_curve(owner, &s1, &e1);
-    const mgn_curve* r2 = mgn_get_root_curve(curve, &s2, &e2);
-    if (r1 == r2 && e2 != s2) return (s1 + t * (e1 - s1) - s2) / (e2 - s2);
-  }
-  if (node->kind == MGN_VERTEX) {
-    if (node == vertex_node(curve->vertex[0])) return 0.0;
-    if (node == vertex_node(curve->vertex[1])) return 1.0;
-    double t;
-    if (mgn_get_vertex_curve_parameter(static_cast<mgn_vertex*>(node->entity), curve, &t)) return t;
-  }
-  double t = 0.0;
-  mgn_find_closest_curve_point(curve, node->xyz, &t);
-  return t;
-}
-
 // Gives the node its surface data at the parameters (refined by a
 // projection when the point there is not the node).
 void set_node_data(mgn_node* node, const double uv_in[2], int32_t mark) {
@@ -1667,11 +1624,9 @@ void add_front_curve(mgn_curve* curve, int32_t mark, SideOf side_of, UvOf uv_of)
   if (curve == nullptr || curve->is_virtual || curve->collapsed || curve->mesh.edges == nullptr) return;
   front_curve fc;
   fc.curve = curve;
-  long count = 0;
   // The listing of a meshed curve rests on its own first block (its chain
   // may already be linked into the global listing).
-  for (mgn_edge** ref : mgn_listing_range<mgn_edge*>(curve->mesh.edges)) {
-    if (count++ >= curve->mesh.edge_count) break;
+  for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(curve->mesh.edges, curve->mesh.edge_count)) {
     mgn_edge* e = *ref;
     if (e == nullptr || e->id == 0) continue;
     for (mgn_node* n : e->n) {
@@ -1716,7 +1671,7 @@ void add_side_curve(mgn_surface* surface, int side, bool inside_out, int32_t mar
   mgn_curve* curve = surface->curve[side];
   if (curve == nullptr) return;
   auto param = [&](mgn_node* n) {
-    const double t = curve_parameter(curve, n);
+    const double t = mgn_get_node_curve_parameter(curve, n);
     return surface->reversed[side] ? 1.0 - t : t;
   };
   auto uv_of = [&](mgn_node* n, double uv[2]) {
@@ -1869,7 +1824,7 @@ void mgn_build_data_subsurface(mgn_surface* surface) {
       if (n->kind == MGN_VERTEX) {
         if (mgn_get_surface_vertex_uv(surface, static_cast<mgn_vertex*>(n->entity), uv)) return;
       }
-      const double t = curve_parameter(curve, n);
+      const double t = mgn_get_node_curve_parameter(curve, n);
       if (on) {
         uv[0] = uvs[0] + t * (uve[0] - uvs[0]);
         uv[1] = uvs[1] + t * (uve[1] - uvs[1]);
@@ -1882,7 +1837,7 @@ void mgn_build_data_subsurface(mgn_surface* surface) {
   // Vertices lying alone inside.
   for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(surface->fixed_vertices)) {
     if (vertex == nullptr || vertex->is_virtual) continue;
-    mgn_node* node = vertex_node(vertex);
+    mgn_node* node = mgn_find_vertex_node(vertex);
     if (node == nullptr || node->work == mark) continue;
     double uv[2];
     if (!mgn_get_surface_vertex_uv(surface, vertex, uv)) continue;
@@ -1896,42 +1851,6 @@ void mgn_build_data_subsurface(mgn_surface* surface) {
 void mgn_generate_face(mgn_edge* edge, int side) { generate(edge, side, 0); }
 
 namespace {
-
-// Cursor over the references of a listing chain, walking backward.
-struct backward_cursor {
-  mgn_listing* block = nullptr;
-  char* slot = nullptr;
-};
-
-// The last used record of the chain ending at (or containing) block.
-backward_cursor last_record(mgn_listing* block) {
-  backward_cursor c;
-  block = mgn_get_last_listing_block(block);
-  while (block != nullptr) {
-    if (block->base != nullptr) {
-      char* end = block->next_free != nullptr ? block->next_free : block->last + block->size;
-      if (end > block->base) {
-        c.block = block;
-        c.slot = end - block->size;
-        return c;
-      }
-    }
-    block = block->prev;
-  }
-  return c;
-}
-
-void step_back(backward_cursor& c) {
-  if (c.slot > c.block->base) {
-    c.slot -= c.block->size;
-    return;
-  }
-  mgn_listing* block = c.block->prev;
-  while (block != nullptr && (block->base == nullptr || block->next_free == block->base)) block = block->prev;
-  c.block = block;
-  c.slot = block != nullptr ? (block->next_free != nullptr ? block->next_free : block->last + block->size) - block->size
-                            : nullptr;
-}
 
 bool work_open_sides(mgn_edge* e) {
   if (e == nullptr || e->id == 0 || !on_front(e)) return false;
@@ -1970,15 +1889,16 @@ void mgn_triangulate_subsurface(mgn_surface* surface) {
   // Then the entity's own edges, backward from the last; the edges created
   // meanwhile are taken in the next round, down to the last of this one.
   for (int sweep = 0; sweep < 4; ++sweep) {
-    char* stop = nullptr;
+    const void* stop = nullptr;
     for (;;) {
       if (*ctx.edges == nullptr) break;
-      backward_cursor c = last_record(*ctx.edges);
-      if (c.slot == nullptr || c.slot == stop) break;
-      char* const round_end = c.slot;
-      while (c.slot != nullptr && c.slot != stop) {
-        work_open_sides(*reinterpret_cast<mgn_edge**>(c.slot));
-        step_back(c);
+      mgn_listing* block = mgn_get_last_listing_block(*ctx.edges);
+      void* slot = mgn_get_prev_listing_item(block, nullptr);
+      if (slot == nullptr || slot == stop) break;
+      const void* const round_end = slot;
+      while (slot != nullptr && slot != stop) {
+        work_open_sides(*static_cast<mgn_edge**>(slot));
+        slot = mgn_get_prev_listing_item(block, slot);
       }
       stop = round_end;
     }
@@ -2001,12 +1921,9 @@ void mgn_check_front_closed() {
                            "mgn_check_data_node", mgn_module_name(__FILE__), __LINE__);
   };
   if (*ctx.nodes != nullptr) {
-    long k = 0;
-    mgn_entity_mesh* mesh = mgn_get_entity_mesh(ctx.kind, ctx.entity);
-    for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(*ctx.nodes))) {
-      if (k++ >= mesh->node_total) break;
+    const mgn_entity_mesh* mesh = mgn_get_entity_mesh(ctx.kind, ctx.entity);
+    for (mgn_node** ref : mgn_listing_first<mgn_node*>(mgn_get_first_listing_block(*ctx.nodes), mesh->node_total))
       if (*ref != nullptr) check(*ref);
-    }
   }
   for (mgn_node* node : fs.boundary) check(node);
 }

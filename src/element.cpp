@@ -116,12 +116,6 @@ mgn_vec3 tetra_face_cross(const mgn_tetra* tetra, int f) {
   mgn_manipulation_error("Edge of element not found", routine, mgn_module_name(__FILE__), line);
 }
 
-template <typename T>
-void note_once(mgn_list& list, T* record) {
-  if (record == nullptr || mgn_find_item(list, record) != nullptr) return;
-  mgn_add_item_to_head(list, record);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -600,28 +594,37 @@ bool mgn_swap_edge(mgn_edge* edge) {
   mgn_edge* py = edge_with_face(p, y, f2);
   mgn_edge* qx = edge_with_face(q, x, f1);
   if (py == nullptr || qx == nullptr) return false;
-  // Triangles: f1 becomes (p, y, x), f2 becomes (y, q, x).
-  f1->n[0] = p;
-  f1->n[1] = y;
-  f1->n[2] = x;
-  f2->n[0] = y;
-  f2->n[1] = q;
-  f2->n[2] = x;
-  mgn_hand_over_edge_side(py, f2, f1);
-  mgn_hand_over_edge_side(qx, f1, f2);
-  // The edge now joins y and x: f1 on its left, f2 on its right.
+  mgn_apply_edge_swap(edge, f1, f2, py, qx);
+  return true;
+}
+
+void mgn_apply_edge_swap(mgn_edge* edge, mgn_face* ab, mgn_face* ba, mgn_edge* ay, mgn_edge* bx) {
+  // ab runs a -> b -> x, ba runs b -> a -> y.
+  const int ix = 3 - corner_of(ab, edge->n[0]) - corner_of(ab, edge->n[1]);
+  mgn_node* x = ab->n[ix];
+  mgn_node* a = ab->n[(ix + 1) % 3];
+  mgn_node* b = ab->n[(ix + 2) % 3];
+  mgn_node* y = ba->n[3 - corner_of(ba, a) - corner_of(ba, b)];
+  ab->n[0] = a;
+  ab->n[1] = y;
+  ab->n[2] = x;
+  ba->n[0] = y;
+  ba->n[1] = b;
+  ba->n[2] = x;
+  mgn_hand_over_edge_side(ay, ba, ab);
+  if (bx != nullptr) mgn_hand_over_edge_side(bx, ab, ba);
+  // The edge now joins y and x: ab on its left, ba on its right.
   move_edge_end(edge, 0, y);
   move_edge_end(edge, 1, x);
   // Its face slots, which are its side slots on a front, follow the sides.
-  if ((edge->face[0] == f1 && edge->face[1] == f2) || (edge->face[0] == f2 && edge->face[1] == f1)) {
-    edge->face[0] = f1;
-    edge->face[1] = f2;
+  if ((edge->face[0] == ab && edge->face[1] == ba) || (edge->face[0] == ba && edge->face[1] == ab)) {
+    edge->face[0] = ab;
+    edge->face[1] = ba;
   }
   if (mgn_edge_has_side_slots(edge)) {
-    edge->more->sides[0] = f1;
-    edge->more->sides[1] = f2;
+    edge->more->sides[0] = ab;
+    edge->more->sides[1] = ba;
   }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -816,55 +819,55 @@ void mgn_note_partial_entity(int kind, void* entity) {
 
 void mgn_note_partial_node(mgn_node* node) {
   if (node == nullptr) return;
-  note_once(mgn_noted.nodes, node);
+  mgn_note_record(mgn_noted.nodes, node);
   mgn_note_partial_entity(node->kind, node->entity);
 }
 
 void mgn_note_partial_edge(mgn_edge* edge) {
   if (edge == nullptr) return;
-  note_once(mgn_noted.edges, edge);
+  mgn_note_record(mgn_noted.edges, edge);
   mgn_note_partial_entity(edge->kind, edge->entity);
   for (mgn_node* node : edge->n) mgn_note_partial_node(node);
 }
 
 void mgn_note_partial_face(mgn_face* face) {
   if (face == nullptr) return;
-  note_once(mgn_noted.faces, face);
+  mgn_note_record(mgn_noted.faces, face);
   mgn_note_partial_entity(face->kind, face->entity);
   for (mgn_node* node : face->n) mgn_note_partial_node(node);
 }
 
 void mgn_note_partial_quad(mgn_quad* quad) {
   if (quad == nullptr) return;
-  note_once(mgn_noted.quads, quad);
+  mgn_note_record(mgn_noted.quads, quad);
   mgn_note_partial_entity(quad->kind, quad->entity);
   for (mgn_node* node : quad->n) mgn_note_partial_node(node);
 }
 
 void mgn_note_partial_tetra(mgn_tetra* tetra) {
   if (tetra == nullptr) return;
-  note_once(mgn_noted.tetras, tetra);
+  mgn_note_record(mgn_noted.tetras, tetra);
   mgn_note_partial_entity(MGN_REGION, tetra->region);
   for (mgn_node* node : tetra->n) mgn_note_partial_node(node);
 }
 
 void mgn_note_partial_pyram(mgn_pyram* pyram) {
   if (pyram == nullptr) return;
-  note_once(mgn_noted.pyrams, pyram);
+  mgn_note_record(mgn_noted.pyrams, pyram);
   mgn_note_partial_entity(MGN_REGION, pyram->region);
   for (mgn_node* node : pyram->n) mgn_note_partial_node(node);
 }
 
 void mgn_note_partial_wedge(mgn_wedge* wedge) {
   if (wedge == nullptr) return;
-  note_once(mgn_noted.wedges, wedge);
+  mgn_note_record(mgn_noted.wedges, wedge);
   mgn_note_partial_entity(wedge->kind, wedge->entity);
   for (mgn_node* node : wedge->n) mgn_note_partial_node(node);
 }
 
 void mgn_note_partial_hexa(mgn_hexa* hexa) {
   if (hexa == nullptr) return;
-  note_once(mgn_noted.hexas, hexa);
+  mgn_note_record(mgn_noted.hexas, hexa);
   mgn_note_partial_entity(hexa->kind, hexa->entity);
   for (mgn_node* node : hexa->n) mgn_note_partial_node(node);
 }

@@ -235,6 +235,14 @@ void mgn_retire_hexa(mgn_hexa* hexa);
 // edge keeps its entity, its face list and its list cells.  Returns true
 // when swapped.
 bool mgn_swap_edge(mgn_edge* edge);
+// The change of a diagonal swap, without any check (the caller has decided
+// on it): the triangles ab = (a, b, x) and ba = (b, a, y) on the edge
+// joining a and b (in either direction) become (a, y, x) and (y, b, x),
+// their nodes in that order; the edge runs from y to x with ab in face slot
+// 0 (on its left) and ba in slot 1 (when its slots held the two), and so in
+// its side slots of a front; the edge ay passes from ba to ab and the edge
+// bx (null: not made yet) from ab to ba.
+void mgn_apply_edge_swap(mgn_edge* edge, mgn_face* ab, mgn_face* ba, mgn_edge* ay, mgn_edge* bx);
 
 // Partner (additional neighbour) links, in both directions; linking twice
 // adds nothing.

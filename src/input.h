@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "list.h"
 #include "message.h"
 #include "records.h"
 
@@ -314,6 +315,20 @@ T* mgn_new_entity(mgn_entity_store& store, long id, const char* too_high_format,
     mgn_allocation_error("Memory allocation failed", at.routine, mgn_module_name(at.file), at.line);
   record->id = static_cast<int32_t>(id);
   return record;
+}
+// Links a new entity with one it coincides with (or duplicates): the other
+// and every entity already linked to it get the new one in their list, and
+// the new one gets them all; each once, and never the new one itself.
+// list names the member that holds the links.
+template <typename T>
+void mgn_link_coinciding(T* entity, T* other, mgn_list T::*list) {
+  for (T* linked : mgn_list_range<T>(other->*list)) {
+    if (linked == entity) continue;
+    mgn_add_item_once(linked->*list, entity);
+    mgn_add_item_once(entity->*list, linked);
+  }
+  mgn_add_item_once(other->*list, entity);
+  mgn_add_item_once(entity->*list, other);
 }
 // Attraction items of surfaces, patches and shells.
 // New item with the factor and entity kind (0 vertices, 1 curves).

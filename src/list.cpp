@@ -19,6 +19,10 @@ mgn_list_item* mgn_add_item_to_head(mgn_list& list, void* object) {
   return item;
 }
 
+mgn_list_item* mgn_add_item_once(mgn_list& list, void* object) {
+  return mgn_find_item(list, object) == nullptr ? mgn_add_item_to_head(list, object) : nullptr;
+}
+
 mgn_list_item* mgn_add_item_to_tail(mgn_list& list, void* object) {
   auto* item = new (std::nothrow) mgn_list_item{object, nullptr};
   if (item == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);

@@ -29,6 +29,9 @@
 // the new item.
 mgn_list_item* mgn_add_item_to_head(mgn_list& list, void* object);
 mgn_list_item* mgn_add_item_to_tail(mgn_list& list, void* object);
+// New item holding the object in front of the list unless an item holds it
+// already; returns the new item, or null when the object was there.
+mgn_list_item* mgn_add_item_once(mgn_list& list, void* object);
 // Puts an existing item chain in front of the list (the tail of the chain
 // gets the old first item) / appends an existing item chain at the end.
 void mgn_link_item_to_head(mgn_list& list, mgn_list_item* item);
@@ -306,6 +309,52 @@ class mgn_listing_range {
 
  private:
   mgn_listing* block_;
+};
+
+// Forward walk over the first count used records of this and the following
+// blocks as T* (every record for a negative count):
+//   for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(edges, edge_count)) ...
+// The per-entity reference listings are walked this way: once an entity is
+// collected its chain is linked into a global one, with other entities'
+// blocks after its own, and only its count tells where its records end.
+template <typename T>
+class mgn_listing_first {
+ public:
+  class iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = T*;
+    using difference_type = std::ptrdiff_t;
+    using pointer = T**;
+    using reference = T*;
+    iterator() = default;
+    iterator(mgn_listing* block, long count) : walk_(count == 0 ? nullptr : block), left_(count) {}
+    T* operator*() const { return *walk_; }
+    iterator& operator++() {
+      if (left_ > 0 && --left_ == 0)
+        walk_ = typename mgn_listing_range<T>::iterator();
+      else
+        ++walk_;
+      return *this;
+    }
+    iterator operator++(int) {
+      iterator old = *this;
+      ++*this;
+      return old;
+    }
+    bool operator==(const iterator& other) const { return walk_ == other.walk_; }
+
+   private:
+    typename mgn_listing_range<T>::iterator walk_;
+    long left_ = 0;  // records still to visit, the current one included; negative: all
+  };
+  mgn_listing_first(mgn_listing* block, long count) : block_(block), count_(count) {}
+  iterator begin() const { return iterator(block_, count_); }
+  iterator end() const { return iterator(); }
+
+ private:
+  mgn_listing* block_;
+  long count_;
 };
 
 // Calls function(T*) for every used record of this and the following blocks.

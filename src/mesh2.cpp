@@ -8,10 +8,10 @@
 
 #include "bezier.h"
 #include "curve.h"
-#include "discret.h"
 #include "element.h"
 #include "geom.h"
 #include "list.h"
+#include "mesh1.h"
 #include "message.h"
 #include "project.h"
 #include "smooth.h"
@@ -122,32 +122,12 @@ bool curve_faces(const mgn_curve* curve, face_entity& a, face_entity& b) {
   return a.meshed && b.meshed && a.property == b.property;
 }
 
-// Walks the first count references of the listing of a meshed entity,
-// which rests on the entity's own first block (once collected, its chain
-// is linked into a global one, with other entities' blocks before and
-// after it).
+// Calls the function on the non-null references among the first count of
+// the listing of a meshed entity.
 template <typename T, typename F>
 void for_each_reference(mgn_listing* listing, long count, F&& function) {
-  if (listing == nullptr) return;
-  long k = 0;
-  for (T** ref : mgn_listing_range<T*>(listing)) {
-    if (k++ >= count) break;
+  for (T** ref : mgn_listing_first<T*>(listing, count))
     if (*ref != nullptr) function(*ref);
-  }
-}
-
-mgn_node* vertex_node(mgn_vertex* vertex) {
-  return vertex == nullptr ? nullptr : mgn_get_vertex_representative(vertex)->mesh.node;
-}
-
-// Parameter of a node of the curve (its own nodes and its end nodes).
-double curve_parameter(const mgn_curve* curve, const mgn_node* node) {
-  if (node->kind == MGN_CURVE && node->entity == curve && node->parameters != nullptr) return node->parameters[0];
-  if (node == vertex_node(curve->vertex[0])) return 0.0;
-  if (node == vertex_node(curve->vertex[1])) return 1.0;
-  double t = 0.0;
-  mgn_find_closest_curve_point(curve, node->xyz, &t);
-  return t;
 }
 
 // Unit normal of the face at a node of one of its boundary curves; false
@@ -164,7 +144,7 @@ bool face_normal_at(const face_entity& f, const mgn_curve* curve, const mgn_node
     const auto* s = static_cast<const mgn_surface*>(f.entity);
     for (int side = 0; side < 4 && !found; ++side) {
       if (s->curve[side] != curve) continue;
-      double t = curve_parameter(curve, node);
+      double t = mgn_get_node_curve_parameter(curve, node);
       if (s->reversed[side]) t = 1.0 - t;
       switch (side) {
         case 0: uv[0] = t; uv[1] = 0.0; break;
@@ -191,9 +171,9 @@ bool faces_agree(const mgn_curve* curve, const face_entity& a, const face_entity
     checked = true;
     if (!test(mgn_dot(na, nb))) agree = false;
   };
-  check(vertex_node(curve->vertex[0]));
+  check(mgn_find_vertex_node(curve->vertex[0]));
   for_each_reference<mgn_node>(curve->mesh.nodes, curve->mesh.node_count, check);
-  check(vertex_node(curve->vertex[1]));
+  check(mgn_find_vertex_node(curve->vertex[1]));
   return checked && agree;
 }
 
@@ -207,8 +187,11 @@ bool own_meshed_curve(mgn_curve* curve) {
 // Neighbour tables
 // ---------------------------------------------------------------------------
 
+// Cells of the element lists of the neighbour tables.
+mgn_listing* neighbour_cells = nullptr;
+
 mgn_list_item* take_cell() {
-  mgn_listing*& cells = mgn_discret.element_cells;
+  mgn_listing*& cells = neighbour_cells;
   if (cells == nullptr)
     cells = mgn_create_listing(std::max(1L, std::min(mgn_set.listing_size, 100L)), sizeof(mgn_list_item));
   auto* cell = mgn_get_listing_item_as<mgn_list_item>(cells);
@@ -469,21 +452,34 @@ void mgn_update_edge_neighbours(mgn_edge* edge) {
     if (q != nullptr && q->id != 0) refresh_around<mgn_quad, 4>(q);
 }
 
-void mgn_hide_curves() {
+void mgn_create_neighbour_cells() {
+  const long l = std::max(1L, mgn_set.listing_size);
+  neighbour_cells = mgn_create_listing(std::min(l, 100L), sizeof(mgn_list_item));
+}
+
+void mgn_release_neighbour_cells() {
+  if (neighbour_cells != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(neighbour_cells));
+  neighbour_cells = nullptr;
+}
+
+bool mgn_hide_curves(bool neighbours) {
+  bool hidden = false;
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
     if (!curve->hidden || curve->is_hidden || curve->fixed_split || !own_meshed_curve(curve)) continue;
     face_entity a, b;
     if (!curve_faces(curve, a, b)) continue;
     if (!faces_agree(curve, a, b, [](double c) { return std::fabs(c - 1.0) <= 1e-5; })) continue;
     curve->is_hidden = true;
-    mgn_discret.something_hidden = true;
+    hidden = true;
     mgn_smooth_hidden_curve(curve, a.kind, a.entity, b.kind, b.entity);
-    if (mgn_discret.neighbours_wanted && a.output && b.output)
+    if (neighbours && a.output && b.output)
       for_each_reference<mgn_edge>(curve->mesh.edges, curve->mesh.edge_count, mgn_update_edge_neighbours);
   }
+  return hidden;
 }
 
-void mgn_swap_curves(int pass) {
+bool mgn_swap_curves(int pass, bool neighbours) {
+  bool any = false;
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
     if (!curve->swap || !own_meshed_curve(curve)) continue;
     face_entity a, b;
@@ -494,13 +490,14 @@ void mgn_swap_curves(int pass) {
     if (!faces_agree(curve, a, b, [threshold](double c) { return c >= threshold; })) continue;
     const bool newly = !curve->swapped;
     curve->swapped = true;
-    for_each_reference<mgn_edge>(curve->mesh.edges, curve->mesh.edge_count, [newly](mgn_edge* edge) {
+    for_each_reference<mgn_edge>(curve->mesh.edges, curve->mesh.edge_count, [newly, neighbours, &any](mgn_edge* edge) {
       const bool swapped = mgn_swap_edge(edge);
-      if (swapped) mgn_discret.resmoothing_needed = true;
+      if (swapped) any = true;
       // Elements now meet across the curve.
-      if ((swapped || newly) && mgn_discret.neighbours_wanted) mgn_update_edge_neighbours(edge);
+      if ((swapped || newly) && neighbours) mgn_update_edge_neighbours(edge);
     });
   }
+  return any;
 }
 
 void mgn_hide_vertices() {

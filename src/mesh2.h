@@ -31,6 +31,11 @@
 
 #include "records.h"
 
+// The cells of the neighbour tables: created for a run that wants them
+// (else on first use), released when the next run starts.
+void mgn_create_neighbour_cells();
+void mgn_release_neighbour_cells();
+
 // Builds (or rebuilds, reusing its cells) the neighbour table of every
 // triangle and quad of the surface, patch or shell (kind code 2, 4 or 5).
 void mgn_build_neighbour_table(int kind, void* entity);
@@ -47,11 +52,15 @@ void* mgn_get_quad_neighbour(const mgn_quad* quad, int i);
 mgn_edge* mgn_get_face_side_edge(const mgn_face* face, int i);
 mgn_edge* mgn_get_quad_side_edge(const mgn_quad* quad, int i);
 
-// Curve hiding pass over all curves.
-void mgn_hide_curves();
+// Curve hiding pass over all curves; true when a curve was hidden.  With
+// neighbours, the neighbour tables of the faces at a hidden curve are
+// brought up to date.
+bool mgn_hide_curves(bool neighbours);
 // Edge swapping pass over all curves: pass 1 curves between faces of one
-// kind, pass 2 between faces of two kinds, pass 3 all.
-void mgn_swap_curves(int pass);
+// kind, pass 2 between faces of two kinds, pass 3 all.  True when an edge
+// was swapped (the faces around it then want smoothing again); neighbours
+// as for hiding.
+bool mgn_swap_curves(int pass, bool neighbours);
 // Vertex hiding pass over all vertices.
 void mgn_hide_vertices();
 

@@ -62,12 +62,6 @@ std::string place(const char* routine, const std::string& module, long line) {
   return mgn_format("(routine %s, file %s, line %ld)", routine, module.c_str(), line);
 }
 
-template <class T>
-void note_once(mgn_list& list, T* record) {
-  if (record == nullptr || mgn_find_item(list, record) != nullptr) return;
-  mgn_add_item_to_head(list, record);
-}
-
 }  // namespace
 
 std::string mgn_module_name(const char* path) {
@@ -224,10 +218,14 @@ void mgn_terminate(const std::string& message, int status, bool partial_output) 
   std::exit(first_status);
 }
 
-void mgn_note_partial_vertex(mgn_vertex* vertex) { note_once(mgn_noted.vertices, vertex); }
-void mgn_note_partial_curve(mgn_curve* curve) { note_once(mgn_noted.curves, curve); }
-void mgn_note_partial_surface(mgn_surface* surface) { note_once(mgn_noted.surfaces, surface); }
-void mgn_note_partial_patch(mgn_patch* patch) { note_once(mgn_noted.patches, patch); }
-void mgn_note_partial_shell(mgn_shell* shell) { note_once(mgn_noted.shells, shell); }
-void mgn_note_partial_region(mgn_region* region) { note_once(mgn_noted.regions, region); }
-void mgn_note_partial_interface(mgn_interface* interface) { note_once(mgn_noted.interfaces, interface); }
+void mgn_note_record(mgn_list& list, void* record) {
+  if (record != nullptr) mgn_add_item_once(list, record);
+}
+
+void mgn_note_partial_vertex(mgn_vertex* vertex) { mgn_note_record(mgn_noted.vertices, vertex); }
+void mgn_note_partial_curve(mgn_curve* curve) { mgn_note_record(mgn_noted.curves, curve); }
+void mgn_note_partial_surface(mgn_surface* surface) { mgn_note_record(mgn_noted.surfaces, surface); }
+void mgn_note_partial_patch(mgn_patch* patch) { mgn_note_record(mgn_noted.patches, patch); }
+void mgn_note_partial_shell(mgn_shell* shell) { mgn_note_record(mgn_noted.shells, shell); }
+void mgn_note_partial_region(mgn_region* region) { mgn_note_record(mgn_noted.regions, region); }
+void mgn_note_partial_interface(mgn_interface* interface) { mgn_note_record(mgn_noted.interfaces, interface); }

@@ -77,7 +77,9 @@ enum mgn_exit_status : int {
 };
 
 // Records noted as involved in a failure, for the partial mesh output.
-// Each is added once, at the head of the list of its kind.
+// Each is added once, at the head of the list of its kind (a null record
+// is passed over); mgn_note_record adds to a given list of mgn_noted.
+void mgn_note_record(mgn_list& list, void* record);
 void mgn_note_partial_vertex(mgn_vertex* vertex);
 void mgn_note_partial_curve(mgn_curve* curve);
 void mgn_note_partial_surface(mgn_surface* surface);

@@ -14,6 +14,7 @@
 #include "element.h"
 #include "geom.h"
 #include "list.h"
+#include "mesh1.h"
 #include "mesh2.h"
 #include "message.h"
 #include "project.h"
@@ -95,15 +96,6 @@ void mgn_output_number(long number) { MGN_PUT(" %9ld", number); }
 // Node data
 // ---------------------------------------------------------------------------
 
-// Parameter of a node on a curve: its own, or (midside and shared nodes)
-// the parameter of the closest curve point.
-double node_curve_parameter(const mgn_node* node, const mgn_curve* curve) {
-  if (node->kind == MGN_CURVE && node->entity == curve && node->parameters != nullptr) return node->parameters[0];
-  double t = 0.0;
-  mgn_find_closest_curve_point(curve, node->xyz, &t);
-  return t;
-}
-
 // The own parameters of a node of a surface, patch or shell (null for one
 // without, such as a midside node).
 const double* own_surface_parameters(const mgn_node* node) {
@@ -160,7 +152,7 @@ void node_surface_parameters(const mgn_node* node, const mgn_surface* surface, d
 
 void output_curve_node_data(const mgn_node* node) {
   const auto* curve = static_cast<const mgn_curve*>(node->entity);
-  const double t = node_curve_parameter(node, curve);
+  const double t = mgn_get_node_curve_parameter(curve, node);
   if (out.spec & 2) {
     double d[3] = {0.0, 0.0, 0.0};
     if (curve->straight) {

@@ -20,6 +20,7 @@
 #include "element.h"
 #include "geom.h"
 #include "list.h"
+#include "mesh1.h"
 #include "message.h"
 #include "octree.h"
 #include "project.h"
@@ -230,6 +231,25 @@ bool get_mean(mgn_node* node, bool weighted, bool quad, bool self, double* mean)
   return true;
 }
 
+// Shortens a move that was refused: the step from old toward the place
+// refused shrinks by MGN_SMOOTH_BACKOFF, at most MGN_SMOOTH_BACKOFF_STEPS
+// times, until accept(old + step) holds.  False when no step was accepted
+// (the node then stays).
+template <typename Accept>
+bool back_off(const double* old, const double* refused, Accept&& accept) {
+  double d[3];
+  mgn_sub(refused, old, d);
+  for (int step = 1; step <= MGN_SMOOTH_BACKOFF_STEPS; ++step) {
+    double trial[3];
+    for (int k = 0; k < 3; ++k) {
+      d[k] *= MGN_SMOOTH_BACKOFF;
+      trial[k] = old[k] + d[k];
+    }
+    if (accept(trial)) return true;
+  }
+  return false;
+}
+
 // ---------------------------------------------------------------------------
 // Fold guard
 // ---------------------------------------------------------------------------
@@ -385,18 +405,11 @@ void smooth_face_node(mgn_node* node, bool weighted, bool quad) {
   if (!corners_kept(node, p.xyz)) {
     // Shorten the move toward the old position until no corner turns over.
     const double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
-    double d[3];
-    mgn_sub(p.xyz, old, d);
-    bool found = false;
-    for (int step = 1; step <= MGN_SMOOTH_BACKOFF_STEPS && !found; ++step) {
-      double trial[3];
-      for (int k = 0; k < 3; ++k) {
-        d[k] *= MGN_SMOOTH_BACKOFF;
-        trial[k] = old[k] + d[k];
-      }
+    const double refused[3] = {p.xyz[0], p.xyz[1], p.xyz[2]};
+    const bool found = back_off(old, refused, [&](const double* trial) {
       place_on_surface(g, uv, trial, project, p);
-      found = corners_kept(node, p.xyz);
-    }
+      return corners_kept(node, p.xyz);
+    });
     if (!found) {
       // Stay; the last pass still relocates the node and saves its place.
       // On a planar entity the parameters have not followed the earlier
@@ -420,9 +433,7 @@ void smooth_face_node(mgn_node* node, bool weighted, bool quad) {
 void collect_nodes(mgn_listing* listing, int kind, const void* entity) {
   st.nodes.clear();
   const long limit = st.listing_count;
-  long k = 0;
-  for (mgn_node** ref : mgn_listing_range<mgn_node*>(limit < 0 ? mgn_get_first_listing_block(listing) : listing)) {
-    if (limit >= 0 && k++ >= limit) break;
+  for (mgn_node** ref : mgn_listing_first<mgn_node*>(limit < 0 ? mgn_get_first_listing_block(listing) : listing, limit)) {
     mgn_node* node = *ref;
     if (node != nullptr && node->id != 0 && node->kind == kind &&
         (entity == nullptr || node->entity == entity) &&
@@ -445,17 +456,11 @@ void mark_attracting_node(mgn_node* node, float factor) {
   node->size = -factor;
 }
 
-mgn_node* vertex_node(const mgn_vertex* vertex) {
-  for (const mgn_vertex* v = vertex; v != nullptr; v = v->parent_vertex)
-    if (v->mesh.node != nullptr) return v->mesh.node;
-  return nullptr;
-}
-
 void mark_attraction(mgn_list attractions) {
   for (const mgn_attraction* item : mgn_list_range<mgn_attraction>(attractions)) {
     if (item->kind == 0) {
       for (const mgn_vertex* v : mgn_list_range<mgn_vertex>(item->entities))
-        mark_attracting_node(vertex_node(v), item->factor);
+        mark_attracting_node(mgn_find_vertex_chain_node(v), item->factor);
       continue;
     }
     for (const mgn_curve* c : mgn_list_range<mgn_curve>(item->entities)) {
@@ -465,13 +470,10 @@ void mark_attraction(mgn_list attractions) {
         continue;
       }
       // The listing of a meshed curve rests on its own first block.
-      long k = 0;
-      for (mgn_node** ref : mgn_listing_range<mgn_node*>(c->mesh.nodes)) {
-        if (k++ >= c->mesh.node_count) break;
+      for (mgn_node** ref : mgn_listing_first<mgn_node*>(c->mesh.nodes, c->mesh.node_count))
         mark_attracting_node(*ref, item->factor);
-      }
       for (const mgn_vertex* v : c->vertex)
-        if (v != nullptr) mark_attracting_node(vertex_node(v), item->factor);
+        if (v != nullptr) mark_attracting_node(mgn_find_vertex_chain_node(v), item->factor);
     }
   }
 }
@@ -560,19 +562,12 @@ void smooth_hidden_node_visit(smooth_hidden_node& h, bool weighted) {
   gather_corners(node);
   if (!corners_kept(node, xyz)) {
     const double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
-    double d[3];
-    mgn_sub(xyz, old, d);
-    bool found = false;
-    for (int step = 1; step <= MGN_SMOOTH_BACKOFF_STEPS && !found; ++step) {
-      double trial[3];
-      for (int k = 0; k < 3; ++k) {
-        d[k] *= MGN_SMOOTH_BACKOFF;
-        trial[k] = old[k] + d[k];
-        xyz[k] = trial[k];
-      }
+    const double refused[3] = {xyz[0], xyz[1], xyz[2]};
+    const bool found = back_off(old, refused, [&](const double* trial) {
+      mgn_copy3(xyz, trial);
       if (project) place_hidden(h, trial, xyz);
-      found = corners_kept(node, xyz);
-    }
+      return corners_kept(node, xyz);
+    });
     if (!found)
       for (int k = 0; k < 3; ++k) xyz[k] = old[k];
   }
@@ -708,20 +703,16 @@ void mgn_smooth_region_node(mgn_node* node) {
   const double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
   const double before = ball_quality(node, old);
   double xyz[3] = {target[0], target[1], target[2]};
-  double d[3];
-  mgn_sub(target, old, d);
   auto acceptable = [&](const double* p) {
     const double q = ball_quality(node, p);
     return q > 0.0 && q >= before;
   };
   bool found = acceptable(xyz);
-  for (int step = 1; step <= MGN_SMOOTH_BACKOFF_STEPS && !found; ++step) {
-    for (int k = 0; k < 3; ++k) {
-      d[k] *= MGN_SMOOTH_BACKOFF;
-      xyz[k] = old[k] + d[k];
-    }
-    found = acceptable(xyz);
-  }
+  if (!found)
+    found = back_off(old, target, [&](const double* trial) {
+      mgn_copy3(xyz, trial);
+      return acceptable(xyz);
+    });
   if (!found) return;
   store_region_place(node, xyz);
 }

@@ -33,10 +33,6 @@ long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
 
 void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
 
-void add_once(mgn_list& list, void* object) {
-  if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
-}
-
 // Option keywords of a surface definition, in table order.
 enum surface_keyword : int {
   K_VIRTUAL, K_ORDER, K_FIXED, K_SURFACE, K_PATCH, K_SHELL, K_CURVE, K_VERTEX, K_SIZE, K_RATE,
@@ -822,29 +818,24 @@ mgn_surface* mgn_input_surface() {
       mgn_input_error(mgn_format("Zero weight detected on surface %ld at u = %f, v = %f", lid(surface), u, v),
                       MGN_INPUT_HERE);
   }
-  for (mgn_curve* curve : surface->curve) add_once(curve->surfaces, surface);
+  for (mgn_curve* curve : surface->curve) mgn_add_item_once(curve->surfaces, surface);
 
   // 13. Coinciding entities.
   for (mgn_surface* other : coinciding_surfaces) {
     if (surface->is_virtual || other->is_virtual) mgn_input_error("Only physical surfaces can be coinciding", MGN_INPUT_HERE);
-    for (mgn_surface* linked : mgn_list_range<mgn_surface>(other->coinciding_surfaces)) {
-      add_once(linked->coinciding_surfaces, surface);
-      add_once(surface->coinciding_surfaces, linked);
-    }
-    add_once(other->coinciding_surfaces, surface);
-    add_once(surface->coinciding_surfaces, other);
+    mgn_link_coinciding(surface, other, &mgn_surface::coinciding_surfaces);
   }
   for (mgn_patch* other : coinciding_patches) {
     if (surface->is_virtual || other->is_virtual)
       mgn_input_error("Only physical surfaces and patches can be coinciding", MGN_INPUT_HERE);
-    add_once(other->coinciding_surfaces, surface);
-    add_once(surface->coinciding_patches, other);
+    mgn_add_item_once(other->coinciding_surfaces, surface);
+    mgn_add_item_once(surface->coinciding_patches, other);
   }
   for (mgn_shell* other : coinciding_shells) {
     if (surface->is_virtual || other->is_virtual)
       mgn_input_error("Only physical surfaces and shells can be coinciding", MGN_INPUT_HERE);
-    add_once(other->coinciding_surfaces, surface);
-    add_once(surface->coinciding_shells, other);
+    mgn_add_item_once(other->coinciding_surfaces, surface);
+    mgn_add_item_once(surface->coinciding_shells, other);
   }
   mgn_input.line_number = resume_line;
   return surface;

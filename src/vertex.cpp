@@ -18,11 +18,6 @@
 
 namespace {
 
-// Adds the object to the list unless it is there already.
-void add_once(mgn_list& list, void* object) {
-  if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_head(list, object);
-}
-
 // Option keywords of a vertex definition, in table order.
 enum vertex_keyword : int {
   K_VIRTUAL, K_XYZ, K_UV, K_T, K_FIXED, K_VERTEX, K_CURVE, K_SURFACE, K_SIZE, K_WEIGHT, K_FACTOR,
@@ -615,13 +610,7 @@ mgn_vertex* mgn_input_vertex() {
       mgn_input_error(mgn_format("Only top physical parent vertex (%ld) can be coinciding",
                                  static_cast<long>(other->id)),
                       MGN_INPUT_HERE);
-    for (mgn_vertex* linked : mgn_list_range<mgn_vertex>(other->coinciding_vertices)) {
-      if (linked == vertex) continue;
-      add_once(linked->coinciding_vertices, vertex);
-      add_once(vertex->coinciding_vertices, linked);
-    }
-    add_once(other->coinciding_vertices, vertex);
-    add_once(vertex->coinciding_vertices, other);
+    mgn_link_coinciding(vertex, other, &mgn_vertex::coinciding_vertices);
   }
   // 20. The temporary list goes.
   mgn_destroy_list(mgn_input.coinciding);

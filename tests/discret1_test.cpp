@@ -14,6 +14,7 @@
 #include "curve.h"
 #include "discret.h"
 #include "element.h"
+#include "mesh1.h"
 #include "message.h"
 #include "model_fixture.h"
 #include "octree1.h"
