@@ -686,6 +686,45 @@ TEST(Listing, TypedHelpersMatchTheUntypedRoutines) {
   mgn_destroy_listing(mgn_get_first_listing_block(refs));
 }
 
+TEST(Listing, FirstRecordsWalkStopsAfterTheCountOrAtTheEnd) {
+  // Blocks of 4, 10, 10: ids 1..4 | 5..14 | 15, and another chain after it,
+  // as an entity's listing once linked into a global one.
+  mgn_listing* last = filled_listing(4, 15);
+  mgn_listing* first = mgn_get_first_listing_block(last);
+  mgn_listing* other = filled_listing(3, 2);
+  mgn_append_listing(last, other);
+  struct first_case {
+    long count;
+    std::vector<long> ids;
+  };
+  const first_case cases[] = {
+      {0, {}}, {1, {1}}, {4, range_ids(1, 4)}, {5, range_ids(1, 5)}, {15, range_ids(1, 15)},
+      {17, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 1, 2}}, {40, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 1, 2}},
+  };
+  for (const first_case& c : cases) {
+    std::vector<long> seen;
+    for (rec* r : mgn_listing_first<rec>(first, c.count)) seen.push_back(r->id);
+    EXPECT_EQ(seen, c.ids) << c.count;
+  }
+  // A negative count walks every record; a null listing has none.
+  long n = 0;
+  for (rec* r : mgn_listing_first<rec>(first, -1)) n += r != nullptr;
+  EXPECT_EQ(n, 17);
+  for (rec* r : mgn_listing_first<rec>(nullptr, 5)) n += r != nullptr;
+  EXPECT_EQ(n, 17);
+  mgn_destroy_listing(first);
+}
+
+TEST(List, AddOnceKeepsTheFirstHolder) {
+  list_fixture f;
+  mgn_list list = f.make({1, 2});
+  EXPECT_NE(mgn_add_item_once(list, f.at(3)), nullptr);
+  EXPECT_EQ(mgn_add_item_once(list, f.at(2)), nullptr);
+  EXPECT_EQ(mgn_add_item_once(list, f.at(3)), nullptr);
+  EXPECT_EQ(contents(list), std::vector<int>({3, 1, 2}));
+  mgn_destroy_list(list);
+}
+
 TEST(Listing, PeakMemoryOutlivesReleasedBlocks) {
   const std::size_t before = mgn_listing_memory();
   mgn_listing* big = mgn_create_listing(100000, sizeof(rec));

@@ -718,6 +718,27 @@ TEST_F(SwapEdgeTest, FlatPairIsSwappedWithEveryListKeptInStep) {
   EXPECT_FALSE(mgn_swap_edge(pq));
 }
 
+TEST_F(SwapEdgeTest, ChangeAloneFollowsTheTriangleGivenFirstAndLeavesAnAbsentEdgeAlone) {
+  // The surface mesher's case: the first triangle runs against the edge's
+  // direction, and the edge from b to its apex is not attached yet.
+  mgn_edge* pq = quad(0.5, 0.866, 0.5, -0.866);
+  mgn_edge* qx = mgn_get_node_edge(q_, x_);
+  mgn_edge* py = mgn_get_node_edge(p_, y_);
+  // ab = f2 = (q, p, y): a = q, b = p, its apex y; ba = f1 with apex x.
+  mgn_apply_edge_swap(pq, f2_, f1_, qx, nullptr);
+  EXPECT_TRUE((pq->n[0] == x_ && pq->n[1] == y_));
+  EXPECT_TRUE(f2_->n[0] == q_ && f2_->n[1] == x_ && f2_->n[2] == y_);
+  EXPECT_TRUE(f1_->n[0] == x_ && f1_->n[1] == p_ && f1_->n[2] == y_);
+  EXPECT_EQ(pq->face[0], f2_);
+  EXPECT_EQ(pq->face[1], f1_);
+  EXPECT_TRUE(mgn_edge_has_face(qx, f2_));
+  EXPECT_FALSE(mgn_edge_has_face(qx, f1_));
+  // p-y was not handed over: it still lists the triangle it had.
+  EXPECT_TRUE(mgn_edge_has_face(py, f2_));
+  EXPECT_FALSE(mgn_edge_has_face(py, f1_));
+  EXPECT_TRUE(at(x_, pq) && at(y_, pq) && !at(p_, pq) && !at(q_, pq));
+}
+
 struct no_swap_case {
   const char* name;
   double xx, xy, yx, yy;

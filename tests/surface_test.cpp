@@ -590,9 +590,13 @@ TEST_F(Surface, CoincidingSurfacesAreLinkedBothWays) {
   read_capturing(square +
                  "surface 1 curve 1 2 3 4\n"
                  "surface 2 curve 1 2 3 4 coincide surface 1\n"
-                 "surface 3 curve 1 2 3 4 coincide surface 2 coincide surface 2\n");
-  for (long id : {1, 2, 3}) EXPECT_EQ(mgn_count_items(surface(id)->coinciding_surfaces), 2) << id;
+                 "surface 3 curve 1 2 3 4 coincide surface 2 coincide surface 2\n"
+                 // Two surfaces of one group: the group is joined once, and
+                 // the new surface never lists itself.
+                 "surface 4 curve 1 2 3 4 coincide surface 1 3\n");
+  for (long id : {1, 2, 3, 4}) EXPECT_EQ(mgn_count_items(surface(id)->coinciding_surfaces), 3) << id;
   EXPECT_NE(mgn_find_item(surface(1)->coinciding_surfaces, surface(3)), nullptr);
+  EXPECT_EQ(mgn_find_item(surface(4)->coinciding_surfaces, surface(4)), nullptr);
 }
 
 // --- fixed surfaces -------------------------------------------------------------
