@@ -92,7 +92,7 @@ struct region_line {
   int previous = -1;
   int size_source = -1;  // K_DEF or K_UNI; -1 for a number (or none)
   double size = 0.0, size_multiplier = 1.0;
-  bool iso_given = false, dir_given[2] = {false, false};
+  bool dir_given[2] = {false, false};
   // Fixed vertices and curves as written (the records keep their top
   // physical parents), for the check of repeats.
   std::vector<mgn_vertex*> fixed_vertices;
@@ -140,7 +140,7 @@ char* read_fixed_faces(region_line& line, Entity* (*find)(long), const face_kind
   char* next = mgn_read_id_list(listed, find, keywords, K_KEYWORDS, missing.c_str(), unknown.c_str(), MGN_INPUT_CALLER);
   for (Entity* entity : listed) {
     if (entity->is_virtual) continue;  // no mesh to respect
-    if (entity->localized_region != nullptr && entity->localized_region != region)
+    if (entity->localized_region != nullptr)
       mgn_input_error(mgn_format("%s %ld fixed to region %ld already localized in region %ld", kind.Word, lid(entity),
                                  lid(region), lid(entity->localized_region)),
                       MGN_INPUT_HERE);
@@ -157,38 +157,28 @@ char* read_fixed_faces(region_line& line, Entity* (*find)(long), const face_kind
   return next;
 }
 
-// FIXED VERTEX: the top physical parents are to be localized.
-char* read_fixed_vertices(region_line& line) {
+// FIXED VERTEX or CURVE: their top physical parents, which carry the mesh,
+// are to be localized; the entities as written are kept for the check of
+// repeats.
+template <typename Entity>
+char* read_fixed_pieces(region_line& line, Entity* (*find)(long), Entity* (*top_of)(Entity*),
+                        mgn_list mgn_region::*fixed, std::vector<Entity*>& written, const char* word,
+                        const char* Word) {
   mgn_region* region = line.region;
-  std::vector<mgn_vertex*> listed;
-  char* next = mgn_read_id_list(listed, mgn_find_vertex, keywords, K_KEYWORDS, "Missing fixed vertex id",
-                                "Vertex %ld does not exist", MGN_INPUT_CALLER, false);
-  for (mgn_vertex* vertex : listed) {
-    if (vertex->is_virtual) continue;
-    mgn_vertex* top = mgn_get_top_physical_vertex(vertex);
-    if (top->localized_region != nullptr && top->localized_region != region)
-      mgn_input_error(mgn_format("Vertex %ld already localized in region %ld", lid(vertex), lid(top->localized_region)),
-                      MGN_INPUT_HERE);
-    add_once(region->fixed_vertices, top);
-    line.fixed_vertices.push_back(vertex);
-  }
-  return next;
-}
-
-// FIXED CURVE: the top physical parents are to be localized.
-char* read_fixed_curves(region_line& line) {
-  mgn_region* region = line.region;
-  std::vector<mgn_curve*> listed;
-  char* next = mgn_read_id_list(listed, mgn_find_curve, keywords, K_KEYWORDS, "Missing fixed curve id",
-                                "Curve %ld does not exist", MGN_INPUT_CALLER, false);
-  for (mgn_curve* curve : listed) {
-    if (curve->is_virtual) continue;
-    mgn_curve* top = mgn_get_top_physical_curve(curve);
-    if (top->localized_region != nullptr && top->localized_region != region)
-      mgn_input_error(mgn_format("Curve %ld already localized in region %ld", lid(curve), lid(top->localized_region)),
-                      MGN_INPUT_HERE);
-    add_once(region->fixed_curves, top);
-    line.fixed_curves.push_back(curve);
+  std::vector<Entity*> listed;
+  const std::string missing = mgn_format("Missing fixed %s id", word);
+  const std::string unknown = std::string(Word) + " %ld does not exist";
+  char* next = mgn_read_id_list(listed, find, keywords, K_KEYWORDS, missing.c_str(), unknown.c_str(), MGN_INPUT_CALLER,
+                                false);
+  for (Entity* entity : listed) {
+    if (entity->is_virtual) continue;  // no mesh to respect
+    Entity* top = top_of(entity);
+    if (top->localized_region != nullptr)
+      mgn_input_error(
+          mgn_format("%s %ld already localized in region %ld", Word, lid(entity), lid(top->localized_region)),
+          MGN_INPUT_HERE);
+    add_once(region->*fixed, top);
+    written.push_back(entity);
   }
   return next;
 }
@@ -255,11 +245,13 @@ char* read_option(region_line& line, int key, char* token) {
     case K_VERTEX:
       if (line.previous != K_FIXED)
         mgn_input_error("Keyword VERTEX not expected (keyword FIXED missing)", MGN_INPUT_HERE);
-      return read_fixed_vertices(line);
+      return read_fixed_pieces(line, mgn_find_vertex, mgn_get_top_physical_vertex, &mgn_region::fixed_vertices,
+                               line.fixed_vertices, "vertex", "Vertex");
     case K_CURVE:
       if (line.previous != K_FIXED)
         mgn_input_error("Keyword CURVE not expected (keyword FIXED missing)", MGN_INPUT_HERE);
-      return read_fixed_curves(line);
+      return read_fixed_pieces(line, mgn_find_curve, mgn_get_top_physical_curve, &mgn_region::fixed_curves,
+                               line.fixed_curves, "curve", "Curve");
     case K_SUBREGION: {
       std::vector<mgn_region*> subregions;
       char* next = mgn_read_id_list(subregions, mgn_find_region, keywords, K_KEYWORDS, "Missing subregion id",
@@ -290,7 +282,6 @@ char* read_option(region_line& line, int key, char* token) {
       return nullptr;
     case K_ISO:
       region->iso = mgn_read_yes_no("Iso specification missing", MGN_INPUT_CALLER);
-      line.iso_given = true;
       return nullptr;
     case K_DIR1:
       if (line.previous != K_ISO && line.previous != K_DIR2)

@@ -96,6 +96,12 @@ TEST_F(RegionTopology, PiecesOfCurvesMeetTheWholeCurve) {
               ::testing::ExitedWithCode(10), topology_error("Curve 1 shared only by surface 1"));
   EXPECT_EXIT(mgn_read_model_text(split_front + "region 1 boundary surface -1 -2 -3 -4 -5 -6 7\n"),
               ::testing::ExitedWithCode(10), topology_error("Check orientation of surfaces 1 and 7"));
+  // A piece written against its parent curve runs along it all the same.
+  std::string reversed = split_front;
+  reversed.replace(reversed.find("curve 14 vertex 9 2"), 19, "curve 14 vertex 2 9");
+  mgn_read_model_text(reversed + "region 1 boundary surface -1 -2 -3 -4 -5 -6 -7\n");
+  EXPECT_TRUE(mgn_find_curve(14)->reversed);
+  EXPECT_NE(mgn_find_region(1), nullptr);
 }
 
 // Two boxes of one region touching along the edge x = y = 1 of the cube:
