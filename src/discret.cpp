@@ -426,6 +426,12 @@ void mgn_discretize_region(mgn_region* region, void* argument) {
                                       region->extrude ? "extrusion" : "hexa"),
                            MGN_HERE);
   }
+  // Vertices fixed inside the region become nodes of its mesh.
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(region->fixed_vertices)) {
+    if (vertex == nullptr || vertex->is_virtual) continue;
+    mgn_get_vertex_node(vertex);
+    mgn_enter_vertex_node(vertex);
+  }
   mgn_discretize_subregion(region);
   mgn_smooth_region(region);
   // Every node of the region has left the front.
@@ -441,6 +447,9 @@ void mgn_discretize_region(mgn_region* region, void* argument) {
     }
   if (region->mesh.tetra_count + region->mesh.pyram_count + region->mesh.wedge_count + region->mesh.hexa_count == 0)
     mgn_manipulation_error("Unexpected situation", MGN_HERE);
+  settle_listing(region->mesh.nodes);
+  settle_listing(region->mesh.edges);
+  settle_listing(region->mesh.tetras);
   region->mesh.discretized = true;
   mgn_discret.something_produced = true;
 }
@@ -567,7 +576,7 @@ void mgn_discretize_model() {
     create_face_entity_midnodes<mgn_surface>(mgn_model.surfaces);
     create_face_entity_midnodes<mgn_patch>(mgn_model.patches);
     create_face_entity_midnodes<mgn_shell>(mgn_model.shells);
-    // The midside nodes of regions plug in here.
+    create_face_entity_midnodes<mgn_region>(mgn_model.regions);
     give_interface_placeholder_midnodes();
     // The references now belong to the finite-element node listing.
     append_listing(mgn_mesh.fe_nodes, mgn_mesh.midnodes, mgn_mesh.midnode_count, mgn_run.nodes);

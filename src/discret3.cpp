@@ -73,7 +73,9 @@ constexpr double kRegularHeight = 0.8164965809277260;
 constexpr double kThreshold[] = {0.20, 0.08, 0.02, 0.0};
 constexpr int kTries = 4;
 // Lowered heights of the ideal point tried after the full one.
-constexpr double kLoweredHeight[] = {1.0, 0.75, 0.5};
+constexpr double kLoweredHeight[] = {1.0, 0.75, 0.5, 0.3, 0.15};
+// Heights tried on the first tries of a face; the last try takes them all.
+constexpr int kUsualHeights = 3;
 // A new node keeps this fraction of the local size from front nodes and
 // this fraction from front faces.
 constexpr double kNodeClearance = 0.45;
@@ -518,12 +520,28 @@ struct node_info {
   uint32_t mark;
 };
 
+// A face waiting in the queue: the order key (tries so far, then the order
+// of entry) and the slot with its stamp (a face that left the front
+// meanwhile is skipped when it comes up).
+struct queued_face {
+  int32_t tries;
+  uint64_t sequence;
+  int32_t index;
+  uint32_t stamp;
+};
+// Heap order: the face that comes first compares greatest.
+inline bool comes_after(const queued_face& a, const queued_face& b) {
+  if (a.tries != b.tries) return a.tries > b.tries;
+  return a.sequence > b.sequence;
+}
+
 // A candidate apex of one step.
 struct candidate {
   mgn_node* node;
   double score;    // centre height of the sphere through A, B, C and it
   double quality;  // of the tetra on the base
   double distance2;  // from the ideal point
+  double centre_distance2;  // from the weighted centre of the base
 };
 
 // The state of one region run.
@@ -542,7 +560,9 @@ struct region_context {
   std::vector<fixed_piece> pieces;
   std::vector<node_info> nodes;
   box_tree tree;
-  std::deque<std::pair<int32_t, uint32_t>> queue;
+  // Faces waiting for a step, the smallest first (see face_order).
+  std::vector<queued_face> queue;
+  uint64_t queued = 0;
 
   // Tetras of the region by serial (identifier minus the first one of the
   // region) and the links of the node lists of tetras (4 per tetra).
@@ -596,8 +616,21 @@ box face_box(const front_face& f) {
   return box_of(p, 3);
 }
 
-int32_t add_front_face(mgn_node* a, mgn_node* b, mgn_node* c, void* owner, int owner_type, int owner_slot,
-                       bool queue_front) {
+// Puts a front face in the queue (again), behind the faces of fewer tries
+// and, among equal tries, in the order faces join the front: the mesh grows
+// in layers, and a face put back waits until the front has moved on.
+void push_face(int32_t index) {
+  const front_face& f = ctx.faces[index];
+  queued_face q;
+  q.tries = f.tries;
+  q.sequence = ctx.queued++;
+  q.index = index;
+  q.stamp = f.stamp;
+  ctx.queue.push_back(q);
+  std::push_heap(ctx.queue.begin(), ctx.queue.end(), comes_after);
+}
+
+int32_t add_front_face(mgn_node* a, mgn_node* b, mgn_node* c, void* owner, int owner_type, int owner_slot) {
   int32_t index;
   if (!ctx.free_faces.empty()) {
     index = ctx.free_faces.back();
@@ -627,8 +660,7 @@ int32_t add_front_face(mgn_node* a, mgn_node* b, mgn_node* c, void* owner, int o
   f.bounds = face_box(f);
   f.leaf = ctx.tree.insert(f.bounds, index);
   ++ctx.live_faces;
-  if (queue_front) ctx.queue.emplace_front(index, f.stamp);
-  else ctx.queue.emplace_back(index, f.stamp);
+  push_face(index);
   return index;
 }
 
@@ -833,7 +865,7 @@ mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz) {
       attach(t, k, g.owner, g.owner_type, g.owner_slot);
       remove_front_face(closing[k]);
     } else {
-      add_front_face(n[o[0]], n[o[1]], n[o[2]], t, MGN_ELEM_TETRA, k, false);
+      add_front_face(n[o[0]], n[o[1]], n[o[2]], t, MGN_ELEM_TETRA, k);
     }
   }
   for (const auto& e : mgn_tetra_edge_nodes) use_edge(n[e[0]], n[e[1]]);
@@ -873,6 +905,16 @@ void gather(const box& b) {
   });
 }
 
+// Whether a and b are the ends of a fixed segment still on the front (one
+// of the pieces gathered for the step).
+bool fixed_segment(const mgn_node* a, const mgn_node* b) {
+  for (int32_t i : ctx.near_pieces) {
+    const fixed_piece& piece = ctx.pieces[i];
+    if (piece.alive && ((piece.n[0] == a && piece.n[1] == b) || (piece.n[0] == b && piece.n[1] == a))) return true;
+  }
+  return false;
+}
+
 // Whether the tetra A B C X (X a node, or null with its point xyz) may be
 // added: see the opening comment.  base: the front face it stands on.
 bool tetra_valid(int32_t base, mgn_node* x, mgn_node* const abc[3]) {
@@ -894,7 +936,7 @@ bool tetra_valid(int32_t base, mgn_node* x, mgn_node* const abc[3]) {
   }
   // An edge already in the mesh must still lie on the front.
   for (int k = 0; k < 3; ++k)
-    if (mgn_get_node_edge(x, abc[k]) != nullptr && !on_front_together(x, abc[k])) return false;
+    if (mgn_get_node_edge(x, abc[k]) != nullptr && !on_front_together(x, abc[k]) && !fixed_segment(x, abc[k])) return false;
   // Front faces.
   for (int32_t i : ctx.near_faces) {
     if (i == base || i == closing[0] || i == closing[1] || i == closing[2]) continue;
@@ -1110,14 +1152,25 @@ bool try_face(int32_t index) {
       }
       continue;
     }
-    if (ctx.candidates.size() >= static_cast<std::size_t>(MGN_NEIGHBOUR_NODE))
-      fail("Too many nodes in the neighbourhood (increase MGN_NEIGHBOUR_NODE)", __func__, __LINE__);
     candidate c;
     c.node = v;
+    c.centre_distance2 = dist2(v->xyz, b.g);
     c.score = sphere_score(b, v->xyz);
     c.quality = tetra_quality(abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, v->xyz, nullptr);
     c.distance2 = dist2(v->xyz, b.p);
     ctx.candidates.push_back(c);
+  }
+  // A graded size field may put more candidates in the reach of a large
+  // face than a step examines: the nearest ones are kept.  Only a
+  // neighbourhood packed within half a size of the base is beyond the limit.
+  if (ctx.candidates.size() > static_cast<std::size_t>(MGN_NEIGHBOUR_NODE)) {
+    std::stable_sort(ctx.candidates.begin(), ctx.candidates.end(), [](const candidate& l, const candidate& r) {
+      return l.centre_distance2 < r.centre_distance2;
+    });
+    const double packed = 0.5 * std::min(b.h, b.size);
+    if (ctx.candidates[MGN_NEIGHBOUR_NODE].centre_distance2 < packed * packed)
+      fail("Too many nodes in the neighbourhood (increase MGN_NEIGHBOUR_NODE)", __func__, __LINE__);
+    ctx.candidates.resize(MGN_NEIGHBOUR_NODE);
   }
   std::stable_sort(ctx.candidates.begin(), ctx.candidates.end(),
                    [](const candidate& l, const candidate& r) { return l.score < r.score; });
@@ -1151,7 +1204,9 @@ bool try_face(int32_t index) {
   // 3. A new node at the ideal point, lowered when it does not fit.
   if (near_p == nullptr || tries > 0) {
     const double clearance = std::min(b.h, b.size);
-    for (double lowered : kLoweredHeight) {
+    const int heights = tries + 1 < kTries ? kUsualHeights : static_cast<int>(std::size(kLoweredHeight));
+    for (int level = 0; level < heights; ++level) {
+      const double lowered = kLoweredHeight[level];
       double xyz[3];
       for (int k = 0; k < 3; ++k) xyz[k] = b.g[k] + lowered * b.height * b.normal[k];
       const double q = tetra_quality(abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, xyz, nullptr);
@@ -1280,51 +1335,65 @@ bool fill_piece(const std::vector<int32_t>& piece) {
 // Takes out the tetras around the nodes of the face (and, in the wider
 // mode, those next to them); their faces return to the front at the head
 // of the queue.
-void remesh_around(int32_t index, bool wider) {
-  std::vector<mgn_tetra*> cavity;
-  auto add = [&](mgn_tetra* t) {
-    if (t == nullptr || t->id == 0) return;
-    if (std::find(cavity.begin(), cavity.end(), t) != cavity.end()) return;
-    if (cavity.size() >= static_cast<std::size_t>(MGN_TETRA_NUMBER))
-      fail("Too many tetras (increase MGN_TETRA_NUMBER)", __func__, __LINE__);
-    cavity.push_back(t);
-  };
-  const front_face f = ctx.faces[index];
-  for (mgn_node* node : f.n) for_tetras_at(node, add);
-  if (wider) {
-    const std::size_t inner = cavity.size();
-    for (std::size_t i = 0; i < inner; ++i)
-      for (int k = 0; k < 4; ++k) add(mgn_get_neighbour_tetra(cavity[i], k));
-  }
-  if (cavity.empty()) fail(mgn_format("Remeshing failure in region %ld", region_id()), __func__, __LINE__);
-  // Limits of the records a remeshing handles: the cavity's nodes, edges
-  // and faces, each once.
-  {
-    std::vector<const mgn_node*> nodes;
-    std::vector<std::pair<const mgn_node*, const mgn_node*>> edges;
-    long faces = 0;
-    for (const mgn_tetra* t : cavity) {
-      for (const mgn_node* node : t->n)
-        if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) nodes.push_back(node);
-      for (const auto& e : mgn_tetra_edge_nodes) {
-        const mgn_node* a = t->n[e[0]];
-        const mgn_node* b = t->n[e[1]];
-        const std::pair<const mgn_node*, const mgn_node*> key = a < b ? std::make_pair(a, b) : std::make_pair(b, a);
-        if (std::find(edges.begin(), edges.end(), key) == edges.end()) edges.push_back(key);
-      }
-      for (int k = 0; k < 4; ++k) {
-        const mgn_tetra* other = mgn_get_neighbour_tetra(t, k);
-        // A face shared by two cavity tetras counts once.
-        if (other == nullptr || std::find(cavity.begin(), cavity.end(), other) == cavity.end() || other < t) ++faces;
-      }
+// The tetras of a local remeshing with the counts its limits bound: nodes,
+// edges and faces, each once.
+struct cavity_set {
+  std::vector<mgn_tetra*> tetras;
+  std::vector<const mgn_node*> nodes;
+  std::vector<std::pair<const mgn_node*, const mgn_node*>> edges;
+  long faces = 0;
+
+  bool holds(const mgn_tetra* t) const { return std::find(tetras.begin(), tetras.end(), t) != tetras.end(); }
+
+  // Adds the tetra; when it would pass a limit, it is left out and the
+  // limit's message returned (null when added or already in).
+  const char* add(mgn_tetra* t) {
+    if (t == nullptr || t->id == 0 || holds(t)) return nullptr;
+    if (tetras.size() >= static_cast<std::size_t>(MGN_TETRA_NUMBER)) return "Too many tetras (increase MGN_TETRA_NUMBER)";
+    std::size_t new_nodes = 0;
+    for (const mgn_node* node : t->n)
+      if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) ++new_nodes;
+    if (nodes.size() + new_nodes > static_cast<std::size_t>(MGN_NODE_NUMBER)) return "Too many nodes (increase MGN_NODE_NUMBER)";
+    std::vector<std::pair<const mgn_node*, const mgn_node*>> added;
+    for (const auto& e : mgn_tetra_edge_nodes) {
+      const mgn_node* a = t->n[e[0]];
+      const mgn_node* b = t->n[e[1]];
+      const auto key = a < b ? std::make_pair(a, b) : std::make_pair(b, a);
+      if (std::find(edges.begin(), edges.end(), key) == edges.end()) added.push_back(key);
     }
-    if (nodes.size() > static_cast<std::size_t>(MGN_NODE_NUMBER))
-      fail("Too many nodes (increase MGN_NODE_NUMBER)", __func__, __LINE__);
-    if (edges.size() > static_cast<std::size_t>(MGN_EDGE_NUMBER))
-      fail("Too many edges (increase MGN_EDGE_NUMBER)", __func__, __LINE__);
-    if (faces > MGN_FACE_NUMBER) fail("Too many faces (increase MGN_FACE_NUMBER)", __func__, __LINE__);
+    if (edges.size() + added.size() > static_cast<std::size_t>(MGN_EDGE_NUMBER)) return "Too many edges (increase MGN_EDGE_NUMBER)";
+    long shared = 0;
+    for (int k = 0; k < 4; ++k)
+      if (holds(mgn_get_neighbour_tetra(t, k))) ++shared;
+    if (faces + 4 - shared > MGN_FACE_NUMBER) return "Too many faces (increase MGN_FACE_NUMBER)";
+    for (const mgn_node* node : t->n)
+      if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) nodes.push_back(node);
+    edges.insert(edges.end(), added.begin(), added.end());
+    faces += 4 - shared;
+    tetras.push_back(t);
+    return nullptr;
   }
-  auto in_cavity = [&](const mgn_tetra* t) { return std::find(cavity.begin(), cavity.end(), t) != cavity.end(); };
+};
+
+// Takes out the tetras around the nodes of the face; in the wider mode also
+// `rings` layers of tetras next to them, as far as the limits allow.  Their
+// faces return to the front.
+void remesh_around(int32_t index, int rings) {
+  cavity_set set;
+  const front_face f = ctx.faces[index];
+  for (mgn_node* node : f.n)
+    for_tetras_at(node, [&](mgn_tetra* t) {
+      if (const char* limit = set.add(t)) fail(limit, __func__, __LINE__);
+    });
+  bool full = false;
+  for (int ring = 0; ring < rings && !full; ++ring) {
+    const std::size_t inner = set.tetras.size();
+    for (std::size_t i = 0; i < inner && !full; ++i)
+      for (int k = 0; k < 4 && !full; ++k) full = set.add(mgn_get_neighbour_tetra(set.tetras[i], k)) != nullptr;
+  }
+  std::vector<mgn_tetra*>& cavity = set.tetras;
+  if (cavity.empty()) fail(mgn_format("Remeshing failure in region %ld", region_id()), __func__, __LINE__);
+  auto in_cavity = [&](const mgn_tetra* t) { return set.holds(t); };
   std::vector<mgn_node*> touched;
   for (mgn_tetra* t : cavity) {
     double volume = 0.0;
@@ -1342,7 +1411,7 @@ void remesh_around(int32_t index, bool wider) {
           const int ko = mgn_get_tetra_face_index(other, a, b, c);
           mgn_set_tetra_neighbour(other, ko, nullptr, MGN_ELEM_NONE);
           // Seen from the tetra that stays, the face turns the other way.
-          add_front_face(a, c, b, other, MGN_ELEM_TETRA, ko, true);
+          add_front_face(a, c, b, other, MGN_ELEM_TETRA, ko);
           break;
         }
         case MGN_ELEM_FACE: {
@@ -1350,8 +1419,8 @@ void remesh_around(int32_t index, bool wider) {
           const int s = mgn_get_face_side_of_tetra(face, t);
           face->extra->side[s] = nullptr;
           face->extra->side_type[s] = MGN_ELEM_NONE;
-          if (s == 0) add_front_face(face->n[0], face->n[1], face->n[2], face, MGN_ELEM_FACE, 0, true);
-          else add_front_face(face->n[1], face->n[0], face->n[2], face, MGN_ELEM_FACE, 1, true);
+          if (s == 0) add_front_face(face->n[0], face->n[1], face->n[2], face, MGN_ELEM_FACE, 0);
+          else add_front_face(face->n[1], face->n[0], face->n[2], face, MGN_ELEM_FACE, 1);
           break;
         }
         default: {
@@ -1414,7 +1483,7 @@ void unblock(int32_t index) {
     fail(mgn_format("Infinite remeshing loop detected in region %ld", region_id()), __func__, __LINE__);
   }
   ctx.height_scale = ctx.remeshings > kLowerHeights ? 0.85 : 1.0;
-  remesh_around(index, ctx.remeshings > kWiderRemeshing);
+  remesh_around(index, std::max(0, ctx.remeshings - kWiderRemeshing));
 }
 
 // ---------------------------------------------------------------------------
@@ -1429,8 +1498,8 @@ void enter_entity_faces(T* entity, int side) {
   for (mgn_face* face : faces) {
     mgn_element_extra* extra = mgn_get_element_extra(face);
     if (extra->side[side] != nullptr) continue;  // filled already (twice listed)
-    if (side == 0) add_front_face(face->n[0], face->n[1], face->n[2], face, MGN_ELEM_FACE, 0, false);
-    else add_front_face(face->n[1], face->n[0], face->n[2], face, MGN_ELEM_FACE, 1, false);
+    if (side == 0) add_front_face(face->n[0], face->n[1], face->n[2], face, MGN_ELEM_FACE, 0);
+    else add_front_face(face->n[1], face->n[0], face->n[2], face, MGN_ELEM_FACE, 1);
   }
 }
 
@@ -1658,6 +1727,7 @@ void reset_context(mgn_region* region) {
   ctx.nodes.clear();
   ctx.tree.clear();
   ctx.queue.clear();
+  ctx.queued = 0;
   ctx.first_tetra_id = 0;
   ctx.tetras.clear();
   ctx.tetra_links.clear();
@@ -1707,8 +1777,10 @@ void mgn_discretize_subregion(mgn_region* region) {
   // The faces in the order they joined the front; a face put back waits
   // behind the others.
   while (!ctx.queue.empty()) {
-    const auto [index, stamp] = ctx.queue.front();
-    ctx.queue.pop_front();
+    std::pop_heap(ctx.queue.begin(), ctx.queue.end(), comes_after);
+    const int32_t index = ctx.queue.back().index;
+    const uint32_t stamp = ctx.queue.back().stamp;
+    ctx.queue.pop_back();
     front_face& f = ctx.faces[index];
     if (!f.alive || f.stamp != stamp) continue;
     if (try_face(index)) {
@@ -1718,14 +1790,14 @@ void mgn_discretize_subregion(mgn_region* region) {
     if (f.tries + 1 < kTries) {
       ++f.tries;
       ++mgn_region_stat.postponed;
-      ctx.queue.emplace_back(index, f.stamp);
+      push_face(index);
       continue;
     }
     unblock(index);
     // A face that stays on the front is tried again.
     if (ctx.faces[index].alive && ctx.faces[index].stamp == stamp) {
       ctx.faces[index].tries = 0;
-      ctx.queue.emplace_back(index, stamp);
+      push_face(index);
     }
   }
   // Isolated pieces no tetra reached.

@@ -380,8 +380,20 @@ void mgn_store_tetra(const mgn_tetra* tetra) {
   mgn_output_classification(MGN_REGION, tetra->region);
   if (out.spec & 32) {
     // Faces (0 1 2), (0 1 3), (1 2 3), (2 0 3) lie opposite nodes 3, 2, 0, 1.
-    for (int cell : {3, 2, 0, 1})
-      mgn_output_number(tetra->ngb_type[cell] == MGN_ELEM_TETRA ? element_id(tetra->ngb[cell]) : 0);
+    // Across a face of a surface, patch or shell the neighbour is the tetra
+    // on the face's other side (another region's, or none).
+    for (int cell : {3, 2, 0, 1}) {
+      const void* across = nullptr;
+      if (tetra->ngb_type[cell] == MGN_ELEM_TETRA) {
+        across = tetra->ngb[cell];
+      } else if (tetra->ngb_type[cell] == MGN_ELEM_FACE) {
+        const auto* face = static_cast<const mgn_face*>(tetra->ngb[cell]);
+        if (face->extra != nullptr)
+          for (int s = 0; s < 2; ++s)
+            if (face->extra->side[s] != tetra && face->extra->side_type[s] == MGN_ELEM_TETRA) across = face->extra->side[s];
+      }
+      mgn_output_number(across != nullptr ? element_id(across) : 0);
+    }
   }
   if (out.spec & 8) {
     side_entity sides[4];

@@ -228,7 +228,7 @@ std::string mgn_check_region_mesh(const mgn_region* region) {
   if (region->mesh.tetras == nullptr) return mgn_format("region %ld has no tetra", static_cast<long>(region->id));
   long live = 0;
   std::string fault;
-  mgn_for_own_records<mgn_tetra>(region->mesh.tetras, region->mesh.tetra_total, region->mesh.collected, [&](const mgn_tetra* t) {
+  mgn_for_own_records<mgn_tetra>(region->mesh.tetras, region->mesh.tetra_total, region->mesh.discretized, [&](const mgn_tetra* t) {
     ++live;
     if (!fault.empty()) return;
     if (t->region != region) fault = mgn_format("tetra %ld of another region listed", static_cast<long>(t->id));
@@ -256,7 +256,7 @@ std::string mgn_check_region_mesh(const mgn_region* region) {
     if (fault.empty()) fault = check_faces_of(s, "shell", region, true, true);
   if (!fault.empty()) return fault;
   if (region->mesh.nodes != nullptr)
-    mgn_for_own_records<mgn_node>(region->mesh.nodes, region->mesh.node_total, region->mesh.collected, [&](const mgn_node* n) {
+    mgn_for_own_records<mgn_node>(region->mesh.nodes, region->mesh.node_total, region->mesh.discretized, [&](const mgn_node* n) {
       if (fault.empty() && n->front_count != 0)
         fault = mgn_format("node %ld is left on the front", static_cast<long>(n->id));
     });
