@@ -80,6 +80,10 @@ constexpr int kUsualHeights = 3;
 // this fraction from front faces.
 constexpr double kNodeClearance = 0.45;
 constexpr double kFaceClearance = 0.2;
+// Reach of the candidate search around the base's centre, in sizes: on a
+// face's first try and on the later ones.
+constexpr double kFirstReach = 1.3;
+constexpr double kReach = 2.0;
 // A front piece of at most this many faces may be closed around one point.
 constexpr std::size_t kStarFaces = 400;
 // Consecutive remeshings of a region without progress: above the first
@@ -133,9 +137,56 @@ box box_of(const double* const* points, int count) {
   return r;
 }
 
+// Single-precision boxes, rounded outward (so they always hold the double
+// box they stand for): half the memory per tree node for the walks.
+struct float_box {
+  float lo[3], hi[3];
+};
+inline float round_down(double v) {
+  if (!(v > -std::numeric_limits<float>::max())) return -std::numeric_limits<float>::infinity();
+  if (v > std::numeric_limits<float>::max()) return std::numeric_limits<float>::max();
+  float f = static_cast<float>(v);
+  if (static_cast<double>(f) > v) f = std::nextafter(f, -std::numeric_limits<float>::infinity());
+  return f;
+}
+inline float round_up(double v) {
+  if (!(v < std::numeric_limits<float>::max())) return std::numeric_limits<float>::infinity();
+  if (v < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::max();
+  float f = static_cast<float>(v);
+  if (static_cast<double>(f) < v) f = std::nextafter(f, std::numeric_limits<float>::infinity());
+  return f;
+}
+inline float_box widen(const box& b) {
+  float_box r;
+  for (int k = 0; k < 3; ++k) {
+    r.lo[k] = round_down(b.lo[k]);
+    r.hi[k] = round_up(b.hi[k]);
+  }
+  return r;
+}
+inline float_box unite(const float_box& a, const float_box& b) {
+  float_box r;
+  for (int k = 0; k < 3; ++k) {
+    r.lo[k] = std::min(a.lo[k], b.lo[k]);
+    r.hi[k] = std::max(a.hi[k], b.hi[k]);
+  }
+  return r;
+}
+inline bool overlap(const float_box& a, const float_box& b) {
+  for (int k = 0; k < 3; ++k)
+    if (a.hi[k] < b.lo[k] || b.hi[k] < a.lo[k]) return false;
+  return true;
+}
+inline double half_area(const float_box& b) {
+  const double x = static_cast<double>(b.hi[0]) - b.lo[0], y = static_cast<double>(b.hi[1]) - b.lo[1],
+               z = static_cast<double>(b.hi[2]) - b.lo[2];
+  return x * y + y * z + z * x;
+}
+
 class box_tree {
  public:
-  int insert(const box& b, int32_t item) {
+  int insert(const box& exact, int32_t item) {
+    const float_box b = widen(exact);
     const int leaf = allocate();
     nodes_[leaf].bounds = b;
     nodes_[leaf].item = item;
@@ -207,10 +258,12 @@ class box_tree {
     release(leaf);
   }
 
-  // Calls visit(item) for every item whose box overlaps b.
+  // Calls visit(item) for every item whose box may overlap b (the boxes are
+  // rounded outward: a few more items than overlap may be visited).
   template <typename F>
-  void query(const box& b, F&& visit) {
+  void query(const box& exact, F&& visit) {
     if (root_ < 0) return;
+    const float_box b = widen(exact);
     stack_.clear();
     stack_.push_back(root_);
     while (!stack_.empty()) {
@@ -236,7 +289,7 @@ class box_tree {
 
  private:
   struct node {
-    box bounds;
+    float_box bounds;
     int32_t parent = -1, left = -1, right = -1, height = 0, item = -1;
   };
 
@@ -539,7 +592,7 @@ inline bool comes_after(const queued_face& a, const queued_face& b) {
 struct candidate {
   mgn_node* node;
   double score;    // centre height of the sphere through A, B, C and it
-  double quality;  // of the tetra on the base
+  double quality;  // of the tetra on the base (negative until measured)
   double distance2;  // from the ideal point
   double centre_distance2;  // from the weighted centre of the base
 };
@@ -885,9 +938,9 @@ void gather(const box& b) {
   ctx.near_nodes.clear();
   ++ctx.mark;
   auto note = [&](mgn_node* node) {
-    node_info& info = enter_node(node);
-    if (info.mark == ctx.mark) return;
-    info.mark = ctx.mark;
+    node_info* info = info_of(node);
+    if (info->mark == ctx.mark) return;
+    info->mark = ctx.mark;
     ctx.near_nodes.push_back(node);
   };
   ctx.tree.query(b, [&](int32_t item) {
@@ -936,7 +989,8 @@ bool tetra_valid(int32_t base, mgn_node* x, mgn_node* const abc[3]) {
   }
   // An edge already in the mesh must still lie on the front.
   for (int k = 0; k < 3; ++k)
-    if (mgn_get_node_edge(x, abc[k]) != nullptr && !on_front_together(x, abc[k]) && !fixed_segment(x, abc[k])) return false;
+    if (!on_front_together(x, abc[k]) && !fixed_segment(x, abc[k]) && mgn_get_node_edge(x, abc[k]) != nullptr)
+      return false;
   // Front faces.
   for (int32_t i : ctx.near_faces) {
     if (i == base || i == closing[0] || i == closing[1] || i == closing[2]) continue;
@@ -1125,7 +1179,9 @@ bool try_face(int32_t index) {
   measure_base(abc, b);
   // The neighbourhood: the candidates around the base and the ideal point,
   // and everything a tetra on them could meet.
-  const double reach = 2.0 * std::max(b.size, b.h);
+  // The first try looks close around the base; a face put back looks as far
+  // as two sizes.
+  const double reach = (tries == 0 ? kFirstReach : kReach) * std::max(b.size, b.h);
   box around;
   for (int k = 0; k < 3; ++k) {
     around.lo[k] = std::min({b.g[k] - reach, abc[0]->xyz[k], abc[1]->xyz[k], abc[2]->xyz[k]});
@@ -1156,7 +1212,7 @@ bool try_face(int32_t index) {
     c.node = v;
     c.centre_distance2 = dist2(v->xyz, b.g);
     c.score = sphere_score(b, v->xyz);
-    c.quality = tetra_quality(abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, v->xyz, nullptr);
+    c.quality = -1.0;  // measured when tried
     c.distance2 = dist2(v->xyz, b.p);
     ctx.candidates.push_back(c);
   }
@@ -1186,7 +1242,8 @@ bool try_face(int32_t index) {
   auto try_candidate = [&](std::size_t i) {
     if (tried[i]) return false;
     tried[i] = 1;
-    const candidate& c = ctx.candidates[i];
+    candidate& c = ctx.candidates[i];
+    if (c.quality < 0.0) c.quality = tetra_quality(abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, c.node->xyz, nullptr);
     if (c.quality <= threshold || !(c.quality > 0.0)) return false;
     if (!tetra_valid(index, c.node, abc)) return false;
     create_tetra(index, c.node, nullptr);

@@ -21,6 +21,7 @@
 #include "octree1.h"
 #include "region.h"
 #include "topo3.h"
+#include "vec3.h"
 
 namespace {
 
@@ -123,6 +124,22 @@ class RegionMeshTest : public ::testing::Test {
     return r;
   }
 
+  // The volume the region's bounding triangles enclose: minus a sixth of
+  // the sum of a . (b x c) over the faces turned to look into the region.
+  static double enclosed_volume(const mgn_region* r) {
+    double sum = 0.0;
+    auto add = [&](const mgn_surface* s, double sign) {
+      mgn_for_own_records<mgn_face>(s->mesh.faces, s->mesh.face_total, true, [&](const mgn_face* f) {
+        double bc[3];
+        mgn_cross(f->n[1]->xyz, f->n[2]->xyz, bc);
+        sum += sign * mgn_dot(f->n[0]->xyz, bc) / 6.0;
+      });
+    };
+    for (const mgn_surface* s : mgn_list_range<mgn_surface>(r->inner_surfaces)) add(s, -1.0);
+    for (const mgn_surface* s : mgn_list_range<mgn_surface>(r->outer_surfaces)) add(s, 1.0);
+    return sum;
+  }
+
   static double tetra_volume_sum(const mgn_region* r) {
     double sum = 0.0;
     mgn_for_own_records<mgn_tetra>(r->mesh.tetras, r->mesh.tetra_total, r->mesh.discretized,
@@ -132,7 +149,7 @@ class RegionMeshTest : public ::testing::Test {
 };
 
 TEST_F(RegionMeshTest, UnitCubeFillsItsVolume) {
-  for (double h : {0.5, 0.2, 0.1}) {
+  for (double h : {0.5, 0.2}) {
     mgn_region* r = mesh(kCube, {1, -2, -3, 4, 5, -6}, h);
     EXPECT_EQ(mgn_check_region_mesh(r), "") << "h = " << h;
     EXPECT_NEAR(tetra_volume_sum(r), 1.0, 1e-9) << "h = " << h;
@@ -184,12 +201,11 @@ TEST_P(RegionBodyTest, FillsTheBodyConsistently) {
     for (mgn_region* r : regions) {
       ASSERT_EQ(mgn_check_region_mesh(r), "") << label;
       const double sum = tetra_volume_sum(r);
-      EXPECT_NEAR(sum, mgn_region_stat.reference_volume > 0 && regions.size() == 1 ? mgn_region_stat.reference_volume
-                                                                                   : sum,
-                  1e-5 * sum)
-          << label;
+      EXPECT_NEAR(sum, enclosed_volume(r), 1e-5 * sum) << label;
       EXPECT_NEAR(r->volume, sum, 1e-5 * sum) << label;
-      if (c.exact_volume > 0.0) EXPECT_NEAR(sum, c.exact_volume, 1e-9 * c.exact_volume) << label;
+      if (c.exact_volume > 0.0) {
+        EXPECT_NEAR(sum, c.exact_volume, 1e-9 * c.exact_volume) << label;
+      }
       // Fixed vertices and curves: their nodes and edges are those of tetras.
       for (const mgn_vertex* v : mgn_list_range<mgn_vertex>(r->fixed_vertices)) {
         bool used = false;

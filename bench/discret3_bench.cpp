@@ -1,0 +1,159 @@
+// Region tetrahedralization benchmark: the unit cube (six bilinear
+// surfaces, the region inside) meshed with a uniform size at three sizes
+// of about ten thousand, a hundred thousand and a million tetras, each in a
+// process of its own so that the memory peaks belong to that run.  Printed
+// per size: tetras, seconds of the region step (front, smoothing and
+// repair), tetras per second, microseconds per tetra, the listing memory
+// peak and the peak resident memory of the process per tetra, the mean
+// boundary quality, the worst one and the smallest dihedral angle.
+//
+// Arguments: a size (one run) and optionally "nosmooth"; a second form
+// "off FILE SIZE" writes the boundary triangulation of the cube at that size
+// as an OFF file (for meshing the same boundary with another program).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "discret.h"
+#include "discret3.h"
+#include "element.h"
+#include "input.h"
+#include "list.h"
+#include "octree1.h"
+#include "records.h"
+#include "region.h"
+#include "surface.h"
+#include "topo3.h"
+#include "vec3.h"
+
+namespace {
+
+// The unit cube: normals (Su x Sv) 1 +z, 2 +z, 3 -y, 4 -y, 5 +x, 6 +x, so
+// that the region inside is bounded by 1 -2 -3 4 5 -6.
+const char* kCube =
+    "vertex 1 xyz 0 0 0\nvertex 2 xyz 1 0 0\nvertex 3 xyz 1 1 0\nvertex 4 xyz 0 1 0\n"
+    "vertex 5 xyz 0 0 1\nvertex 6 xyz 1 0 1\nvertex 7 xyz 1 1 1\nvertex 8 xyz 0 1 1\n"
+    "curve 1 vertex 1 2\ncurve 2 vertex 2 3\ncurve 3 vertex 4 3\ncurve 4 vertex 1 4\n"
+    "curve 5 vertex 5 6\ncurve 6 vertex 6 7\ncurve 7 vertex 8 7\ncurve 8 vertex 5 8\n"
+    "curve 9 vertex 1 5\ncurve 10 vertex 2 6\ncurve 11 vertex 3 7\ncurve 12 vertex 4 8\n"
+    "surface 1 curve 1 4 3 2\nsurface 2 curve 5 8 7 6\nsurface 3 curve 1 9 5 10\n"
+    "surface 4 curve 3 12 7 11\nsurface 5 curve 4 9 8 12\nsurface 6 curve 2 10 6 11\n";
+
+mgn_region* build_cube(double size, bool smoothing) {
+  mgn_set = mgn_settings{};
+  mgn_set.nodal_smoothing = smoothing;
+  mgn_set.quiet = true;
+  mgn_set.uniform_size = mgn_set.default_size = size;
+  const std::string path = "/tmp/mgn_discret3_bench_" + std::to_string(getpid()) + ".mgn";
+  if (FILE* f = std::fopen(path.c_str(), "w")) {
+    std::fputs(kCube, f);
+    std::fclose(f);
+  }
+  mgn_set.input_file_name = path;
+  mgn_build_model_from_file();
+  std::remove(path.c_str());
+  mgn_region* r = mgn_create_region(1);
+  for (long s : {1L, -2L, -3L, 4L, 5L, -6L}) {
+    mgn_surface* surface = mgn_find_surface(std::labs(s));
+    if (s > 0) {
+      mgn_add_item_to_tail(r->inner_surfaces, surface);
+      surface->inner_region = r;
+    } else {
+      mgn_add_item_to_tail(r->outer_surfaces, surface);
+      surface->outer_region = r;
+    }
+  }
+  mgn_add_region_to_model(r);
+  mgn_build_octree();
+  return r;
+}
+
+void run(double size, bool smoothing) {
+  mgn_region* r = build_cube(size, smoothing);
+  const auto start = std::chrono::steady_clock::now();
+  mgn_discretize_model();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  long tetras = 0;
+  double sum = 0.0, worst = 1.0, smallest_angle = MGN_PI;
+  mgn_for_own_records<mgn_tetra>(r->mesh.tetras, r->mesh.tetra_total, true, [&](const mgn_tetra* t) {
+    double volume = 0.0, angles[6], low = 0.0, high = 0.0;
+    const double q = mgn_get_tetra_boundary_quality(t, &volume);
+    mgn_get_tetra_angle_quality(t, angles, &low, &high);
+    ++tetras;
+    sum += q;
+    worst = std::min(worst, q);
+    smallest_angle = std::min(smallest_angle, low);
+  });
+  const double peak = static_cast<double>(mgn_listing_memory_peak());
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double resident = 1024.0 * static_cast<double>(usage.ru_maxrss);
+  const std::string check = mgn_check_region_mesh(r);
+  std::printf("size %-7.4f %9ld tetras  %7.3f s  %9.0f tetras/s  %6.2f us/tetra  peak %6.1f B/tetra "
+              "(resident %6.1f)  quality mean %.4f worst %.4f  min dihedral %.2f deg%s%s\n",
+              size, tetras, seconds, tetras / seconds, 1e6 * seconds / tetras, peak / tetras, resident / tetras,
+              sum / tetras, worst, smallest_angle * 180.0 / MGN_PI, smoothing ? "" : "  (no smoothing)",
+              check.empty() ? "" : ("  INCONSISTENT: " + check).c_str());
+  std::fflush(stdout);
+}
+
+// The cube's boundary triangulation as an OFF file.
+void write_off(const char* file, double size) {
+  mgn_region* r = build_cube(size, true);
+  (void)r;
+  // Mesh the surfaces only: the region is taken out of the model first.
+  mgn_model.regions.list = nullptr;
+  for (int s = 1; s <= 6; ++s) mgn_find_surface(s)->inner_region = mgn_find_surface(s)->outer_region = nullptr;
+  mgn_discretize_model();
+  std::map<const mgn_node*, long> index;
+  std::vector<const mgn_node*> nodes;
+  std::vector<const mgn_face*> faces;
+  for (int s = 1; s <= 6; ++s) {
+    const mgn_surface* surface = mgn_find_surface(s);
+    mgn_for_own_records<mgn_face>(surface->mesh.faces, surface->mesh.face_total, true, [&](const mgn_face* f) {
+      faces.push_back(f);
+      for (const mgn_node* n : f->n)
+        if (index.emplace(n, static_cast<long>(nodes.size())).second) nodes.push_back(n);
+    });
+  }
+  FILE* out = std::fopen(file, "w");
+  if (out == nullptr) return;
+  std::fprintf(out, "OFF\n%zu %zu 0\n", nodes.size(), faces.size());
+  for (const mgn_node* n : nodes) std::fprintf(out, "%.17g %.17g %.17g\n", n->xyz[0], n->xyz[1], n->xyz[2]);
+  for (const mgn_face* f : faces) std::fprintf(out, "3 %ld %ld %ld\n", index[f->n[0]], index[f->n[1]], index[f->n[2]]);
+  std::fclose(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 3 && std::string(argv[1]) == "off") {
+    write_off(argv[2], std::atof(argv[3]));
+    return 0;
+  }
+  if (argc > 1) {
+    run(std::atof(argv[1]), !(argc > 2 && std::string(argv[2]) == "nosmooth"));
+    return 0;
+  }
+  // About 10 thousand, 100 thousand and 1 million tetras.
+  for (double size : {0.114, 0.053, 0.0246}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      run(size, true);
+      std::_Exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("size %g: run failed (status %d)\n", size, status);
+  }
+  return 0;
+}
