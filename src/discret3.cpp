@@ -638,6 +638,13 @@ struct region_context {
 
 region_context ctx;
 
+// Names under which the steps of the mesher report their failures.
+constexpr const char* kDiscretizeSubregion = "mgn_discretize_subregion";
+constexpr const char* kGenerateTetra = "mgn_generate_tetra";
+constexpr const char* kSearchNeighbourhood = "mgn_search_region_point_neighbourhood";
+constexpr const char* kNeighbourNode = "mgn_get_neighbour_node";
+constexpr const char* kRemesh = "mgn_remesh_local_neighbourhood";
+
 [[noreturn]] void fail(const std::string& message, const char* routine, int line) {
   if (ctx.region != nullptr) mgn_note_partial_region(ctx.region);
   mgn_manipulation_error(message, routine, mgn_module_name(__FILE__), line);
@@ -1118,7 +1125,7 @@ void measure_base(mgn_node* const abc[3], base_geometry& b) {
     mgn_note_partial_node(abc[0]);
     mgn_note_partial_node(abc[1]);
     mgn_note_partial_node(abc[2]);
-    fail(mgn_format("Zero area face detected in region %ld", region_id()), __func__, __LINE__);
+    fail(mgn_format("Zero area face detected in region %ld", region_id()), kGenerateTetra, __LINE__);
   }
   for (int k = 0; k < 3; ++k) b.normal[k] = n[k] / area2;
   // Circumcentre: A + ((|u|^2 v - |v|^2 u) x (u x v)) / (2 |u x v|^2) with
@@ -1204,7 +1211,7 @@ bool try_face(int32_t index) {
         fail(mgn_format("Node %ld and active face %ld in region %ld are too close to each other "
                         "(temporary node and face numbers)",
                         static_cast<long>(v->id), static_cast<long>(index + 1), region_id()),
-             __func__, __LINE__);
+             kSearchNeighbourhood, __LINE__);
       }
       continue;
     }
@@ -1225,7 +1232,7 @@ bool try_face(int32_t index) {
     });
     const double packed = 0.5 * std::min(b.h, b.size);
     if (ctx.candidates[MGN_NEIGHBOUR_NODE].centre_distance2 < packed * packed)
-      fail("Too many nodes in the neighbourhood (increase MGN_NEIGHBOUR_NODE)", __func__, __LINE__);
+      fail("Too many nodes in the neighbourhood (increase MGN_NEIGHBOUR_NODE)", kSearchNeighbourhood, __LINE__);
     ctx.candidates.resize(MGN_NEIGHBOUR_NODE);
   }
   std::stable_sort(ctx.candidates.begin(), ctx.candidates.end(),
@@ -1440,7 +1447,7 @@ void remesh_around(int32_t index, int rings) {
   const front_face f = ctx.faces[index];
   for (mgn_node* node : f.n)
     for_tetras_at(node, [&](mgn_tetra* t) {
-      if (const char* limit = set.add(t)) fail(limit, __func__, __LINE__);
+      if (const char* limit = set.add(t)) fail(limit, kRemesh, __LINE__);
     });
   bool full = false;
   for (int ring = 0; ring < rings && !full; ++ring) {
@@ -1449,7 +1456,7 @@ void remesh_around(int32_t index, int rings) {
       for (int k = 0; k < 4 && !full; ++k) full = set.add(mgn_get_neighbour_tetra(set.tetras[i], k)) != nullptr;
   }
   std::vector<mgn_tetra*>& cavity = set.tetras;
-  if (cavity.empty()) fail(mgn_format("Remeshing failure in region %ld", region_id()), __func__, __LINE__);
+  if (cavity.empty()) fail(mgn_format("Remeshing failure in region %ld", region_id()), kRemesh, __LINE__);
   auto in_cavity = [&](const mgn_tetra* t) { return set.holds(t); };
   std::vector<mgn_node*> touched;
   for (mgn_tetra* t : cavity) {
@@ -1537,7 +1544,7 @@ void unblock(int32_t index) {
   ++ctx.remeshings;
   if (ctx.remeshings >= kRemeshingLimit) {
     mgn_note_partial_node(ctx.faces[index].n[0]);
-    fail(mgn_format("Infinite remeshing loop detected in region %ld", region_id()), __func__, __LINE__);
+    fail(mgn_format("Infinite remeshing loop detected in region %ld", region_id()), kGenerateTetra, __LINE__);
   }
   ctx.height_scale = ctx.remeshings > kLowerHeights ? 0.85 : 1.0;
   remesh_around(index, std::max(0, ctx.remeshings - kWiderRemeshing));
@@ -1734,7 +1741,7 @@ void measure_front() {
                       : face->kind == MGN_SHELL ? static_cast<const mgn_shell*>(face->entity)->id
                                                 : static_cast<const mgn_surface*>(face->entity)->id;
       mgn_note_partial_entity(face->kind, face->entity);
-      fail(mgn_format("Invalid model topology detected\nCheck outer normal of %s %ld", word, id), __func__,
+      fail(mgn_format("Invalid model topology detected\nCheck outer normal of %s %ld", word, id), kNeighbourNode,
            __LINE__);
     }
   }
@@ -1766,7 +1773,7 @@ void check_front_crossings() {
     mgn_note_partial_face(const_cast<mgn_face*>(a));
     mgn_note_partial_face(const_cast<mgn_face*>(b));
     fail(mgn_format("Face on %s %ld intersected by edge on %s %ld", word(a->kind), id(a), word(b->kind), id(b)),
-         __func__, __LINE__);
+         kGenerateTetra, __LINE__);
   }
 }
 
@@ -1863,13 +1870,13 @@ void mgn_discretize_subregion(mgn_region* region) {
       mgn_note_partial_node(piece.n[0]);
       fail(mgn_format("Node %ld detected as remaining on front (%ld) of region %ld\n",
                       static_cast<long>(piece.n[0]->id), static_cast<long>(piece.n[0]->front_count), region_id()),
-           __func__, __LINE__);
+           kDiscretizeSubregion, __LINE__);
     }
   mgn_region_stat.volume = ctx.volume_sum;
   const double v_ref = ctx.reference_volume;
   const double v_sum = ctx.volume_sum;
   if (!(v_sum > 0.0) || std::fabs(v_ref - v_sum) / v_sum > 1e-5)
-    fail("Region volume inconsistency detected", __func__, __LINE__);
+    fail("Region volume inconsistency detected", kDiscretizeSubregion, __LINE__);
   region->volume = static_cast<float>(v_sum);
   release_context();
 }

@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "model_fixture.h"
 #include "octree1.h"
 #include "region.h"
+#include "support.h"
 #include "topo3.h"
 #include "vec3.h"
 
@@ -56,59 +60,14 @@ mgn_region* add_region(long id, const std::vector<long>& boundary) {
   return r;
 }
 
-// Reads a model file of tests/models, entering its REGION lines (boundary
-// and fixed surfaces, curves and vertices) in code.
-// TODO(region parser): read the whole file once REGION lines are parsed.
+// Reads a model file of tests/models; returns its regions.
 std::vector<mgn_region*> read_model_file(const std::string& name) {
   std::ifstream in(std::string(MGN_TEST_MODELS) + "/" + name);
-  std::string line, text;
-  std::vector<std::string> regions;
-  while (std::getline(in, line)) {
-    if (line.rfind("region", 0) == 0) regions.push_back(line);
-    else text += line + "\n";
-  }
-  mgn_read_model_text(text);
-  std::vector<mgn_region*> out;
-  for (const std::string& r : regions) {
-    std::istringstream words(r);
-    std::string word, group, kind;
-    long id = 0;
-    words >> word >> id;
-    mgn_region* region = mgn_create_region(id);
-    while (words >> word) {
-      if (word == "boundary" || word == "fixed") {
-        group = word;
-        words >> kind;
-        continue;
-      }
-      const long n = std::stol(word);
-      if (group == "boundary") {
-        mgn_surface* surface = mgn_find_surface(std::labs(n));
-        if (n > 0) {
-          mgn_add_item_to_tail(region->inner_surfaces, surface);
-          surface->inner_region = region;
-        } else {
-          mgn_add_item_to_tail(region->outer_surfaces, surface);
-          surface->outer_region = region;
-        }
-      } else if (kind == "surface") {
-        mgn_surface* surface = mgn_find_surface(n);
-        mgn_add_item_to_tail(region->fixed_surfaces, surface);
-        surface->localized_region = region;
-      } else if (kind == "curve") {
-        mgn_curve* curve = mgn_find_curve(n);
-        mgn_add_item_to_tail(region->fixed_curves, curve);
-        curve->localized_region = region;
-      } else if (kind == "vertex") {
-        mgn_vertex* vertex = mgn_find_vertex(n);
-        mgn_add_item_to_tail(region->fixed_vertices, vertex);
-        vertex->localized_region = region;
-      }
-    }
-    mgn_add_region_to_model(region);
-    out.push_back(region);
-  }
-  return out;
+  std::stringstream text;
+  text << in.rdbuf();
+  mgn_read_model_text(text.str());
+  return std::vector<mgn_region*>(mgn_list_range<mgn_region>(mgn_model.regions.list).begin(),
+                                  mgn_list_range<mgn_region>(mgn_model.regions.list).end());
 }
 
 class RegionMeshTest : public ::testing::Test {
@@ -239,3 +198,177 @@ INSTANTIATE_TEST_SUITE_P(Bodies, RegionBodyTest,
 
 }  // namespace
 
+
+namespace {
+
+// A fatal region error through the program: the report ends with the
+// message of the mesher, the run with status 10 and a partial mesh file
+// whose elements stand on the nodes it lists.
+struct region_fatal_case {
+  const char* name;
+  const char* model;
+  std::string (*edit)(const std::string& text);
+  const char* size;
+  const char* message;  // regular expression of the message lines
+};
+
+std::string flip_region_signs(const std::string& text) {
+  // The boundary list of region 1 with every sign turned.
+  std::string out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    const std::string head = "region 1 boundary surface";
+    if (line.rfind(head, 0) == 0) {
+      std::istringstream words(line.substr(head.size()));
+      std::ostringstream flipped;
+      flipped << head;
+      for (long id; words >> id;) flipped << ' ' << -id;
+      line = flipped.str();
+    }
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+std::string flip_void_signs(const std::string& text) {
+  const std::string from = "region 1 boundary surface -1 -2 -3 -4 -5 -6 7 8 9 10 11 12 13 14";
+  std::string out = text;
+  out.replace(out.find(from), from.size(), "region 1 boundary surface -1 -2 -3 -4 -5 -6 -7 -8 -9 -10 -11 -12 -13 -14");
+  return out;
+}
+
+// The void sphere moved by 1.6 along x, through the box's face x = 2.
+std::string pierce_box(const std::string& text) {
+  std::string out;
+  std::istringstream in(text);
+  bool sphere = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("vertex 9 ", 0) == 0) sphere = true;
+    const std::size_t at = line.find(" xyz ");
+    if (sphere && at != std::string::npos) {
+      std::istringstream words(line.substr(at + 5));
+      double x, y, z;
+      words >> x >> y >> z;
+      std::string rest;
+      std::getline(words, rest);
+      line = line.substr(0, at) + " xyz " + std::to_string(x + 1.6) + " " + std::to_string(y) + " " +
+             std::to_string(z) + rest;
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+class RegionFatalProgramTest : public ::testing::TestWithParam<region_fatal_case> {};
+
+TEST_P(RegionFatalProgramTest, EndsWithTheMessageAndAConsistentPartialMesh) {
+  const region_fatal_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  const std::string model = dir + "/model.mgn";
+  mgn_write_file(model, c.edit(mgn_read_file(std::string(MGN_TEST_MODELS) + "/" + c.model)));
+  const mgn_run_result r = mgn_run_program({"-i", model, "-u", c.size, "-o", "part.msh"}, dir);
+  EXPECT_EQ(r.status, 10) << r.err;
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("--> Manipulation error\n\\(routine mgn_[a-z_]+, file src/discret3, "
+                                                  "line [0-9]+\\)\n" + std::string(c.message) + "\n\n$")))
+      << r.err;
+  EXPECT_NE(r.out.find("Tmp output data printed"), std::string::npos) << r.out;
+  // Header, counts, then the node lines: every element line refers to
+  // listed nodes.
+  std::istringstream in(mgn_read_file(dir + "/part.msh"));
+  long type = 0, degree = 0, renumbering = 0, spec = 0, counts[8] = {};
+  in >> type >> degree >> renumbering >> spec;
+  for (long& count : counts) in >> count;
+  std::set<long> nodes;
+  for (long k = 0; k < counts[0]; ++k) {
+    long id;
+    double x, y, z;
+    long key, entity, property;
+    in >> id >> x >> y >> z >> key >> entity >> property;
+    nodes.insert(id);
+  }
+  ASSERT_EQ(static_cast<long>(nodes.size()), counts[0]);
+  const int corners[8] = {0, 2, 3, 4, 4, 5, 6, 8};
+  for (int kind = 1; kind < 8; ++kind)
+    for (long k = 0; k < counts[kind]; ++k) {
+      long id;
+      in >> id;
+      for (int j = 0; j < corners[kind]; ++j) {
+        long node;
+        in >> node;
+        EXPECT_EQ(nodes.count(node), 1u) << "element " << id << " of kind " << kind << " on node " << node;
+      }
+      long key, entity, property;
+      in >> key >> entity >> property;
+    }
+  EXPECT_TRUE(in) << "partial mesh file shorter than its counts";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, RegionFatalProgramTest,
+    ::testing::Values(
+        region_fatal_case{"InvertedCube", "unit_cube.mgn", flip_region_signs, "0.3",
+                          "Invalid model topology detected\nCheck outer normal of surface [1-6]"},
+        region_fatal_case{"InvertedVoid", "box_spherical_void.mgn", flip_void_signs, "0.6",
+                          "Invalid model topology detected\nCheck outer normal of surface (7|8|9|1[0-4])"},
+        region_fatal_case{"CrossingBoundary", "box_spherical_void.mgn", pierce_box, "0.6",
+                          "Face on surface [0-9]+ intersected by edge on surface [0-9]+"}),
+    [](const ::testing::TestParamInfo<region_fatal_case>& info) { return info.param.name; });
+
+}  // namespace
+
+namespace {
+
+// Two boxes sharing surface 6 through the program, with neighbours and
+// boundary entities in the mesh file: each tetra face on the shared surface
+// has the other region's tetra as its neighbour, faces on the outer
+// surfaces have none, every other face has one of its own region; a rerun
+// writes the same file.
+TEST(RegionProgramTest, TwoBoxesShareTheirFaceInTheMeshFile) {
+  const std::string dir = mgn_temp_dir();
+  const std::string model = std::string(MGN_TEST_MODELS) + "/two_boxes.mgn";
+  const mgn_run_result r = mgn_run_program({"-i", model, "-u", "0.4", "-p", "40", "-o", "a.msh"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(mgn_run_program({"-i", model, "-u", "0.4", "-p", "40", "-o", "b.msh"}, dir).status, 0);
+  const std::string text = mgn_read_file(dir + "/a.msh");
+  EXPECT_EQ(text, mgn_read_file(dir + "/b.msh"));
+  std::istringstream in(text);
+  long type, degree, renumbering, spec, counts[8];
+  in >> type >> degree >> renumbering >> spec;
+  for (long& count : counts) in >> count;
+  ASSERT_GT(counts[4], 0);
+  std::string line;
+  std::map<long, long> region_of;  // tetra -> region
+  struct tetra_line {
+    long region, ngb[4], bnd[4];
+  };
+  std::map<long, tetra_line> tetras;
+  // Skip to the tetra section: lines of 4 nodes, key 4, then 4 + 12 data.
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::vector<long> v;
+    for (double x; words >> x;) v.push_back(static_cast<long>(x));
+    if (v.size() != 24 || v[5] != 4) continue;
+    tetra_line t{v[6], {v[8], v[9], v[10], v[11]}, {v[12], v[13], v[14], v[15]}};
+    tetras[v[0]] = t;
+  }
+  ASSERT_EQ(static_cast<long>(tetras.size()), counts[4]);
+  long shared = 0;
+  for (const auto& [id, t] : tetras)
+    for (int f = 0; f < 4; ++f) {
+      if (t.bnd[f] == 6) {
+        ++shared;
+        ASSERT_EQ(tetras.count(t.ngb[f]), 1u) << "tetra " << id;
+        EXPECT_NE(tetras[t.ngb[f]].region, t.region) << "tetra " << id;
+      } else if (t.bnd[f] != 0) {
+        EXPECT_EQ(t.ngb[f], 0) << "tetra " << id << " across surface " << t.bnd[f];
+      } else {
+        ASSERT_EQ(tetras.count(t.ngb[f]), 1u) << "tetra " << id;
+        EXPECT_EQ(tetras[t.ngb[f]].region, t.region) << "tetra " << id;
+      }
+    }
+  EXPECT_GT(shared, 0);
+  EXPECT_EQ(shared % 2, 0);  // each shared triangle seen from both sides
+}
+
+}  // namespace
