@@ -16,6 +16,7 @@
 #include "list.h"
 #include "mesh1.h"
 #include "mesh2.h"
+#include "mesh3.h"
 #include "message.h"
 #include "smooth.h"
 #include "vertex.h"
@@ -472,6 +473,9 @@ void mgn_discretize_model() {
   reset_state();
   mgn_discret.neighbours_wanted = (mgn_set.output_spec & 32) != 0;
   mgn_terminate_hook.collect_finished = mgn_collect_finished_entities;
+  // The tetra repair passes, unless a caller put its own in their place.
+  if (mgn_smooth_hook.repair_forward == nullptr) mgn_smooth_hook.repair_forward = mgn_repair_region_forward;
+  if (mgn_smooth_hook.repair_backward == nullptr) mgn_smooth_hook.repair_backward = mgn_repair_region_backward;
   mgn_run.discretization_under_way = true;
   const long l = listing_size();
 

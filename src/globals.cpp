@@ -5,6 +5,7 @@
 // run (the mesh store, the octree, the error location, the quality
 // statistics, the graphics size range, the smoothing hooks).
 #include "geom.h"
+#include "mesh3.h"
 #include "message.h"
 #include "output1.h"
 #include "quality.h"
@@ -24,3 +25,4 @@ mgn_error_location mgn_error_loc;      // first geometric error location
 mgn_quality_state mgn_quality;         // quality statistics of the run
 mgn_size_range mgn_graphics_sizes;     // size range of the graphics contours
 mgn_smooth_hooks mgn_smooth_hook;      // smoothing steps of later modules
+mgn_repair_counters mgn_repair_count; // counters of the last tetra repair pass

@@ -21,9 +21,11 @@
 #include "geom.h"
 #include "list.h"
 #include "mesh1.h"
+#include "mesh3.h"
 #include "message.h"
 #include "octree.h"
 #include "project.h"
+#include "topo3.h"
 
 
 namespace {
@@ -83,6 +85,8 @@ struct smooth_state {
   std::vector<std::pair<mgn_node*, float>> attracting;  // saved sizes
   std::vector<long> tetra_start;                       // region node -> tetras
   std::vector<mgn_tetra*> tetras;
+  std::vector<const double*> faces;                    // faces around a region node
+  long refusing = -1;                                  // st.tetras index that refused a move
   // References of the entity's node listing when it rests on its own first
   // block (a meshed entity, whose chain may be linked into the global one
   // with other entities' blocks around it); -1 while the entity is meshed
@@ -632,6 +636,75 @@ double ball_quality(mgn_node* node, const double* xyz) {
   return worst;
 }
 
+// Whether every tetra around the node is positive with the node at xyz, by
+// the exact orientation test (asked only where the measured quality is too
+// small to tell).
+bool ball_positive(mgn_node* node, const double* xyz) {
+  const long i = node->work - 1;
+  if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) return true;
+  for (long t = st.tetra_start[i]; t < st.tetra_start[i + 1]; ++t) {
+    const mgn_tetra* tetra = st.tetras[t];
+    const double* p[4];
+    for (int k = 0; k < 4; ++k) p[k] = tetra->n[k] == node ? xyz : tetra->n[k]->xyz;
+    if (mgn_orient3d(p[0], p[1], p[2], p[3]) <= 0) return false;
+  }
+  return true;
+}
+
+// Whether a move of the node to xyz may be taken: every tetra around it
+// stays valid and the worst one does not get worse.
+// The tetra that refused the last move is asked first: the steps of one
+// backoff mostly fail on the same tetra, so each costs one measure.
+bool region_move_allowed(mgn_node* node, const double* xyz, double before) {
+  const long i = node->work - 1;
+  if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) return true;
+  const long first = st.tetra_start[i], last = st.tetra_start[i + 1];
+  auto quality = [&](long t) {
+    const mgn_tetra* tetra = st.tetras[t];
+    const double* p[4];
+    for (int k = 0; k < 4; ++k) p[k] = tetra->n[k] == node ? xyz : tetra->n[k]->xyz;
+    return mgn_get_tetra_shape_quality(p[0], p[1], p[2], p[3], nullptr);
+  };
+  auto refused = [&](double q) { return !(q > 0.0) || q < before; };
+  if (st.refusing >= first && st.refusing < last && refused(quality(st.refusing))) return false;
+  double after = 1.0;
+  for (long t = first; t < last; ++t) {
+    const double q = quality(t);
+    if (refused(q)) {
+      st.refusing = t;
+      return false;
+    }
+    after = std::min(after, q);
+  }
+  // A measured positive tetra of doubtful sign is confirmed exactly.
+  return after > MGN_SMOOTH_EXACT_BELOW || ball_positive(node, xyz);
+}
+
+// Moves the node toward the point that makes the worst tetra around it
+// best (steepest ascent of the worst tetra); returns true when it moved.
+bool optimize_region_place(mgn_node* node, double* xyz) {
+  const long i = node->work - 1;
+  if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) return false;
+  st.faces.clear();
+  for (long t = st.tetra_start[i]; t < st.tetra_start[i + 1]; ++t) {
+    const mgn_tetra* tetra = st.tetras[t];
+    const int own_index = mgn_get_tetra_node_index(tetra, node);
+    // The face opposite the node, turned toward it.
+    const int* o = mgn_tetra_outward_face[own_index];
+    st.faces.push_back(tetra->n[o[0]]->xyz);
+    st.faces.push_back(tetra->n[o[2]]->xyz);
+    st.faces.push_back(tetra->n[o[1]]->xyz);
+  }
+  const int count = static_cast<int>(st.faces.size() / 3);
+  const double before = mgn_get_star_quality(st.faces.data(), count, xyz);
+  if (!(before > 0.0) || before >= MGN_SMOOTH_OPTIMIZE_BELOW) return false;
+  double p[3] = {xyz[0], xyz[1], xyz[2]};
+  const double after = mgn_optimize_point(st.faces.data(), count, p, MGN_SMOOTH_OPTIMIZE_STEPS);
+  if (!(after > before) || !region_move_allowed(node, p, before)) return false;
+  for (int k = 0; k < 3; ++k) xyz[k] = p[k];
+  return true;
+}
+
 void store_region_place(mgn_node* node, const double* xyz) {
   if (last_pass()) {
     mgn_move_node(node, xyz);
@@ -693,28 +766,29 @@ void mgn_smooth_region_node(mgn_node* node) {
   for (const mgn_edge* edge : mgn_node_edges(node))
     if (edge->id != 0 && own(edge->kind, edge->entity) && other_end(edge, node)->kind == MGN_REGION)
       inner = true;
-  // A node surrounded by boundary nodes moves only in the last pass.
-  if (!inner && !last_pass()) return;
-  if (!get_mean(node, weighted, false, false, target)) return;
-  // The move is taken only where no tetra around the node gets worse than
-  // the worst one there now (so none is ever flattened or inverted); a
-  // move that would is shortened step by step, and the node stays where it
-  // is when no step helps.
+  // The move to the mean is taken only where no tetra around the node gets
+  // worse than the worst one there now (so none is ever flattened or
+  // inverted); a move that would is shortened step by step, and dropped
+  // when no step helps.  A node surrounded by boundary nodes moves to the
+  // mean only in the last pass.
   const double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
   const double before = ball_quality(node, old);
-  double xyz[3] = {target[0], target[1], target[2]};
-  auto acceptable = [&](const double* p) {
-    const double q = ball_quality(node, p);
-    return q > 0.0 && q >= before;
-  };
-  bool found = acceptable(xyz);
-  if (!found)
-    found = back_off(old, target, [&](const double* trial) {
-      mgn_copy3(xyz, trial);
-      return acceptable(xyz);
-    });
-  if (!found) return;
-  store_region_place(node, xyz);
+  double xyz[3] = {old[0], old[1], old[2]};
+  bool moved = false;
+  if ((inner || last_pass()) && get_mean(node, weighted, false, false, target)) {
+    mgn_copy3(xyz, target);
+    moved = region_move_allowed(node, xyz, before);
+    if (!moved)
+      moved = back_off(old, target, [&](const double* trial) {
+        mgn_copy3(xyz, trial);
+        return region_move_allowed(node, xyz, before);
+      });
+    if (!moved) mgn_copy3(xyz, old);
+  }
+  // Then, where the worst tetra around the node is still poor, the node
+  // climbs toward the point that raises it.
+  if (optimize_region_place(node, xyz)) moved = true;
+  if (moved) store_region_place(node, xyz);
 }
 
 // ---------------------------------------------------------------------------
@@ -831,9 +905,15 @@ void mgn_smooth_hidden_curve_patch_shell(mgn_curve* curve, mgn_patch* a, mgn_she
 
 void mgn_smooth_region(mgn_region* region) {
   if (region == nullptr) return;
+  // The repair passes of a region that is not extruded, with the smoothing
+  // cycles still to come.
+  auto repair = [region](bool forward, int cycle) {
+    if (region->extrude) return;
+    void (*pass)(mgn_region*, int) = forward ? mgn_smooth_hook.repair_forward : mgn_smooth_hook.repair_backward;
+    if (pass != nullptr) pass(region, cycle);
+  };
   if (!mgn_set.nodal_smoothing) {
-    if (!region->extrude && mgn_smooth_hook.repair_forward != nullptr)
-      mgn_smooth_hook.repair_forward(region);
+    repair(true, 0);
     return;
   }
   if (mgn_smooth_hook.prepare_region != nullptr) mgn_smooth_hook.prepare_region(region);
@@ -841,27 +921,31 @@ void mgn_smooth_region(mgn_region* region) {
   st.region = region;
   st.extruded = region->extrude;
   st.valence_divisor = 12.0;
-  if (region->mesh.nodes != nullptr) {
-    const int passes = st.extruded ? MGN_SMOOTH_EXTRUDED_PASSES : MGN_SMOOTH_REGION_PASSES;
-    for (int pass = 0; pass < passes; ++pass) {
-      st.passes_left = passes - pass;
-      if (!st.extruded && mgn_smooth_hook.repair_forward != nullptr)
-        mgn_smooth_hook.repair_forward(region);
-      // The repair may change nodes and tetras: both are taken again.
-      collect_nodes(region->mesh.nodes, MGN_REGION, region);
-      collect_region_tetras(region);
-      if (pass % 2 == 0) {
-        for (mgn_node* node : st.nodes) mgn_smooth_region_node(node);
-        if (!st.extruded && mgn_smooth_hook.repair_backward != nullptr)
-          mgn_smooth_hook.repair_backward(region);
-      } else {
-        for (auto it = st.nodes.rbegin(); it != st.nodes.rend(); ++it) mgn_smooth_region_node(*it);
-      }
+  // Cycle c = passes, passes - 1, ...: a repair pass (forward before a
+  // forward sweep, backward before a backward one), then, while c was at
+  // least 1, a sweep over the nodes; the last repair pass (c = 0) follows
+  // the last sweep.
+  const int passes = st.extruded ? MGN_SMOOTH_EXTRUDED_PASSES : MGN_SMOOTH_REGION_PASSES;
+  for (int pass = 0;; ++pass) {
+    const bool forward = pass % 2 == 0;
+    const int cycle = passes - pass;
+    repair(forward, cycle);
+    if (cycle < 1) break;
+    if (region->mesh.nodes == nullptr) continue;
+    st.passes_left = cycle;
+    // The repair may change nodes and tetras: both are taken again.
+    collect_nodes(region->mesh.nodes, MGN_REGION, region);
+    collect_region_tetras(region);
+    if (forward) {
+      for (mgn_node* node : st.nodes) mgn_smooth_region_node(node);
+    } else {
+      for (auto it = st.nodes.rbegin(); it != st.nodes.rend(); ++it) mgn_smooth_region_node(*it);
     }
-    for (mgn_node* node : st.nodes) node->work = 0;
-    st.tetras.clear();
-    st.tetra_start.clear();
   }
+  for (mgn_node* node : st.nodes) node->work = 0;
+  st.nodes.clear();
+  st.tetras.clear();
+  st.tetra_start.clear();
   reset_state();
   if (mgn_smooth_hook.finish_region != nullptr) mgn_smooth_hook.finish_region(region);
 }

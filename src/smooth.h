@@ -25,6 +25,13 @@ constexpr int MGN_SMOOTH_EXTRUDED_PASSES = 12;
 // at most this many times, before the node stays where it was.
 constexpr double MGN_SMOOTH_BACKOFF = 0.9;
 constexpr int MGN_SMOOTH_BACKOFF_STEPS = 20;
+// A region node whose worst tetra is below this boundary quality climbs
+// toward the point that raises it, in at most this many steps.
+constexpr double MGN_SMOOTH_OPTIMIZE_BELOW = 0.3;
+constexpr int MGN_SMOOTH_OPTIMIZE_STEPS = 4;
+// Below this worst quality a region move is confirmed by the exact
+// orientation test.
+constexpr double MGN_SMOOTH_EXACT_BELOW = 1e-6;
 
 // Entity smoothing: the pass schedule over the entity's node listing
 // (forward, then backward, alternately), with the unweighted node routine
@@ -37,7 +44,8 @@ void mgn_smooth_shell(mgn_shell* shell);
 // The same for an entity given by its kind code (2, 4 or 5).
 void mgn_smooth_subsurface(int kind, void* entity);
 // Region smoothing, with the repair and special-node hooks below; with
-// nodal smoothing off (-S) only the forward repair pass runs, once.
+// nodal smoothing off (-S) only the forward repair pass runs, once, as the
+// last cycle (0).
 void mgn_smooth_region(mgn_region* region);
 
 // Hidden curves: the interior nodes of the curve are smoothed with the
@@ -73,8 +81,9 @@ void mgn_smooth_region_node(mgn_node* node);
 //    a quad mesh, before and after every pass on a quad mesh without
 //    attraction (entity kind code and entity);
 //  - repair_forward, repair_backward: the tetra repair passes of a region
-//    that is not extruded (forward before every pass, backward after every
-//    forward pass);
+//    that is not extruded, with the smoothing cycles still to come: a
+//    forward pass before every forward sweep and after the last sweep, a
+//    backward pass before every backward sweep (cycles 6, 5, ..., 1, 0);
 //  - prepare_region, finish_region: the work on a region's special nodes
 //    before and after its smoothing;
 //  - extrusion_neighbours: the two neighbours of a node of an extruded
@@ -82,8 +91,8 @@ void mgn_smooth_region_node(mgn_node* node);
 //    nodes of extruded regions do not move.
 struct mgn_smooth_hooks {
   void (*quad_topology)(int kind, void* entity) = nullptr;
-  void (*repair_forward)(mgn_region* region) = nullptr;
-  void (*repair_backward)(mgn_region* region) = nullptr;
+  void (*repair_forward)(mgn_region* region, int cycle) = nullptr;
+  void (*repair_backward)(mgn_region* region, int cycle) = nullptr;
   void (*prepare_region)(mgn_region* region) = nullptr;
   void (*finish_region)(mgn_region* region) = nullptr;
   bool (*extrusion_neighbours)(mgn_node* node, mgn_node** a, mgn_node** b) = nullptr;

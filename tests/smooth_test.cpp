@@ -856,13 +856,23 @@ TEST_F(RegionSmoothing, NodesWithRegionNeighboursNeverWorsenTheirTetras) {
 }
 
 int g_forward = 0, g_backward = 0, g_prepare = 0, g_finish = 0;
-void count_forward(mgn_region*) { ++g_forward; }
-void count_backward(mgn_region*) { ++g_backward; }
+std::vector<int> g_cycles;
+void count_forward(mgn_region*, int cycle) {
+  ++g_forward;
+  g_cycles.push_back(cycle);
+}
+void count_backward(mgn_region*, int cycle) {
+  ++g_backward;
+  g_cycles.push_back(-cycle);
+}
 void count_prepare(mgn_region*) { ++g_prepare; }
 void count_finish(mgn_region*) { ++g_finish; }
 
-// The repair passes run before every pass (forward) and after every
-// forward pass (backward); with -S only the forward repair runs, once.
+// A repair pass runs before every sweep (forward before a forward sweep,
+// backward before a backward one) and a last forward one after the last
+// sweep, with the cycles still to come: 6, 5, ..., 1, 0 (backward passes
+// recorded negative); with -S only the forward repair runs, once, as the
+// last cycle.
 TEST_F(RegionSmoothing, RepairAndSpecialNodeHooksFollowTheSchedule) {
   mgn_smooth_hook.repair_forward = count_forward;
   mgn_smooth_hook.repair_backward = count_backward;
@@ -871,15 +881,19 @@ TEST_F(RegionSmoothing, RepairAndSpecialNodeHooksFollowTheSchedule) {
   mgn_node* c = inner(0.2, -0.1, 0.15);
   std::vector<mgn_node*> ring = {boundary(1, 0, 0), boundary(0, 1, 0), boundary(-1, 0, 0), boundary(0, -1, 0)};
   bipyramid(c, ring, boundary(0, 0, 1), boundary(0, 0, -1));
+  g_cycles.clear();
   mgn_smooth_region(&region_);
-  EXPECT_EQ(g_forward, 6);
+  EXPECT_EQ(g_cycles, (std::vector<int>{6, -5, 4, -3, 2, -1, 0}));
+  EXPECT_EQ(g_forward, 4);
   EXPECT_EQ(g_backward, 3);
   EXPECT_EQ(g_prepare, 1);
   EXPECT_EQ(g_finish, 1);
   g_forward = g_backward = g_prepare = g_finish = 0;
   mgn_set.nodal_smoothing = false;
   c->xyz[0] = 0.3;
+  g_cycles.clear();
   mgn_smooth_region(&region_);
+  EXPECT_EQ(g_cycles, (std::vector<int>{0}));
   EXPECT_EQ(g_forward, 1);
   EXPECT_EQ(g_backward + g_prepare + g_finish, 0);
   EXPECT_EQ(c->xyz[0], 0.3);

@@ -1,0 +1,616 @@
+// Tetra mesh repair: the plans of local transformations (checking and
+// making them), the point optimization they and the region smoothing share,
+// the repair of one tetra and the passes over a region.  The plan routines
+// of the transformations are in src/mesh3_swap.cpp (face swap, edge
+// removal), src/mesh3_collapse.cpp (node removal, edge collapse) and
+// src/mesh3_insert.cpp (node insertion).
+//
+// A pass walks the tetras of a region and hands each to
+// mgn_fix_region_tetra.  A bad tetra (boundary quality at most
+// MGN_REPAIR_QUALITY) gets a plan of every transformation around it: the
+// face swaps 2-3 across its four faces, the removal of each of its six
+// edges, the removal of each of its region nodes, the collapse of each of
+// its edges between two region nodes, and, when these leave the worst tetra
+// poor, the insertion of a node into it and its neighbours.  The plans that
+// make the worst tetra of their cavity better are checked, the best first,
+// and the first valid one is made.  A plan is valid when its new tetras
+// keep the faces of the cavity's boundary exactly (so boundary triangles,
+// the neighbours outside and the volume stay), each is positive by the
+// exact orientation test, every face inside is shared by two of them, no
+// edge it adds exists already, and it retires no node or edge that is not
+// the region's own.  A cavity's worst tetra only ever gets better, so the
+// passes cannot cycle.
+//
+// A tetra that keeps a non-positive volume is reported: the run goes on
+// with a warning when two of its opposite edges nearly cross (a flattened
+// sliver, which later cycles may still repair) and ends otherwise.
+#include "mesh3.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "element.h"
+#include "geom.h"
+#include "list.h"
+#include "message.h"
+#include "topo3.h"
+
+namespace {
+
+// A plan pays when its worst new tetra beats the cavity's by this margin
+// (which keeps rounding from undoing and redoing a change).
+constexpr double kGain = 1e-9;
+// Node insertion is planned when the best other plan leaves the worst tetra
+// below this quality.
+constexpr double kInsertBelow = 0.25;
+// Two opposite edges of a tetra nearly cross when their closest points lie
+// within this fraction of the tetra's mean edge length (the crossing
+// tolerance).
+constexpr double kCrossing = 0.1;
+constexpr double kBoundaryQualityScale = 374.1229744;
+// Halvings of a step of the point optimization before it gives up.
+constexpr int kLineSearchSteps = 6;
+
+bool in_sorted(const std::vector<mgn_tetra*>& sorted, const mgn_tetra* t) {
+  return std::binary_search(sorted.begin(), sorted.end(), t);
+}
+
+// ---------------------------------------------------------------------------
+// The cavity of a plan: its boundary, the pairing of faces, its edges
+// ---------------------------------------------------------------------------
+
+mgn_repair_context::face_key make_key(mgn_node* a, mgn_node* b, mgn_node* c, int32_t owner) {
+  mgn_repair_context::face_key key{{a->id, b->id, c->id}, owner, 0};
+  // Sorting three values: each exchange turns the orientation over.
+  int turn = 0;
+  auto order = [&](int i, int j) {
+    if (key.id[i] > key.id[j]) {
+      std::swap(key.id[i], key.id[j]);
+      turn ^= 1;
+    }
+  };
+  order(0, 1);
+  order(1, 2);
+  order(0, 1);
+  key.turn = static_cast<int8_t>(turn);
+  return key;
+}
+
+// A pair of faces that become one: owners as in face_key (new tetra face
+// 4 i + k, or -1 - b for boundary face b).
+struct face_pair {
+  int32_t a, b;
+};
+
+// Pairs every face of the new tetras with a boundary face of the cavity
+// (the same face turning the same way) or with a face of another new tetra
+// (turning the other way); every boundary face must be taken exactly once.
+// Returns false when the new tetras do not fill the cavity that way.
+bool pair_faces(mgn_repair_context& ctx, const std::vector<mgn_tetra_nodes>& tetras, std::vector<face_pair>* pairs) {
+  ctx.faces.clear();
+  for (std::size_t i = 0; i < tetras.size(); ++i)
+    for (int k = 0; k < 4; ++k) {
+      const int* o = mgn_tetra_outward_face[k];
+      ctx.faces.push_back(make_key(tetras[i][o[0]], tetras[i][o[1]], tetras[i][o[2]], static_cast<int32_t>(4 * i + k)));
+    }
+  for (std::size_t b = 0; b < ctx.boundary.size(); ++b) {
+    const auto& f = ctx.boundary[b];
+    ctx.faces.push_back(make_key(f.n[0], f.n[1], f.n[2], -1 - static_cast<int32_t>(b)));
+  }
+  auto less = [](const mgn_repair_context::face_key& x, const mgn_repair_context::face_key& y) {
+    if (x.id[0] != y.id[0]) return x.id[0] < y.id[0];
+    if (x.id[1] != y.id[1]) return x.id[1] < y.id[1];
+    if (x.id[2] != y.id[2]) return x.id[2] < y.id[2];
+    return x.owner < y.owner;
+  };
+  std::sort(ctx.faces.begin(), ctx.faces.end(), less);
+  if (pairs != nullptr) pairs->clear();
+  const std::size_t count = ctx.faces.size();
+  for (std::size_t first = 0; first < count;) {
+    std::size_t last = first + 1;
+    while (last < count && ctx.faces[last].id[0] == ctx.faces[first].id[0] &&
+           ctx.faces[last].id[1] == ctx.faces[first].id[1] && ctx.faces[last].id[2] == ctx.faces[first].id[2])
+      ++last;
+    // Boundary entries come first (negative owners).
+    const mgn_repair_context::face_key* group = &ctx.faces[first];
+    const std::size_t size = last - first;
+    std::size_t bounds = 0;
+    while (bounds < size && group[bounds].owner < 0) ++bounds;
+    if (bounds == 0) {
+      if (size != 2 || group[0].turn == group[1].turn) return false;
+      if (pairs != nullptr) pairs->push_back({group[0].owner, group[1].owner});
+    } else {
+      // A face of a surface lying inside the cavity is a boundary face on
+      // both of its sides.
+      if (size != 2 * bounds || bounds > 2) return false;
+      if (bounds == 2 && group[0].turn == group[1].turn) return false;
+      for (std::size_t b = 0; b < bounds; ++b) {
+        std::size_t match = size;
+        for (std::size_t n = bounds; n < size; ++n)
+          if (group[n].turn == group[b].turn) {
+            if (match != size) return false;
+            match = n;
+          }
+        if (match == size) return false;
+        if (pairs != nullptr) pairs->push_back({group[b].owner, group[match].owner});
+      }
+    }
+    first = last;
+  }
+  return true;
+}
+
+bool edge_less(const std::array<mgn_node*, 2>& x, const std::array<mgn_node*, 2>& y) {
+  if (x[0]->id != y[0]->id) return x[0]->id < y[0]->id;
+  return x[1]->id < y[1]->id;
+}
+
+void add_tetra_edges(const mgn_node* const n[4], std::vector<std::array<mgn_node*, 2>>& edges) {
+  for (const auto& e : mgn_tetra_edge_nodes) {
+    mgn_node* a = const_cast<mgn_node*>(n[e[0]]);
+    mgn_node* b = const_cast<mgn_node*>(n[e[1]]);
+    if (a->id > b->id) std::swap(a, b);
+    edges.push_back({a, b});
+  }
+}
+
+void sort_unique(std::vector<std::array<mgn_node*, 2>>& edges) {
+  std::sort(edges.begin(), edges.end(), edge_less);
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+}
+
+// The edges of the cavity (old) and of the new tetras (new), each sorted.
+void collect_edges(mgn_repair_context& ctx, const std::vector<mgn_tetra*>& cavity,
+                   const std::vector<mgn_tetra_nodes>& tetras) {
+  ctx.old_edges.clear();
+  ctx.new_edges.clear();
+  for (const mgn_tetra* t : cavity) add_tetra_edges(t->n, ctx.old_edges);
+  for (const mgn_tetra_nodes& n : tetras) add_tetra_edges(n.data(), ctx.new_edges);
+  sort_unique(ctx.old_edges);
+  sort_unique(ctx.new_edges);
+}
+
+// Whether the node is a corner of one of the new tetras.
+bool kept(const std::vector<mgn_tetra_nodes>& tetras, const mgn_node* node) {
+  for (const mgn_tetra_nodes& n : tetras)
+    for (const mgn_node* m : n)
+      if (m == node) return true;
+  return false;
+}
+
+}  // namespace
+
+void mgn_collect_cavity_boundary(mgn_repair_context& ctx, const std::vector<mgn_tetra*>& cavity) {
+  ctx.more_tetras.assign(cavity.begin(), cavity.end());
+  std::sort(ctx.more_tetras.begin(), ctx.more_tetras.end());
+  ctx.boundary.clear();
+  for (mgn_tetra* t : cavity)
+    for (int k = 0; k < 4; ++k) {
+      const mgn_tetra* across = mgn_get_neighbour_tetra(t, k);
+      if (across != nullptr && in_sorted(ctx.more_tetras, across)) continue;
+      const int* o = mgn_tetra_outward_face[k];
+      ctx.boundary.push_back({{t->n[o[0]], t->n[o[1]], t->n[o[2]]}, t->ngb[k], t->ngb_type[k]});
+    }
+}
+
+bool mgn_is_repair_node(const mgn_repair_context& ctx, const mgn_node* node) {
+  return node->kind == MGN_REGION && node->entity == ctx.region && (node->flags & MGN_NODE_MIDSIDE) == 0;
+}
+
+bool mgn_is_repair_edge(const mgn_repair_context& ctx, const mgn_edge* edge) {
+  return edge != nullptr && edge->id != 0 && edge->kind == MGN_REGION && edge->entity == ctx.region;
+}
+
+bool mgn_fits_size(const double* xyz, float size_a, const mgn_node* b) {
+  // Without sizes (a mesh built by hand) every edge fits.
+  if (!(size_a > 0.0f) || !(b->size > 0.0f)) return true;
+  const double limit = MGN_REPAIR_LONG_EDGE * 0.5 * (static_cast<double>(size_a) + b->size);
+  return mgn_get_point_square_distance(xyz, b->xyz) <= limit * limit;
+}
+
+double mgn_get_nodes_tetra_quality(const mgn_tetra_nodes& n) {
+  return mgn_get_tetra_shape_quality(n[0]->xyz, n[1]->xyz, n[2]->xyz, n[3]->xyz, nullptr);
+}
+
+double mgn_get_worst_tetra_quality(const std::vector<mgn_tetra*>& tetras) {
+  double worst = 1.0;
+  for (const mgn_tetra* t : tetras)
+    worst = std::min(worst, mgn_get_tetra_shape_quality(t->n[0]->xyz, t->n[1]->xyz, t->n[2]->xyz, t->n[3]->xyz, nullptr));
+  return worst;
+}
+
+bool mgn_check_positive_nodes(const mgn_tetra_nodes& n) {
+  return mgn_orient3d(n[0]->xyz, n[1]->xyz, n[2]->xyz, n[3]->xyz) > 0;
+}
+
+void mgn_start_plan(mgn_remesh_plan& plan, int kind) {
+  plan.kind = kind;
+  plan.cavity.clear();
+  plan.tetras.clear();
+  plan.adds_node = false;
+  plan.before = plan.after = 0.0;
+}
+
+bool mgn_measure_plan(mgn_repair_context& ctx, mgn_remesh_plan& plan) {
+  if (plan.adds_node)
+    for (int k = 0; k < 3; ++k) ctx.probe_xyz[k] = plan.xyz[k];
+  plan.before = mgn_get_worst_tetra_quality(plan.cavity);
+  plan.after = 1.0;
+  for (const mgn_tetra_nodes& n : plan.tetras) {
+    plan.after = std::min(plan.after, mgn_get_nodes_tetra_quality(n));
+    if (!(plan.after > plan.before + kGain)) return false;
+  }
+  return !plan.tetras.empty();
+}
+
+void mgn_get_probe_faces(const mgn_repair_context& ctx, const std::vector<mgn_tetra_nodes>& tetras,
+                         std::vector<const double*>& faces) {
+  faces.clear();
+  for (const mgn_tetra_nodes& n : tetras)
+    for (int i = 0; i < 4; ++i) {
+      if (n[i] != &ctx.probe) continue;
+      const int* o = mgn_tetra_outward_face[i];
+      faces.push_back(n[o[0]]->xyz);
+      faces.push_back(n[o[2]]->xyz);
+      faces.push_back(n[o[1]]->xyz);
+    }
+}
+
+bool mgn_check_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
+  if (plan.adds_node)
+    for (int k = 0; k < 3; ++k) ctx.probe_xyz[k] = plan.xyz[k];
+  for (const mgn_tetra_nodes& n : plan.tetras)
+    if (!mgn_check_positive_nodes(n)) return false;
+  mgn_collect_cavity_boundary(ctx, plan.cavity);
+  if (!pair_faces(ctx, plan.tetras, nullptr)) return false;
+  collect_edges(ctx, plan.cavity, plan.tetras);
+  // Edges that go: the region's own; edges that come: new ones.
+  for (const auto& e : ctx.old_edges)
+    if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less) &&
+        !mgn_is_repair_edge(ctx, mgn_get_node_edge(e[0], e[1])))
+      return false;
+  for (const auto& e : ctx.new_edges)
+    if (e[0] != &ctx.probe && e[1] != &ctx.probe &&
+        !std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less) &&
+        mgn_get_node_edge(e[0], e[1]) != nullptr)
+      return false;
+  // Nodes that go: the region's own.
+  for (const mgn_tetra* t : plan.cavity)
+    for (const mgn_node* node : t->n)
+      if (!mgn_is_repair_node(ctx, node) && !kept(plan.tetras, node)) return false;
+  return true;
+}
+
+mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
+  mgn_region* region = ctx.region;
+  mgn_collect_cavity_boundary(ctx, plan.cavity);
+  mgn_node* added = nullptr;
+  if (plan.adds_node) {
+    added = mgn_create_node(plan.xyz, nullptr, MGN_REGION, region, &region->mesh.nodes);
+    if (region->size > 0.0f && added->size > region->size) added->size = region->size;
+  }
+  // The new tetras, the probe replaced by the new node.
+  std::vector<mgn_tetra_nodes> tetras = plan.tetras;
+  for (mgn_tetra_nodes& n : tetras)
+    for (mgn_node*& m : n)
+      if (m == &ctx.probe) m = added;
+  std::vector<face_pair> pairs;
+  if (!pair_faces(ctx, tetras, &pairs)) mgn_manipulation_error("Unexpected situation", MGN_HERE);
+  collect_edges(ctx, plan.cavity, tetras);
+  ctx.made.clear();
+  for (const mgn_tetra_nodes& n : tetras)
+    ctx.made.push_back(mgn_create_tetra(n[0], n[1], n[2], n[3], region, &region->mesh.tetras));
+  // Links: a new face on the cavity's boundary takes over what lay across
+  // it; two new faces are linked to each other.
+  for (const face_pair& p : pairs) {
+    mgn_tetra* t = ctx.made[p.b / 4];
+    const int k = p.b % 4;
+    if (p.a >= 0) {
+      mgn_link_tetras(ctx.made[p.a / 4], p.a % 4, t, k);
+      continue;
+    }
+    const auto& f = ctx.boundary[-1 - p.a];
+    if (f.across_type == MGN_ELEM_TETRA) {
+      auto* other = static_cast<mgn_tetra*>(f.across);
+      mgn_link_tetras(t, k, other, mgn_get_tetra_face_index(other, f.n[0], f.n[1], f.n[2]));
+    } else if (f.across_type == MGN_ELEM_FACE) {
+      auto* face = static_cast<mgn_face*>(f.across);
+      mgn_set_tetra_neighbour(t, k, face, MGN_ELEM_FACE);
+      const int s = mgn_get_face_side_of_tetra(face, t);
+      face->extra->side[s] = t;
+      face->extra->side_type[s] = MGN_ELEM_TETRA;
+    } else {
+      mgn_set_tetra_neighbour(t, k, f.across, f.across_type);
+    }
+  }
+  for (const auto& e : ctx.old_edges)
+    if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less))
+      mgn_retire_edge(mgn_get_node_edge(e[0], e[1]));
+  for (const auto& e : ctx.new_edges)
+    if (!std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less))
+      mgn_create_edge(e[0], e[1], MGN_REGION, region, &region->mesh.edges);
+  for (mgn_tetra* t : plan.cavity)
+    for (mgn_node* node : t->n)
+      if (node->id != 0 && !kept(tetras, node)) mgn_retire_node(node);
+  for (mgn_tetra* t : plan.cavity) mgn_retire_tetra(t);
+  ++ctx.counters.done[plan.kind];
+  return added;
+}
+
+mgn_node* mgn_insert_node(mgn_repair_context& ctx, mgn_tetra* const* cluster, int count, const double xyz[3]) {
+  if (count < 1 || count > MGN_INSERT_CLUSTER || cluster == nullptr)
+    mgn_manipulation_error("Insufficient number of tetras", MGN_HERE);
+  for (int i = 0; i < count; ++i)
+    if (cluster[i] == nullptr || cluster[i]->id == 0) mgn_manipulation_error("Insufficient number of tetras", MGN_HERE);
+  mgn_remesh_plan& plan = ctx.trial;
+  mgn_start_plan(plan, MGN_REPAIR_NODE_INSERTION);
+  plan.cavity.assign(cluster, cluster + count);
+  mgn_collect_cavity_boundary(ctx, plan.cavity);
+  for (const auto& f : ctx.boundary) plan.tetras.push_back({f.n[0], f.n[2], f.n[1], &ctx.probe});
+  plan.adds_node = true;
+  for (int k = 0; k < 3; ++k) plan.xyz[k] = xyz[k];
+  if (!mgn_check_plan(ctx, plan)) return nullptr;
+  return mgn_apply_plan(ctx, plan);
+}
+
+void mgn_start_repair(mgn_repair_context& ctx, mgn_region* region, int cycle) {
+  ctx.region = region;
+  ctx.cycle = cycle;
+  ctx.counters = mgn_repair_counters{};
+  ctx.probe = mgn_node{};
+  ctx.probe.id = -1;
+  ctx.probe.kind = MGN_REGION;
+  ctx.probe.entity = region;
+  ctx.probe.xyz = ctx.probe_xyz;
+}
+
+// ---------------------------------------------------------------------------
+// Point optimization
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Quality of the tetra (a, b, c, p) and its gradient with respect to p.
+double quality_gradient(const double* a, const double* b, const double* c, const double* p, double g[3]) {
+  g[0] = g[1] = g[2] = 0.0;
+  double ab[3], ac[3], ap[3], n[3];
+  mgn_sub(b, a, ab);
+  mgn_sub(c, a, ac);
+  mgn_sub(p, a, ap);
+  mgn_cross(ab, ac, n);
+  const double v = mgn_dot(n, ap) / 6.0;
+  if (!(v > mgn_tol.eps3)) return 0.0;
+  // dV/dp = n / 6; the three faces at p: (a, b, p), (b, c, p), (c, a, p),
+  // each of area |(u - p) x (w - p)| / 2 with gradient (u - w) x m / 2,
+  // m its unit normal.
+  double area = 0.5 * std::sqrt(mgn_dot(n, n));
+  double ds[3] = {0.0, 0.0, 0.0};
+  const double* ring[3] = {a, b, c};
+  for (int i = 0; i < 3; ++i) {
+    const double* u = ring[i];
+    const double* w = ring[(i + 1) % 3];
+    double up[3], wp[3], m[3], uw[3], d[3];
+    mgn_sub(u, p, up);
+    mgn_sub(w, p, wp);
+    mgn_cross(up, wp, m);
+    const double length = std::sqrt(mgn_dot(m, m));
+    area += 0.5 * length;
+    if (length > 0.0) {
+      for (double& x : m) x /= length;
+      mgn_sub(u, w, uw);
+      mgn_cross(uw, m, d);
+      for (int k = 0; k < 3; ++k) ds[k] += 0.5 * d[k];
+    }
+  }
+  const double q = kBoundaryQualityScale * v * v / (area * area * area);
+  for (int k = 0; k < 3; ++k) g[k] = q * (2.0 * (n[k] / 6.0) / v - 3.0 * ds[k] / area);
+  return q;
+}
+
+}  // namespace
+
+double mgn_get_star_quality(const double* const* faces, int count, const double xyz[3]) {
+  double worst = 1.0;
+  for (int i = 0; i < count && worst > 0.0; ++i)
+    worst = std::min(worst, mgn_get_tetra_shape_quality(faces[3 * i], faces[3 * i + 1], faces[3 * i + 2], xyz, nullptr));
+  return worst;
+}
+
+double mgn_optimize_point(const double* const* faces, int count, double xyz[3], int iterations) {
+  double worst = mgn_get_star_quality(faces, count, xyz);
+  if (count == 0 || !(worst > 0.0)) return worst;
+  // The scale of a step: the mean distance from the point to the corners.
+  double scale = 0.0;
+  for (int i = 0; i < 3 * count; ++i) scale += std::sqrt(mgn_get_point_square_distance(faces[i], xyz));
+  scale /= 3.0 * count;
+  double step = 0.25 * scale;
+  for (int it = 0; it < iterations; ++it) {
+    // The worst tetra and the direction that raises it.
+    int w = 0;
+    double q_w = 2.0;
+    for (int i = 0; i < count; ++i) {
+      const double q = mgn_get_tetra_shape_quality(faces[3 * i], faces[3 * i + 1], faces[3 * i + 2], xyz, nullptr);
+      if (q < q_w) {
+        q_w = q;
+        w = i;
+      }
+    }
+    double g[3];
+    quality_gradient(faces[3 * w], faces[3 * w + 1], faces[3 * w + 2], xyz, g);
+    const double length = std::sqrt(mgn_dot(g, g));
+    if (!(length > 0.0)) break;
+    bool moved = false;
+    for (int k = 0; k < kLineSearchSteps && !moved; ++k, step *= 0.5) {
+      double trial[3];
+      for (int j = 0; j < 3; ++j) trial[j] = xyz[j] + step * g[j] / length;
+      const double q = mgn_get_star_quality(faces, count, trial);
+      if (q > worst) {
+        worst = q;
+        for (int j = 0; j < 3; ++j) xyz[j] = trial[j];
+        moved = true;
+      }
+    }
+    if (!moved) break;
+    // A step that worked is tried a little longer next time.
+    step *= 4.0;
+    if (step > 0.5 * scale) step = 0.5 * scale;
+  }
+  return worst;
+}
+
+// ---------------------------------------------------------------------------
+// One tetra
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The pair of opposite edges of the tetra that nearly cross (the smallest
+// distance), or false.
+bool crossing_pair(const mgn_tetra* t) {
+  static const int opposite[3][2] = {{0, 5}, {1, 3}, {2, 4}};
+  double mean = 0.0;
+  for (const auto& e : mgn_tetra_edge_nodes)
+    mean += std::sqrt(mgn_get_point_square_distance(t->n[e[0]]->xyz, t->n[e[1]]->xyz));
+  mean /= 6.0;
+  const double tolerance2 = kCrossing * kCrossing * mean * mean;
+  for (const auto& pair : opposite) {
+    const int* e = mgn_tetra_edge_nodes[pair[0]];
+    const int* f = mgn_tetra_edge_nodes[pair[1]];
+    double s = 0.0, u = 0.0, x1[3], x2[3];
+    if (mgn_get_line_line_pnt_intersection(t->n[e[0]]->xyz, t->n[e[1]]->xyz, t->n[f[0]]->xyz, t->n[f[1]]->xyz, &s,
+                                           &u, x1, x2) == 0)
+      continue;
+    if (s > 0.0 && s < 1.0 && u > 0.0 && u < 1.0 && mgn_get_point_square_distance(x1, x2) < tolerance2) return true;
+  }
+  return false;
+}
+
+// A face of zero area ends the run.
+void check_face_areas(const mgn_tetra* t) {
+  for (const auto& f : mgn_tetra_outward_face) {
+    double u[3], v[3], n[3];
+    mgn_sub(t->n[f[1]]->xyz, t->n[f[0]]->xyz, u);
+    mgn_sub(t->n[f[2]]->xyz, t->n[f[0]]->xyz, v);
+    mgn_cross(u, v, n);
+    if (0.5 * std::sqrt(mgn_dot(n, n)) <= mgn_tol.eps2) {
+      mgn_note_partial_tetra(const_cast<mgn_tetra*>(t));
+      mgn_manipulation_error("Zero area face detected", MGN_HERE);
+    }
+  }
+}
+
+}  // namespace
+
+void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
+  if (tetra == nullptr || tetra->id == 0) return;
+  check_face_areas(tetra);
+  const double quality =
+      mgn_get_tetra_shape_quality(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz, nullptr);
+  if (quality > MGN_REPAIR_QUALITY) return;
+  ++ctx.counters.bad;
+  // Every plan that pays, tried the best first (the first made on a tie).
+  std::size_t count = 0;
+  auto take = [&](bool pays) {
+    if (pays) ++count;
+    if (ctx.plans.size() <= count) ctx.plans.resize(count + 1);
+  };
+  take(false);
+  for (int k = 0; k < 4; ++k) take(mgn_plan_swap_face(ctx, tetra, k, ctx.plans[count]));
+  for (int e = 0; e < 6; ++e) take(mgn_plan_remove_edge(ctx, tetra, e, ctx.plans[count]));
+  for (int i = 0; i < 4; ++i) take(mgn_plan_remove_node(ctx, tetra, i, ctx.plans[count]));
+  for (int e = 0; e < 6; ++e) take(mgn_plan_collapse_edge(ctx, tetra, e, ctx.plans[count]));
+  ctx.order.clear();
+  for (std::size_t p = 0; p < count; ++p) ctx.order.push_back(static_cast<int>(p));
+  std::stable_sort(ctx.order.begin(), ctx.order.end(),
+                   [&](int a, int b) { return ctx.plans[a].after > ctx.plans[b].after; });
+  const mgn_remesh_plan* chosen = nullptr;
+  for (int p : ctx.order)
+    if (mgn_check_plan(ctx, ctx.plans[p])) {
+      chosen = &ctx.plans[p];
+      break;
+    }
+  if (chosen == nullptr || chosen->after < kInsertBelow) {
+    mgn_remesh_plan& insertion = ctx.plans[count];
+    if (mgn_plan_insert_node(ctx, tetra, insertion) && (chosen == nullptr || insertion.after > chosen->after) &&
+        mgn_check_plan(ctx, insertion))
+      chosen = &insertion;
+  }
+  if (chosen != nullptr) {
+    mgn_apply_plan(ctx, *chosen);
+    return;
+  }
+  if (mgn_orient3d(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz) > 0) return;
+  // A tetra that stays inverted.
+  if (!crossing_pair(tetra)) {
+    mgn_note_partial_tetra(tetra);
+    mgn_manipulation_error("Unexpected situation", MGN_HERE);
+  }
+  if (ctx.cycle > 0)
+    mgn_warning("Warning: Negative volume of tetra %ld (cycle %d)\n", static_cast<long>(tetra->id), ctx.cycle);
+  else
+    mgn_warning("Warning: Negative volume of tetra %ld (last cycle !!!)\n", static_cast<long>(tetra->id));
+  ++ctx.counters.warnings;
+}
+
+// ---------------------------------------------------------------------------
+// Passes and listings
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Moves the live references of a listing to its front, in their order, and
+// gives back the slots of the retired ones.
+template <typename T>
+void compact(mgn_listing*& listing, int32_t& total) {
+  if (listing == nullptr) return;
+  mgn_listing* first = mgn_get_first_listing_block(listing);
+  std::vector<T*> live;
+  live.reserve(static_cast<std::size_t>(total));
+  long seen = 0;
+  for (T** ref : mgn_listing_range<T*>(first)) {
+    ++seen;
+    if (*ref != nullptr && (*ref)->id != 0) live.push_back(*ref);
+  }
+  if (static_cast<long>(live.size()) == seen) return;
+  std::size_t k = 0;
+  for (T** ref : mgn_listing_range<T*>(first)) {
+    if (k == live.size()) break;
+    *ref = live[k++];
+  }
+  // The block of the last used slot: the slots behind the live references
+  // are given back from there.
+  mgn_listing* last = first;
+  for (mgn_listing* block = first; block != nullptr; block = block->next)
+    if (block->base != nullptr && block->next_free != block->base) last = block;
+  listing = mgn_recycle_last_n_items_listing(last, seen - static_cast<long>(live.size()));
+  total = static_cast<int32_t>(live.size());
+}
+
+void repair_pass(mgn_region* region, int cycle, bool backward) {
+  if (region == nullptr || region->mesh.tetras == nullptr || region->mesh.collected) return;
+  static mgn_repair_context ctx;
+  mgn_start_repair(ctx, region, cycle);
+  std::vector<mgn_tetra*> tetras;
+  tetras.reserve(static_cast<std::size_t>(region->mesh.tetra_total));
+  mgn_for_own_records<mgn_tetra>(region->mesh.tetras, region->mesh.tetra_total, false,
+                                 [&](mgn_tetra* t) { tetras.push_back(t); });
+  if (backward) std::reverse(tetras.begin(), tetras.end());
+  for (mgn_tetra* t : tetras) mgn_fix_region_tetra(ctx, t);
+  mgn_compact_region_listings(region);
+  mgn_repair_count = ctx.counters;
+  ctx.region = nullptr;
+}
+
+}  // namespace
+
+void mgn_compact_region_listings(mgn_region* region) {
+  mgn_entity_mesh& m = region->mesh;
+  compact<mgn_node>(m.nodes, m.node_total);
+  compact<mgn_edge>(m.edges, m.edge_total);
+  compact<mgn_face>(m.faces, m.face_total);
+  compact<mgn_tetra>(m.tetras, m.tetra_total);
+}
+
+void mgn_repair_region_forward(mgn_region* region, int cycle) { repair_pass(region, cycle, false); }
+void mgn_repair_region_backward(mgn_region* region, int cycle) { repair_pass(region, cycle, true); }
