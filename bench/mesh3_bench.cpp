@@ -34,6 +34,7 @@
 #include "smooth.h"
 #include "surface.h"
 #include "topo3.h"
+#include "vec3.h"
 #include "vertex.h"
 
 namespace {

@@ -7,18 +7,19 @@
 //
 // A pass walks the tetras of a region and hands each to
 // mgn_fix_region_tetra.  A bad tetra (boundary quality at most
-// MGN_REPAIR_QUALITY) gets a plan of every transformation around it: the
-// face swaps 2-3 across its four faces, the removal of each of its six
-// edges, the removal of each of its region nodes, the collapse of each of
-// its edges between two region nodes, and, when these leave the worst tetra
-// poor, the insertion of a node into it and its neighbours.  The plans that
-// make the worst tetra of their cavity better are checked, the best first,
-// and the first valid one is made.  A plan is valid when its new tetras
-// keep the faces of the cavity's boundary exactly (so boundary triangles,
-// the neighbours outside and the volume stay), each is positive by the
-// exact orientation test, every face inside is shared by two of them, no
-// edge it adds exists already, and it retires no node or edge that is not
-// the region's own.  A cavity's worst tetra only ever gets better, so the
+// MGN_REPAIR_QUALITY) gets plans of the transformations around it: the face
+// swaps 2-3 across its four faces and the removal of each of its six
+// edges; where no swap makes its worst tetra good, the removal of each of
+// its region nodes and the collapse of each of its short edges between
+// region nodes; and where all these leave the worst tetra poor, the
+// insertion of a node into it and its neighbours.  The plans that make the
+// worst tetra of their cavity better are checked, the best first, and the
+// first valid one is made.  A plan is valid when its new tetras keep the
+// faces of the cavity's boundary exactly (so boundary triangles, the
+// neighbours outside and the volume stay), each is positive by the exact
+// orientation test, every face inside is shared by two of them, no edge it
+// adds exists already, and it retires no node or edge that is not the
+// region's own.  A cavity's worst tetra only ever gets better, so the
 // passes cannot cycle.
 //
 // A tetra that keeps a non-positive volume is reported: the run goes on
@@ -42,8 +43,10 @@ namespace {
 // (which keeps rounding from undoing and redoing a change).
 constexpr double kGain = 1e-9;
 // Node insertion is planned when the best other plan leaves the worst tetra
-// below this quality.
+// below this quality; node removal and edge collapse when the best swap
+// leaves it below this one.
 constexpr double kInsertBelow = 0.25;
+constexpr double kSwapsSuffice = 0.6;
 // Two opposite edges of a tetra nearly cross when their closest points lie
 // within this fraction of the tetra's mean edge length (the crossing
 // tolerance).
@@ -263,6 +266,11 @@ bool mgn_check_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
   for (const mgn_tetra_nodes& n : plan.tetras)
     if (!mgn_check_positive_nodes(n)) return false;
   mgn_collect_cavity_boundary(ctx, plan.cavity);
+  // Across the cavity's boundary: tetras and triangles only (a pyramid's
+  // links are not the repair's to change).
+  for (const auto& f : ctx.boundary)
+    if (f.across_type != MGN_ELEM_TETRA && f.across_type != MGN_ELEM_FACE && f.across_type != MGN_ELEM_NONE)
+      return false;
   if (!pair_faces(ctx, plan.tetras, nullptr)) return false;
   collect_edges(ctx, plan.cavity, plan.tetras);
   // Edges that go: the region's own; edges that come: new ones.
@@ -518,8 +526,14 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   take(false);
   for (int k = 0; k < 4; ++k) take(mgn_plan_swap_face(ctx, tetra, k, ctx.plans[count]));
   for (int e = 0; e < 6; ++e) take(mgn_plan_remove_edge(ctx, tetra, e, ctx.plans[count]));
-  for (int i = 0; i < 4; ++i) take(mgn_plan_remove_node(ctx, tetra, i, ctx.plans[count]));
-  for (int e = 0; e < 6; ++e) take(mgn_plan_collapse_edge(ctx, tetra, e, ctx.plans[count]));
+  // The removals and collapses cost more: they are planned only where no
+  // swap makes the worst tetra good.
+  double swapped = 0.0;
+  for (std::size_t p = 0; p < count; ++p) swapped = std::max(swapped, ctx.plans[p].after);
+  if (swapped < kSwapsSuffice) {
+    for (int i = 0; i < 4; ++i) take(mgn_plan_remove_node(ctx, tetra, i, ctx.plans[count]));
+    for (int e = 0; e < 6; ++e) take(mgn_plan_collapse_edge(ctx, tetra, e, ctx.plans[count]));
+  }
   ctx.order.clear();
   for (std::size_t p = 0; p < count; ++p) ctx.order.push_back(static_cast<int>(p));
   std::stable_sort(ctx.order.begin(), ctx.order.end(),
