@@ -499,8 +499,13 @@ double mgn_get_octree_mesh_size(mgn_octant** hint, const double p[3], bool check
 
 namespace {
 
-// Level of a scaled size s' (see mgn_get_octree_level).
-int level_of_scaled_size(double* s_scaled, bool* too_fine) {
+void lower_corners(mgn_octant* leaf, double size) {
+  for (float* corner : leaf->corners) mgn_lower_corner_size(corner, size);
+}
+
+}  // namespace
+
+int mgn_get_octree_scaled_level(double* s_scaled, bool* too_fine) {
   *too_fine = false;
   const double reach = mgn_tree.root_size * mgn_set.octant_excess;
   if (!(*s_scaled > 0.0) || !(2.0 * *s_scaled < reach)) return 0;
@@ -513,15 +518,23 @@ int level_of_scaled_size(double* s_scaled, bool* too_fine) {
   return static_cast<int>(level);
 }
 
-void lower_corners(mgn_octant* leaf, double size) {
-  for (float* corner : leaf->corners) mgn_lower_corner_size(corner, size);
-}
-
-}  // namespace
-
 int mgn_get_octree_level(double s, double* s_scaled, bool* too_fine) {
   *s_scaled = s > 0.0 ? s / kScale : HUGE_VAL;
-  return level_of_scaled_size(s_scaled, too_fine);
+  return mgn_get_octree_scaled_level(s_scaled, too_fine);
+}
+
+double mgn_clamp_to_root_box(double p[3]) {
+  double moved = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    if (p[a] < mgn_tree.root_min[a]) {
+      moved += mgn_tree.root_min[a] - p[a];
+      p[a] = mgn_tree.root_min[a];
+    } else if (p[a] > mgn_tree.root_max[a]) {
+      moved += p[a] - mgn_tree.root_max[a];
+      p[a] = mgn_tree.root_max[a];
+    }
+  }
+  return moved;
 }
 
 mgn_octant* mgn_refine_octree_to_level(mgn_octant* start, int level, const double p[3],
@@ -613,21 +626,9 @@ void mgn_refine_octree_at_point(const double point[3], double size, double r, bo
   if (mgn_tree.root == nullptr || !(size > 0.0)) return;
   double p[3] = {point[0], point[1], point[2]};
   double s_scaled = size / kScale;
-  if (clamp) {
-    double moved = 0.0;
-    for (int a = 0; a < 3; ++a) {
-      if (p[a] < mgn_tree.root_min[a]) {
-        moved += mgn_tree.root_min[a] - p[a];
-        p[a] = mgn_tree.root_min[a];
-      } else if (p[a] > mgn_tree.root_max[a]) {
-        moved += p[a] - mgn_tree.root_max[a];
-        p[a] = mgn_tree.root_max[a];
-      }
-    }
-    s_scaled += 0.5 * moved;
-  }
+  if (clamp) s_scaled += 0.5 * mgn_clamp_to_root_box(p);
   bool too_fine = false;
-  const int level = level_of_scaled_size(&s_scaled, &too_fine);
+  const int level = mgn_get_octree_scaled_level(&s_scaled, &too_fine);
   if (too_fine) warn_too_fine_at_point(p);
   if (level < 1) {
     mgn_octant* root = mgn_tree.root;

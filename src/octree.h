@@ -56,6 +56,13 @@ double mgn_get_octree_mesh_size(mgn_octant** hint, const double p[3], bool check
 // than the maximum depth is cut to it, s_scaled becomes the finest
 // achievable size and too_fine is set.
 int mgn_get_octree_level(double s, double* s_scaled, bool* too_fine);
+// The same for a size already scaled (s_scaled = s / 0.85), adjusted in
+// place when it is too fine.
+int mgn_get_octree_scaled_level(double* s_scaled, bool* too_fine);
+
+// Moves a point outside the root box onto the box (per axis) and returns
+// the distance moved, summed over the axes (0 for a point inside).
+double mgn_clamp_to_root_box(double p[3]);
 
 // Refines the octree around the point so that the size there does not
 // exceed size: the octants on the way to the level of the size are divided,

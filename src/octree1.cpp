@@ -1,5 +1,6 @@
 // Construction of the octree from the model: model box, root, size
-// propagation and the refinement from vertices, curves and surfaces.
+// propagation, the background mesh and the refinement from vertices, curves
+// and surfaces.
 #include "octree1.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "bezier.h"
+#include "bgmesh.h"
 #include "geom.h"
 #include "list.h"
 #include "message.h"
@@ -650,6 +652,7 @@ void mgn_build_octree() {
   mgn_measure_model();
   mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
   if (mgn_set.size_factor != 0.0) mgn_propagate_mesh_size();
+  mgn_build_octree_bg_mesh();
   for (const mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
     mgn_build_octree_vertex(vertex);
   }

@@ -17,8 +17,9 @@ constexpr int MGN_OCTREE_RECURSION = 40;
 constexpr double MGN_CURVATURE_SIZE_FLOOR = 1e-5;
 
 // Builds the octree of a run: measures the model, creates the root,
-// propagates the sizes (unless the mesh size factor is 0) and refines the
-// tree from the vertices, the curves and the surfaces.
+// propagates the sizes (unless the mesh size factor is 0), refines the tree
+// by the background mesh (-m, unless -a is 0) and from the vertices, the
+// curves and the surfaces.
 void mgn_build_octree();
 
 // Model box of the vertices (virtual ones only with -V), curves, surfaces,
