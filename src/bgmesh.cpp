@@ -13,18 +13,18 @@
 //    half the distance moved);
 //  - piece: a segment, triangle or tetra of an element being split.
 //
-// Algorithm.  Every node refines the octree at its position.  A piece is
-// halved (a triangle split into four at its edge midpoints, a tetra into
-// eight) while one of its edges is longer than two octants at the level of
-// the finer end of that edge; a piece that is short enough refines the
-// octree at its centroid with the mean size of its corners, and the
-// midpoints on an element's own edges refine it as well whenever they are
-// made.  The pieces are thus spread over the element at the spacing of the
+// Algorithm.  Every node refines the octree at its position (lowering the
+// eight corners of the octant it lies in).  A piece is halved (a triangle
+// split into four at its edge midpoints, a tetra into eight) while one of
+// its edges is longer than two octants at the level of the finer end of
+// that edge; a piece that is short enough refines the octree at its
+// centroid with the mean size of its corners, and the midpoints on an
+// element's own edges refine it as well whenever they are made.  The pieces are thus spread over the element at the spacing of the
 // octants they refine, and every octant corner near the element is lowered
 // to the size interpolated linearly near it.  Quads are split into four
 // triangles at their centre; pyramids, wedges and hexas into tetras made of
 // a face edge, the face centre (of a quad face) and the element centre.
-// All refinement is in corner mode: only the octant corners on the point's
+// The pieces refine in corner mode: only the octant corners on the point's
 // side are lowered, so that the sizes do not leak past the element.
 #include "bgmesh.h"
 
@@ -263,9 +263,13 @@ int level_of(const double xyz[3], double size, bool outside) {
   return mgn_get_octree_scaled_level(&size, &too_fine);
 }
 
-// Refines the octree at the point in corner mode, with its size grown by
-// half the distance to the root box when it lies outside.
-void refine_at(const bg_point& point) {
+// How the corners of the octant reached are lowered: all of them, or only
+// those on the point's side.
+enum bg_lowering : bool { BG_ALL_CORNERS = false, BG_CORNER_MODE = true };
+
+// Refines the octree at the point, with its size grown by half the
+// distance to the root box when it lies outside.
+void refine_at(const bg_point& point, bg_lowering lowering = BG_CORNER_MODE) {
   double q[3] = {point.xyz[0], point.xyz[1], point.xyz[2]};
   double size = point.size;
   if (point.outside) size += 0.5 * mgn_clamp_to_root_box(q);
@@ -273,7 +277,7 @@ void refine_at(const bg_point& point) {
   if (!(size > 0.0)) return;
   bool too_fine = false;
   const int level = mgn_get_octree_scaled_level(&size, &too_fine);
-  mgn_refine_octree_to_level(nullptr, level, q, &size, MGN_BG_NEIGHBOUR_FRACTION, true, true);
+  mgn_refine_octree_to_level(nullptr, level, q, &size, MGN_BG_NEIGHBOUR_FRACTION, lowering, true);
 }
 
 bg_point point_of(const bg_node& node) {
@@ -526,8 +530,11 @@ void refine_element(const bg_field& field, bg_kind kind, const bg_point* p) {
 // --- sections ------------------------------------------------------------
 
 // A node as read: it refines the octree at once and is stored with its
-// scaled size and level.  A size of 0 requests nothing; the node then holds
-// R / 0.85, beyond any octree level, for the elements around it.
+// scaled size and level.  Every corner of the octant reached is lowered, so
+// that the size at the node is its own (in corner mode a node in the outer
+// part of its octant, alone in the file, got up to 1.6 times its size).  A
+// size of 0 requests nothing; the node then holds R / 0.85, beyond any
+// octree level, for the elements around it.
 bg_node settle_node(const bg_field& field, long id, const double xyz[3], double size) {
   bg_point p{};
   for (int a = 0; a < 3; ++a) p.xyz[a] = xyz[a];
@@ -549,7 +556,7 @@ bg_node settle_node(const bg_field& field, long id, const double xyz[3], double 
     }
   }
   p.level = level_of(p.xyz, p.size, p.outside);
-  if (size > 0.0) refine_at(p);
+  if (size > 0.0) refine_at(p, BG_ALL_CORNERS);
   bg_node node{};
   for (int a = 0; a < 3; ++a) node.xyz[a] = xyz[a];
   node.size = static_cast<float>(p.outside ? -p.size : p.size);
