@@ -466,14 +466,26 @@ std::vector<mesh_edge> run_and_measure(const std::string& dir, std::vector<std::
   return mesh_edges(dir + "/out.msh");
 }
 
-// A cube of edge 1 meshed at the default size 0.2, with a background mesh
+// The six faces of the unit cube model (its region left out) as a model file
+// of the directory; returns its path.
+std::string write_cube_faces(const std::string& dir) {
+  std::istringstream in(mgn_read_file(std::string(MGN_TEST_MODELS) + "/unit_cube.mgn"));
+  std::string text, line;
+  while (std::getline(in, line)) {
+    if (line.rfind("region", 0) != 0) text += line + "\n";
+  }
+  mgn_write_file(dir + "/cube_faces.mgn", text);
+  return dir + "/cube_faces.mgn";
+}
+
+// The faces of a cube of edge 1 meshed at the default size 0.2, with a background mesh
 // asking ten times smaller at the corner (0, 0, 0): a single node there, or
 // four tetras around it.  Near the corner the edges take the requested size
 // times the factor of -a, within a factor 1.5; far from it they keep the
 // size of the run without background mesh.
 TEST(BgMeshRun, CubeCornerTakesTheRequestedSize) {
   const std::string dir = mgn_temp_dir();
-  const std::string cube = std::string(MGN_TEST_MODELS) + "/unit_cube.mgn";
+  const std::string cube = write_cube_faces(dir);
   mgn_write_file(dir + "/node.bgm", "3 1\n1 0 0 0\n1 0 0 0 0.02\n");
   mgn_write_file(dir + "/tetras.bgm",
                  "# four tetras in the corner of the cube, all at size 0.02\n"
@@ -502,7 +514,7 @@ TEST(BgMeshRun, CubeCornerTakesTheRequestedSize) {
 // the mesh is the one of the run without it.
 TEST(BgMeshRun, FactorZeroLeavesTheFileUnread) {
   const std::string dir = mgn_temp_dir();
-  const std::string cube = std::string(MGN_TEST_MODELS) + "/unit_cube.mgn";
+  const std::string cube = write_cube_faces(dir);
   const mgn_run_result plain = mgn_run_program({"-i", cube, "-d", "0.2", "-o", "plain.msh"}, dir);
   const mgn_run_result off = mgn_run_program({"-i", cube, "-d", "0.2", "-m", "missing.bgm", "-a", "0", "-o", "off.msh"}, dir);
   EXPECT_EQ(plain.status, 0);
