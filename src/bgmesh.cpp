@@ -48,10 +48,12 @@
 
 namespace {
 
-// Deepest splitting of one element.  Within the root box the octant sizes
-// stop the splitting long before (at about the depth of the octree); the
-// limit only bounds elements that reach far outside it.
-constexpr int kMaxSplitDepth = 200;
+// Deepest splitting of a piece no longer than twice the root box diagonal.
+// The octant sizes stop the splitting long before (at about the depth of
+// the octree); the limit is a guard.
+constexpr int kMaxSplitDepth = 100;
+// Most bisections of one element reaching far beyond the root box.
+constexpr long kMaxBisections = 1000000;
 
 // --- the file ----------------------------------------------------------------
 
@@ -453,6 +455,123 @@ void refine_tetra(const bg_field& field, const bg_point (&p)[4], unsigned own, i
   }
 }
 
+// An element, or a piece of one, before the splitting above: a segment,
+// triangle or tetra (corners 2, 3 or 4) and the bits of its own edges, in
+// the edge numbering of its kind.
+struct bg_simplex {
+  int corners;
+  bg_point p[4];
+  unsigned own;
+};
+
+constexpr int kSegmentEdges[1][2] = {{0, 1}};
+
+// Half the distance between two points, computed without overflow for any
+// finite coordinates (the squared distance of points 1e300 apart is
+// infinite, and all such edges would seem equally long).
+double half_distance(const bg_point& a, const bg_point& b) {
+  return std::hypot(0.5 * b.xyz[0] - 0.5 * a.xyz[0], 0.5 * b.xyz[1] - 0.5 * a.xyz[1], 0.5 * b.xyz[2] - 0.5 * a.xyz[2]);
+}
+
+std::span<const int[2]> edges_of(int corners) {
+  if (corners == 2) return kSegmentEdges;
+  if (corners == 3) return kTriangleEdges;
+  return kTetraEdges;
+}
+
+// Whether the piece lies so far outside the root box that none of its
+// points can refine the octree: moved onto the box, every point has at
+// least the smallest corner size plus half the distance between the
+// piece's bounding box and the root box, and a size of the root or more
+// lowers no corner.
+bool beyond_the_root(const bg_field& field, const bg_simplex& piece) {
+  double smallest = piece.p[0].size;
+  double lo[3], hi[3];
+  for (int a = 0; a < 3; ++a) lo[a] = hi[a] = piece.p[0].xyz[a];
+  for (int i = 1; i < piece.corners; ++i) {
+    smallest = std::min(smallest, piece.p[i].size);
+    for (int a = 0; a < 3; ++a) {
+      lo[a] = std::min(lo[a], piece.p[i].xyz[a]);
+      hi[a] = std::max(hi[a], piece.p[i].xyz[a]);
+    }
+  }
+  double gap = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    gap += std::max({0.0, lo[a] - mgn_tree.root_max[a], mgn_tree.root_min[a] - hi[a]});
+  }
+  return smallest + 0.5 * gap >= field.root_size;
+}
+
+// Refines the octree by an element of any extent.  An element whose edges
+// are all shorter than twice the root box diagonal goes to the splitting
+// above at once.  A larger one, which reaches far beyond the root box, is
+// first bisected at its longest edge, and the pieces beyond the root are
+// dropped: split into eight, a tetra with one corner far away would be cut
+// into ever more pieces along its face near the root (the halving of the
+// far edges takes as many steps as the corner is many root sizes away).
+// The bisection makes about k^3 pieces for a corner 2^k root sizes away;
+// beyond kMaxBisections pieces (corners some 10^20 root sizes away) the
+// pieces left refine the octree at their centroids.
+void refine_simplex(const bg_field& field, const bg_simplex& element) {
+  const double large_half = std::sqrt(3.0) * field.root_size;
+  std::vector<bg_simplex> pending{element};
+  long bisections = 0;
+  while (!pending.empty()) {
+    const bg_simplex piece = pending.back();
+    pending.pop_back();
+    if (bisections >= kMaxBisections) {
+      if (!beyond_the_root(field, piece)) refine_at(mean_point(std::span<const bg_point>(piece.p, piece.corners)));
+      continue;
+    }
+    const std::span<const int[2]> edges = edges_of(piece.corners);
+    int longest = 0;
+    double longest_half = 0.0;
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+      const double half = half_distance(piece.p[edges[e][0]], piece.p[edges[e][1]]);
+      if (half > longest_half) {
+        longest_half = half;
+        longest = static_cast<int>(e);
+      }
+    }
+    if (longest_half > large_half) {
+      if (beyond_the_root(field, piece)) continue;
+      const int i = edges[longest][0];
+      const int j = edges[longest][1];
+      const bg_point m = midpoint(piece.p[i], piece.p[j]);
+      ++bisections;
+      const bool own_longest = (piece.own & (1u << longest)) != 0;
+      if (own_longest) refine_at(m);
+      // Each half keeps one end of the longest edge; its edges from the
+      // midpoint to the other corners run inside the piece.
+      for (const int replaced : {j, i}) {
+        bg_simplex half = piece;
+        half.p[replaced] = m;
+        for (std::size_t e = 0; e < edges.size(); ++e) {
+          if (edges[e][0] == replaced || edges[e][1] == replaced) half.own &= ~(1u << e);
+        }
+        if (own_longest) half.own |= 1u << longest;
+        pending.push_back(half);
+      }
+      continue;
+    }
+    switch (piece.corners) {
+      case 2:
+        refine_segment(field, piece.p[0], piece.p[1], 0);
+        break;
+      case 3: {
+        const bg_point tria[3] = {piece.p[0], piece.p[1], piece.p[2]};
+        refine_triangle(field, tria, piece.own, 0);
+        break;
+      }
+      default: {
+        const bg_point tetra[4] = {piece.p[0], piece.p[1], piece.p[2], piece.p[3]};
+        refine_tetra(field, tetra, piece.own, 0);
+        break;
+      }
+    }
+  }
+}
+
 // Faces of the volume elements other than the tetra, as corner positions
 // within the element record (a triangle has -1 as fourth corner).  Pyramid:
 // the base quad, then the four sides up to the apex 4.
@@ -476,15 +595,13 @@ void refine_volume_element(const bg_field& field, std::span<const bg_point> p, c
   for (int f = 0; f < faces.count; ++f) {
     const int* c = faces.corner[f];
     if (c[3] < 0) {
-      const bg_point tetra[4] = {p[c[0]], p[c[1]], p[c[2]], centre};
-      refine_tetra(field, tetra, kTriangleFaceOwn, 0);
+      refine_simplex(field, {4, {p[c[0]], p[c[1]], p[c[2]], centre}, kTriangleFaceOwn});
       continue;
     }
     const bg_point quad[4] = {p[c[0]], p[c[1]], p[c[2]], p[c[3]]};
     const bg_point face_centre = mean_point(quad);
     for (int i = 0; i < 4; ++i) {
-      const bg_point tetra[4] = {quad[i], quad[(i + 1) % 4], face_centre, centre};
-      refine_tetra(field, tetra, kFaceEdgeOwn, 0);
+      refine_simplex(field, {4, {quad[i], quad[(i + 1) % 4], face_centre, centre}, kFaceEdgeOwn});
     }
   }
 }
@@ -492,27 +609,20 @@ void refine_volume_element(const bg_field& field, std::span<const bg_point> p, c
 void refine_element(const bg_field& field, bg_kind kind, const bg_point* p) {
   switch (kind) {
     case BG_EDGE:
-      refine_segment(field, p[0], p[1], 0);
+      refine_simplex(field, {2, {p[0], p[1]}, 0x1u});
       break;
-    case BG_TRIA: {
-      const bg_point tria[3] = {p[0], p[1], p[2]};
-      refine_triangle(field, tria, 0x7u, 0);
+    case BG_TRIA:
+      refine_simplex(field, {3, {p[0], p[1], p[2]}, 0x7u});
       break;
-    }
     case BG_QUAD: {
       // Four triangles from the quad's edges to its centre.
       const bg_point centre = mean_point(std::span<const bg_point>(p, 4));
-      for (int i = 0; i < 4; ++i) {
-        const bg_point tria[3] = {p[i], p[(i + 1) % 4], centre};
-        refine_triangle(field, tria, 0x1u, 0);
-      }
+      for (int i = 0; i < 4; ++i) refine_simplex(field, {3, {p[i], p[(i + 1) % 4], centre}, 0x1u});
       break;
     }
-    case BG_TETRA: {
-      const bg_point tetra[4] = {p[0], p[1], p[2], p[3]};
-      refine_tetra(field, tetra, 0x3fu, 0);
+    case BG_TETRA:
+      refine_simplex(field, {4, {p[0], p[1], p[2], p[3]}, 0x3fu});
       break;
-    }
     case BG_PYRAM:
       refine_volume_element(field, std::span<const bg_point>(p, 5), kPyramFaces);
       break;

@@ -195,17 +195,25 @@ TEST_F(BgMeshTest, OutsideNodeRefinesOnTheRootBoxWithAGrownSize) {
   EXPECT_TRUE(octree_invariants_hold());
 }
 
-// Elements reaching far beyond the root box cost no splitting there: a
-// tetra near the largest doubles refines nothing, and an edge from inside
-// to far away ends (its inner end keeps its size).
-TEST_F(BgMeshTest, ElementsFarOutsideTheRootEndAtOnce) {
+// Elements reaching far beyond the root box are split only where they
+// come near it: a tetra with a corner near the largest double next to the
+// root, a tetra around the root with all its corners there (it sizes the
+// whole root), a tetra beside the root with its corners there (it sizes
+// nothing), and an edge from the root to far away all end at once.
+TEST_F(BgMeshTest, ElementsReachingFarOutsideTheRootEndAtOnce) {
   root(1.0);
-  read("3 1\n5 1 0 1\n"
-       "1 1e300 1e300 1e300 0.01\n2 -1e300 1e300 1e300 0.01\n3 1e300 -1e300 1e300 0.01\n"
-       "4 1e300 1e300 -1e300 0.01\n5 0.5 0.5 0.5 0.1\n"
-       "1 1 5\n"
-       "1 1 2 3 4\n");
-  EXPECT_NEAR(size_at(0.5, 0.5, 0.5), 0.1, 1e-6);
+  read("3 1\n12 1 0 3\n"
+       // a needle: three corners in the root, one far below
+       "1 0.1 0.1 0.1 0.1\n2 0.9 0.1 -1.7e308 0.2\n3 0.1 0.9 0.1 0.2\n4 0.1 0.1 0.9 0.2\n"
+       // around the root: alternate corners of the cube of the largest doubles
+       "5 1.7e308 1.7e308 1.7e308 0.05\n6 1.7e308 -1.7e308 -1.7e308 0.05\n"
+       "7 -1.7e308 1.7e308 -1.7e308 0.05\n8 -1.7e308 -1.7e308 1.7e308 0.05\n"
+       // beside the root: the corner x + y + z >= 1e300 of that cube
+       "9 1e300 1e300 1e300 0.01\n10 -1e300 1e300 1e300 0.01\n11 1e300 -1e300 1e300 0.01\n"
+       "12 1e300 1e300 -1e300 0.01\n"
+       "1 1 9\n"
+       "1 1 2 3 4\n2 5 6 7 8\n3 9 10 11 12\n");
+  for (double x : {0.0, 0.3, 0.5, 1.0}) EXPECT_NEAR(size_at(x, 1.0 - x, 0.7), 0.05, 1e-6) << x;
   EXPECT_TRUE(octree_invariants_hold());
 }
 

@@ -1,10 +1,14 @@
-// Random-mutation fuzzer of the model file reader.
+// Random-mutation fuzzer of the model file reader and of the background
+// mesh reader.
 //
 // Every run takes a seed file (model files given on the command line or
-// found in the given directories), applies a few random mutations (bytes,
-// tokens of the keyword language, extreme numbers, line edits, very long
-// lines, splices) and reads the result with mgn_build_model_from_file in a
-// child process with a per-run timeout, under randomly varied settings.
+// found in the given directories; files ending in .bgm are background
+// meshes), applies a few random mutations (bytes, tokens of its language,
+// extreme numbers, line edits, very long lines, splices with seeds of the
+// same kind) and reads the result in a child process with a per-run
+// timeout: a model file with mgn_build_model_from_file under randomly
+// varied settings, a background mesh with mgn_build_octree_bg_mesh on a
+// small octree with a random bg mesh size factor.
 //
 // A run passes when the child ends normally with status 0 or with the
 // status of one of the program's fatal errors (input, file manipulation,
@@ -33,8 +37,10 @@
 #include <thread>
 #include <vector>
 
+#include "bgmesh.h"
 #include "input.h"
 #include "message.h"
+#include "octree.h"
 #include "records.h"
 
 namespace {
@@ -51,6 +57,20 @@ const char* const dictionary[] = {
     "' '", "*", "-", "+", "0", "1", "2", "3", "4", "16", "17", "-1", "0.5", "1e-300", "1e308", "1e999", "-0",
     "2147483647", "2147483648", "-2147483649", "nan", "inf", "0x1p3", "1.", ".", "e5", "99999999999999999999",
 };
+
+// Tokens of background mesh files: counts, types, node numbers, sizes and
+// malformed or extreme numbers.
+const char* const bg_dictionary[] = {
+    "0",    "1",    "2",      "3",       "4",        "7",     "8",          "-1",        "0.5",   "1e-300",
+    "1e-9", "1e308", "-1e308", "1e999",  "nan",      "inf",   "2147483647", "2147483648", "-0",   "1.",
+    ".",    "e5",   "0x1p3",  "99999999999999999999", "9223372036854775807", "#",        "\t",  "\r",
+    "1 1",  "1 2 3", "1 2 3 4", "1 2 3 4 5 6 7 8",
+};
+
+// Whether a seed file is a background mesh.
+bool is_bg_mesh(const std::string& path) {
+  return path.size() > 4 && path.compare(path.size() - 4, 4, ".bgm") == 0;
+}
 
 struct options {
   double seconds = 60.0;
@@ -73,8 +93,17 @@ void write_file(const std::string& path, const std::string& text) {
   out << text;
 }
 
-std::vector<std::string> load_seeds(const std::vector<std::string>& paths) {
-  std::vector<std::string> seeds;
+// Seed texts of one kind of file.
+struct seed_set {
+  std::vector<std::string> models;
+  std::vector<std::string> bg_meshes;
+  void add(const fs::path& file) {
+    (is_bg_mesh(file.string()) ? bg_meshes : models).push_back(read_file(file));
+  }
+};
+
+seed_set load_seeds(const std::vector<std::string>& paths) {
+  seed_set seeds;
   for (const std::string& p : paths) {
     std::error_code ec;
     if (fs::is_directory(p, ec)) {
@@ -82,9 +111,9 @@ std::vector<std::string> load_seeds(const std::vector<std::string>& paths) {
       for (const auto& entry : fs::directory_iterator(p, ec))
         if (entry.is_regular_file()) files.push_back(entry.path());
       std::sort(files.begin(), files.end());
-      for (const auto& f : files) seeds.push_back(read_file(f));
+      for (const auto& f : files) seeds.add(f);
     } else if (fs::is_regular_file(p, ec)) {
-      seeds.push_back(read_file(p));
+      seeds.add(p);
     }
   }
   return seeds;
@@ -94,20 +123,23 @@ class mutator {
  public:
   explicit mutator(unsigned long seed) : rng_(seed) {}
 
-  std::string mutate(const std::vector<std::string>& seeds) {
+  // A mutation of one of the seeds, with tokens of the given dictionary.
+  template <std::size_t N>
+  std::string mutate(const std::vector<std::string>& seeds, const char* const (&tokens)[N]) {
+    tokens_ = tokens;
+    token_count_ = N;
     std::string text = seeds[pick(seeds.size())];
     const int steps = 1 + static_cast<int>(pick(8));
     for (int i = 0; i < steps; ++i) step(text, seeds);
     return text;
   }
 
- private:
   std::size_t pick(std::size_t n) { return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
+
+ private:
   bool chance(int percent) { return static_cast<int>(pick(100)) < percent; }
 
-  std::string token() {
-    return dictionary[pick(sizeof dictionary / sizeof dictionary[0])];
-  }
+  std::string token() { return tokens_[pick(token_count_)]; }
 
   // Start and end of a random line.
   std::pair<std::size_t, std::size_t> line_span(const std::string& text) {
@@ -196,6 +228,8 @@ class mutator {
   }
 
   std::mt19937_64 rng_;
+  const char* const* tokens_ = dictionary;
+  std::size_t token_count_ = sizeof dictionary / sizeof dictionary[0];
 };
 
 // Settings of one run, varied to reach the store variants.
@@ -219,11 +253,30 @@ bool accepted_status(int status) {
          status == MGN_EXIT_FILE || status == MGN_EXIT_INPUT;
 }
 
+// Reads a background mesh into an octree over the unit cube.  The depth of
+// the tree is cut to 4 levels so that the fine sizes a mutation may ask for
+// over whole elements stay cheap to refine.
+void read_bg_mesh(const std::string& path, std::mt19937_64& rng) {
+  static const double factors[] = {1.0, 0.5, 3.0, 1e-6};
+  mgn_set = mgn_settings{};
+  mgn_set.quiet = true;
+  mgn_set.bg_mesh_file_name = path;
+  mgn_set.bg_size_factor = factors[std::uniform_int_distribution<int>(0, 3)(rng)];
+  const double lo[3] = {0.0, 0.0, 0.0};
+  const double hi[3] = {1.0, 1.0, 1.0};
+  mgn_create_root_octant(lo, hi);
+  mgn_tree.max_depth = 4;
+  mgn_tree.min_size = mgn_tree.root_size / 16.0;
+  mgn_build_octree_bg_mesh();
+}
+
 // Reads the file in a child; returns a description of the failure, or an
 // empty string when the run passed.
-std::string run_one(const std::string& path, double timeout, std::mt19937_64& settings_rng) {
-  vary_settings(settings_rng);
-  mgn_set.input_file_name = path;
+std::string run_one(const std::string& path, bool bg_mesh, double timeout, std::mt19937_64& settings_rng) {
+  if (!bg_mesh) {
+    vary_settings(settings_rng);
+    mgn_set.input_file_name = path;
+  }
   const std::string err_path = path + ".err";
   std::fflush(stdout);
   std::fflush(stderr);
@@ -234,7 +287,11 @@ std::string run_one(const std::string& path, double timeout, std::mt19937_64& se
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (null_out >= 0) dup2(null_out, STDOUT_FILENO);
     if (err >= 0) dup2(err, STDERR_FILENO);
-    mgn_build_model_from_file();
+    if (bg_mesh) {
+      read_bg_mesh(path, settings_rng);
+    } else {
+      mgn_build_model_from_file();
+    }
     std::fflush(nullptr);
     std::exit(0);
   }
@@ -284,35 +341,49 @@ options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const options o = parse(argc, argv);
-  std::vector<std::string> seeds = load_seeds(o.paths);
-  if (seeds.empty()) {
+  const seed_set seeds = load_seeds(o.paths);
+  if (seeds.models.empty() && seeds.bg_meshes.empty()) {
     std::fprintf(stderr, "input_fuzz: no seed files\n");
     return 2;
   }
+  const std::size_t seed_count = seeds.models.size() + seeds.bg_meshes.size();
   char dir_pattern[] = "/tmp/mgn_fuzz_XXXXXX";
   const char* dir = mkdtemp(dir_pattern);
   if (dir == nullptr) {
     std::fprintf(stderr, "input_fuzz: no temporary directory\n");
     return 2;
   }
-  const std::string input = std::string(dir) + "/input.mgn";
+  const std::string model_input = std::string(dir) + "/input.mgn";
+  const std::string bg_input = std::string(dir) + "/input.bgm";
   mutator mutate(o.seed);
   std::mt19937_64 settings_rng(o.seed ^ 0x9e3779b97f4a7c15ULL);
 
   const auto start = std::chrono::steady_clock::now();
   long runs = 0, findings = 0;
-  // The seeds themselves first, then mutations until the time is up.
+  // The seeds themselves first, then mutations until the time is up; a
+  // quarter of the mutations are background meshes when there are seeds of
+  // both kinds.
   for (std::size_t i = 0;; ++i) {
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (elapsed > o.seconds || (o.max_runs >= 0 && runs >= o.max_runs)) break;
-    const std::string text = i < seeds.size() ? seeds[i] : mutate.mutate(seeds);
+    bool bg_mesh = false;
+    std::string text;
+    if (i < seed_count) {
+      bg_mesh = i >= seeds.models.size();
+      text = bg_mesh ? seeds.bg_meshes[i - seeds.models.size()] : seeds.models[i];
+    } else {
+      bg_mesh = seeds.models.empty() || (!seeds.bg_meshes.empty() && mutate.pick(4) == 0);
+      text = bg_mesh ? mutate.mutate(seeds.bg_meshes, bg_dictionary) : mutate.mutate(seeds.models, dictionary);
+    }
+    const std::string& input = bg_mesh ? bg_input : model_input;
     write_file(input, text);
-    const std::string failure = run_one(input, o.run_timeout, settings_rng);
+    const std::string failure = run_one(input, bg_mesh, o.run_timeout, settings_rng);
     ++runs;
     if (failure.empty()) continue;
     ++findings;
     fs::create_directories(o.findings);
-    const std::string saved = o.findings + "/finding_" + std::to_string(o.seed) + "_" + std::to_string(runs) + ".mgn";
+    const std::string saved = o.findings + "/finding_" + std::to_string(o.seed) + "_" + std::to_string(runs) +
+                              (bg_mesh ? ".bgm" : ".mgn");
     write_file(saved, text);
     std::fprintf(stderr, "input_fuzz: %s on run %ld (seed %lu), input saved as %s\n%s", failure.c_str(), runs, o.seed,
                  saved.c_str(), read_file(input + ".err").substr(0, 4000).c_str());
