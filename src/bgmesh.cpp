@@ -52,8 +52,9 @@ namespace {
 // The octant sizes stop the splitting long before (at about the depth of
 // the octree); the limit is a guard.
 constexpr int kMaxSplitDepth = 100;
-// Most bisections of one element reaching far beyond the root box.
-constexpr long kMaxBisections = 1000000;
+// Most bisections of the pieces of one element record reaching far beyond
+// the root box.
+constexpr long kMaxBisections = 20000;
 
 // --- the file ----------------------------------------------------------------
 
@@ -510,16 +511,17 @@ bool beyond_the_root(const bg_field& field, const bg_simplex& piece) {
 // into ever more pieces along its face near the root (the halving of the
 // far edges takes as many steps as the corner is many root sizes away).
 // The bisection makes about k^3 pieces for a corner 2^k root sizes away;
-// beyond kMaxBisections pieces (corners some 10^20 root sizes away) the
-// pieces left refine the octree at their centroids.
-void refine_simplex(const bg_field& field, const bg_simplex& element) {
+// once the element record has used up its bisections (a corner some 10^8
+// root sizes away) the pieces left refine the octree at their centroids.
+// (Double precision cannot place the part of an element near the root
+// anyway once its corners are some 10^16 root sizes away.)
+void refine_simplex(const bg_field& field, const bg_simplex& element, long& bisections_left) {
   const double large_half = std::sqrt(3.0) * field.root_size;
   std::vector<bg_simplex> pending{element};
-  long bisections = 0;
   while (!pending.empty()) {
     const bg_simplex piece = pending.back();
     pending.pop_back();
-    if (bisections >= kMaxBisections) {
+    if (bisections_left <= 0) {
       if (!beyond_the_root(field, piece)) refine_at(mean_point(std::span<const bg_point>(piece.p, piece.corners)));
       continue;
     }
@@ -538,7 +540,7 @@ void refine_simplex(const bg_field& field, const bg_simplex& element) {
       const int i = edges[longest][0];
       const int j = edges[longest][1];
       const bg_point m = midpoint(piece.p[i], piece.p[j]);
-      ++bisections;
+      --bisections_left;
       const bool own_longest = (piece.own & (1u << longest)) != 0;
       if (own_longest) refine_at(m);
       // Each half keeps one end of the longest edge; its edges from the
@@ -590,47 +592,49 @@ constexpr element_faces kHexaFaces = {
 constexpr unsigned kFaceEdgeOwn = 1u << 0;
 constexpr unsigned kTriangleFaceOwn = (1u << 0) | (1u << 1) | (1u << 3);
 
-void refine_volume_element(const bg_field& field, std::span<const bg_point> p, const element_faces& faces) {
+void refine_volume_element(const bg_field& field, std::span<const bg_point> p, const element_faces& faces,
+                           long& bisections_left) {
   const bg_point centre = mean_point(p);
   for (int f = 0; f < faces.count; ++f) {
     const int* c = faces.corner[f];
     if (c[3] < 0) {
-      refine_simplex(field, {4, {p[c[0]], p[c[1]], p[c[2]], centre}, kTriangleFaceOwn});
+      refine_simplex(field, {4, {p[c[0]], p[c[1]], p[c[2]], centre}, kTriangleFaceOwn}, bisections_left);
       continue;
     }
     const bg_point quad[4] = {p[c[0]], p[c[1]], p[c[2]], p[c[3]]};
     const bg_point face_centre = mean_point(quad);
     for (int i = 0; i < 4; ++i) {
-      refine_simplex(field, {4, {quad[i], quad[(i + 1) % 4], face_centre, centre}, kFaceEdgeOwn});
+      refine_simplex(field, {4, {quad[i], quad[(i + 1) % 4], face_centre, centre}, kFaceEdgeOwn}, bisections_left);
     }
   }
 }
 
 void refine_element(const bg_field& field, bg_kind kind, const bg_point* p) {
+  long bisections_left = kMaxBisections;
   switch (kind) {
     case BG_EDGE:
-      refine_simplex(field, {2, {p[0], p[1]}, 0x1u});
+      refine_simplex(field, {2, {p[0], p[1]}, 0x1u}, bisections_left);
       break;
     case BG_TRIA:
-      refine_simplex(field, {3, {p[0], p[1], p[2]}, 0x7u});
+      refine_simplex(field, {3, {p[0], p[1], p[2]}, 0x7u}, bisections_left);
       break;
     case BG_QUAD: {
       // Four triangles from the quad's edges to its centre.
       const bg_point centre = mean_point(std::span<const bg_point>(p, 4));
-      for (int i = 0; i < 4; ++i) refine_simplex(field, {3, {p[i], p[(i + 1) % 4], centre}, 0x1u});
+      for (int i = 0; i < 4; ++i) refine_simplex(field, {3, {p[i], p[(i + 1) % 4], centre}, 0x1u}, bisections_left);
       break;
     }
     case BG_TETRA:
-      refine_simplex(field, {4, {p[0], p[1], p[2], p[3]}, 0x3fu});
+      refine_simplex(field, {4, {p[0], p[1], p[2], p[3]}, 0x3fu}, bisections_left);
       break;
     case BG_PYRAM:
-      refine_volume_element(field, std::span<const bg_point>(p, 5), kPyramFaces);
+      refine_volume_element(field, std::span<const bg_point>(p, 5), kPyramFaces, bisections_left);
       break;
     case BG_WEDGE:
-      refine_volume_element(field, std::span<const bg_point>(p, 6), kWedgeFaces);
+      refine_volume_element(field, std::span<const bg_point>(p, 6), kWedgeFaces, bisections_left);
       break;
     case BG_HEXA:
-      refine_volume_element(field, std::span<const bg_point>(p, 8), kHexaFaces);
+      refine_volume_element(field, std::span<const bg_point>(p, 8), kHexaFaces, bisections_left);
       break;
     case BG_KINDS:
       break;

@@ -196,19 +196,18 @@ TEST_F(BgMeshTest, OutsideNodeRefinesOnTheRootBoxWithAGrownSize) {
 }
 
 // Elements reaching far beyond the root box are split only where they
-// come near it: a tetra with a corner near the largest double next to the
-// root, a tetra around the root with all its corners there (it sizes the
-// whole root), a tetra beside the root with its corners there (it sizes
-// nothing), and an edge from the root to far away all end at once.
+// come near it: a tetra around the root with its corners 10^12 root sizes
+// away sizes the whole root; a tetra with a corner near the largest double
+// next to the root, a tetra beside the root with its corners 10^300 away
+// (it sizes nothing) and an edge from the root to there all end at once.
 TEST_F(BgMeshTest, ElementsReachingFarOutsideTheRootEndAtOnce) {
   root(1.0);
   read("3 1\n12 1 0 3\n"
        // a needle: three corners in the root, one far below
        "1 0.1 0.1 0.1 0.1\n2 0.9 0.1 -1.7e308 0.2\n3 0.1 0.9 0.1 0.2\n4 0.1 0.1 0.9 0.2\n"
-       // around the root: alternate corners of the cube of the largest doubles
-       "5 1.7e308 1.7e308 1.7e308 0.05\n6 1.7e308 -1.7e308 -1.7e308 0.05\n"
-       "7 -1.7e308 1.7e308 -1.7e308 0.05\n8 -1.7e308 -1.7e308 1.7e308 0.05\n"
-       // beside the root: the corner x + y + z >= 1e300 of that cube
+       // around the root: alternate corners of a cube
+       "5 1e12 1e12 1e12 0.05\n6 1e12 -1e12 -1e12 0.05\n7 -1e12 1e12 -1e12 0.05\n8 -1e12 -1e12 1e12 0.05\n"
+       // beside the root: the corner x + y + z >= 1e300 of a cube
        "9 1e300 1e300 1e300 0.01\n10 -1e300 1e300 1e300 0.01\n11 1e300 -1e300 1e300 0.01\n"
        "12 1e300 1e300 -1e300 0.01\n"
        "1 1 9\n"
