@@ -673,7 +673,10 @@ bg_node settle_node(const bg_field& field, long id, const double xyz[3], double 
   if (size > 0.0) refine_at(p, BG_ALL_CORNERS);
   bg_node node{};
   for (int a = 0; a < 3; ++a) node.xyz[a] = xyz[a];
-  node.size = static_cast<float>(p.outside ? -p.size : p.size);
+  // Sizes beyond the single precision range are stored as infinite (they
+  // refine nothing, like any size of the root or more).
+  const double stored = p.size <= std::numeric_limits<float>::max() ? p.size : HUGE_VAL;
+  node.size = static_cast<float>(p.outside ? -stored : stored);
   node.level = static_cast<int16_t>(p.level);
   return node;
 }
