@@ -399,49 +399,60 @@ TEST_F(BgMeshTest, UnopenableFilesAreFileManipulationErrors) {
 
 // --- whole runs: mesh edges measured ----------------------------------------------
 
-// Edges of the triangles of a mesh file (nodes and triangles of a linear
-// mesh of type 7): midpoint and length of each edge, each once.
+// Edges of the triangles, or of the tetras, of a mesh file (a linear mesh
+// of type 7 without additional output): midpoint and length of each edge,
+// each once.
 struct mesh_edge {
   double mid[3];
   double length;
 };
 
-std::vector<mesh_edge> mesh_edges(const std::string& path) {
+enum class measured { triangles, tetras };
+
+std::vector<mesh_edge> mesh_edges(const std::string& path, measured which) {
   std::istringstream in(mgn_read_file(path));
-  long type = 0, degree = 0, renumbering = 0, spec = 0;
-  long counts[8] = {};
-  in >> type >> degree >> renumbering >> spec;
+  long header[4] = {};
+  long counts[8] = {};  // nodes edges trias quads tetras pyrams wedges hexas
+  for (long& h : header) in >> h;
   for (long& c : counts) in >> c;
   std::map<long, std::array<double, 3>> nodes;
-  std::string line;
-  std::getline(in, line);
   for (long k = 0; k < counts[0]; ++k) {
     long id = 0, key = 0, entity = 0, property = 0;
     std::array<double, 3> xyz{};
     in >> id >> xyz[0] >> xyz[1] >> xyz[2] >> key >> entity >> property;
     nodes[id] = xyz;
   }
-  for (long k = 0; k < counts[1]; ++k) {
-    long fields[6];
-    for (long& f : fields) in >> f;
-  }
+  // Element lines: number, nodes, key, entity, property.
+  auto read_elements = [&](long count, int corners) {
+    std::vector<std::vector<long>> elements;
+    for (long k = 0; k < count; ++k) {
+      std::vector<long> fields(static_cast<std::size_t>(corners) + 4);
+      for (long& f : fields) in >> f;
+      elements.emplace_back(fields.begin() + 1, fields.begin() + 1 + corners);
+    }
+    return elements;
+  };
+  read_elements(counts[1], 2);
+  const auto trias = read_elements(counts[2], 3);
+  read_elements(counts[3], 4);
+  const auto tetras = read_elements(counts[4], 4);
   std::set<std::pair<long, long>> seen;
   std::vector<mesh_edge> edges;
-  for (long k = 0; k < counts[2]; ++k) {
-    long id = 0, n[3], key = 0, entity = 0, property = 0;
-    in >> id >> n[0] >> n[1] >> n[2] >> key >> entity >> property;
-    for (int i = 0; i < 3; ++i) {
-      const long a = std::min(n[i], n[(i + 1) % 3]);
-      const long b = std::max(n[i], n[(i + 1) % 3]);
-      if (!seen.insert({a, b}).second) continue;
-      mesh_edge e{};
-      double d2 = 0.0;
-      for (int c = 0; c < 3; ++c) {
-        e.mid[c] = 0.5 * (nodes[a][c] + nodes[b][c]);
-        d2 += (nodes[b][c] - nodes[a][c]) * (nodes[b][c] - nodes[a][c]);
+  for (const std::vector<long>& n : which == measured::triangles ? trias : tetras) {
+    for (std::size_t i = 0; i < n.size(); ++i) {
+      for (std::size_t j = i + 1; j < n.size(); ++j) {
+        const long a = std::min(n[i], n[j]);
+        const long b = std::max(n[i], n[j]);
+        if (!seen.insert({a, b}).second) continue;
+        mesh_edge e{};
+        double d2 = 0.0;
+        for (int c = 0; c < 3; ++c) {
+          e.mid[c] = 0.5 * (nodes[a][c] + nodes[b][c]);
+          d2 += (nodes[b][c] - nodes[a][c]) * (nodes[b][c] - nodes[a][c]);
+        }
+        e.length = std::sqrt(d2);
+        edges.push_back(e);
       }
-      e.length = std::sqrt(d2);
-      edges.push_back(e);
     }
   }
   return edges;
@@ -466,11 +477,12 @@ double mean_length_near(const std::vector<mesh_edge>& edges, const double point[
 }
 
 // Runs the program in dir and returns the edges of the mesh it wrote.
-std::vector<mesh_edge> run_and_measure(const std::string& dir, std::vector<std::string> args) {
+std::vector<mesh_edge> run_and_measure(const std::string& dir, std::vector<std::string> args,
+                                       measured which = measured::triangles) {
   args.insert(args.end(), {"-o", "out.msh"});
   const mgn_run_result r = mgn_run_program(args, dir);
   EXPECT_EQ(r.status, 0) << r.err;
-  return mesh_edges(dir + "/out.msh");
+  return mesh_edges(dir + "/out.msh", which);
 }
 
 // The six faces of the unit cube model (its region left out) as a model file
@@ -485,14 +497,14 @@ std::string write_cube_faces(const std::string& dir) {
   return dir + "/cube_faces.mgn";
 }
 
-// The faces of a cube of edge 1 meshed at the default size 0.2, with a background mesh
+// A cube of edge 1 meshed at the default size 0.2, with a background mesh
 // asking ten times smaller at the corner (0, 0, 0): a single node there, or
 // four tetras around it.  Near the corner the edges take the requested size
 // times the factor of -a, within a factor 1.5; far from it they keep the
-// size of the run without background mesh.
+// size of the run without background mesh.  Measured on the triangles of
+// the cube's faces and on the tetras of the solid cube.
 TEST(BgMeshRun, CubeCornerTakesTheRequestedSize) {
   const std::string dir = mgn_temp_dir();
-  const std::string cube = write_cube_faces(dir);
   mgn_write_file(dir + "/node.bgm", "3 1\n1 0 0 0\n1 0 0 0 0.02\n");
   mgn_write_file(dir + "/tetras.bgm",
                  "# four tetras in the corner of the cube, all at size 0.02\n"
@@ -500,19 +512,25 @@ TEST(BgMeshRun, CubeCornerTakesTheRequestedSize) {
                  "1 0 0 0 0.02\n2 0.15 0 0 0.02\n3 0 0.15 0 0.02\n4 0 0 0.15 0.02\n5 0.15 0.15 0.15 0.02\n"
                  "1 1 2 3 4\n2 2 3 4 5\n3 1 2 3 5\n4 1 3 4 5\n");
   const double corner[3] = {0.0, 0.0, 0.0};
-  const std::vector<mesh_edge> plain = run_and_measure(dir, {"-i", cube, "-d", "0.2"});
-  const double plain_far = mean_length_near(plain, corner, 0.8, 10.0);
-  EXPECT_NEAR(plain_far, 0.2, 0.03);
-  for (const char* bg : {"node.bgm", "tetras.bgm"}) {
-    for (double factor : {1.0, 2.0}) {
-      SCOPED_TRACE(std::string(bg) + " -a " + std::to_string(factor));
-      const std::vector<mesh_edge> edges =
-          run_and_measure(dir, {"-i", cube, "-d", "0.2", "-m", bg, "-a", mgn_format("%g", factor)});
-      const double wanted = 0.02 * factor;
-      const double near = mean_length_near(edges, corner, 0.0, 2.0 * wanted);
-      EXPECT_GT(near, wanted / 1.5);
-      EXPECT_LT(near, wanted * 1.5);
-      EXPECT_NEAR(mean_length_near(edges, corner, 0.8, 10.0), plain_far, 0.05 * plain_far);
+  const std::pair<std::string, measured> models[] = {
+      {write_cube_faces(dir), measured::triangles},
+      {std::string(MGN_TEST_MODELS) + "/unit_cube.mgn", measured::tetras},
+  };
+  for (const auto& [cube, which] : models) {
+    const std::vector<mesh_edge> plain = run_and_measure(dir, {"-i", cube, "-d", "0.2"}, which);
+    const double plain_far = mean_length_near(plain, corner, 0.8, 10.0);
+    EXPECT_NEAR(plain_far, 0.2, 0.03);
+    for (const char* bg : {"node.bgm", "tetras.bgm"}) {
+      for (double factor : {1.0, 2.0}) {
+        SCOPED_TRACE(cube + " " + bg + " -a " + std::to_string(factor));
+        const std::vector<mesh_edge> edges =
+            run_and_measure(dir, {"-i", cube, "-d", "0.2", "-m", bg, "-a", mgn_format("%g", factor)}, which);
+        const double wanted = 0.02 * factor;
+        const double near = mean_length_near(edges, corner, 0.0, 2.0 * wanted);
+        EXPECT_GT(near, wanted / 1.5);
+        EXPECT_LT(near, wanted * 1.5);
+        EXPECT_NEAR(mean_length_near(edges, corner, 0.8, 10.0), plain_far, 0.05 * plain_far);
+      }
     }
   }
 }
@@ -521,7 +539,7 @@ TEST(BgMeshRun, CubeCornerTakesTheRequestedSize) {
 // the mesh is the one of the run without it.
 TEST(BgMeshRun, FactorZeroLeavesTheFileUnread) {
   const std::string dir = mgn_temp_dir();
-  const std::string cube = write_cube_faces(dir);
+  const std::string cube = std::string(MGN_TEST_MODELS) + "/unit_cube.mgn";
   const mgn_run_result plain = mgn_run_program({"-i", cube, "-d", "0.2", "-o", "plain.msh"}, dir);
   const mgn_run_result off = mgn_run_program({"-i", cube, "-d", "0.2", "-m", "missing.bgm", "-a", "0", "-o", "off.msh"}, dir);
   EXPECT_EQ(plain.status, 0);
