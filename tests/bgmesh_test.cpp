@@ -509,7 +509,7 @@ TEST(BgMeshRun, CubeCornerTakesTheRequestedSize) {
   mgn_write_file(dir + "/tetras.bgm",
                  "# four tetras in the corner of the cube, all at size 0.02\n"
                  "3 1\n5 0 0 4\n"
-                 "1 0 0 0 0.02\n2 0.15 0 0 0.02\n3 0 0.15 0 0.02\n4 0 0 0.15 0.02\n5 0.15 0.15 0.15 0.02\n"
+                 "1 0 0 0 0.02\n2 0.08 0 0 0.02\n3 0 0.08 0 0.02\n4 0 0 0.08 0.02\n5 0.08 0.08 0.08 0.02\n"
                  "1 1 2 3 4\n2 2 3 4 5\n3 1 2 3 5\n4 1 3 4 5\n");
   const double corner[3] = {0.0, 0.0, 0.0};
   const std::pair<std::string, measured> models[] = {
