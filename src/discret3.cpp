@@ -80,9 +80,8 @@ constexpr int kUsualHeights = 3;
 // this fraction from front faces.
 constexpr double kNodeClearance = 0.45;
 constexpr double kFaceClearance = 0.2;
-// Reach of the candidate search around the base's centre, in sizes: on a
-// face's first try and on the later ones.
-constexpr double kFirstReach = 1.3;
+// Reach of the candidate search around the base's centre on a face's
+// later tries, in sizes.
 constexpr double kReach = 2.0;
 // A front piece of at most this many faces may be closed around one point.
 constexpr std::size_t kStarFaces = 400;
@@ -1186,18 +1185,35 @@ bool try_face(int32_t index) {
   measure_base(abc, b);
   // The neighbourhood: the candidates around the base and the ideal point,
   // and everything a tetra on them could meet.
-  // The first try looks close around the base; a face put back looks as far
-  // as two sizes.
-  const double reach = (tries == 0 ? kFirstReach : kReach) * std::max(b.size, b.h);
+  // The first try looks at the nodes inside the sphere through the base and
+  // the ideal point (the ones the sphere criterion prefers to a new node)
+  // and around the ideal point; a face put back looks as far as two sizes
+  // around the base.
   box around;
-  for (int k = 0; k < 3; ++k) {
-    around.lo[k] = std::min({b.g[k] - reach, abc[0]->xyz[k], abc[1]->xyz[k], abc[2]->xyz[k]});
-    around.hi[k] = std::max({b.g[k] + reach, abc[0]->xyz[k], abc[1]->xyz[k], abc[2]->xyz[k]});
+  double reach2 = std::numeric_limits<double>::max();
+  if (tries == 0) {
+    // Sphere through A, B, C and P: centre on the base's axis at the height
+    // of P's score.
+    const double z = sphere_score(b, b.p);
+    double centre[3];
+    for (int k = 0; k < 3; ++k) centre[k] = b.centre[k] + z * b.normal[k];
+    const double radius = std::sqrt(b.radius * b.radius + z * z);
+    const double clear = kNodeClearance * std::min(b.h, b.size);
+    for (int k = 0; k < 3; ++k) {
+      around.lo[k] = std::min({centre[k] - radius, b.p[k] - clear, abc[0]->xyz[k], abc[1]->xyz[k], abc[2]->xyz[k]});
+      around.hi[k] = std::max({centre[k] + radius, b.p[k] + clear, abc[0]->xyz[k], abc[1]->xyz[k], abc[2]->xyz[k]});
+    }
+  } else {
+    const double reach = kReach * std::max(b.size, b.h);
+    reach2 = reach * reach;
+    for (int k = 0; k < 3; ++k) {
+      around.lo[k] = std::min({b.g[k] - reach, abc[0]->xyz[k], abc[1]->xyz[k], abc[2]->xyz[k]});
+      around.hi[k] = std::max({b.g[k] + reach, abc[0]->xyz[k], abc[1]->xyz[k], abc[2]->xyz[k]});
+    }
   }
   gather(around);
   // Candidates: front nodes within the reach of the centre on the free side.
   ctx.candidates.clear();
-  const double reach2 = reach * reach;
   for (mgn_node* v : ctx.near_nodes) {
     if (v == abc[0] || v == abc[1] || v == abc[2]) continue;
     if (dist2(v->xyz, b.g) > reach2) continue;
