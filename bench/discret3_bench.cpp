@@ -8,13 +8,15 @@
 // boundary quality, the worst one and the smallest dihedral angle.
 //
 // Arguments: a size (one run) and optionally "nosmooth"; a second form
-// "off FILE SIZE" writes the boundary triangulation of the cube at that size
-// as an OFF file (for meshing the same boundary with another program).
+// "off MODEL SIZE FILE" writes the boundary triangulation of region 1 of a
+// model file at that size as an OFF file (bench/compare_tetgen.sh meshes it
+// with TetGen and measures both meshes alike).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -106,38 +108,50 @@ void run(double size, bool smoothing) {
   std::fflush(stdout);
 }
 
-// The cube's boundary triangulation as an OFF file.
-void write_off(const char* file, double size) {
-  mgn_region* r = build_cube(size, true);
-  (void)r;
-  // Mesh the surfaces only: the region is taken out of the model first.
-  mgn_model.regions.list = nullptr;
-  for (int s = 1; s <= 6; ++s) mgn_find_surface(s)->inner_region = mgn_find_surface(s)->outer_region = nullptr;
+// The triangulation of the surfaces that bound region 1 of a model file,
+// at a uniform size, as an OFF file turned to face out of the region (for
+// meshing the same boundary with another program).
+void write_off(const char* model, double size, const char* file) {
+  mgn_set = mgn_settings{};
+  mgn_set.quiet = true;
+  mgn_set.uniform_size = mgn_set.default_size = size;
+  mgn_set.input_file_name = model;
+  mgn_build_model_from_file();
+  mgn_region* region = mgn_find_region(1);
+  if (region == nullptr) return;
+  std::vector<std::pair<mgn_surface*, bool>> boundary;  // surface, turned
+  for (mgn_surface* s : mgn_list_range<mgn_surface>(region->inner_surfaces)) boundary.emplace_back(s, true);
+  for (mgn_surface* s : mgn_list_range<mgn_surface>(region->outer_surfaces)) boundary.emplace_back(s, false);
+  // Mesh the surfaces only.
+  for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) r->is_virtual = true;
+  mgn_build_octree();
   mgn_discretize_model();
   std::map<const mgn_node*, long> index;
   std::vector<const mgn_node*> nodes;
-  std::vector<const mgn_face*> faces;
-  for (int s = 1; s <= 6; ++s) {
-    const mgn_surface* surface = mgn_find_surface(s);
+  std::vector<std::array<long, 3>> faces;
+  for (const auto& [surface, turned] : boundary)
     mgn_for_own_records<mgn_face>(surface->mesh.faces, surface->mesh.face_total, true, [&](const mgn_face* f) {
-      faces.push_back(f);
-      for (const mgn_node* n : f->n)
-        if (index.emplace(n, static_cast<long>(nodes.size())).second) nodes.push_back(n);
+      long k[3];
+      for (int j = 0; j < 3; ++j) {
+        auto [it, added] = index.emplace(f->n[j], static_cast<long>(nodes.size()));
+        if (added) nodes.push_back(f->n[j]);
+        k[j] = it->second;
+      }
+      faces.push_back(turned ? std::array<long, 3>{k[1], k[0], k[2]} : std::array<long, 3>{k[0], k[1], k[2]});
     });
-  }
   FILE* out = std::fopen(file, "w");
   if (out == nullptr) return;
   std::fprintf(out, "OFF\n%zu %zu 0\n", nodes.size(), faces.size());
   for (const mgn_node* n : nodes) std::fprintf(out, "%.17g %.17g %.17g\n", n->xyz[0], n->xyz[1], n->xyz[2]);
-  for (const mgn_face* f : faces) std::fprintf(out, "3 %ld %ld %ld\n", index[f->n[0]], index[f->n[1]], index[f->n[2]]);
+  for (const auto& f : faces) std::fprintf(out, "3 %ld %ld %ld\n", f[0], f[1], f[2]);
   std::fclose(out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 3 && std::string(argv[1]) == "off") {
-    write_off(argv[2], std::atof(argv[3]));
+  if (argc > 4 && std::string(argv[1]) == "off") {
+    write_off(argv[2], std::atof(argv[3]), argv[4]);
     return 0;
   }
   if (argc > 1) {
