@@ -80,17 +80,12 @@ mgn_repair_context::face_key make_key(mgn_node* a, mgn_node* b, mgn_node* c, int
   return key;
 }
 
-// A pair of faces that become one: owners as in face_key (new tetra face
-// 4 i + k, or -1 - b for boundary face b).
-struct face_pair {
-  int32_t a, b;
-};
-
 // Pairs every face of the new tetras with a boundary face of the cavity
 // (the same face turning the same way) or with a face of another new tetra
 // (turning the other way); every boundary face must be taken exactly once.
 // Returns false when the new tetras do not fill the cavity that way.
-bool pair_faces(mgn_repair_context& ctx, const std::vector<mgn_tetra_nodes>& tetras, std::vector<face_pair>* pairs) {
+bool pair_faces(mgn_repair_context& ctx, const std::vector<mgn_tetra_nodes>& tetras,
+                std::vector<mgn_repair_context::face_pair>* pairs) {
   ctx.faces.clear();
   for (std::size_t i = 0; i < tetras.size(); ++i)
     for (int k = 0; k < 4; ++k) {
@@ -185,13 +180,13 @@ bool kept(const std::vector<mgn_tetra_nodes>& tetras, const mgn_node* node) {
 }  // namespace
 
 void mgn_collect_cavity_boundary(mgn_repair_context& ctx, const std::vector<mgn_tetra*>& cavity) {
-  ctx.more_tetras.assign(cavity.begin(), cavity.end());
-  std::sort(ctx.more_tetras.begin(), ctx.more_tetras.end());
+  ctx.sorted.assign(cavity.begin(), cavity.end());
+  std::sort(ctx.sorted.begin(), ctx.sorted.end());
   ctx.boundary.clear();
   for (mgn_tetra* t : cavity)
     for (int k = 0; k < 4; ++k) {
       const mgn_tetra* across = mgn_get_neighbour_tetra(t, k);
-      if (across != nullptr && in_sorted(ctx.more_tetras, across)) continue;
+      if (across != nullptr && in_sorted(ctx.sorted, across)) continue;
       const int* o = mgn_tetra_outward_face[k];
       ctx.boundary.push_back({{t->n[o[0]], t->n[o[1]], t->n[o[2]]}, t->ngb[k], t->ngb_type[k]});
     }
@@ -299,11 +294,12 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
     if (region->size > 0.0f && added->size > region->size) added->size = region->size;
   }
   // The new tetras, the probe replaced by the new node.
-  std::vector<mgn_tetra_nodes> tetras = plan.tetras;
+  std::vector<mgn_tetra_nodes>& tetras = ctx.applied;
+  tetras.assign(plan.tetras.begin(), plan.tetras.end());
   for (mgn_tetra_nodes& n : tetras)
     for (mgn_node*& m : n)
       if (m == &ctx.probe) m = added;
-  std::vector<face_pair> pairs;
+  std::vector<mgn_repair_context::face_pair>& pairs = ctx.pairs;
   if (!pair_faces(ctx, tetras, &pairs)) mgn_manipulation_error("Unexpected situation", MGN_HERE);
   collect_edges(ctx, plan.cavity, tetras);
   ctx.made.clear();
@@ -311,7 +307,7 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
     ctx.made.push_back(mgn_create_tetra(n[0], n[1], n[2], n[3], region, &region->mesh.tetras));
   // Links: a new face on the cavity's boundary takes over what lay across
   // it; two new faces are linked to each other.
-  for (const face_pair& p : pairs) {
+  for (const auto& p : pairs) {
     mgn_tetra* t = ctx.made[p.b / 4];
     const int k = p.b % 4;
     if (p.a >= 0) {
@@ -333,8 +329,11 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
     }
   }
   for (const auto& e : ctx.old_edges)
-    if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less))
-      mgn_retire_edge(mgn_get_node_edge(e[0], e[1]));
+    if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less)) {
+      mgn_edge* edge = mgn_get_node_edge(e[0], e[1]);
+      if (edge == nullptr) mgn_manipulation_error("Unexpected situation", MGN_HERE);
+      mgn_retire_edge(edge);
+    }
   for (const auto& e : ctx.new_edges)
     if (!std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less))
       mgn_create_edge(e[0], e[1], MGN_REGION, region, &region->mesh.edges);
@@ -517,6 +516,8 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
       mgn_get_tetra_shape_quality(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz, nullptr);
   if (quality > MGN_REPAIR_QUALITY) return;
   ++ctx.counters.bad;
+  // A bad tetra's edges must all be in the mesh (else the run ends).
+  for (int e = 0; e < 6; ++e) mgn_get_tetra_edge(tetra, e);
   // Every plan that pays, tried the best first (the first made on a tie).
   std::size_t count = 0;
   auto take = [&](bool pays) {
@@ -586,6 +587,7 @@ void compact(mgn_listing*& listing, int32_t& total) {
     ++seen;
     if (*ref != nullptr && (*ref)->id != 0) live.push_back(*ref);
   }
+  total = static_cast<int32_t>(live.size());
   if (static_cast<long>(live.size()) == seen) return;
   std::size_t k = 0;
   for (T** ref : mgn_listing_range<T*>(first)) {
@@ -598,7 +600,6 @@ void compact(mgn_listing*& listing, int32_t& total) {
   for (mgn_listing* block = first; block != nullptr; block = block->next)
     if (block->base != nullptr && block->next_free != block->base) last = block;
   listing = mgn_recycle_last_n_items_listing(last, seen - static_cast<long>(live.size()));
-  total = static_cast<int32_t>(live.size());
 }
 
 void repair_pass(mgn_region* region, int cycle, bool backward) {

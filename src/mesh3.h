@@ -92,41 +92,61 @@ struct mgn_remesh_plan {
 };
 
 // One region's repair: the region, the smoothing cycles still to come, the
-// counters, the probe node of planned insertions and the scratch arrays
-// that the checks share (kept between calls so that checks do not
-// allocate).
+// counters, the probe node of planned insertions and collapses, and the
+// scratch arrays the plan routines share (kept between calls so that they
+// do not allocate).
 struct mgn_repair_context {
   mgn_region* region = nullptr;
   int cycle = 0;
   mgn_repair_counters counters;
+  // The node an insertion or a collapse plans, at probe_xyz.
   mgn_node probe{};
   double probe_xyz[3] = {0.0, 0.0, 0.0};
-  // Scratch of the checks.
-  std::vector<mgn_tetra*> tetras;
-  std::vector<mgn_tetra*> more_tetras;
+
+  // A face of a cavity or of new tetras: node identifiers in ascending
+  // order, whether the face's own order turns the other way (odd
+  // permutation), and its owner: 4 i + k for face k of new tetra i, -1 - b
+  // for boundary face b.
   struct face_key {
-    int32_t id[3];      // node identifiers, ascending
-    int32_t owner;      // index of the new tetra, or -1 - index of a cavity boundary face
-    int8_t turn;        // orientation of the node order against the ascending one
+    int32_t id[3];
+    int32_t owner;
+    int8_t turn;
   };
-  std::vector<face_key> faces;
-  std::vector<std::array<mgn_node*, 2>> old_edges, new_edges;
-  std::vector<mgn_node*> nodes;
-  // Boundary faces of the cavity: outward node order and the element
-  // across (tetra, face of a surface, patch or shell, or none).
+  // A boundary face of a cavity: its nodes turning counterclockwise seen
+  // from outside the cavity and the element across (tetra, triangle of a
+  // surface, patch or shell, or none).
   struct boundary_face {
     mgn_node* n[3];
     void* across;
     int8_t across_type;
   };
-  std::vector<boundary_face> boundary;
-  std::vector<mgn_tetra*> made;
+  // Two faces that become one: their owners as in face_key.
+  struct face_pair {
+    int32_t a, b;
+  };
+
+  // Scratch of the plan routines: the ball or shell at hand, the cavity
+  // sorted for lookups, the nodes around a node, the faces looking at the
+  // probe.
+  std::vector<mgn_tetra*> tetras;
+  std::vector<mgn_tetra*> sorted;
+  std::vector<mgn_node*> nodes;
   std::vector<const double*> probe_faces;
-  // Plans of one tetra: the candidates and the order they are tried in.
+  // Scratch of checking and making a plan.
+  std::vector<boundary_face> boundary;
+  std::vector<face_key> faces;
+  std::vector<face_pair> pairs;
+  std::vector<std::array<mgn_node*, 2>> old_edges, new_edges;
+  std::vector<mgn_tetra_nodes> applied;
+  std::vector<mgn_tetra*> made;  // also the second ball of a collapse
+  // Plans of one tetra (the candidates, the order they are tried in) and
+  // the trial plan of a routine that compares several.
   std::vector<mgn_remesh_plan> plans;
   std::vector<int> order;
   mgn_remesh_plan trial;
+
   mgn_repair_context() = default;
+  // The probe's coordinates live in the context: it is not copied.
   mgn_repair_context(const mgn_repair_context&) = delete;
   mgn_repair_context& operator=(const mgn_repair_context&) = delete;
 };
