@@ -486,6 +486,17 @@ TEST_F(RepairDeath, InvertedCapEndsTheRun) {
   EXPECT_EXIT(mgn_fix_region_tetra(ctx_, t[0]), ::testing::ExitedWithCode(10), "Unexpected situation");
 }
 
+// A tetra with a node on the line of two others has a face of zero area,
+// which no measure can take.
+TEST_F(RepairDeath, ZeroAreaFaceEndsTheRun) {
+  mgn_node* a = skin(0, 0, 0);
+  mgn_node* b = skin(1, 0, 0);
+  mgn_node* c = skin(0, 1, 0);
+  mgn_node* d = skin(0.5, 0, 0);
+  std::vector<mgn_tetra*> t = build({{a, b, c, d}}, true);
+  EXPECT_EXIT(mgn_fix_region_tetra(ctx_, t[0]), ::testing::ExitedWithCode(10), "Zero area face detected");
+}
+
 // A region of good tetras goes through both passes unchanged.
 TEST_F(Repair, GoodRegionIsLeftAlone) {
   mgn_node* centre = inner(0.0, 0.0, 0.0);
