@@ -36,12 +36,9 @@
 #include "vec3.h"
 #include "vertex.h"
 
-mgn_surface_context mgn_surface_ctx;
 mgn_surface_scratch mgn_surface_work;
 
 namespace {
-
-mgn_surface_context& ctx = mgn_surface_ctx;
 
 // Front count of a vertex lying alone inside the entity, reset to 0 when a
 // face first reaches it.
@@ -51,9 +48,108 @@ constexpr int kMaxDepth = 5;
 // Retries of the local search after a recursive generation.
 constexpr int kMaxRetries = 3;
 
+// Routine names of the error reports: the steps of one generation report as
+// the generation or as its neighbourhood search, the front check as the
+// check of the nodes' data.
+constexpr const char* kGenerateFace = "mgn_generate_face";
+constexpr const char* kSearchNeighbourhood = "mgn_search_surface_point_neighbourhood";
+constexpr const char* kCheckFront = "mgn_check_data_node";
+
 // Marks the outer side of a boundary edge: never a free side.
 mgn_face closed_side_face{};
 mgn_face* const kClosed = &closed_side_face;
+
+// ---------------------------------------------------------------------------
+// Front state of the entity
+// ---------------------------------------------------------------------------
+
+// A curve of the front: its edges in walking order and the side each edge
+// is worked on (2: both).
+struct front_curve {
+  mgn_curve* curve;
+  std::vector<mgn_edge*> edges;
+  std::vector<int8_t> sides;
+};
+
+struct front_state {
+  std::vector<front_curve> curves;      // visiting order
+  std::vector<mgn_node*> boundary;      // nodes of the curves and fixed vertices
+  double max_edge = 0.0;                // longest front edge met
+  bool region_warning_given = false;
+};
+// ---------------------------------------------------------------------------
+// Candidates and buffers of one search
+// ---------------------------------------------------------------------------
+
+struct candidate {
+  mgn_node* node;
+  double score;   // cosine of the angle at the node, curvature corrected; 2 rejected
+  double weight;  // curvature weight
+  double da, db;  // distances to A and B
+  bool neighbour;
+  bool over_curve;
+};
+
+struct search_buffers {
+  std::vector<candidate> candidates;
+  std::vector<mgn_node*> nodes;   // front nodes near the base edge (A and B excluded)
+  std::vector<mgn_edge*> edges;   // front edges at those nodes and at A and B
+  std::vector<mgn_octant*> octants;
+  mgn_octant* found[MGN_OCTANTS];
+  int32_t mark = 0;  // node mark of the last gathering
+};
+// ---------------------------------------------------------------------------
+// The context of the mesher
+// ---------------------------------------------------------------------------
+
+// Everything the mesher works with, filled once per entity by
+// mgn_set_current_surface: the entity and its geometry, the settings and
+// tolerances it meshes by, the octree, the regions of the model, and the
+// working state of its front.  No step reads the global settings, the
+// octree root or the model lists; the messages take the entity's word and
+// identifier from here.
+struct surface_mesher {
+  // The entity.
+  int kind = MGN_SURFACE;           // 2 surface, 4 patch, 5 shell
+  void* entity = nullptr;
+  long id = 0;
+  const char* word = "surface";
+  mgn_surface* geometry = nullptr;  // the surface evaluated (a patch's or shell's background)
+  bool planar = false;              // one fixed unit normal replaces evaluation
+  double normal[3] = {0.0, 0.0, 0.0};
+  bool sides = false;               // faces get side cells (the entity bounds a region)
+  bool collapsed[4] = {false, false, false, false};  // collapsed sides of the geometry
+  mgn_listing** nodes = nullptr;    // the entity's listings of references
+  mgn_listing** edges = nullptr;
+  mgn_listing** faces = nullptr;
+  mgn_listing** quads = nullptr;
+  int32_t stamp = 0;                // marks the edges of the current front structure
+  // Settings and tolerances.
+  bool curvature_violation = false;  // -C: faces may fold over a curvature too strong for the size
+  double eps = 0.0, eps2 = 0.0;      // geometric tolerance and its square
+  double user_eps = 0.0;             // -e
+  // The octree: its root and box.
+  mgn_octant* root = nullptr;
+  double root_min[3] = {0.0, 0.0, 0.0};
+  double root_max[3] = {0.0, 0.0, 0.0};
+  // The regions of the model (the degeneracy warning looks for them).
+  mgn_list regions = nullptr;
+  // Working state: the front of the entity, the buffers of the searches
+  // (one per recursion depth), the running node marks (node->work, a new
+  // value for every gathering) and stamps of front structures, and the
+  // nodes that left the front during the current top-level generation.
+  front_state front;
+  search_buffers buffers[kMaxDepth + 2];
+  int32_t mark_counter = 0;
+  int32_t stamp_counter = 0;
+  std::vector<mgn_node*> left_nodes;
+};
+surface_mesher ctx;
+
+int32_t new_mark() {
+  if (++ctx.mark_counter <= 0) ctx.mark_counter = 1;
+  return ctx.mark_counter;
+}
 
 // The entity being meshed is noted first, so that the partial output holds
 // its faces and nodes as far as the front got.
@@ -92,13 +188,6 @@ inline bool interior_node(const mgn_node* node) { return !boundary_node(node); }
 
 std::string where(const char* format, const double* p) {
   return mgn_format(format, ctx.word, ctx.id, p[0], p[1], p[2]);
-}
-
-// Running marks of nodes (node->work): each gathering takes a new value.
-int32_t mark_counter = 0;
-int32_t new_mark() {
-  if (++mark_counter <= 0) mark_counter = 1;
-  return mark_counter;
 }
 
 // Front structure of the current entity: its edges carry the entity stamp
@@ -190,8 +279,8 @@ void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
   double a[3], b[3];
   mgn_copy3(a, d->su);
   mgn_copy3(b, d->sv);
-  if (mgn_dot(a, a) < mgn_tol.eps2) mgn_get_surface_tangent_u(ctx.geometry, u, v, a);
-  if (mgn_dot(b, b) < mgn_tol.eps2) mgn_get_surface_tangent_v(ctx.geometry, u, v, b);
+  if (mgn_dot(a, a) < ctx.eps2) mgn_get_surface_tangent_u(ctx.geometry, u, v, a);
+  if (mgn_dot(b, b) < ctx.eps2) mgn_get_surface_tangent_v(ctx.geometry, u, v, b);
   const bool tangents = mgn_normalize(a) && mgn_normalize(b);
   if (ctx.planar) {
     mgn_copy3(d->normal, ctx.normal);
@@ -216,18 +305,16 @@ void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
 // The data goes back when the top-level generation that took the node off
 // the front ends, since it and the generations it recursed into may still
 // read it.
-std::vector<mgn_node*> left_nodes;
-
 void note_left_front(mgn_node* node) {
   const auto* d = static_cast<const mgn_surface_data*>(node->aux);
   if (node->front_count == 0 && d != nullptr && !d->singular && node->kind == ctx.kind &&
       node->entity == ctx.entity && node->parameters != nullptr)
-    left_nodes.push_back(node);
+    ctx.left_nodes.push_back(node);
 }
 void release_left_records() {
-  for (mgn_node* node : left_nodes)
+  for (mgn_node* node : ctx.left_nodes)
     if (node->front_count == 0) release_data(node);
-  left_nodes.clear();
+  ctx.left_nodes.clear();
 }
 
 // The surface data of a node that gave it back, evaluated again at its
@@ -236,7 +323,7 @@ class restored_data {
  public:
   explicit restored_data(mgn_node* node) {
     if (node->aux != nullptr) return;
-    if (node->parameters == nullptr) unexpected("mgn_generate_face", __LINE__);
+    if (node->parameters == nullptr) unexpected(kGenerateFace, __LINE__);
     evaluate_data(&data_, node->parameters[0], node->parameters[1], nullptr);
     node->aux = &data_;
     node_ = node;
@@ -412,49 +499,6 @@ bool inside_triangle(const double* a, const double* b, const double* x, const do
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// Front state of the current entity
-// ---------------------------------------------------------------------------
-
-// A curve of the front: its edges in walking order and the side each edge
-// is worked on (2: both).
-struct front_curve {
-  mgn_curve* curve;
-  std::vector<mgn_edge*> edges;
-  std::vector<int8_t> sides;
-};
-
-struct front_state {
-  std::vector<front_curve> curves;      // visiting order
-  std::vector<mgn_node*> boundary;      // nodes of the curves and fixed vertices
-  double max_edge = 0.0;                // longest front edge met
-  bool region_warning_given = false;
-};
-front_state fs;
-
-// ---------------------------------------------------------------------------
-// Candidates and buffers of one search
-// ---------------------------------------------------------------------------
-
-struct candidate {
-  mgn_node* node;
-  double score;   // cosine of the angle at the node, curvature corrected; 2 rejected
-  double weight;  // curvature weight
-  double da, db;  // distances to A and B
-  bool neighbour;
-  bool over_curve;
-};
-
-struct search_buffers {
-  std::vector<candidate> candidates;
-  std::vector<mgn_node*> nodes;   // front nodes near the base edge (A and B excluded)
-  std::vector<mgn_edge*> edges;   // front edges at those nodes and at A and B
-  std::vector<mgn_octant*> octants;
-  mgn_octant* found[MGN_OCTANTS];
-  int32_t mark = 0;  // node mark of the last gathering
-};
-search_buffers buffers[kMaxDepth + 2];
-
 // Scratch state of one generation.
 struct generation {
   mgn_edge* edge = nullptr;
@@ -494,11 +538,43 @@ double curvature_weight(const generation& g, const double* normal) {
   const double w = 1.0 - mgn_dot(normal, g.n);
   double weight = w / (-1.5 - 0.5 * w) + 1.0;
   if (weight < 0.0) {
-    if (!mgn_set.curvature_violation) unexpected("mgn_search_surface_point_neighbourhood", __LINE__);
+    if (!ctx.curvature_violation) unexpected(kSearchNeighbourhood, __LINE__);
     weight = 0.0;
   }
   return weight;
 }
+
+// Height of the ideal apex over a base of length L where the size h is
+// wanted: the height of the equilateral triangle, sqrt(3)/2 h (the factor
+// to nine digits); a base shorter than 0.85 h raises it toward h, a base
+// longer than h / 0.95 lowers it, so that the new sides come out near h.
+constexpr double kEquilateralHeight = 0.866025403;
+constexpr double kShortBase = 0.85;
+constexpr double kLongBase = 0.95;
+constexpr double kLongBaseFlattening = 0.75;
+// The size correction changes the height by at most a factor of 2 up and
+// 2/3 down (to eight digits), weighted by 9/8 toward a smaller size at the
+// apex and by 1/2 toward a larger one.
+constexpr double kMaxHeightGrowth = 2.0;
+constexpr double kMaxHeightShrink = 0.66666667;
+constexpr double kShrinkWeight = 1.125;
+constexpr double kGrowthWeight = 0.5;
+// The ideal point on a curved entity is clipped again with a working normal
+// until it lies at least sqrt(0.8) of the height from the base; after 5
+// tries a point under 1/4 of the height is a failure.  Where the surface
+// turns away (its normal against a base normal), the height is cut by 0.9
+// per try down to 1/10; a point left under 1/10 of the height then is not
+// usable.  A step that gains less than 0.9 of the distance of the previous
+// one is cut down to the size at the point.  With curvature violation, a
+// second round accepts normals up to 120 degrees apart (cosine -1/2).
+constexpr double kHeightReached2 = 0.8;
+constexpr int kMaxIdealTries = 5;
+constexpr double kHeightStalled2 = 0.0625;
+constexpr double kHeightCollapsed2 = 0.01;
+constexpr double kTurnCut = 0.9;
+constexpr double kMinTurnCut = 0.1;
+constexpr double kSlowStep2 = 0.81;
+constexpr double kCosine120 = -0.5;
 
 // Height factor of the size correction at a point whose octree size is s.
 double corrected_height(const generation& g, double t, double s) {
@@ -506,12 +582,12 @@ double corrected_height(const generation& g, double t, double s) {
   const double r = t + h - s;
   double f;
   if (h <= s) {
-    f = (r > 0.0 && t <= 2.0 * r) ? t / r : 2.0;
+    f = (r > 0.0 && t <= kMaxHeightGrowth * r) ? t / r : kMaxHeightGrowth;
   } else {
-    f = (0.66666667 * r <= t) ? t / r : 0.66666667;
+    f = (kMaxHeightShrink * r <= t) ? t / r : kMaxHeightShrink;
   }
-  if (s < h) f = 1.0 - 1.125 * (1.0 - f);
-  if (h < s) f = 1.0 + 0.5 * (f - 1.0);
+  if (s < h) f = 1.0 - kShrinkWeight * (1.0 - f);
+  if (h < s) f = 1.0 + kGrowthWeight * (f - 1.0);
   return t * f;
 }
 
@@ -548,7 +624,7 @@ bool clip_point(generation& g, const mgn_surface_data& start, const double* star
 void compute_ideal_point(generation& g) {
   mgn_surface_data* da = data_of(g.a);
   mgn_surface_data* db = data_of(g.b);
-  // 1. Normal at the base.
+  // The normal at the base.
   if (ctx.planar) {
     mgn_copy3(g.na, ctx.normal);
     mgn_copy3(g.nb, ctx.normal);
@@ -559,6 +635,7 @@ void compute_ideal_point(generation& g) {
     effective_uv(g.b, g.a, ub);
     double um = 0.5 * (ua[0] + ub[0]), vm = 0.5 * (ua[1] + ub[1]);
     const double du = std::fabs(ua[0] - ub[0]), dv = std::fabs(ua[1] - ub[1]);
+    // Off a collapsed side by a twentieth of the base's extent across it.
     if (um == 0.0) um += 0.05 * dv;
     if (um == 1.0) um -= 0.05 * dv;
     if (vm == 0.0) vm += 0.05 * du;
@@ -568,7 +645,7 @@ void compute_ideal_point(generation& g) {
       mgn_note_partial_edge(g.edge);
       fail(mgn_format("Face generation failure (bad parameterization of surface %ld at u = %f, v = %f)",
                       static_cast<long>(ctx.geometry->id), um, vm),
-           "mgn_generate_face", __LINE__);
+           kGenerateFace, __LINE__);
     }
     mgn_copy3(g.n, n);
     mgn_copy3(g.na, da->singular ? n : da->normal);
@@ -577,30 +654,30 @@ void compute_ideal_point(generation& g) {
     mgn_copy3(g.na, da->normal);
     mgn_copy3(g.nb, db->normal);
     const double c = mgn_dot(g.na, g.nb);
-    if (c <= -0.5) {
+    if (c <= kCosine120) {
       mgn_note_partial_edge(g.edge);
-      fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", g.mid), "mgn_generate_face",
+      fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", g.mid), kGenerateFace,
            __LINE__);
     }
     for (int k = 0; k < 3; ++k) g.n[k] = 0.5 * (g.na[k] + g.nb[k]);
-    if (c < 1.0 - mgn_tol.eps) {
+    if (c < 1.0 - ctx.eps) {
       const double f = 1.0 / std::sqrt(0.5 * (1.0 + c));
       for (double& x : g.n) x *= f;
     }
   }
-  // 2. In-plane direction.
+  // The direction from the base into the free side, in the tangent plane.
   mgn_cross(g.n, g.d, g.p);
-  if (!mgn_normalize(g.p)) unexpected("mgn_generate_face", __LINE__);
+  if (!mgn_normalize(g.p)) unexpected(kGenerateFace, __LINE__);
 
-  // 3. Height.
+  // The height over the base.
   const double h = g.h, L = g.L;
   double t = h;
-  if (L < 0.85 * h) t = (0.5 * (L / h - 1.0) + 1.0) * h;
-  if (h < 0.95 * L) t = (1.0 - 0.75 * (1.0 - h / L)) * (h / L) * t;
-  t *= 0.866025403;
+  if (L < kShortBase * h) t = (0.5 * (L / h - 1.0) + 1.0) * h;
+  if (h < kLongBase * L) t = (1.0 - kLongBaseFlattening * (1.0 - h / L)) * (h / L) * t;
+  t *= kEquilateralHeight;
   const double t0 = t;
 
-  // 4. Size correction.
+  // The height corrected by the size at the apex.
   double x[3];
   for (int k = 0; k < 3; ++k) x[k] = g.m[k] + t * g.p[k];
   double s = size_at(g, x);
@@ -608,7 +685,8 @@ void compute_ideal_point(generation& g) {
   double target[3];
   for (int k = 0; k < 3; ++k) target[k] = g.m[k] + tp * g.p[k];
 
-  // 5. Projection, starting from a base node with regular data.
+  // The apex clipped onto the surface, starting from a base node with
+  // regular data.
   const mgn_node* start_node = !da->singular ? g.a : (!db->singular ? g.b : nullptr);
   mgn_surface_data start;
   double start_point[3];
@@ -624,9 +702,9 @@ void compute_ideal_point(generation& g) {
   bool clipped = clip_point(g, start, start_point, target, tp, g.ideal);
   g.boundary = on_parameter_boundary(g.pd.u, g.pd.v);
 
-  // 6. Iteration on a curved entity.
+  // On a curved entity, clipped again until the height is reached.
   if (!ctx.planar && !g.boundary) {
-    const bool violation_allowed = mgn_set.curvature_violation;
+    const bool violation_allowed = ctx.curvature_violation;
     bool second = false;
     bool turned = false;
     double shrink = 1.0;
@@ -637,13 +715,13 @@ void compute_ideal_point(generation& g) {
       ++k;
       const double d2 = mgn_get_point_square_distance(g.ideal, g.m);
       q = d2 / (tp * tp);
-      if (q > 0.8) break;
+      if (q > kHeightReached2) break;
       if (turned) {
         if (!violation_allowed || second) {
-          if (q > 0.01) break;
+          if (q > kHeightCollapsed2) break;
           if (!violation_allowed) {
             mgn_note_partial_edge(g.edge);
-            fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", g.ideal), "mgn_generate_face",
+            fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", g.ideal), kGenerateFace,
                  __LINE__);
           }
           break;
@@ -652,37 +730,37 @@ void compute_ideal_point(generation& g) {
         k = 0;
         shrink = 1.0;
       }
-      if (k > 5) {
-        if (q > 0.0625) break;
+      if (k > kMaxIdealTries) {
+        if (q > kHeightStalled2) break;
         mgn_note_partial_edge(g.edge);
         fail(mgn_format("Ideal point on %s %ld not reached after %d iterations (x = %f, y = %f, z = %f)", ctx.word,
                         ctx.id, k, g.ideal[0], g.ideal[1], g.ideal[2]),
-             "mgn_generate_face", __LINE__);
+             kGenerateFace, __LINE__);
       }
-      if (d2 < mgn_tol.eps2 || !clipped || g.pd.singular) unexpected("mgn_generate_face", __LINE__);
+      if (d2 < ctx.eps2 || !clipped || g.pd.singular) unexpected(kGenerateFace, __LINE__);
       // Working normal: the mean of the base normal and the normal there.
       double w[3];
       for (int i = 0; i < 3; ++i) w[i] = g.n[i] + g.pd.normal[i];
-      if (!mgn_normalize(w)) unexpected("mgn_generate_face", __LINE__);
+      if (!mgn_normalize(w)) unexpected(kGenerateFace, __LINE__);
       double pw[3];
       mgn_cross(w, g.d, pw);
-      if (!mgn_normalize(pw)) unexpected("mgn_generate_face", __LINE__);
+      if (!mgn_normalize(pw)) unexpected(kGenerateFace, __LINE__);
       mgn_copy3(g.p, pw);
       s = size_at(g, g.ideal);
       tp = corrected_height(g, t0, s) * shrink;
-      if (previous > 0.0 && d2 > 0.81 * previous && s > 0.0) tp *= std::min(1.0, tp / s);
+      if (previous > 0.0 && d2 > kSlowStep2 * previous && s > 0.0) tp *= std::min(1.0, tp / s);
       previous = d2;
       const mgn_surface_data from = g.pd;
       const double from_point[3] = {g.ideal[0], g.ideal[1], g.ideal[2]};
       for (int i = 0; i < 3; ++i) target[i] = g.m[i] + tp * g.p[i];
       clipped = clip_point(g, from, from_point, target, tp, g.ideal);
       turned = false;
-      const double limit = second ? -0.5 : 0.0;
+      const double limit = second ? kCosine120 : 0.0;
       while (!g.pd.singular && (mgn_dot(g.pd.normal, g.na) < limit || mgn_dot(g.pd.normal, g.nb) < limit)) {
         turned = true;
-        tp *= 0.9;
-        shrink *= 0.9;
-        if (shrink < 0.1) {
+        tp *= kTurnCut;
+        shrink *= kTurnCut;
+        if (shrink < kMinTurnCut) {
           if (violation_allowed && !second) {
             second = true;
             shrink = 1.0;
@@ -690,7 +768,7 @@ void compute_ideal_point(generation& g) {
           } else {
             mgn_note_partial_edge(g.edge);
             fail(where("Creation of ideal face failure on %s %ld at x = %f, y = %f, z = %f", g.ideal),
-                 "mgn_generate_face", __LINE__);
+                 kGenerateFace, __LINE__);
           }
         }
         for (int i = 0; i < 3; ++i) target[i] = g.m[i] + tp * g.p[i];
@@ -706,7 +784,7 @@ void compute_ideal_point(generation& g) {
     // midpoint lies off the surface by the sag.  Only a point farther than
     // the base length as well means the projection went astray.
     const double reach = std::max(tp, 0.5 * L);
-    if (mgn_get_point_square_distance(g.ideal, g.m) > 4.0 * reach * reach) unexpected("mgn_generate_face", __LINE__);
+    if (mgn_get_point_square_distance(g.ideal, g.m) > 4.0 * reach * reach) unexpected(kGenerateFace, __LINE__);
   }
   g.height = tp;
   g.size_p = size_at(g, g.ideal);
@@ -860,9 +938,9 @@ bool gather_box(generation& g, search_buffers& buf, const double* centre, double
   for (int k = 0; k < 3; ++k) {
     lo[k] = centre[k] - r;
     hi[k] = centre[k] + r;
-    if (lo[k] > mgn_tree.root_min[k] || hi[k] < mgn_tree.root_max[k]) whole = false;
+    if (lo[k] > ctx.root_min[k] || hi[k] < ctx.root_max[k]) whole = false;
   }
-  for_each_leaf_in_box(mgn_tree.root, lo, hi, [&](mgn_octant* leaf) {
+  for_each_leaf_in_box(ctx.root, lo, hi, [&](mgn_octant* leaf) {
     if (leaf->state != MGN_OCTANT_NODES) return;
     for (mgn_list_item* item = leaf->faces->nodes; item != nullptr; item = item->next) {
       auto* node = static_cast<mgn_node*>(item->object);
@@ -881,6 +959,10 @@ bool gather_box(generation& g, search_buffers& buf, const double* centre, double
 
 enum check_result { CHECK_OK, CHECK_REJECT, CHECK_CROSS };
 
+// Segment pairs of one validity check beyond which the neighbourhood is
+// reported as crowded (once per run).
+constexpr long kIntersectionPairs = 160;
+
 struct check_outcome {
   check_result result = CHECK_OK;
   mgn_edge* crossed = nullptr;
@@ -893,7 +975,7 @@ const mgn_node* map_base(const generation& g, const double* apex) {
   if (!ctx.planar && sa && sb)
     fail(mgn_format("Intersection check failure (poor parameterization of surface %ld)",
                     static_cast<long>(ctx.geometry->id)),
-         "mgn_search_surface_point_neighbourhood", __LINE__);
+         kSearchNeighbourhood, __LINE__);
   if (sa) return g.b;
   if (sb) return g.a;
   return mgn_get_point_square_distance(apex, g.a->xyz) <= mgn_get_point_square_distance(apex, g.b->xyz) ? g.a : g.b;
@@ -986,7 +1068,7 @@ check_outcome check_triangle(generation& g, search_buffers& buf, mgn_node* x) {
       }
     }
   }
-  if (tested > 160 && !mgn_surface_work.edge_warning_given) {
+  if (tested > kIntersectionPairs && !mgn_surface_work.edge_warning_given) {
     // The pairs tested outgrew the intersection buffer.
     mgn_surface_work.edge_warning_given = true;
     mgn_warning("Warning: Too many edges in the neighbourhood\n");
@@ -1024,7 +1106,7 @@ void candidate_normal(const generation& g, mgn_node* c, double* n) {
 
 void score_candidates(generation& g, search_buffers& buf) {
   buf.candidates.clear();
-  const double tol = mgn_tol.eps;
+  const double tol = ctx.eps;
   const bool base_on_curve = boundary_node(g.a) || boundary_node(g.b);
   for (mgn_node* c : buf.nodes) {
     double r[3];
@@ -1038,7 +1120,7 @@ void score_candidates(generation& g, search_buffers& buf) {
       fail(mgn_format("Node %ld and active edge %ld on %s %ld are too close to each other (temporary node and edge "
                       "numbers)",
                       static_cast<long>(c->id), static_cast<long>(g.edge->id), ctx.word, ctx.id),
-           "mgn_search_surface_point_neighbourhood", __LINE__);
+           kSearchNeighbourhood, __LINE__);
     }
     if (!(mgn_dot(r, g.p) > 0.0)) continue;
     candidate k;
@@ -1085,6 +1167,8 @@ int choose_candidate(generation& g, search_buffers& buf, bool relaxed = false) {
     mgn_sub(y->xyz, at->xyz, u);
     mgn_sub(g.ideal, at->xyz, v);
     const double l = std::sqrt(mgn_dot(u, u) * mgn_dot(v, v));
+    // Within about 25 degrees (cosine 0.906) of the direction to the ideal
+    // point.
     if (!(l > 0.0) || mgn_dot(u, v) / l < 0.906) return -1;
     return i;
   };
@@ -1143,6 +1227,7 @@ bool ideal_point_crowded(generation& g, search_buffers& buf) {
     const double uv[2] = {g.pd.u, g.pd.v};
     map_uv(map, uv, p2);
   }
+  // Closer than 0.35 of the height makes a sliver.
   const double limit = 0.35 * g.height;
   const double limit2 = limit * limit;
   auto d2 = [](const double* a, const double* b) {
@@ -1178,8 +1263,9 @@ bool mgn_search_greater_neighbourhood(generation& g, mgn_node** result) {
          __LINE__);
   double r = std::max({2.0 * g.L, 2.0 * g.h, 2.0 * g.height});
   const mgn_node* base = map_base(g, g.mid);
+  // The box doubles each round; 64 doublings outgrow any model.
   for (int round = 0; round < 64; ++round) {
-    const bool whole = gather_box(g, buf, g.mid, r + fs.max_edge);
+    const bool whole = gather_box(g, buf, g.mid, r + ctx.front.max_edge);
     plane_map map;
     make_map(map, base, g.d);
     double a2[2], b2[2];
@@ -1289,11 +1375,11 @@ search_kind mgn_search_surface_point_neighbourhood(generation& g, mgn_node** res
   mgn_note_partial_edge(g.edge);
   if (depth_reached)
     fail(mgn_format("Too many recursions in neighbourhood searching on %s %ld", ctx.word, ctx.id),
-         "mgn_search_surface_point_neighbourhood", __LINE__);
+         kSearchNeighbourhood, __LINE__);
   if (recursed)
     fail(mgn_format("Recursive search neighbourhood failure on %s %ld", ctx.word, ctx.id),
-         "mgn_search_surface_point_neighbourhood", __LINE__);
-  fail(mgn_format("Search neighbourhood failure on %s %ld", ctx.word, ctx.id), "mgn_search_surface_point_neighbourhood",
+         kSearchNeighbourhood, __LINE__);
+  fail(mgn_format("Search neighbourhood failure on %s %ld", ctx.word, ctx.id), kSearchNeighbourhood,
        __LINE__);
 }
 
@@ -1309,35 +1395,38 @@ void too_close(const generation& g, mgn_node* x, mgn_node* y) {
   if (interior_node(x) || interior_node(y))
     fail(mgn_format("Nodes %ld and %ld on %s %ld are too close to each other (temporary node numbers)",
                     static_cast<long>(x->id), static_cast<long>(y->id), ctx.word, id),
-         "mgn_generate_face", __LINE__);
+         kGenerateFace, __LINE__);
   auto entity_id = [](const mgn_node* n) {
     return n->kind == MGN_VERTEX ? static_cast<long>(static_cast<mgn_vertex*>(n->entity)->id)
                                  : static_cast<long>(static_cast<mgn_curve*>(n->entity)->id);
   };
   if (x->kind == MGN_VERTEX && y->kind == MGN_VERTEX)
     fail(mgn_format("Vertices %ld and %ld on %s %ld are too close to each other", entity_id(x), entity_id(y), ctx.word, id),
-         "mgn_generate_face", __LINE__);
+         kGenerateFace, __LINE__);
   if (x->kind == MGN_CURVE && y->kind == MGN_CURVE)
     fail(mgn_format("Curves %ld and %ld on %s %ld are too close to each other", entity_id(x), entity_id(y), ctx.word, id),
-         "mgn_generate_face", __LINE__);
+         kGenerateFace, __LINE__);
   const mgn_node* v = x->kind == MGN_VERTEX ? x : y;
   const mgn_node* c = x->kind == MGN_VERTEX ? y : x;
   fail(mgn_format("Vertex %ld and curve %ld on %s %ld are too close to each other", entity_id(v), entity_id(c), ctx.word,
                   id),
-       "mgn_generate_face", __LINE__);
+       kGenerateFace, __LINE__);
 }
 
 // The closeness test of the apex with one base node.
 void check_closeness(const generation& g, mgn_node* x, mgn_node* base, double d, double d_other) {
   const double mn = std::min({d, d_other, g.L}), mx = std::max({d, d_other, g.L});
+  // Only the shortest side of a triangle whose sides differ by a factor of 4
+  // or more (within half a percent), shorter than a tenth of the mean size.
   if (!(mx > 0.0) || mn / mx >= 0.25) return;
   if (d > 1.005 * mn) return;
   if (!(d < 0.1 * (x->size + base->size) / 2.0)) return;
   if (interior_node(x) || interior_node(base)) {
+    // An interior node: a thousandth of the size.
     if (d < base->size / 1000.0) too_close(g, x, base);
     return;
   }
-  if (d < mgn_tol.user_eps) too_close(g, x, base);
+  if (d < ctx.user_eps) too_close(g, x, base);
 }
 
 // Closes the side of an existing edge with the face, or creates the edge
@@ -1348,7 +1437,7 @@ mgn_edge* attach_edge(mgn_edge* e, mgn_node* n0, mgn_node* n1, mgn_face* face, b
     if (sides_of(e)[k] != nullptr || e->free_sides <= 0) {
       mgn_note_partial_edge(e);
       mgn_note_partial_face(face);
-      fail(mgn_format("Front inconsistency detected on %s %ld", ctx.word, ctx.id), "mgn_generate_face", __LINE__);
+      fail(mgn_format("Front inconsistency detected on %s %ld", ctx.word, ctx.id), kGenerateFace, __LINE__);
     }
     sides_of(e)[k] = face;
     --e->free_sides;
@@ -1366,7 +1455,7 @@ mgn_edge* attach_edge(mgn_edge* e, mgn_node* n0, mgn_node* n1, mgn_face* face, b
   e->free_sides = 1;
   ++n0->front_count;
   ++n1->front_count;
-  fs.max_edge = std::max(fs.max_edge, std::sqrt(mgn_get_point_square_distance(n0->xyz, n1->xyz)));
+  ctx.front.max_edge = std::max(ctx.front.max_edge, std::sqrt(mgn_get_point_square_distance(n0->xyz, n1->xyz)));
   if (violation) e->id = -e->id;
   return e;
 }
@@ -1382,6 +1471,7 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
     if (n != g.a && n != g.b) y = n;
   if (y == nullptr || y == x) return false;
   double b = g.best;
+  // A base between two boundary nodes is swapped a little more readily.
   if (boundary_node(g.a) && boundary_node(g.b)) b = 0.95 * (b + 1.0) - 1.0;
   if (!ctx.planar && g.best_weight > 0.0) b = (b - 1.0) / g.best_weight + 1.0;
   if (!(angle_cosine(g.a->xyz, g.b->xyz, y->xyz) < -b)) return false;
@@ -1393,15 +1483,13 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   }
   plane_map map;
   make_map(map, map_base(g, x->xyz), g.d);
-  double a2[2], b2[2], x2[2], ya[2], yb[2], xa[2], xb[2];
+  double a2[2], b2[2], ya[2], yb[2], xa[2], xb[2];
   map_node(map, g.a, y, a2);
   map_node(map, g.b, y, b2);
   map_node(map, y, g.a, ya);
   map_node(map, y, g.b, yb);
   map_node(map, x, g.a, xa);
   map_node(map, x, g.b, xb);
-  map_node(map, x, y, x2);
-  (void)x2;
   const double scale = (b2[0] - a2[0]) * (b2[0] - a2[0]) + (b2[1] - a2[1]) * (b2[1] - a2[1]);
   const double tol = 1e-6 * scale;
   // (A, Y, X) and (Y, B, X).
@@ -1438,13 +1526,13 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
 // entity's front: when another surface at that curve bounds a region that
 // this surface bounds too, the region may be degenerated there.
 void check_region_degeneracy(const mgn_node* a, const mgn_node* x) {
-  if (fs.region_warning_given || ctx.kind != MGN_SURFACE || !boundary_node(a) || !boundary_node(x)) return;
-  if (mgn_model.regions.list == nullptr) return;
+  if (ctx.front.region_warning_given || ctx.kind != MGN_SURFACE || !boundary_node(a) || !boundary_node(x)) return;
+  if (ctx.regions == nullptr) return;
   for (mgn_edge* e : mgn_node_edges(a)) {
     if ((e->n[0] != x && e->n[1] != x) || e->kind != MGN_CURVE || on_front(e)) continue;
     auto* curve = static_cast<mgn_curve*>(e->entity);
     auto* self = static_cast<mgn_surface*>(ctx.entity);
-    for (mgn_region* region : mgn_list_range<mgn_region>(mgn_model.regions.list)) {
+    for (mgn_region* region : mgn_list_range<mgn_region>(ctx.regions)) {
       auto bounds = [&](const mgn_surface* s) {
         return mgn_find_item(region->inner_surfaces, s) != nullptr ||
                mgn_find_item(region->outer_surfaces, s) != nullptr;
@@ -1452,7 +1540,7 @@ void check_region_degeneracy(const mgn_node* a, const mgn_node* x) {
       if (!bounds(self)) continue;
       for (mgn_surface* other : mgn_list_range<mgn_surface>(curve->surfaces)) {
         if (other == self || !bounds(other)) continue;
-        fs.region_warning_given = true;
+        ctx.front.region_warning_given = true;
         mgn_warning("Warning: Possible region %ld degeneracy detected\n         Check %s %ld and curve %ld\n",
                     static_cast<long>(region->id), ctx.word, ctx.id, static_cast<long>(curve->id));
         return;
@@ -1472,21 +1560,21 @@ void create_face(generation& g, mgn_node* x) {
     for (mgn_edge* e : {ax, bx}) {
       if (e != nullptr && e->free_sides <= 0) {
         mgn_note_partial_edge(e);
-        fail(mgn_format("Front inconsistency detected on %s %ld", ctx.word, ctx.id), "mgn_generate_face", __LINE__);
+        fail(mgn_format("Front inconsistency detected on %s %ld", ctx.word, ctx.id), kGenerateFace, __LINE__);
       }
     }
     // Curvature violation by an edge to an existing node.
     const mgn_surface_data* dx = data_of(x);
     if (!ctx.planar && !dx->singular) {
-      violation_a = mgn_dot(g.na, dx->normal) <= -0.5;
-      violation_b = mgn_dot(g.nb, dx->normal) <= -0.5;
+      violation_a = mgn_dot(g.na, dx->normal) <= kCosine120;
+      violation_b = mgn_dot(g.nb, dx->normal) <= kCosine120;
       if (violation_a || violation_b) {
-        if (!mgn_set.curvature_violation) {
+        if (!ctx.curvature_violation) {
           const mgn_node* other = violation_a ? g.a : g.b;
           double c[3];
           for (int k = 0; k < 3; ++k) c[k] = 0.5 * (other->xyz[k] + x->xyz[k]);
           mgn_note_partial_edge(g.edge);
-          fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", c), "mgn_generate_face", __LINE__);
+          fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", c), kGenerateFace, __LINE__);
         }
         violation = true;
       }
@@ -1547,14 +1635,14 @@ void generate_on_side(mgn_edge* edge, int side, int depth) {
   g.edge = edge;
   g.side = side;
   g.depth = depth;
-  g.buf = &buffers[depth];
+  g.buf = &ctx.buffers[depth];
   g.a = side == 0 ? edge->n[0] : edge->n[1];
   g.b = side == 0 ? edge->n[1] : edge->n[0];
-  if (g.a->aux == nullptr || g.b->aux == nullptr) unexpected("mgn_generate_face", __LINE__);
+  if (g.a->aux == nullptr || g.b->aux == nullptr) unexpected(kGenerateFace, __LINE__);
   g.hint = g.a->octant;
   mgn_sub(g.b->xyz, g.a->xyz, g.d);
   g.L = mgn_norm(g.d);
-  if (!(g.L > 0.0)) unexpected("mgn_generate_face", __LINE__);
+  if (!(g.L > 0.0)) unexpected(kGenerateFace, __LINE__);
   for (double& c : g.d) c /= g.L;
   g.sa = g.a->size;
   g.sb = g.b->size;
@@ -1600,13 +1688,13 @@ void set_node_data(mgn_node* node, const double uv_in[2], int32_t mark) {
   mgn_surface_data* d = new_data();
   double p[3];
   evaluate_data(d, uv[0], uv[1], p);
-  const double tol = std::max(1e-9 * std::max(static_cast<double>(node->size), mgn_tol.eps), 10.0 * mgn_tol.eps);
+  const double tol = std::max(1e-9 * std::max(static_cast<double>(node->size), ctx.eps), 10.0 * ctx.eps);
   if (mgn_get_point_square_distance(p, node->xyz) > tol * tol && !d->singular) {
     double u = uv[0], v = uv[1], n[3], su[3], sv[3];
     mgn_copy3(n, d->normal);
     mgn_copy3(su, d->su);
     mgn_copy3(sv, d->sv);
-    mgn_clip_point_surface(ctx.geometry, &u, &v, n, su, sv, p, node->xyz, mgn_tol.eps, 1e-12, false);
+    mgn_clip_point_surface(ctx.geometry, &u, &v, n, su, sv, p, node->xyz, ctx.eps, 1e-12, false);
     evaluate_data(d, u, v, nullptr);
   }
   node->aux = d;
@@ -1635,7 +1723,7 @@ void add_front_curve(mgn_curve* curve, int32_t mark, SideOf side_of, UvOf uv_of)
         double uv[2];
         uv_of(n, uv);
         set_node_data(n, uv, mark);
-        fs.boundary.push_back(n);
+        ctx.front.boundary.push_back(n);
       }
     }
     const int side = side_of(e);
@@ -1651,7 +1739,7 @@ void add_front_curve(mgn_curve* curve, int32_t mark, SideOf side_of, UvOf uv_of)
     }
     e->n[0]->front_count += e->free_sides;
     e->n[1]->front_count += e->free_sides;
-    fs.max_edge = std::max(fs.max_edge, std::sqrt(mgn_get_point_square_distance(e->n[0]->xyz, e->n[1]->xyz)));
+    ctx.front.max_edge = std::max(ctx.front.max_edge, std::sqrt(mgn_get_point_square_distance(e->n[0]->xyz, e->n[1]->xyz)));
     fc.edges.push_back(e);
     fc.sides.push_back(static_cast<int8_t>(side));
   }
@@ -1662,7 +1750,7 @@ void add_front_curve(mgn_curve* curve, int32_t mark, SideOf side_of, UvOf uv_of)
     std::reverse(fc.edges.begin(), fc.edges.end());
     std::reverse(fc.sides.begin(), fc.sides.end());
   }
-  fs.curves.push_back(std::move(fc));
+  ctx.front.curves.push_back(std::move(fc));
 }
 
 // The sides of the parameter square run counterclockwise for increasing
@@ -1747,13 +1835,14 @@ void mgn_empty_surface_scratch() {
 }
 
 void mgn_set_current_surface(mgn_surface* surface) {
-  ctx = mgn_surface_context{};
+  // The entity.
   ctx.kind = MGN_SURFACE;
   ctx.entity = surface;
   ctx.id = surface->id;
   ctx.word = "surface";
   ctx.geometry = surface;
   ctx.planar = surface->planar;
+  ctx.normal[0] = ctx.normal[1] = ctx.normal[2] = 0.0;
   if (ctx.planar) {
     mgn_copy3(ctx.normal, surface->normal);
     if (!mgn_normalize(ctx.normal)) ctx.planar = false;
@@ -1765,9 +1854,20 @@ void mgn_set_current_surface(mgn_surface* surface) {
   ctx.edges = &surface->mesh.edges;
   ctx.faces = &surface->mesh.faces;
   ctx.quads = &surface->mesh.quads;
-  static int32_t stamps = 0;
-  if (++stamps <= 0) stamps = 1;
-  ctx.stamp = -stamps;  // negative: never a mark of nodes
+  if (++ctx.stamp_counter <= 0) ctx.stamp_counter = 1;
+  ctx.stamp = -ctx.stamp_counter;  // negative: never a mark of nodes
+  // Settings, tolerances, the octree and the model.
+  ctx.curvature_violation = mgn_set.curvature_violation;
+  ctx.eps = mgn_tol.eps;
+  ctx.eps2 = mgn_tol.eps2;
+  ctx.user_eps = mgn_tol.user_eps;
+  ctx.root = mgn_tree.root;
+  mgn_copy3(ctx.root_min, mgn_tree.root_min);
+  mgn_copy3(ctx.root_max, mgn_tree.root_max);
+  ctx.regions = mgn_model.regions.list;
+  // The front starts empty; the node marks and the search buffers go on.
+  ctx.front = front_state{};
+  ctx.left_nodes.clear();
 }
 
 bool mgn_get_surface_vertex_uv(const mgn_surface* surface, mgn_vertex* vertex, double uv[2]) {
@@ -1791,7 +1891,7 @@ bool mgn_get_surface_vertex_uv(const mgn_surface* surface, mgn_vertex* vertex, d
 }
 
 void mgn_build_data_subsurface(mgn_surface* surface) {
-  fs = front_state{};
+  ctx.front = front_state{};
   const int32_t mark = new_mark();
   // The boundary curves, visited from the last to the first.
   for (int side = 3; side >= 0; --side) add_side_curve(surface, side, false, mark);
@@ -1844,7 +1944,7 @@ void mgn_build_data_subsurface(mgn_surface* surface) {
     touch_node(node, mark);
     set_node_data(node, uv, mark);
     if (node->front_count == 0) node->front_count = kIsolated;
-    fs.boundary.push_back(node);
+    ctx.front.boundary.push_back(node);
   }
 }
 
@@ -1871,7 +1971,7 @@ void mgn_triangulate_subsurface(mgn_surface* surface) {
   // Boundary edges in three passes: curves with two edges, with more, with
   // one.
   for (int pass = 0; pass < 3; ++pass) {
-    for (front_curve& fc : fs.curves) {
+    for (front_curve& fc : ctx.front.curves) {
       const std::size_t n = fc.edges.size();
       const bool take = pass == 0 ? n == 2 : (pass == 1 ? n > 2 : n == 1);
       if (!take) continue;
@@ -1904,7 +2004,7 @@ void mgn_triangulate_subsurface(mgn_surface* surface) {
     }
     // Whatever is left open on the curves or among the entity's edges.
     bool worked = false;
-    for (front_curve& fc : fs.curves)
+    for (front_curve& fc : ctx.front.curves)
       for (mgn_edge* e : fc.edges) worked = work_open_sides(e) || worked;
     if (!worked) break;
   }
@@ -1918,14 +2018,14 @@ void mgn_check_front_closed() {
     mgn_manipulation_error(mgn_format("Node %ld detected as remaining on front (%ld) of %s %ld\n",
                                       static_cast<long>(node->id), static_cast<long>(node->front_count), ctx.word,
                                       ctx.id),
-                           "mgn_check_data_node", mgn_module_name(__FILE__), __LINE__);
+                           kCheckFront, mgn_module_name(__FILE__), __LINE__);
   };
   if (*ctx.nodes != nullptr) {
     const mgn_entity_mesh* mesh = mgn_get_entity_mesh(ctx.kind, ctx.entity);
     for (mgn_node** ref : mgn_listing_first<mgn_node*>(mgn_get_first_listing_block(*ctx.nodes), mesh->node_total))
       if (*ref != nullptr) check(*ref);
   }
-  for (mgn_node* node : fs.boundary) check(node);
+  for (mgn_node* node : ctx.front.boundary) check(node);
 }
 
 void mgn_mesh_subsurface(mgn_surface* surface) {
@@ -1936,13 +2036,13 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
   mgn_check_front_closed();
   // Release the front marks of the boundary and the node marks, and give
   // the surface data and side slots of the surface back to the scratch.
-  for (front_curve& fc : fs.curves)
+  for (front_curve& fc : ctx.front.curves)
     for (mgn_edge* e : fc.edges) {
       e->free_sides = 0;
       release_sides(e);
     }
-  for (mgn_node* node : fs.boundary) release_data(node);
-  for (mgn_node* node : fs.boundary) node->work = 0;
+  for (mgn_node* node : ctx.front.boundary) release_data(node);
+  for (mgn_node* node : ctx.front.boundary) node->work = 0;
   auto settle = [](mgn_listing*& listing) {
     if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));
   };

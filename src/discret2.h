@@ -22,26 +22,6 @@
 // The surface data of a node (mgn_surface_data, records.h) lives in the
 // surface scratch listing while its entity is meshed.
 
-// The entity being meshed, read by every routine of the mesher and by the
-// messages ("%s %ld": word and identifier).
-struct mgn_surface_context {
-  int kind = MGN_SURFACE;         // 2 surface, 4 patch, 5 shell
-  void* entity = nullptr;
-  long id = 0;
-  const char* word = "surface";
-  mgn_surface* geometry = nullptr;  // the surface evaluated (a patch's or shell's background)
-  bool planar = false;              // one fixed unit normal replaces evaluation
-  double normal[3] = {0.0, 0.0, 0.0};
-  bool sides = false;               // faces get side cells (the entity bounds a region)
-  bool collapsed[4] = {false, false, false, false};  // collapsed sides of the geometry
-  mgn_listing** nodes = nullptr;    // the entity's listings of references
-  mgn_listing** edges = nullptr;
-  mgn_listing** faces = nullptr;
-  mgn_listing** quads = nullptr;
-  int32_t stamp = 0;                // marks the edges of the current front structure
-};
-extern mgn_surface_context mgn_surface_ctx;
-
 // Scratch listing of the surface meshers: surface data of nodes.  Created
 // on first use when the driver has not created it; emptied after the
 // surfaces, patches and shells of a run.
@@ -59,7 +39,9 @@ extern mgn_surface_scratch mgn_surface_work;
 void mgn_create_surface_scratch();
 void mgn_empty_surface_scratch();
 
-// Makes the surface the current entity of the mesher and of its messages.
+// Makes the surface the current entity of the mesher: fills the mesher's
+// context (the entity, the settings and tolerances, the octree, the model's
+// regions) once, and starts an empty front.
 void mgn_set_current_surface(mgn_surface* surface);
 
 // (u, v) of a vertex lying on the surface: a corner, a vertex fixed to the

@@ -64,7 +64,8 @@ struct smooth_place {
   bool projected;
 };
 
-// Process-wide state of one smoothing run.
+// The context of one smoothing run: its geometry, its settings and
+// tolerances taken once when the run starts (reset_state), and scratch.
 struct smooth_state {
   smooth_geometry geo[2];  // the entity, and the second one of a hidden curve
   int entities = 0;        // geometries in use (0 for a region)
@@ -73,8 +74,11 @@ struct smooth_state {
   bool extruded = false;
   bool planar = false;     // every geometry of the run is planar
   int passes_left = 0;     // passes still to run, this one included
+  // Settings and tolerances of the run, taken once when it starts.
+  int smoothing_type = 0;  // -s: bit 1 size weight, bit 2 connectivity weight
   bool size_weight = false;
   bool connectivity_weight = false;
+  double eps = 0.0, eps2 = 0.0;  // geometric tolerance and its square
   bool attraction = false;
   double valence_divisor = 6.0;
   // Scratch, kept between runs so that passes do not allocate.
@@ -223,7 +227,7 @@ bool get_mean(mgn_node* node, bool weighted, bool quad, bool self, double* mean)
     if (edge->id != 0 && own(edge->kind, edge->entity)) add(other_end(edge, node));
   if (quad)
     for (const mgn_node* j : mgn_list_range<mgn_node>(node->partners))
-      if (mgn_get_point_square_distance(node->xyz, j->xyz) > mgn_tol.eps2) add(j);
+      if (mgn_get_point_square_distance(node->xyz, j->xyz) > st.eps2) add(j);
   if (count == 0) unexpected(node, MGN_HERE);
   if (!(total > 0.0)) return false;
   if (self) {
@@ -364,7 +368,7 @@ void place_on_surface(const smooth_geometry& g, const double* uv, const double* 
   }
   start_point(g, p.uv[0], p.uv[1], p);
   mgn_project_point_surface(g.surface, &p.uv[0], &p.uv[1], p.normal, p.su, p.sv, p.xyz, target,
-                            mgn_tol.eps, 1e-06);
+                            st.eps, 1e-06);
 }
 
 // Stores a new place of a node of the run's entity: coordinates (with the
@@ -521,8 +525,11 @@ void reset_state() {
   st.planar = false;
   st.passes_left = 0;
   st.attraction = false;
-  st.size_weight = (mgn_set.smoothing_type & 1) != 0;
-  st.connectivity_weight = (mgn_set.smoothing_type & 2) != 0;
+  st.smoothing_type = mgn_set.smoothing_type;
+  st.size_weight = (st.smoothing_type & 1) != 0;
+  st.connectivity_weight = (st.smoothing_type & 2) != 0;
+  st.eps = st.eps;
+  st.eps2 = st.eps2;
   st.valence_divisor = 6.0;
   st.listing_count = -1;
 }
@@ -542,7 +549,7 @@ bool place_hidden(smooth_hidden_node& h, const double* target, double* xyz) {
     start_point(st.geo[i], h.uv[i][0], h.uv[i][1], p);
     double u = h.uv[i][0], v = h.uv[i][1];
     if (mgn_clip_point_surface(st.geo[i].surface, &u, &v, p.normal, p.su, p.sv, p.xyz, target,
-                               mgn_tol.eps, 1e-06, false) == 0)
+                               st.eps, 1e-06, false) == 0)
       continue;
     h.uv[i][0] = u;
     h.uv[i][1] = v;
@@ -750,7 +757,7 @@ void mgn_smooth_region_node(mgn_node* node) {
     double d[3], r[3];
     mgn_sub(b->xyz, a->xyz, d);
     const double l2 = mgn_dot(d, d);
-    if (!(l2 > mgn_tol.eps2)) return;
+    if (!(l2 > st.eps2)) return;
     mgn_sub(target, a->xyz, r);
     const double s = mgn_dot(r, d) / l2;
     double xyz[3];
@@ -836,7 +843,7 @@ void mgn_smooth_subsurface(int kind, void* entity) {
   if (quad) passes += passes % 2;
   if (st.attraction) passes = MGN_SMOOTH_ATTRACTION_PASSES;
   void (*routine)(mgn_node*) = nullptr;
-  if (mgn_set.smoothing_type == 0 && !st.attraction)
+  if (st.smoothing_type == 0 && !st.attraction)
     routine = holds_quads ? mgn_smooth_surface_quad_node : mgn_smooth_surface_node;
   else
     routine = holds_quads ? mgn_smooth_surface_quad_node_weight : mgn_smooth_surface_node_weight;
@@ -870,7 +877,7 @@ void mgn_smooth_hidden_curve(mgn_curve* curve, int kind_a, void* a, int kind_b, 
       mgn_find_closest_surface_point(st.geo[i].surface, node->xyz, &h.uv[i][0], &h.uv[i][1]);
     st.hidden_nodes.push_back(h);
   }
-  const bool weighted = mgn_set.smoothing_type != 0;
+  const bool weighted = st.smoothing_type != 0;
   for (int pass = 0; pass < MGN_SMOOTH_PASSES; ++pass) {
     st.passes_left = MGN_SMOOTH_PASSES - pass;
     if (pass % 2 == 0) {
