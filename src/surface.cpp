@@ -25,6 +25,11 @@
 #include "shell.h"
 #include "vertex.h"
 
+// The parser and its parts report under the parser's name.
+constexpr const char* kInputSurface = "mgn_input_surface";
+#define SURFACE_HERE MGN_INPUT_AT(kInputSurface)
+#define SURFACE_CALLER mgn_input_caller{kInputSurface, __FILE__, __LINE__}
+
 namespace {
 
 long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
@@ -112,12 +117,12 @@ void set_corners(mgn_surface* surface) {
     if (a->collapsed && b->collapsed) {
       note_offending(surface, a, b);
       mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are collapsed", lid(a), lid(b), sid),
-                      MGN_INPUT_AT("mgn_input_surface"));
+                      SURFACE_HERE);
     }
     if (mgn_check_curve_identity(a, b)) {
       note_offending(surface, a, b);
       mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are coinciding", lid(a), lid(b), sid),
-                      MGN_INPUT_AT("mgn_input_surface"));
+                      SURFACE_HERE);
     }
     bool common = false, rooted = false, physical = false;
     for (mgn_vertex* p : a->vertex)
@@ -133,13 +138,13 @@ void set_corners(mgn_surface* surface) {
       note_offending(surface, a, b);
       mgn_input_error(
           mgn_format("Neighbouring curves %ld and %ld of surface %ld have no common vertex", lid(a), lid(b), sid),
-          MGN_INPUT_AT("mgn_input_surface"));
+          SURFACE_HERE);
     }
     if (!surface->is_virtual && !physical) {
       note_offending(surface, a, b);
       mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of physical surface %ld have no common physical vertex",
                                  lid(a), lid(b), sid),
-                      MGN_INPUT_AT("mgn_input_surface"));
+                      SURFACE_HERE);
     }
   }
   for (int k = 0; k < 2; ++k)
@@ -147,7 +152,7 @@ void set_corners(mgn_surface* surface) {
       note_offending(surface, c[k], c[k + 2]);
       mgn_input_error(
           mgn_format("Opposite curves %ld and %ld of surface %ld are coinciding", lid(c[k]), lid(c[k + 2]), sid),
-          MGN_INPUT_AT("mgn_input_surface"));
+          SURFACE_HERE);
     }
   // Orientation of the sides: every corner must be formed by the two sides
   // meeting there; among the consistent choices the one with the most
@@ -175,7 +180,7 @@ void set_corners(mgn_surface* surface) {
   }
   if (best < 0) {
     note_offending(surface, nullptr, nullptr);
-    mgn_input_error(mgn_format("Invalid topology of surface %ld", sid), MGN_INPUT_AT("mgn_input_surface"));
+    mgn_input_error(mgn_format("Invalid topology of surface %ld", sid), SURFACE_HERE);
   }
   for (int s = 0; s < 4; ++s) surface->reversed[s] = ((best >> s) & 1) != 0;
   // Corner vertices; two distinct vertices of one root at a corner must
@@ -192,7 +197,7 @@ void set_corners(mgn_surface* surface) {
       mgn_note_partial_vertex(q);
       mgn_input_error(mgn_format("Vertices %ld and %ld bounding curves %ld and %ld of surface %ld differ in weight",
                                  lid(p), lid(q), lid(c[s1]), lid(c[s2]), sid),
-                      MGN_INPUT_AT("mgn_input_surface"));
+                      SURFACE_HERE);
     }
     const double sp = p->ctrl_point->size, sq = q->ctrl_point->size;
     if (differ(sp, sq)) {
@@ -226,13 +231,13 @@ void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
     note_offending(surface, nullptr, nullptr);
     mgn_input_error(
         mgn_format("Physical surface (%ld) cannot be fixed to fixed virtual surface (%ld)", sid, lid(parent)),
-        MGN_INPUT_AT("mgn_input_surface"));
+        SURFACE_HERE);
   }
   for (mgn_curve* curve : surface->curve)
     if (curve->collapsed) {
       note_offending(surface, curve, nullptr);
       mgn_input_error(mgn_format("Curve %ld of fixed surface %ld is collapsed", lid(curve), sid),
-                      MGN_INPUT_AT("mgn_input_surface"));
+                      SURFACE_HERE);
     }
   for (int s = 0; s < 4; ++s) {
     mgn_curve* curve = surface->curve[s];
@@ -240,7 +245,7 @@ void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
       note_offending(surface, curve, nullptr);
       mgn_input_error(
           mgn_format("Curve %ld of fixed surface %ld is not fixed to surface %ld", lid(curve), sid, lid(parent)),
-          MGN_INPUT_AT("mgn_input_surface"));
+          SURFACE_HERE);
     }
   }
   if (!surface->is_virtual) {
@@ -252,7 +257,7 @@ void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
             note_offending(surface, nullptr, nullptr);
             mgn_input_error(
                 mgn_format("Physical surface %ld cannot touch border of its parent surface %ld", sid, lid(parent)),
-                MGN_INPUT_AT("mgn_input_surface"));
+                SURFACE_HERE);
           }
         }
   }
@@ -268,7 +273,7 @@ void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
   if (ordered && (lines[0].a[1] >= lines[2].a[1] || lines[1].a[0] >= lines[3].a[0])) ordered = false;
   if (!ordered) {
     note_offending(surface, nullptr, nullptr);
-    mgn_input_error(mgn_format("Invalid side ordering of surface %ld", sid), MGN_INPUT_AT("mgn_input_surface"));
+    mgn_input_error(mgn_format("Invalid side ordering of surface %ld", sid), SURFACE_HERE);
   }
 }
 
@@ -287,7 +292,7 @@ void set_fixed_range(mgn_surface* surface, const side_line lines[4]) {
     const double hi = std::max(lines[s].a[along], lines[s].b[along]);
     if (!near_value(lo, range[0]) || !near_value(hi, range[1])) {
       note_offending(surface, surface->curve[s], nullptr);
-      mgn_input_error(mgn_format("Invalid topology of surface %ld", lid(surface)), MGN_INPUT_AT("mgn_input_surface"));
+      mgn_input_error(mgn_format("Invalid topology of surface %ld", lid(surface)), SURFACE_HERE);
     }
   }
 }
@@ -421,22 +426,16 @@ void mgn_release_surface(mgn_surface* surface) {
 // SURFACE line
 // ---------------------------------------------------------------------------
 
-mgn_surface* mgn_input_surface() {
-  int flags[K_KEYWORDS] = {};
-  const int32_t id = mgn_get_next_int("Missing surface id");
-  if (id < 1) mgn_input_error("Positive surface id required", MGN_INPUT_HERE);
-  if (mgn_find_surface(id) != nullptr)
-    mgn_input_error(mgn_format("Multiple instance of surface %ld detected", static_cast<long>(id)), MGN_INPUT_HERE);
-  mgn_surface* surface = mgn_create_surface(id);
-  mgn_input.building = surface;
-  mgn_input.building_kind = MGN_SURFACE;
-  const long sid = surface->id;
+namespace {
 
-  for (double& s : mgn_input.shift) s = 0.0;
+// What a SURFACE line gives besides the fields of the surface.
+struct surface_line {
+  mgn_surface* surface = nullptr;
+  int flags[K_KEYWORDS] = {};
   int order_u = 0, order_v = 0;  // 0: not given
-  int size_source = -1;
+  int size_source = -1;          // K_SUR, K_DEF, K_UNI, or -1 for a number
   double size = 0.0, size_multiplier = 1.0;
-  double rate = surface->rate, rate_multiplier = 1.0;
+  double rate = 0.0, rate_multiplier = 1.0;
   std::vector<mgn_polysize_value> polysize;
   std::vector<mgn_surface*> coinciding_surfaces;
   std::vector<mgn_patch*> coinciding_patches;
@@ -445,232 +444,333 @@ mgn_surface* mgn_input_surface() {
   mgn_surface* duplicate = nullptr;
   bool weak = false, sides_given = false, map_given = false;
   float attraction = 0.0f;  // factor (+ 1) of the ATTRACT being read
-  int previous = -1;
+  // The sides of a fixed surface on its parent.
+  side_line sides[4];
+  // The line of the definition: the checks after the polygon lines report
+  // it, and reading goes on after the polygon lines.
+  long surface_line = 0;
+  long resume_line = 0;
+};
 
+// CURVE (the sides, or curves attracting), ATTRACT with VERTEX, CURVE and
+// ALL, FIXED SURFACE, COINCIDE SURFACE / PATCH / SHELL, LCS, MIRROR and
+// DUPLICATE: the surface among the other entities.  Returns a token read
+// ahead (the next option) or null.
+char* read_surface_relation(surface_line& line, int key, int previous) {
+  mgn_surface* surface = line.surface;
+  char* next = nullptr;
+  switch (key) {
+    case K_CURVE:
+      if (previous == K_ATTRACT) {
+        std::vector<mgn_curve*> curves;
+        next = mgn_read_id_list(curves, mgn_find_curve, keywords, K_KEYWORDS,
+                                "Missing attracted curve id", "Curve %ld does not exist", SURFACE_CALLER);
+        mgn_attraction* item = mgn_create_attraction(line.attraction, 1);
+        for (auto it = curves.rbegin(); it != curves.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
+        mgn_add_item_to_tail(surface->attractions, item);
+      } else {
+        static const char* const missing[4] = {"Missing first curve id", "Missing second curve id",
+                                               "Missing third curve id", "Missing fourth curve id"};
+        for (int s = 0; s < 4; ++s) {
+          const long curve_id = mgn_get_next_int(missing[s]);
+          mgn_curve* curve = mgn_find_curve(curve_id);
+          if (curve == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", curve_id), SURFACE_HERE);
+          surface->curve[s] = curve;
+        }
+        line.sides_given = true;
+      }
+      break;
+    case K_VERTEX: {
+      if (previous != K_ATTRACT)
+        mgn_input_error("Keyword VERTEX not expected (keyword ATTRACT missing)", SURFACE_HERE);
+      std::vector<mgn_vertex*> vertices;
+      next = mgn_read_id_list(vertices, mgn_find_vertex, keywords, K_KEYWORDS,
+                              "Missing attracted vertex id", "Vertex %ld does not exist", SURFACE_CALLER);
+      mgn_attraction* item = mgn_create_attraction(line.attraction, 0);
+      for (auto it = vertices.rbegin(); it != vertices.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
+      mgn_add_item_to_tail(surface->attractions, item);
+      break;
+    }
+    case K_ALL:
+      if (previous != K_ATTRACT) mgn_input_error("Keyword ALL not expected (keyword ATTRACT missing)", SURFACE_HERE);
+      surface->global_attraction = line.attraction;
+      break;
+    case K_ATTRACT: {
+      const double a = mgn_get_next_fpn("Missing attraction factor");
+      if (!(a > -1.0 && a <= 10.0)) mgn_input_error("Attraction factor out of range", SURFACE_HERE);
+      line.attraction = static_cast<float>(a + 1.0);
+      break;
+    }
+    case K_FIXED:
+      break;
+    case K_SURFACE:
+      if (previous == K_FIXED) {
+        const long parent_id = mgn_get_next_int("Missing parent surface id");
+        mgn_surface* parent = mgn_find_surface(parent_id);
+        if (parent == nullptr) mgn_input_error(mgn_format("Surface %ld does not exist", parent_id), SURFACE_HERE);
+        surface->parent_surface = parent;
+        mgn_add_item_to_head(parent->child_surfaces, surface);
+      } else if (previous == K_COINCIDE) {
+        next = mgn_read_id_list(line.coinciding_surfaces, mgn_find_surface, keywords, K_KEYWORDS,
+                                "Missing coinciding surface id", "Surface %ld does not exist", SURFACE_CALLER);
+      } else {
+        mgn_input_error("Keyword SURFACE not expected (keyword FIXED or COINCIDE missing)", SURFACE_HERE);
+      }
+      break;
+    case K_PATCH:
+      if (previous != K_COINCIDE)
+        mgn_input_error("Keyword PATCH not expected (keyword COINCIDE missing)", SURFACE_HERE);
+      next = mgn_read_id_list(line.coinciding_patches, mgn_find_patch, keywords, K_KEYWORDS,
+                              "Missing coinciding patch id", "Patch %ld does not exist", SURFACE_CALLER);
+      break;
+    case K_SHELL:
+      if (previous != K_COINCIDE)
+        mgn_input_error("Keyword SHELL not expected (keyword COINCIDE missing)", SURFACE_HERE);
+      next = mgn_read_id_list(line.coinciding_shells, mgn_find_shell, keywords, K_KEYWORDS,
+                              "Missing coinciding shell id", "Shell %ld does not exist", SURFACE_CALLER);
+      break;
+    case K_LCS: {
+      const char* missing[2] = {"Missing first lcs curve id", "Missing second lcs curve id"};
+      for (int i = 0; i < 2; ++i) {
+        const long curve_id = mgn_get_next_int(missing[i]);
+        surface->lcs[i] = mgn_find_curve(curve_id);
+        if (surface->lcs[i] == nullptr)
+          mgn_input_error(mgn_format("Curve %ld does not exist", curve_id), SURFACE_HERE);
+      }
+      if (surface->lcs[0] == surface->lcs[1]) mgn_input_error("LCS curves must be different", SURFACE_HERE);
+      break;
+    }
+    case K_MIRROR: {
+      const long mirror_id = mgn_get_next_int("Missing mirror surface id");
+      line.mirror = mgn_find_surface(mirror_id);
+      if (line.mirror == nullptr) mgn_input_error(mgn_format("Surface %ld does not exist", mirror_id), SURFACE_HERE);
+      break;
+    }
+    case K_DUPLICATE: {
+      const long duplicate_id = mgn_get_next_int("Missing duplicated surface id");
+      line.duplicate = mgn_find_surface(duplicate_id);
+      if (line.duplicate == nullptr)
+        mgn_input_error(mgn_format("Surface %ld does not exist", duplicate_id), SURFACE_HERE);
+      break;
+    }
+    default:
+      break;
+  }
+  return next;
+}
+
+// ORDER, SIZE, RATE, FACTOR and POLYSIZE: the shape and the sizing of the
+// mesh.  Returns a token read ahead or null.
+char* read_surface_sizing(surface_line& line, int key) {
+  mgn_surface* surface = line.surface;
+  char* next = nullptr;
+  switch (key) {
+    case K_ORDER: {
+      const int32_t nu = mgn_get_next_int("Order u specification missing");
+      if (nu != 0 && (nu < 2 || nu > MGN_MAX_ORDER))
+        mgn_input_error("Order u specification out of range", SURFACE_HERE);
+      const int32_t nv = mgn_get_next_int("Order v specification missing");
+      if (nv != 0 && (nv < 2 || nv > MGN_MAX_ORDER))
+        mgn_input_error("Order v specification out of range", SURFACE_HERE);
+      line.order_u = nu;
+      line.order_v = nv;
+      break;
+    }
+    case K_SIZE: {
+      double number = 0.0;
+      const int word = mgn_read_value_option(mgn_size_option, keywords, K_KEYWORDS, {K_SUR, K_DEF, K_UNI}, &number,
+                                             &line.size_multiplier, &next, SURFACE_CALLER);
+      line.size_source = word != K_KEYWORDS ? word : -1;
+      if (word == K_KEYWORDS) line.size = number * mgn_set.size_factor;
+      break;
+    }
+    case K_RATE: {
+      double number = 0.0;
+      const int word = mgn_read_value_option(mgn_rate_option, keywords, K_KEYWORDS, {K_DEF}, &number,
+                                             &line.rate_multiplier, &next, SURFACE_CALLER);
+      line.rate = word == K_DEF ? mgn_set.curvature_rate : number * mgn_set.curvature_factor;
+      break;
+    }
+    case K_FACTOR:
+      surface->factor = mgn_read_factor(SURFACE_CALLER);
+      break;
+    case K_POLYSIZE:
+      next = mgn_read_polysize(line.polysize, max_polysize, keywords, K_KEYWORDS, K_DEF, K_UNI, SURFACE_CALLER);
+      break;
+    default:
+      break;
+  }
+  return next;
+}
+
+// QUAD, MAP, EQUIDISTANT and DIAGONAL with its value: the quad meshers.
+void read_surface_meshing(surface_line& line, int key, int previous, const char* token) {
+  mgn_surface* surface = line.surface;
+  switch (key) {
+    case K_QUAD:
+      surface->quad = mgn_set.quad_hexa_support;
+      break;
+    case K_MAP:
+      line.map_given = mgn_read_yes_no("Mapping specification missing", SURFACE_CALLER);
+      surface->map = line.map_given && mgn_set.quad_hexa_support;
+      break;
+    case K_EQUIDISTANT:
+      surface->equidistant = mgn_set.quad_hexa_support;
+      break;
+    case K_DIAGONAL:
+      break;
+    case K_NONE:
+    case K_POSITIVE:
+    case K_NEGATIVE:
+      if (previous != K_DIAGONAL) mgn_unexpected_keyword(token, SURFACE_CALLER);
+      surface->diagonal = static_cast<int16_t>(key == K_NONE ? 0 : key == K_POSITIVE ? 1 : -1);
+      break;
+    case K_POINT:
+      if (previous != K_DIAGONAL) mgn_unexpected_keyword(token, SURFACE_CALLER);
+      surface->diagonal = 2;
+      surface->diagonal_point[0] = mgn_get_next_fpn("Coordinate x missing");
+      surface->diagonal_point[1] = mgn_get_next_fpn("Coordinate y missing");
+      surface->diagonal_point[2] = mgn_get_next_fpn("Coordinate z missing");
+      break;
+    default:
+      break;
+  }
+}
+
+// VIRTUAL, PROPERTY, HIDDEN, HOLE, OUTPUT, BASSOC, SLAVE, WEAK, the element
+// groups and properties, and SHIFT: what the surface gives the mesh and the
+// output.
+void read_surface_output(surface_line& line, int key) {
+  mgn_surface* surface = line.surface;
+  switch (key) {
+    case K_VIRTUAL:
+      surface->is_virtual = true;
+      break;
+    case K_PROPERTY:
+      surface->property = mgn_read_property(SURFACE_CALLER);
+      break;
+    case K_HIDDEN:
+      // Hiding moves nodes by smoothing: without it the request is void.
+      if (mgn_set.nodal_smoothing) surface->hidden = true;
+      break;
+    case K_HOLE:
+      surface->hole = true;
+      break;
+    case K_OUTPUT:
+      surface->output = surface->output_requested = mgn_read_yes_no("Output specification missing", SURFACE_CALLER);
+      break;
+    case K_BASSOC:
+      surface->bassoc = mgn_read_yes_no("Specification of output of boundary association missing", SURFACE_CALLER);
+      break;
+    case K_SLAVE:
+      surface->slave = true;
+      break;
+    case K_WEAK:
+      line.weak = true;
+      break;
+    case K_ELEMGROUP:
+      mgn_get_next_int("Missing triangle elem group id");
+      mgn_get_next_int("Missing quad elem group id");
+      mgn_input.properties_seen = true;
+      break;
+    case K_NODEPROP:
+      mgn_read_property_string("Node property string missing");
+      break;
+    case K_ELEMPROP:
+      mgn_read_property_string("Elem property string missing");
+      break;
+    case K_SHIFT:
+      mgn_read_shift(mgn_input.shift);
+      break;
+    default:
+      break;
+  }
+}
+
+// The options of the line, up to its end.
+void read_surface_options(surface_line& line) {
+  for (double& s : mgn_input.shift) s = 0.0;
+  int previous = -1;
   char* token = mgn_get_next_token(nullptr);
   while (token != nullptr) {
     const int key = mgn_get_keyword_index(token, keywords, K_KEYWORDS);
-    if (key == K_KEYWORDS) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
+    if (key == K_KEYWORDS) mgn_unexpected_keyword(token, SURFACE_CALLER);
     // Words that serve a preceding keyword are guarded by that keyword;
     // COINCIDE may be repeated, one kind of entity each time.
     const bool governed = key == K_COINCIDE || ((key == K_CURVE || key == K_VERTEX) && previous == K_ATTRACT) ||
                           ((key == K_SURFACE || key == K_PATCH || key == K_SHELL) && previous == K_COINCIDE) ||
                           (key == K_SURFACE && previous == K_FIXED);
-    if (!governed) mgn_check_keyword_duplicity(key, flags, token);
-    mgn_check_leading_keyword(leading_keywords, previous, key, MGN_INPUT_CALLER);
-
+    if (!governed) mgn_check_keyword_duplicity(key, line.flags, token);
+    mgn_check_leading_keyword(leading_keywords, previous, key, SURFACE_CALLER);
     char* next = nullptr;  // a token read ahead that is the next option
     switch (key) {
-      case K_VIRTUAL:
-        surface->is_virtual = true;
-        break;
       case K_CURVE:
-        if (previous == K_ATTRACT) {
-          std::vector<mgn_curve*> curves;
-          next = mgn_read_id_list(curves, mgn_find_curve, keywords, K_KEYWORDS,
-                                  "Missing attracted curve id", "Curve %ld does not exist", MGN_INPUT_CALLER);
-          mgn_attraction* item = mgn_create_attraction(attraction, 1);
-          for (auto it = curves.rbegin(); it != curves.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
-          mgn_add_item_to_tail(surface->attractions, item);
-        } else {
-          static const char* const missing[4] = {"Missing first curve id", "Missing second curve id",
-                                                 "Missing third curve id", "Missing fourth curve id"};
-          for (int s = 0; s < 4; ++s) {
-            const long curve_id = mgn_get_next_int(missing[s]);
-            mgn_curve* curve = mgn_find_curve(curve_id);
-            if (curve == nullptr) mgn_input_error(mgn_format("Curve %ld does not exist", curve_id), MGN_INPUT_HERE);
-            surface->curve[s] = curve;
-          }
-          sides_given = true;
-        }
-        break;
-      case K_VERTEX: {
-        if (previous != K_ATTRACT)
-          mgn_input_error("Keyword VERTEX not expected (keyword ATTRACT missing)", MGN_INPUT_HERE);
-        std::vector<mgn_vertex*> vertices;
-        next = mgn_read_id_list(vertices, mgn_find_vertex, keywords, K_KEYWORDS,
-                                "Missing attracted vertex id", "Vertex %ld does not exist", MGN_INPUT_CALLER);
-        mgn_attraction* item = mgn_create_attraction(attraction, 0);
-        for (auto it = vertices.rbegin(); it != vertices.rend(); ++it) mgn_add_item_to_head(item->entities, *it);
-        mgn_add_item_to_tail(surface->attractions, item);
-        break;
-      }
+      case K_VERTEX:
       case K_ALL:
-        if (previous != K_ATTRACT) mgn_input_error("Keyword ALL not expected (keyword ATTRACT missing)", MGN_INPUT_HERE);
-        surface->global_attraction = attraction;
-        break;
-      case K_ATTRACT: {
-        const double a = mgn_get_next_fpn("Missing attraction factor");
-        if (!(a > -1.0 && a <= 10.0)) mgn_input_error("Attraction factor out of range", MGN_INPUT_HERE);
-        attraction = static_cast<float>(a + 1.0);
-        break;
-      }
-      case K_ORDER: {
-        const int32_t nu = mgn_get_next_int("Order u specification missing");
-        if (nu != 0 && (nu < 2 || nu > MGN_MAX_ORDER))
-          mgn_input_error("Order u specification out of range", MGN_INPUT_HERE);
-        const int32_t nv = mgn_get_next_int("Order v specification missing");
-        if (nv != 0 && (nv < 2 || nv > MGN_MAX_ORDER))
-          mgn_input_error("Order v specification out of range", MGN_INPUT_HERE);
-        order_u = nu;
-        order_v = nv;
-        break;
-      }
+      case K_ATTRACT:
       case K_FIXED:
-        break;
       case K_SURFACE:
-        if (previous == K_FIXED) {
-          const long parent_id = mgn_get_next_int("Missing parent surface id");
-          mgn_surface* parent = mgn_find_surface(parent_id);
-          if (parent == nullptr) mgn_input_error(mgn_format("Surface %ld does not exist", parent_id), MGN_INPUT_HERE);
-          surface->parent_surface = parent;
-          mgn_add_item_to_head(parent->child_surfaces, surface);
-        } else if (previous == K_COINCIDE) {
-          next = mgn_read_id_list(coinciding_surfaces, mgn_find_surface, keywords, K_KEYWORDS,
-                                  "Missing coinciding surface id", "Surface %ld does not exist", MGN_INPUT_CALLER);
-        } else {
-          mgn_input_error("Keyword SURFACE not expected (keyword FIXED or COINCIDE missing)", MGN_INPUT_HERE);
-        }
-        break;
       case K_PATCH:
-        if (previous != K_COINCIDE)
-          mgn_input_error("Keyword PATCH not expected (keyword COINCIDE missing)", MGN_INPUT_HERE);
-        next = mgn_read_id_list(coinciding_patches, mgn_find_patch, keywords, K_KEYWORDS,
-                                "Missing coinciding patch id", "Patch %ld does not exist", MGN_INPUT_CALLER);
-        break;
       case K_SHELL:
-        if (previous != K_COINCIDE)
-          mgn_input_error("Keyword SHELL not expected (keyword COINCIDE missing)", MGN_INPUT_HERE);
-        next = mgn_read_id_list(coinciding_shells, mgn_find_shell, keywords, K_KEYWORDS,
-                                "Missing coinciding shell id", "Shell %ld does not exist", MGN_INPUT_CALLER);
+      case K_LCS:
+      case K_MIRROR:
+      case K_DUPLICATE:
+        next = read_surface_relation(line, key, previous);
         break;
-      case K_SIZE: {
-        double number = 0.0;
-        const int word = mgn_read_value_option(mgn_size_option, keywords, K_KEYWORDS, {K_SUR, K_DEF, K_UNI}, &number,
-                                               &size_multiplier, &next, MGN_INPUT_CALLER);
-        size_source = word != K_KEYWORDS ? word : -1;
-        if (word == K_KEYWORDS) size = number * mgn_set.size_factor;
-        break;
-      }
-      case K_RATE: {
-        double number = 0.0;
-        const int word = mgn_read_value_option(mgn_rate_option, keywords, K_KEYWORDS, {K_DEF}, &number,
-                                               &rate_multiplier, &next, MGN_INPUT_CALLER);
-        rate = word == K_DEF ? mgn_set.curvature_rate : number * mgn_set.curvature_factor;
-        break;
-      }
+      case K_ORDER:
+      case K_SIZE:
+      case K_RATE:
       case K_FACTOR:
-        surface->factor = mgn_read_factor(MGN_INPUT_CALLER);
-        break;
-      case K_PROPERTY:
-        surface->property = mgn_read_property(MGN_INPUT_CALLER);
-        break;
-      case K_HIDDEN:
-        // Hiding moves nodes by smoothing: without it the request is void.
-        if (mgn_set.nodal_smoothing) surface->hidden = true;
-        break;
-      case K_HOLE:
-        surface->hole = true;
-        break;
-      case K_OUTPUT:
-        surface->output = surface->output_requested = mgn_read_yes_no("Output specification missing", MGN_INPUT_CALLER);
-        break;
-      case K_BASSOC:
-        surface->bassoc = mgn_read_yes_no("Specification of output of boundary association missing", MGN_INPUT_CALLER);
-        break;
       case K_POLYSIZE:
-        next = mgn_read_polysize(polysize, max_polysize, keywords, K_KEYWORDS, K_DEF, K_UNI, MGN_INPUT_CALLER);
+        next = read_surface_sizing(line, key);
         break;
       case K_QUAD:
-        surface->quad = mgn_set.quad_hexa_support;
-        break;
       case K_MAP:
-        map_given = mgn_read_yes_no("Mapping specification missing", MGN_INPUT_CALLER);
-        surface->map = map_given && mgn_set.quad_hexa_support;
-        break;
       case K_EQUIDISTANT:
-        surface->equidistant = mgn_set.quad_hexa_support;
-        break;
       case K_DIAGONAL:
-        break;
       case K_NONE:
       case K_POSITIVE:
       case K_NEGATIVE:
-        if (previous != K_DIAGONAL) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
-        surface->diagonal = static_cast<int16_t>(key == K_NONE ? 0 : key == K_POSITIVE ? 1 : -1);
-        break;
       case K_POINT:
-        if (previous != K_DIAGONAL) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
-        surface->diagonal = 2;
-        surface->diagonal_point[0] = mgn_get_next_fpn("Coordinate x missing");
-        surface->diagonal_point[1] = mgn_get_next_fpn("Coordinate y missing");
-        surface->diagonal_point[2] = mgn_get_next_fpn("Coordinate z missing");
+        read_surface_meshing(line, key, previous, token);
         break;
-      case K_LCS: {
-        const char* missing[2] = {"Missing first lcs curve id", "Missing second lcs curve id"};
-        for (int i = 0; i < 2; ++i) {
-          const long curve_id = mgn_get_next_int(missing[i]);
-          surface->lcs[i] = mgn_find_curve(curve_id);
-          if (surface->lcs[i] == nullptr)
-            mgn_input_error(mgn_format("Curve %ld does not exist", curve_id), MGN_INPUT_HERE);
-        }
-        if (surface->lcs[0] == surface->lcs[1]) mgn_input_error("LCS curves must be different", MGN_INPUT_HERE);
-        break;
-      }
+      case K_VIRTUAL:
+      case K_PROPERTY:
+      case K_HIDDEN:
+      case K_HOLE:
+      case K_OUTPUT:
+      case K_BASSOC:
       case K_SLAVE:
-        surface->slave = true;
-        break;
       case K_WEAK:
-        weak = true;
-        break;
-      case K_MIRROR: {
-        const long mirror_id = mgn_get_next_int("Missing mirror surface id");
-        mirror = mgn_find_surface(mirror_id);
-        if (mirror == nullptr) mgn_input_error(mgn_format("Surface %ld does not exist", mirror_id), MGN_INPUT_HERE);
-        break;
-      }
-      case K_DUPLICATE: {
-        const long duplicate_id = mgn_get_next_int("Missing duplicated surface id");
-        duplicate = mgn_find_surface(duplicate_id);
-        if (duplicate == nullptr)
-          mgn_input_error(mgn_format("Surface %ld does not exist", duplicate_id), MGN_INPUT_HERE);
-        break;
-      }
-      case K_COINCIDE:
-        break;
       case K_ELEMGROUP:
-        mgn_get_next_int("Missing triangle elem group id");
-        mgn_get_next_int("Missing quad elem group id");
-        mgn_input.properties_seen = true;
-        break;
       case K_NODEPROP:
-        mgn_read_property_string("Node property string missing");
-        break;
       case K_ELEMPROP:
-        mgn_read_property_string("Elem property string missing");
-        break;
       case K_SHIFT:
-        mgn_read_shift(mgn_input.shift);
+        read_surface_output(line, key);
+        break;
+      case K_COINCIDE:
         break;
       default:
         // FIT, ITER, LIMIT and DIR are read and dropped; SUR, DEF, UNI, YES and NO are values,
         // not options.
-        if (!mgn_read_fitting_option(token, MGN_INPUT_CALLER)) mgn_unexpected_keyword(token, MGN_INPUT_CALLER);
+        if (!mgn_read_fitting_option(token, SURFACE_CALLER)) mgn_unexpected_keyword(token, SURFACE_CALLER);
     }
     previous = key;
     token = next != nullptr ? next : mgn_get_next_token(nullptr);
   }
-  mgn_check_leading_keyword(leading_keywords, previous, -1, MGN_INPUT_CALLER);
-  if (!sides_given) mgn_input_error("Keyword CURVE missing", MGN_INPUT_HERE);
-  // The line of the definition: the checks after the polygon lines report
-  // it, and reading goes on after the polygon lines.
-  const long surface_line = mgn_input.line_number;
-  long resume_line = surface_line;
-  mgn_surface* parent = surface->parent_surface;
+  mgn_check_leading_keyword(leading_keywords, previous, -1, SURFACE_CALLER);
+  if (!line.sides_given) mgn_input_error("Keyword CURVE missing", SURFACE_HERE);
+}
 
-  // 1. POLYSIZE sizes the inner points of a computed net only.
-  if (!polysize.empty() && parent == nullptr)
-    mgn_input_error(mgn_format("Keyword POLYSIZE not expected for non-fixed surface (%ld)", sid), MGN_INPUT_HERE);
+// The rules between the options: POLYSIZE only for a computed net, nothing
+// of its own for a virtual surface, the requests a hole or hidden surface
+// drops, the quad requests, and the duplicated and mirrored surfaces.
+void check_surface_options(surface_line& line) {
+  mgn_surface* surface = line.surface;
+  const long sid = surface->id;
+  mgn_surface* parent = surface->parent_surface;
+  if (!line.polysize.empty() && parent == nullptr)
+    mgn_input_error(mgn_format("Keyword POLYSIZE not expected for non-fixed surface (%ld)", sid), SURFACE_HERE);
   // A virtual surface produces no mesh of its own.
   if (surface->is_virtual) {
     surface->hidden = false;
@@ -678,7 +778,7 @@ mgn_surface* mgn_input_surface() {
     surface->output = surface->output_requested = false;
     surface->slave = false;
   }
-  // 2. Hole surface.
+  // Hole surface.
   if (surface->hole) {
     if (surface->hidden) {
       warn(mgn_format("Keyword HIDDEN ignored for hole surface (%ld)", sid));
@@ -688,21 +788,21 @@ mgn_surface* mgn_input_surface() {
       warn(mgn_format("Keyword PROPERTY ignored for hole surface (%ld)", sid));
       surface->property = 0;
     }
-    if (flags[K_OUTPUT] != 0) {
+    if (line.flags[K_OUTPUT] != 0) {
       warn(mgn_format("Keyword OUTPUT ignored for hole surface (%ld)", sid));
       surface->output = true;
       surface->output_requested = false;
     }
-    if (duplicate != nullptr) {
+    if (line.duplicate != nullptr) {
       warn(mgn_format("Keyword DUPLICATE ignored for hole surface (%ld)", sid));
-      duplicate = nullptr;
+      line.duplicate = nullptr;
     }
-    if (mirror != nullptr) {
+    if (line.mirror != nullptr) {
       warn(mgn_format("Keyword MIRROR ignored for hole surface (%ld)", sid));
-      mirror = nullptr;
+      line.mirror = nullptr;
     }
   }
-  // 3. Hidden surface.
+  // Hidden surface.
   if (surface->hidden && surface->property != 0) {
     warn(mgn_format("Keyword PROPERTY ignored for hidden surface (%ld)", sid));
     surface->property = 0;
@@ -711,86 +811,103 @@ mgn_surface* mgn_input_surface() {
     warn(mgn_format("Keyword HIDDEN ignored for output surface (%ld)", sid));
     surface->hidden = false;
   }
-  // 4.
-  if (size_source == K_SUR && parent == nullptr)
+  if (line.size_source == K_SUR && parent == nullptr)
     mgn_input_error(mgn_format("Mesh size of surface (%ld) inherited from non-existent parent surface", sid),
-                    MGN_INPUT_HERE);
-  // 5.
+                    SURFACE_HERE);
   if (!surface->is_virtual)
     for (mgn_curve* curve : surface->curve)
       if (curve->is_virtual)
         mgn_input_error(mgn_format("Virtual curve (%ld) cannot form boundary of physical surface (%ld)", lid(curve), sid),
-                        MGN_INPUT_HERE);
-  // 6. Quad meshing requests.
-  if (map_given && !surface->quad) {
+                        SURFACE_HERE);
+  // Quad meshing requests.
+  if (line.map_given && !surface->quad) {
     warn(mgn_format("Keyword MAP ignored for surface (%ld) not subjected to quad meshing", sid));
     surface->map = false;
   }
-  if (flags[K_DIAGONAL] != 0) {
+  if (line.flags[K_DIAGONAL] != 0) {
     if (!(surface->quad && surface->map)) {
       warn(mgn_format("Keyword DIAGONAL ignored for surface (%ld) not subjected to quad mapping", sid));
       surface->diagonal = 0;
-    } else if ((surface->diagonal == 1 || surface->diagonal == -1) && flags[K_LCS] == 0) {
+    } else if ((surface->diagonal == 1 || surface->diagonal == -1) && line.flags[K_LCS] == 0) {
       warn(mgn_format("DIAGONAL request may be ambiguous for surface (%ld) without LCS specification", sid));
     }
   }
-  // 7. Duplicated and mirrored surfaces.
-  if (duplicate != nullptr && (duplicate->is_virtual || duplicate->hole)) {
-    warn(mgn_format(duplicate->is_virtual ? "Keyword DUPLICATE ignored for surface %ld duplicating virtual surface (%ld)"
+  // Duplicated and mirrored surfaces.
+  if (line.duplicate != nullptr && (line.duplicate->is_virtual || line.duplicate->hole)) {
+    warn(mgn_format(line.duplicate->is_virtual ? "Keyword DUPLICATE ignored for surface %ld duplicating virtual surface (%ld)"
                                           : "Keyword DUPLICATE ignored for surface %ld duplicating hole surface (%ld)",
-                    sid, lid(duplicate)));
-    duplicate = nullptr;
+                    sid, lid(line.duplicate)));
+    line.duplicate = nullptr;
   }
-  if (mirror != nullptr && (mirror->is_virtual || mirror->hole)) {
-    warn(mgn_format(mirror->is_virtual ? "Keyword MIRROR ignored for surface %ld mirroring virtual surface (%ld)"
+  if (line.mirror != nullptr && (line.mirror->is_virtual || line.mirror->hole)) {
+    warn(mgn_format(line.mirror->is_virtual ? "Keyword MIRROR ignored for surface %ld mirroring virtual surface (%ld)"
                                        : "Keyword MIRROR ignored for surface %ld mirroring hole surface (%ld)",
-                    sid, lid(mirror)));
-    mirror = nullptr;
+                    sid, lid(line.mirror)));
+    line.mirror = nullptr;
   }
-  surface->duplicated = duplicate;
-  surface->mirrored = mirror;
-  surface->weak_mirror = mirror != nullptr && weak;
-  // 8. Size, rate and polysize.
+  surface->duplicated = line.duplicate;
+  surface->mirrored = line.mirror;
+  surface->weak_mirror = line.mirror != nullptr && line.weak;
+}
+
+// The size, rate and polysize of the surface.
+void settle_surface_sizes(surface_line& line) {
+  mgn_surface* surface = line.surface;
+  const long sid = surface->id;
+  mgn_surface* parent = surface->parent_surface;
   if (mgn_set.size_factor == 0.0) {
-    size = 0.0;
+    line.size = 0.0;
     surface->factor = 0.0f;
   } else {
-    switch (size_source) {
-      case K_SUR: size = parent->size; break;
-      case K_DEF: size = mgn_set.default_size; break;
-      case K_UNI: size = mgn_set.uniform_size; break;
+    switch (line.size_source) {
+      case K_SUR: line.size = parent->size; break;
+      case K_DEF: line.size = mgn_set.default_size; break;
+      case K_UNI: line.size = mgn_set.uniform_size; break;
       default: break;
     }
-    size *= size_multiplier;
-    if ((size_source == K_DEF || size_source == K_UNI) && size == 0.0 && surface->factor != 0.0f)
+    line.size *= line.size_multiplier;
+    if ((line.size_source == K_DEF || line.size_source == K_UNI) && line.size == 0.0 && surface->factor != 0.0f)
       warn(mgn_format("Default zero mesh size specification detected at surface %ld", sid));
-    if (mgn_resolve_polysize(polysize, K_DEF, K_UNI)) warn(mgn_format("Default zero polysize specification detected at surface %ld", sid));
+    if (mgn_resolve_polysize(line.polysize, K_DEF, K_UNI)) warn(mgn_format("Default zero polysize specification detected at surface %ld", sid));
   }
-  surface->size = static_cast<float>(size);
-  surface->rate = static_cast<float>(rate * rate_multiplier);
+  surface->size = static_cast<float>(line.size);
+  surface->rate = static_cast<float>(line.rate * line.rate_multiplier);
+}
 
-  // 9. Fixed surface: the checks of its sides on the parent.
-  side_line lines[4];
-  if (parent != nullptr) check_fixed_sides(surface, lines);
-  // 10. Corners and orientation of the sides.
+// The sides on the parent of a fixed surface, the corners and orientation
+// of the sides, and the range on the parent with the entities that move to
+// the surface.
+void fix_and_orient_surface(surface_line& line) {
+  mgn_surface* surface = line.surface;
+  mgn_surface* parent = surface->parent_surface;
+  if (parent != nullptr) check_fixed_sides(surface, line.sides);
+  // Corners and orientation of the sides.
   set_corners(surface);
-  // 9 (end). The range on the parent and the entities that move to it.
+  // The range on the parent and the entities that move to it.
   if (parent != nullptr) {
-    set_fixed_range(surface, lines);
+    set_fixed_range(surface, line.sides);
     if (!surface->is_virtual) localize_on_child(surface);
   }
-  // 11. Orders, corner sizes and polysize.
-  set_orders(surface, order_u, order_v);
+}
+
+// The orders, corner sizes and polysize, the control net (computed from
+// the parent or read from the polygon lines) and the curves that learn
+// that they bound the surface.
+void make_surface_net(surface_line& line) {
+  mgn_surface* surface = line.surface;
+  const long sid = surface->id;
+  mgn_surface* parent = surface->parent_surface;
+  set_orders(surface, line.order_u, line.order_v);
   if (mgn_set.size_factor != 0.0 && surface->factor != 0.0f)
     for (const mgn_vertex* vertex : surface->vertex)
       if (vertex->ctrl_point->size == 0.0f)
         mgn_input_error(mgn_format("Zero mesh size specification detected at vertex %ld of surface %ld", lid(vertex), sid),
-                        MGN_INPUT_HERE);
+                        SURFACE_HERE);
   const int inner = (surface->order_u - 2) * (surface->order_v - 2);
-  if (!polysize.empty() && static_cast<int>(polysize.size()) != inner)
+  if (!line.polysize.empty() && static_cast<int>(line.polysize.size()) != inner)
     mgn_input_error(mgn_format("Order of surface %ld is in conflict with number of poly size parameters", sid),
-                    MGN_INPUT_HERE);
-  // 12. The control net.
+                    SURFACE_HERE);
+  // The control net.
   if (parent != nullptr) {
     mgn_copy_parent_surface_net(surface, parent);
     mgn_split_surface_net_head(surface, surface->umax, surface->vmax);
@@ -799,13 +916,13 @@ mgn_surface* mgn_input_surface() {
     const int nu = surface->order_u;
     for (int j = 1, k = 0; j < surface->order_v - 1; ++j)
       for (int i = 1; i < nu - 1; ++i, ++k)
-        if (k < static_cast<int>(polysize.size())) surface->net[j * nu + i]->size = static_cast<float>(polysize[k].value);
+        if (k < static_cast<int>(line.polysize.size())) surface->net[j * nu + i]->size = static_cast<float>(line.polysize[k].value);
   } else {
     mgn_create_surface_ctrl_polygon(surface);
     if (surface->order_u > 2 && surface->order_v > 2) {
       mgn_input_surface_polygon(surface);
-      resume_line = mgn_input.line_number;
-      mgn_input.line_number = surface_line;
+      line.resume_line = mgn_input.line_number;
+      mgn_input.line_number = line.surface_line;
     }
     // The weights of the net (given or blended from the sides) may be
     // negative; a weight function that reaches zero is not allowed: the
@@ -816,29 +933,54 @@ mgn_surface* mgn_input_surface() {
     double u = 0.0, v = 0.0;
     if (mgn_find_vanishing_weight(w, nu, nv, &u, &v))
       mgn_input_error(mgn_format("Zero weight detected on surface %ld at u = %f, v = %f", lid(surface), u, v),
-                      MGN_INPUT_HERE);
+                      SURFACE_HERE);
   }
   for (mgn_curve* curve : surface->curve) mgn_add_item_once(curve->surfaces, surface);
+}
 
-  // 13. Coinciding entities.
-  for (mgn_surface* other : coinciding_surfaces) {
-    if (surface->is_virtual || other->is_virtual) mgn_input_error("Only physical surfaces can be coinciding", MGN_INPUT_HERE);
+// The coinciding surfaces, patches and shells linked with the surface.
+void link_coinciding_entities(surface_line& line) {
+  mgn_surface* surface = line.surface;
+  for (mgn_surface* other : line.coinciding_surfaces) {
+    if (surface->is_virtual || other->is_virtual) mgn_input_error("Only physical surfaces can be coinciding", SURFACE_HERE);
     mgn_link_coinciding(surface, other, &mgn_surface::coinciding_surfaces);
   }
-  for (mgn_patch* other : coinciding_patches) {
+  for (mgn_patch* other : line.coinciding_patches) {
     if (surface->is_virtual || other->is_virtual)
-      mgn_input_error("Only physical surfaces and patches can be coinciding", MGN_INPUT_HERE);
+      mgn_input_error("Only physical surfaces and patches can be coinciding", SURFACE_HERE);
     mgn_add_item_once(other->coinciding_surfaces, surface);
     mgn_add_item_once(surface->coinciding_patches, other);
   }
-  for (mgn_shell* other : coinciding_shells) {
+  for (mgn_shell* other : line.coinciding_shells) {
     if (surface->is_virtual || other->is_virtual)
-      mgn_input_error("Only physical surfaces and shells can be coinciding", MGN_INPUT_HERE);
+      mgn_input_error("Only physical surfaces and shells can be coinciding", SURFACE_HERE);
     mgn_add_item_once(other->coinciding_surfaces, surface);
     mgn_add_item_once(surface->coinciding_shells, other);
   }
-  mgn_input.line_number = resume_line;
-  return surface;
+}
+
+}  // namespace
+
+mgn_surface* mgn_input_surface() {
+  const int32_t id = mgn_get_next_int("Missing surface id");
+  if (id < 1) mgn_input_error("Positive surface id required", SURFACE_HERE);
+  if (mgn_find_surface(id) != nullptr)
+    mgn_input_error(mgn_format("Multiple instance of surface %ld detected", static_cast<long>(id)), SURFACE_HERE);
+  surface_line line;
+  line.surface = mgn_create_surface(id);
+  mgn_input.building = line.surface;
+  mgn_input.building_kind = MGN_SURFACE;
+  line.rate = line.surface->rate;
+
+  read_surface_options(line);
+  line.surface_line = line.resume_line = mgn_input.line_number;
+  check_surface_options(line);
+  settle_surface_sizes(line);
+  fix_and_orient_surface(line);
+  make_surface_net(line);
+  link_coinciding_entities(line);
+  mgn_input.line_number = line.resume_line;
+  return line.surface;
 }
 
 // ---------------------------------------------------------------------------
@@ -908,3 +1050,6 @@ void mgn_build_surface_global_attraction(mgn_surface* surface) {
   mgn_finish_global_attraction(surface->attractions, surface->global_attraction, vertices, curves,
                                surface->fixed_vertices, surface->fixed_curves);
 }
+
+#undef SURFACE_HERE
+#undef SURFACE_CALLER
