@@ -547,6 +547,7 @@ struct front_face {
   int8_t owner_type;  // MGN_ELEM_TETRA or MGN_ELEM_FACE
   int8_t owner_slot;  // local face of the tetra, or side of the triangle
   int16_t tries;
+  int32_t layer;      // layers of tetras between the face and the boundary
   int32_t next[3];    // next front face at n[k] (-1: end)
   int32_t leaf;       // leaf of the box tree
   uint32_t stamp;     // changes whenever the slot is reused
@@ -577,6 +578,8 @@ struct node_info {
 // meanwhile is skipped when it comes up).
 struct queued_face {
   int32_t tries;
+  int32_t layer;
+  uint64_t place;     // Morton code of the face's centre in the front's box
   uint64_t sequence;
   int32_t index;
   uint32_t stamp;
@@ -584,6 +587,8 @@ struct queued_face {
 // Heap order: the face that comes first compares greatest.
 inline bool comes_after(const queued_face& a, const queued_face& b) {
   if (a.tries != b.tries) return a.tries > b.tries;
+  if (a.layer != b.layer) return a.layer > b.layer;
+  if (a.place != b.place) return a.place > b.place;
   return a.sequence > b.sequence;
 }
 
@@ -612,7 +617,10 @@ struct region_context {
   std::vector<fixed_piece> pieces;
   std::vector<node_info> nodes;
   box_tree tree;
-  // Faces waiting for a step, the smallest first (see face_order).
+  // Faces waiting for a step (see push_face), the layer a new face joins and
+  // the box of the bounding faces that places are measured in.
+  int32_t current_layer = 0;
+  double place_lo[3] = {0.0, 0.0, 0.0}, place_hi[3] = {0.0, 0.0, 0.0};
   std::vector<queued_face> queue;
   uint64_t queued = 0;
 
@@ -678,10 +686,31 @@ box face_box(const front_face& f) {
 // Puts a front face in the queue (again), behind the faces of fewer tries
 // and, among equal tries, in the order faces join the front: the mesh grows
 // in layers, and a face put back waits until the front has moved on.
+// Morton code of a point in the box of the front (21 bits per axis): faces
+// of one layer are taken in this order, so that consecutive steps work
+// next to each other.
+uint64_t morton_place(const double* p) {
+  uint64_t code = 0;
+  uint32_t cell[3];
+  for (int k = 0; k < 3; ++k) {
+    const double extent = ctx.place_hi[k] - ctx.place_lo[k];
+    double t = extent > 0.0 ? (p[k] - ctx.place_lo[k]) / extent : 0.0;
+    t = std::min(std::max(t, 0.0), 1.0);
+    cell[k] = static_cast<uint32_t>(t * 2097151.0);
+  }
+  for (int bit = 20; bit >= 0; --bit)
+    for (int k = 0; k < 3; ++k) code = (code << 1) | ((cell[k] >> bit) & 1u);
+  return code;
+}
+
 void push_face(int32_t index) {
   const front_face& f = ctx.faces[index];
   queued_face q;
   q.tries = f.tries;
+  q.layer = f.layer;
+  double centre[3];
+  for (int k = 0; k < 3; ++k) centre[k] = (f.n[0]->xyz[k] + f.n[1]->xyz[k] + f.n[2]->xyz[k]) / 3.0;
+  q.place = morton_place(centre);
   q.sequence = ctx.queued++;
   q.index = index;
   q.stamp = f.stamp;
@@ -709,6 +738,7 @@ int32_t add_front_face(mgn_node* a, mgn_node* b, mgn_node* c, void* owner, int o
   f.owner_type = static_cast<int8_t>(owner_type);
   f.owner_slot = static_cast<int8_t>(owner_slot);
   f.alive = true;
+  f.layer = ctx.current_layer;
   for (int k = 0; k < 3; ++k) {
     node_info& info = enter_node(f.n[k]);
     f.next[k] = info.face_head;
@@ -1808,6 +1838,11 @@ void reset_context(mgn_region* region) {
   ctx.tree.clear();
   ctx.queue.clear();
   ctx.queued = 0;
+  ctx.current_layer = 0;
+  for (int k = 0; k < 3; ++k) {
+    ctx.place_lo[k] = mgn_tree.root_min[k];
+    ctx.place_hi[k] = mgn_tree.root_max[k];
+  }
   ctx.first_tetra_id = 0;
   ctx.tetras.clear();
   ctx.tetra_links.clear();
@@ -1863,6 +1898,7 @@ void mgn_discretize_subregion(mgn_region* region) {
     ctx.queue.pop_back();
     front_face& f = ctx.faces[index];
     if (!f.alive || f.stamp != stamp) continue;
+    ctx.current_layer = f.layer + 1;
     if (try_face(index)) {
       if (ctx.height_scale != 1.0 && ctx.live_tetras > ctx.progress_mark) ctx.height_scale = 1.0;
       continue;
@@ -1873,6 +1909,7 @@ void mgn_discretize_subregion(mgn_region* region) {
       push_face(index);
       continue;
     }
+    ctx.current_layer = ctx.faces[index].layer;
     unblock(index);
     // A face that stays on the front is tried again.
     if (ctx.faces[index].alive && ctx.faces[index].stamp == stamp) {
