@@ -878,19 +878,22 @@ void attach(mgn_tetra* t, int k, void* owner, int owner_type, int owner_slot) {
   }
 }
 
-// The region's edge between two nodes (an edge of any entity already
-// joining them is used); its tetra count (edge->work, region edges only)
-// grows by one.
-void use_edge(mgn_node* a, mgn_node* b) {
-  mgn_edge* e = mgn_get_node_edge(a, b);
-  if (e == nullptr) e = mgn_create_edge(a, b, MGN_REGION, ctx.region, &ctx.region->mesh.edges);
-  if (e->kind == MGN_REGION && e->entity == ctx.region) ++e->work;
+// The region's edge between two nodes, made when no edge of any entity
+// joins them yet (`fresh`: a node just made, which has no edge yet).
+void use_edge(mgn_node* a, mgn_node* b, bool fresh) {
+  if (fresh || mgn_get_node_edge(a, b) == nullptr)
+    mgn_create_edge(a, b, MGN_REGION, ctx.region, &ctx.region->mesh.edges);
 }
 
-void drop_edge(mgn_node* a, mgn_node* b) {
+// A region edge between two nodes that no tetra and no front face holds any
+// longer is retired.
+void drop_edge_if_unused(mgn_node* a, mgn_node* b) {
   mgn_edge* e = mgn_get_node_edge(a, b);
   if (e == nullptr || e->kind != MGN_REGION || e->entity != ctx.region) return;
-  if (--e->work <= 0) mgn_retire_edge(e);
+  bool used = false;
+  for_tetras_at(a, [&](const mgn_tetra* t) { used = used || mgn_get_tetra_node_index(t, b) >= 0; });
+  if (!used) used = on_front_together(a, b);
+  if (!used) mgn_retire_edge(e);
 }
 
 // Fixed pieces whose node (point) or edge (segment) the tetra takes leave
@@ -922,6 +925,7 @@ void take_fixed_pieces(const mgn_tetra* t) {
 // xyz), closes the front faces it covers and adds its other faces.
 mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz) {
   front_face f = ctx.faces[base];
+  const bool fresh = x == nullptr;
   if (x == nullptr) {
     x = mgn_create_node(xyz, nullptr, MGN_REGION, ctx.region, &ctx.region->mesh.nodes);
     if (ctx.region_size > 0.0 && x->size > ctx.region_size) x->size = static_cast<float>(ctx.region_size);
@@ -957,7 +961,8 @@ mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz) {
       add_front_face(n[o[0]], n[o[1]], n[o[2]], t, MGN_ELEM_TETRA, k);
     }
   }
-  for (const auto& e : mgn_tetra_edge_nodes) use_edge(n[e[0]], n[e[1]]);
+  // The base's edges exist; the three edges to the apex may not.
+  for (int k = 0; k < 3; ++k) use_edge(x, n[k], fresh);
   take_fixed_pieces(t);
   return t;
 }
@@ -1548,12 +1553,13 @@ void remesh_around(int32_t index, int rings) {
   }
   for (mgn_tetra* t : cavity) {
     unlink_tetra_nodes(t);
-    for (const auto& e : mgn_tetra_edge_nodes) drop_edge(t->n[e[0]], t->n[e[1]]);
     for (mgn_node* node : t->n)
       if (std::find(touched.begin(), touched.end(), node) == touched.end()) touched.push_back(node);
     mgn_retire_tetra(t);
     --ctx.live_tetras;
   }
+  for (const auto& [a, b] : set.edges)
+    drop_edge_if_unused(const_cast<mgn_node*>(a), const_cast<mgn_node*>(b));
   // Fixed pieces that no tetra holds any longer return to the front.
   for (fixed_piece& piece : ctx.pieces) {
     if (piece.alive) continue;
