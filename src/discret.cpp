@@ -437,15 +437,8 @@ void mgn_discretize_region(mgn_region* region, void* argument) {
   mgn_smooth_region(region);
   // Every node of the region has left the front.
   if (region->mesh.nodes != nullptr)
-    for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(region->mesh.nodes))) {
-      mgn_node* node = *ref;
-      if (node == nullptr || node->id == 0 || node->front_count == 0) continue;
-      mgn_note_partial_node(node);
-      mgn_manipulation_error(mgn_format("Node %ld detected as remaining on front (%ld) of region %ld\n",
-                                        static_cast<long>(node->id), static_cast<long>(node->front_count),
-                                        static_cast<long>(region->id)),
-                             "mgn_check_data_node", mgn_module_name(__FILE__), __LINE__);
-    }
+    for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(region->mesh.nodes)))
+      mgn_check_data_node(*ref, MGN_REGION, region, "region", region->id);
   if (region->mesh.tetra_count + region->mesh.pyram_count + region->mesh.wedge_count + region->mesh.hexa_count == 0)
     mgn_manipulation_error("Unexpected situation", MGN_HERE);
   settle_listing(region->mesh.nodes);

@@ -53,7 +53,6 @@ constexpr int kMaxRetries = 3;
 // check of the nodes' data.
 constexpr const char* kGenerateFace = "mgn_generate_face";
 constexpr const char* kSearchNeighbourhood = "mgn_search_surface_point_neighbourhood";
-constexpr const char* kCheckFront = "mgn_check_data_node";
 
 // Marks the outer side of a boundary edge: never a free side.
 mgn_face closed_side_face{};
@@ -2011,15 +2010,7 @@ void mgn_triangulate_subsurface(mgn_surface* surface) {
 }
 
 void mgn_check_front_closed() {
-  auto check = [](mgn_node* node) {
-    if (node->front_count == 0) return;
-    mgn_note_partial_entity(ctx.kind, ctx.entity);
-    mgn_note_partial_node(node);
-    mgn_manipulation_error(mgn_format("Node %ld detected as remaining on front (%ld) of %s %ld\n",
-                                      static_cast<long>(node->id), static_cast<long>(node->front_count), ctx.word,
-                                      ctx.id),
-                           kCheckFront, mgn_module_name(__FILE__), __LINE__);
-  };
+  auto check = [](mgn_node* node) { mgn_check_data_node(node, ctx.kind, ctx.entity, ctx.word, ctx.id); };
   if (*ctx.nodes != nullptr) {
     const mgn_entity_mesh* mesh = mgn_get_entity_mesh(ctx.kind, ctx.entity);
     for (mgn_node** ref : mgn_listing_first<mgn_node*>(mgn_get_first_listing_block(*ctx.nodes), mesh->node_total))

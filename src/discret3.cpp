@@ -53,6 +53,7 @@
 #include "element.h"
 #include "geom.h"
 #include "list.h"
+#include "mesh1.h"
 #include "message.h"
 #include "octree.h"
 #include "topo3.h"
@@ -95,7 +96,6 @@ constexpr int kRemeshingLimit = 15;
 // tetra reaches it.
 constexpr int32_t kIsolated = 12345;
 
-inline double dist2(const double* a, const double* b) { return mgn_get_point_square_distance(a, b); }
 inline double tetra_quality(const double* a, const double* b, const double* c, const double* d, double* volume) {
   return mgn_get_tetra_shape_quality(a, b, c, d, volume);
 }
@@ -1070,7 +1070,7 @@ bool new_node_valid(int32_t base, const double* xyz, mgn_node* const abc[3], dou
   const double node_gap2 = (kNodeClearance * clearance) * (kNodeClearance * clearance);
   for (mgn_node* v : ctx.near_nodes) {
     if (v == abc[0] || v == abc[1] || v == abc[2]) continue;
-    if (dist2(v->xyz, xyz) < node_gap2) return false;
+    if (mgn_get_point_square_distance(v->xyz, xyz) < node_gap2) return false;
   }
   const double face_gap = kFaceClearance * clearance;
   for (int32_t i : ctx.near_faces) {
@@ -1134,7 +1134,7 @@ double size_at(const double* p) {
 void measure_base(mgn_node* const abc[3], base_geometry& b) {
   const double *A = abc[0]->xyz, *B = abc[1]->xyz, *C = abc[2]->xyz;
   double sa = abc[0]->size, sb = abc[1]->size, sc = abc[2]->size;
-  const double lab = std::sqrt(dist2(A, B)), lbc = std::sqrt(dist2(B, C)), lca = std::sqrt(dist2(C, A));
+  const double lab = std::sqrt(mgn_get_point_square_distance(A, B)), lbc = std::sqrt(mgn_get_point_square_distance(B, C)), lca = std::sqrt(mgn_get_point_square_distance(C, A));
   // Nodes without a size take the mean length of their edges on the base.
   if (!(sa > 0.0)) sa = 0.5 * (lab + lca);
   if (!(sb > 0.0)) sb = 0.5 * (lab + lbc);
@@ -1172,7 +1172,7 @@ void measure_base(mgn_node* const abc[3], base_geometry& b) {
   for (int k = 0; k < 3; ++k) w[k] = uu * v[k] - vv * u[k];
   mgn_cross(w, uxv, c);
   for (int k = 0; k < 3; ++k) b.centre[k] = A[k] + c[k] / d;
-  b.radius = std::sqrt(dist2(b.centre, A));
+  b.radius = std::sqrt(mgn_get_point_square_distance(b.centre, A));
   // Edge factors: short edges lower the height, long ones too.
   auto factor = [](double l, double m) {
     if (l < 0.85 * m) return 1.0 + 0.5 * (l / m - 1.0);
@@ -1251,7 +1251,7 @@ bool try_face(int32_t index) {
   ctx.candidates.clear();
   for (mgn_node* v : ctx.near_nodes) {
     if (v == abc[0] || v == abc[1] || v == abc[2]) continue;
-    if (dist2(v->xyz, b.g) > reach2) continue;
+    if (mgn_get_point_square_distance(v->xyz, b.g) > reach2) continue;
     const int o = mgn_orient3d(abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, v->xyz);
     if (o < 0) continue;
     if (o == 0) {
@@ -1268,10 +1268,10 @@ bool try_face(int32_t index) {
     }
     candidate c;
     c.node = v;
-    c.centre_distance2 = dist2(v->xyz, b.g);
+    c.centre_distance2 = mgn_get_point_square_distance(v->xyz, b.g);
     c.score = sphere_score(b, v->xyz);
     c.quality = -1.0;  // measured when tried
-    c.distance2 = dist2(v->xyz, b.p);
+    c.distance2 = mgn_get_point_square_distance(v->xyz, b.p);
     ctx.candidates.push_back(c);
   }
   // A graded size field may put more candidates in the reach of a large
@@ -1925,12 +1925,7 @@ void mgn_discretize_subregion(mgn_region* region) {
   }
   // Isolated pieces no tetra reached.
   for (const fixed_piece& piece : ctx.pieces)
-    if (piece.alive) {
-      mgn_note_partial_node(piece.n[0]);
-      fail(mgn_format("Node %ld detected as remaining on front (%ld) of region %ld\n",
-                      static_cast<long>(piece.n[0]->id), static_cast<long>(piece.n[0]->front_count), region_id()),
-           kDiscretizeSubregion, __LINE__);
-    }
+    if (piece.alive) mgn_check_data_node(piece.n[0], MGN_REGION, region, "region", region->id);
   mgn_region_stat.volume = ctx.volume_sum;
   const double v_ref = ctx.reference_volume;
   const double v_sum = ctx.volume_sum;

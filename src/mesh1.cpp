@@ -8,6 +8,7 @@
 #include "bezier.h"
 #include "element.h"
 #include "list.h"
+#include "message.h"
 #include "project.h"
 #include "vertex.h"
 
@@ -105,4 +106,13 @@ long mgn_get_chunk_capacity(long n) {
     return (n - 1) / k + 1;
   }
   return std::max(1L, n);
+}
+
+void mgn_check_data_node(mgn_node* node, int kind, void* entity, const char* word, long id) {
+  if (node == nullptr || node->id == 0 || node->front_count == 0) return;
+  mgn_note_partial_entity(kind, entity);
+  mgn_note_partial_node(node);
+  mgn_manipulation_error(mgn_format("Node %ld detected as remaining on front (%ld) of %s %ld\n",
+                                    static_cast<long>(node->id), static_cast<long>(node->front_count), word, id),
+                         MGN_HERE);
 }

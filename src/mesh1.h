@@ -41,6 +41,12 @@ bool mgn_find_node_curve_parameter(const mgn_curve* curve, const mgn_node* node,
 // another family of curves) the parameter of the closest curve point.
 double mgn_get_node_curve_parameter(const mgn_curve* curve, const mgn_node* node);
 
+// The check that a meshed entity's node has left the front (front count 0):
+// otherwise the entity (kind code, record, kind word and identifier for the
+// message) and the node are noted for the partial output and the run ends
+// with "Node %ld detected as remaining on front (%ld) of %s %ld".
+void mgn_check_data_node(mgn_node* node, int kind, void* entity, const char* word, long id);
+
 // Capacity of the blocks of a listing that takes n records at once: n, or
 // chunks of about the listing size when n exceeds 1000 and 1.5 times it.
 long mgn_get_chunk_capacity(long n);
