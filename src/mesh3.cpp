@@ -12,15 +12,16 @@
 // edges; where no swap makes its worst tetra good, the removal of each of
 // its region nodes and the collapse of each of its short edges between
 // region nodes; and where all these leave the worst tetra poor, the
-// insertion of a node into it and its neighbours.  The plans that make the
-// worst tetra of their cavity better are checked, the best first, and the
-// first valid one is made.  A plan is valid when its new tetras keep the
-// faces of the cavity's boundary exactly (so boundary triangles, the
-// neighbours outside and the volume stay), each is positive by the exact
-// orientation test, every face inside is shared by two of them, no edge it
-// adds exists already, and it retires no node or edge that is not the
-// region's own.  A cavity's worst tetra only ever gets better, so the
-// passes cannot cycle.
+// insertion of a node into it and its neighbours.  A fair tetra (up to
+// MGN_REPAIR_SWAP_QUALITY) gets the swaps only, which raise the mean
+// quality at a small cost.  The plans that make the worst tetra of their
+// cavity better are checked, the best first, and the first valid one is
+// made.  A plan is valid when its new tetras keep the faces of the
+// cavity's boundary exactly (so boundary triangles, the neighbours outside
+// and the volume stay), each is positive by the exact orientation test,
+// every face inside is shared by two of them, no edge it adds exists
+// already, and it retires no node or edge that is not the region's own.  A
+// cavity's worst tetra only ever gets better, so the passes cannot cycle.
 //
 // A tetra that keeps a non-positive volume is reported: the run goes on
 // with a warning when two of its opposite edges nearly cross (a flattened
@@ -514,8 +515,10 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   check_face_areas(tetra);
   const double quality =
       mgn_get_tetra_shape_quality(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz, nullptr);
-  if (quality > MGN_REPAIR_QUALITY) return;
-  ++ctx.counters.bad;
+  if (quality > MGN_REPAIR_SWAP_QUALITY) return;
+  // A fair tetra (not bad) gets the swaps only.
+  const bool only_swaps = quality > MGN_REPAIR_QUALITY;
+  if (!only_swaps) ++ctx.counters.bad;
   // A bad tetra's edges must all be in the mesh (else the run ends).
   for (int e = 0; e < 6; ++e) mgn_get_tetra_edge(tetra, e);
   // Every plan that pays, tried the best first (the first made on a tie).
@@ -531,7 +534,7 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   // swap makes the worst tetra good.
   double swapped = 0.0;
   for (std::size_t p = 0; p < count; ++p) swapped = std::max(swapped, ctx.plans[p].after);
-  if (swapped < kSwapsSuffice) {
+  if (swapped < kSwapsSuffice && !only_swaps) {
     for (int i = 0; i < 4; ++i) take(mgn_plan_remove_node(ctx, tetra, i, ctx.plans[count]));
     for (int e = 0; e < 6; ++e) take(mgn_plan_collapse_edge(ctx, tetra, e, ctx.plans[count]));
   }
@@ -545,7 +548,7 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
       chosen = &ctx.plans[p];
       break;
     }
-  if (chosen == nullptr || chosen->after < kInsertBelow) {
+  if (!only_swaps && (chosen == nullptr || chosen->after < kInsertBelow)) {
     mgn_remesh_plan& insertion = ctx.plans[count];
     if (mgn_plan_insert_node(ctx, tetra, insertion) && (chosen == nullptr || insertion.after > chosen->after) &&
         mgn_check_plan(ctx, insertion))
