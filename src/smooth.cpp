@@ -659,12 +659,16 @@ bool ball_positive(mgn_node* node, const double* xyz) {
 }
 
 // Whether a move of the node to xyz may be taken: every tetra around it
-// stays valid and the worst one does not get worse.
-// The tetra that refused the last move is asked first: the steps of one
-// backoff mostly fail on the same tetra, so each costs one measure.
-bool region_move_allowed(mgn_node* node, const double* xyz, double before) {
+// stays valid and the worst one does not get worse than before; the worst
+// one at xyz goes to *worst when it may.  The tetra that refused the last
+// move is asked first: the steps of one backoff mostly fail on the same
+// tetra, so each costs one measure.
+bool region_move_allowed(mgn_node* node, const double* xyz, double before, double* worst) {
   const long i = node->work - 1;
-  if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) return true;
+  if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) {
+    *worst = 1.0;  // no tetra around the node
+    return true;
+  }
   const long first = st.tetra_start[i], last = st.tetra_start[i + 1];
   auto quality = [&](long t) {
     const mgn_tetra* tetra = st.tetras[t];
@@ -684,14 +688,18 @@ bool region_move_allowed(mgn_node* node, const double* xyz, double before) {
     after = std::min(after, q);
   }
   // A measured positive tetra of doubtful sign is confirmed exactly.
-  return after > MGN_SMOOTH_EXACT_BELOW || ball_positive(node, xyz);
+  if (after <= MGN_SMOOTH_EXACT_BELOW && !ball_positive(node, xyz)) return false;
+  *worst = after;
+  return true;
 }
 
-// Moves the node toward the point that makes the worst tetra around it
-// best (steepest ascent of the worst tetra); returns true when it moved.
-bool optimize_region_place(mgn_node* node, double* xyz) {
+// Moves the node from xyz, where the worst tetra around it has the quality
+// `worst`, toward the point that makes that tetra best (steepest ascent of
+// the worst tetra); returns true when it moved.
+bool optimize_region_place(mgn_node* node, double* xyz, double worst) {
   const long i = node->work - 1;
   if (node->work <= 0 || i + 1 >= static_cast<long>(st.tetra_start.size())) return false;
+  if (!(worst > 0.0) || worst >= MGN_SMOOTH_OPTIMIZE_BELOW) return false;
   st.faces.clear();
   for (long t = st.tetra_start[i]; t < st.tetra_start[i + 1]; ++t) {
     const mgn_tetra* tetra = st.tetras[t];
@@ -703,12 +711,11 @@ bool optimize_region_place(mgn_node* node, double* xyz) {
     st.faces.push_back(tetra->n[o[1]]->xyz);
   }
   const int count = static_cast<int>(st.faces.size() / 3);
-  const double before = mgn_get_star_quality(st.faces.data(), count, xyz);
-  if (!(before > 0.0) || before >= MGN_SMOOTH_OPTIMIZE_BELOW) return false;
   double p[3] = {xyz[0], xyz[1], xyz[2]};
   const double after = mgn_optimize_point(st.faces.data(), count, p, MGN_SMOOTH_OPTIMIZE_STEPS);
-  if (!(after > before) || !region_move_allowed(node, p, before)) return false;
-  for (int k = 0; k < 3; ++k) xyz[k] = p[k];
+  double checked = 0.0;
+  if (!(after > worst) || !region_move_allowed(node, p, worst, &checked)) return false;
+  mgn_copy3(xyz, p);
   return true;
 }
 
@@ -781,20 +788,21 @@ void mgn_smooth_region_node(mgn_node* node) {
   const double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
   const double before = ball_quality(node, old);
   double xyz[3] = {old[0], old[1], old[2]};
+  double worst = before;
   bool moved = false;
   if ((inner || last_pass()) && get_mean(node, weighted, false, false, target)) {
     mgn_copy3(xyz, target);
-    moved = region_move_allowed(node, xyz, before);
+    moved = region_move_allowed(node, xyz, before, &worst);
     if (!moved)
       moved = back_off(old, target, [&](const double* trial) {
         mgn_copy3(xyz, trial);
-        return region_move_allowed(node, xyz, before);
+        return region_move_allowed(node, xyz, before, &worst);
       });
     if (!moved) mgn_copy3(xyz, old);
   }
   // Then, where the worst tetra around the node is still poor, the node
   // climbs toward the point that raises it.
-  if (optimize_region_place(node, xyz)) moved = true;
+  if (optimize_region_place(node, xyz, worst)) moved = true;
   if (moved) store_region_place(node, xyz);
 }
 

@@ -497,6 +497,33 @@ TEST_F(RepairDeath, ZeroAreaFaceEndsTheRun) {
   EXPECT_EXIT(mgn_fix_region_tetra(ctx_, t[0]), ::testing::ExitedWithCode(10), "Zero area face detected");
 }
 
+// The point optimization: a point inside the octahedron |x| + |y| + |z|
+// <= 1 but near a face climbs to where the worst of the eight tetras on the
+// faces is nearly as good as at the centre (0.78); a point outside the
+// star (some tetra inverted) is left where it is.
+TEST(PointOptimization, RaisesTheWorstTetraOfTheStar) {
+  mgn_tol = mgn_tolerances{};
+  const double axis[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  std::vector<const double*> faces;
+  for (int i : {0, 1})
+    for (int j : {2, 3})
+      for (int k : {4, 5}) {
+        // Turned to look at the centre.
+        const bool turn = (i == 0) == (j == 2) ? k == 4 : k == 5;
+        faces.insert(faces.end(), {axis[i], turn ? axis[k] : axis[j], turn ? axis[j] : axis[k]});
+      }
+  double xyz[3] = {0.5, 0.2, 0.1};
+  const double start = mgn_get_star_quality(faces.data(), 8, xyz);
+  ASSERT_GT(start, 0.0);
+  ASSERT_LT(start, 0.5);
+  const double end = mgn_optimize_point(faces.data(), 8, xyz, 40);
+  EXPECT_EQ(end, mgn_get_star_quality(faces.data(), 8, xyz));
+  EXPECT_GT(end, 0.75);
+  double outside[3] = {1.5, 0.0, 0.0};
+  EXPECT_EQ(mgn_optimize_point(faces.data(), 8, outside, 40), 0.0);
+  EXPECT_EQ(outside[0], 1.5);
+}
+
 // A region of good tetras goes through both passes unchanged.
 TEST_F(Repair, GoodRegionIsLeftAlone) {
   mgn_node* centre = inner(0.0, 0.0, 0.0);
