@@ -55,6 +55,9 @@ constexpr double kCrossing = 0.1;
 constexpr double kBoundaryQualityScale = 374.1229744;
 // Halvings of a step of the point optimization before it gives up.
 constexpr int kLineSearchSteps = 6;
+// A forward pass visits at most this many times the tetras it started with
+// (it also visits the tetras it makes).
+constexpr long kPassLength = 4;
 
 bool in_sorted(const std::vector<mgn_tetra*>& sorted, const mgn_tetra* t) {
   return std::binary_search(sorted.begin(), sorted.end(), t);
@@ -609,12 +612,26 @@ void repair_pass(mgn_region* region, int cycle, bool backward) {
   if (region == nullptr || region->mesh.tetras == nullptr || region->mesh.collected) return;
   static mgn_repair_context ctx;
   mgn_start_repair(ctx, region, cycle);
-  std::vector<mgn_tetra*> tetras;
-  tetras.reserve(static_cast<std::size_t>(region->mesh.tetra_total));
-  mgn_for_own_records<mgn_tetra>(region->mesh.tetras, region->mesh.tetra_total, false,
-                                 [&](mgn_tetra* t) { tetras.push_back(t); });
-  if (backward) std::reverse(tetras.begin(), tetras.end());
-  for (mgn_tetra* t : tetras) mgn_fix_region_tetra(ctx, t);
+  mgn_listing* first = mgn_get_first_listing_block(region->mesh.tetras);
+  if (backward) {
+    // From the last tetra to the first: the tetras made on the way are
+    // not met.
+    std::vector<mgn_tetra*> tetras;
+    tetras.reserve(static_cast<std::size_t>(region->mesh.tetra_total));
+    for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) tetras.push_back(*ref);
+    for (auto it = tetras.rbegin(); it != tetras.rend(); ++it) mgn_fix_region_tetra(ctx, *it);
+  } else {
+    // From the first tetra to the last, the tetras made on the way
+    // included (they join the listing's end); each change makes its
+    // cavity's worst tetra better, and the walk stops in any case after
+    // kPassLength times the tetras it started with.
+    const long limit = kPassLength * static_cast<long>(region->mesh.tetra_total);
+    long visited = 0;
+    for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) {
+      if (visited++ > limit) break;
+      mgn_fix_region_tetra(ctx, *ref);
+    }
+  }
   mgn_compact_region_listings(region);
   mgn_repair_count = ctx.counters;
   ctx.region = nullptr;
