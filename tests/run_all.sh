@@ -12,20 +12,26 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
 fi
-# The VTK read-back test uses meshio when the system Python has it; without
-# it that one test is skipped.
-if ! /usr/bin/python3 -c "import meshio" >/dev/null 2>&1; then
-  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-meshio >/dev/null) ||
-    echo "python3-meshio not installed: the VTK read-back test will be skipped"
+# The VTK read-back test and the mesh file converter's tests use the system
+# Python's meshio (with h5py for XDMF files); the converter's tests also let
+# Gmsh read the .msh files back where its Python module can be installed.
+# Without them those tests are skipped.
+if ! /usr/bin/python3 -c "import meshio, h5py" >/dev/null 2>&1; then
+  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-meshio python3-h5py >/dev/null) ||
+    echo "python3-meshio not installed: the VTK read-back and converter tests will be skipped"
+fi
+if ! /usr/bin/python3 -c "import gmsh" >/dev/null 2>&1; then
+  (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-gmsh >/dev/null) ||
+    echo "python3-gmsh not installed: Gmsh will not read the converted meshes back"
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DMGN_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DMGN_SANITIZE=ON >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DMGN_SANITIZE=ON -DMGN_TESTS=ON >/dev/null
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 
