@@ -27,7 +27,8 @@ g++ "${flags[@]}" tests/fuzz/input_fuzz.cpp "$build/libmgn_core.a" -o "$build/in
 
 seeds=(tests/fuzz_corpus)
 [ -d tests/models ] && seeds+=(tests/models)
-[ -d examples ] && seeds+=(examples)
+# The example models (not the picture script beside them).
+seeds+=(examples/*.mgn)
 
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:allocator_may_return_null=1} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
