@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <vector>
 
 #include "curve.h"
@@ -18,6 +19,7 @@
 #include "mesh2.h"
 #include "mesh3.h"
 #include "message.h"
+#include "progress.h"
 #include "smooth.h"
 #include "vertex.h"
 
@@ -244,7 +246,22 @@ void compact_global(mgn_listing*& listing) {
   if (listing != nullptr) listing = mgn_realloc_listing(listing);
 }
 
+// The live progress line of one kind of entity: entities done of all of
+// that kind, elements made.
+void begin_progress(const char* name, const char* entity_word, long entities, const char* element_word,
+                    std::initializer_list<const long*> counters) {
+  mgn_progress_stage stage;
+  stage.name = name;
+  stage.entity_word = entity_word;
+  stage.entity_total = entities;
+  stage.element_word = element_word;
+  int k = 0;
+  for (const long* counter : counters) stage.counters[k++] = counter;
+  mgn_progress_begin(stage);
+}
+
 void print_progress(const char* text) {
+  mgn_progress_end();
   if (mgn_discret.something_produced) mgn_print_message(stdout, text);
   mgn_discret.something_produced = false;
 }
@@ -433,7 +450,9 @@ void mgn_discretize_region(mgn_region* region, void* argument) {
     mgn_get_vertex_node(vertex);
     mgn_enter_vertex_node(vertex);
   }
+  mgn_progress_phase(nullptr);
   mgn_discretize_subregion(region);
+  mgn_progress_phase("smoothing");
   mgn_smooth_region(region);
   // Every node of the region has left the front.
   if (region->mesh.nodes != nullptr)
@@ -486,7 +505,11 @@ void mgn_discretize_model() {
   // 4. Curves.
   mgn_create_curve_scratch();
   if (mgn_mesh.edge_pool == nullptr) mgn_mesh.edge_pool = mgn_create_listing(l, sizeof(mgn_edge));
-  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) mgn_discretize_curve(curve, nullptr);
+  begin_progress("Meshing curves", "curves", mgn_model.curves.count, "edges", {&mgn_run.edges.total});
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    mgn_discretize_curve(curve, nullptr);
+    mgn_progress_entity_done();
+  }
   print_progress("Curves discretized");
   mgn_empty_curve_scratch();
   mgn_discret.hiding_pending = mgn_set.nodal_smoothing;
@@ -503,18 +526,31 @@ void mgn_discretize_model() {
   mgn_create_surface_scratch();
 
   // 6. Surfaces, patches, shells.
+  begin_progress("Meshing surfaces", "surfaces",
+                 mgn_model.surfaces.count + mgn_model.patches.count + mgn_model.shells.count, "trias",
+                 {&mgn_run.trias.total, &mgn_run.quads.total});
   if (mgn_model.surfaces.list != nullptr)
-    for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) mgn_discretize_surface(s, nullptr);
+    for (mgn_surface* s : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) {
+      mgn_discretize_surface(s, nullptr);
+      mgn_progress_entity_done();
+    }
   if (mgn_model.patches.list != nullptr)
-    for (mgn_patch* p : mgn_list_range<mgn_patch>(mgn_model.patches.list)) mgn_discretize_patch(p, nullptr);
+    for (mgn_patch* p : mgn_list_range<mgn_patch>(mgn_model.patches.list)) {
+      mgn_discretize_patch(p, nullptr);
+      mgn_progress_entity_done();
+    }
   if (mgn_model.shells.list != nullptr)
-    for (mgn_shell* s : mgn_list_range<mgn_shell>(mgn_model.shells.list)) mgn_discretize_shell(s, nullptr);
+    for (mgn_shell* s : mgn_list_range<mgn_shell>(mgn_model.shells.list)) {
+      mgn_discretize_shell(s, nullptr);
+      mgn_progress_entity_done();
+    }
 
   // 7. With nodal smoothing: curve hiding, the edge swapping passes, vertex
   // hiding, and a second smoothing of surfaces, patches and shells when a
   // swap asks for it.  The curves that waited for the hiding pass are
   // collected afterwards.
   if (mgn_set.nodal_smoothing) {
+    mgn_progress_phase("hiding and swapping");
     const bool neighbours = mgn_discret.neighbours_wanted;
     if (mgn_hide_curves(neighbours)) mgn_discret.something_hidden = true;
     bool swapped = mgn_swap_curves(1, neighbours);
@@ -535,7 +571,12 @@ void mgn_discretize_model() {
   if (has_regions) {
     mgn_discret.region_cells = create_cells(std::min(l, 100L));
     mgn_discret.region_long_cells = create_cells(std::max(10L, l / 10));
-    for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) mgn_discretize_region(r, nullptr);
+    begin_progress("Meshing regions", "regions", mgn_model.regions.count, "tetras",
+                   {&mgn_run.tetras.total, &mgn_run.pyrams.total, &mgn_run.wedges.total, &mgn_run.hexas.total});
+    for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) {
+      mgn_discretize_region(r, nullptr);
+      mgn_progress_entity_done();
+    }
     // With nodal smoothing, the hiding of surfaces, patches and shells
     // plugs in here.
     for (mgn_region* r : mgn_list_range<mgn_region>(mgn_model.regions.list)) collect_region(r);

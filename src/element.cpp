@@ -9,6 +9,7 @@
 #include "list.h"
 #include "message.h"
 #include "octree.h"
+#include "progress.h"
 #include "vec3.h"
 
 
@@ -51,6 +52,7 @@ mgn_list_item* take_cell(void* object) {
 
 int32_t next_id(int32_t& counter, mgn_record_count& count) {
   ++count.total;
+  mgn_progress_tick();
   return ++counter;
 }
 
@@ -636,6 +638,7 @@ void mgn_move_node(mgn_node* node, const double xyz[3]) {
   node->xyz[1] = xyz[1];
   node->xyz[2] = xyz[2];
   octree_relocate_node(node);
+  mgn_progress_tick();
 }
 
 void mgn_update_node_size(mgn_node* node) { octree_relocate_node(node); }

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "list.h"
+#include "progress.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ std::string vformat(const char* format, va_list args) {
 
 // Writes a finished text to the stream with the channel rules of mgn_print.
 void emit(FILE* stream, const std::string& text) {
+  // The live progress line gives way to every message.
+  mgn_progress_erase();
   if (stream == stderr) {
     if (!mgn_set.quiet) std::fwrite(text.data(), 1, text.size(), stderr);
   } else if (stream == stdout) {

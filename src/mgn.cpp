@@ -18,6 +18,7 @@
 #include "option.h"
 #include "output.h"
 #include "output1.h"
+#include "progress.h"
 #include "quality.h"
 #include "records.h"
 #include "renum.h"
@@ -163,14 +164,24 @@ void mgn_run_meshing() {
   ++mgn_run.run_counter;
   if (!mgn_model_has_vertex())
     mgn_manipulation_error("There is no entity in the model", "mgn_run_meshing", "src/mgn", __LINE__);
+  mgn_progress_stage octree_stage;
+  octree_stage.name = "Building the octree";
+  octree_stage.element_word = "octants";
+  octree_stage.counters[0] = &mgn_tree.octant_count;
+  mgn_progress_begin(octree_stage);
   mgn_build_octree();
   drop_unstructured_equidistant_requests();
+  mgn_progress_end();
   mgn_run.octree_built = true;
   mgn_print_message(stdout, "Octree built");
   mgn_discretize_model();
   mgn_run.discretization_done = true;
+  mgn_progress_stage numbering_stage;
+  numbering_stage.name = "Evaluating quality and renumbering";
+  mgn_progress_begin(numbering_stage);
   mgn_evaluate_quality();
   mgn_renumber_mesh();
+  mgn_progress_end();
   mgn_run.renumbering_done = true;
   mgn_print_message(stdout, "Discretization done");
   const int mesh_written = mgn_store_mesh_on_file();
@@ -183,6 +194,7 @@ int main(int argc, char** argv) {
   mgn_run.start_time = mgn_get_time(clock);
   mgn_init_options();
   mgn_init_mesh_output();
+  mgn_progress_start();
 
   // Log file: handled before anything is printed; its errors are reported
   // after the banner.

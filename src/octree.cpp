@@ -10,6 +10,7 @@
 #include "geom.h"
 #include "list.h"
 #include "message.h"
+#include "progress.h"
 
 
 namespace {
@@ -410,6 +411,7 @@ int mgn_divide_terminal_octant(mgn_octant* octant) {
   octant->state = MGN_OCTANT_DIVIDED;
   for (int k = 0; k < 8; ++k) octant->children[k] = children[k];
   mgn_tree.octant_count += 7;
+  mgn_progress_tick();
   if (octant->faces->nodes != nullptr) migrate_nodes(octant, half);
   return 1;
 }

@@ -17,6 +17,7 @@
 #include "mesh1.h"
 #include "mesh2.h"
 #include "message.h"
+#include "progress.h"
 #include "project.h"
 #include "renum.h"
 
@@ -46,6 +47,7 @@ writer out;
 void mgn_output_new_line() {
   MGN_PUT("\n");
   ++out.line;
+  mgn_progress_tick();
 }
 
 void mgn_output_classification(int kind, const void* entity) {
@@ -737,7 +739,22 @@ int mgn_store_mesh_on_file() {
   FILE* stream = mgn_open_file(name.c_str(), 2);
   if (stream == nullptr)
     mgn_file_manipulation_error(mgn_format("Output file %s opening error", name.c_str()), MGN_HERE);
+  // The lines of the file: header, counts and the sections with their empty
+  // lines (the boundary associations are not foreseen).
+  out.line = 1;
+  mgn_progress_stage stage;
+  stage.name = "Writing the mesh file";
+  stage.element_word = "lines";
+  stage.counters[0] = &out.line;
+  if ((mgn_set.output_spec & 16) == 0) {
+    stage.element_total = 3;
+    for (const mgn_record_count* count : {&mgn_run.nodes, &mgn_run.edges, &mgn_run.trias, &mgn_run.quads,
+                                          &mgn_run.tetras, &mgn_run.pyrams, &mgn_run.wedges, &mgn_run.hexas})
+      if (count->fe > 0) stage.element_total += count->fe + 1;
+  }
+  mgn_progress_begin(stage);
   mgn_store_mesh_default(stream, name.c_str());
+  mgn_progress_end();
   // Buffered writes fail at the latest when the file is flushed and closed.
   bool failed = std::fflush(stream) != 0 || std::ferror(stream) != 0;
   failed = std::fclose(stream) != 0 || failed;

@@ -8,6 +8,7 @@
 #include "element.h"
 #include "list.h"
 #include "message.h"
+#include "progress.h"
 #include "vec3.h"
 
 
@@ -306,7 +307,10 @@ void evaluate_region(mgn_region* region) {
   auto pyram_owner = [](const mgn_pyram* p) -> const void* { return p->region; };
   auto node_owner = [](const mgn_node* node) -> const void* { return node->entity; };
   walk_entity_records<mgn_tetra>(region->mesh.tetras, region, tetra_owner,
-                                 [&](mgn_tetra* t) { mgn_report_tetra(t, &tetra); });
+                                 [&](mgn_tetra* t) {
+                                   mgn_report_tetra(t, &tetra);
+                                   mgn_progress_tick();
+                                 });
   walk_entity_records<mgn_pyram>(region->mesh.pyrams, region, pyram_owner,
                                  [&](mgn_pyram* p) { mgn_report_pyram(p, &pyram); });
   if (bit(MGN_QUALITY_VALENCY) && tetra.count > 0) {

@@ -11,6 +11,7 @@
 #include "element.h"
 #include "list.h"
 #include "message.h"
+#include "progress.h"
 
 namespace {
 
@@ -129,6 +130,7 @@ long number_component(sloan_state& st, const std::vector<int>& component, int s,
   st.distance[e] = 1;
   for (std::size_t k = 0; k < queue.size(); ++k) {
     int i = queue[k];
+    mgn_progress_tick();
     for (int a = g.start[i]; a < g.start[i + 1]; ++a) {
       int j = g.adj[a];
       if (st.mark[j] != st.stamp) {
@@ -174,6 +176,7 @@ long number_component(sloan_state& st, const std::vector<int>& component, int s,
     }
     st.number[x] = ++counter;
     st.status[x] = NUMBERED;
+    mgn_progress_tick();
     if (!st.order.empty()) st.order[counter - st.first_number] = x;
     for (int a = g.start[x]; a < g.start[x + 1]; ++a) {
       int y = g.adj[a];
@@ -303,6 +306,7 @@ void mgn_build_node_graph(mgn_node_graph& g) {
   std::vector<int> seen(n, -1);
   for (int i = 0; i < n; ++i) {
     g.start[i] = static_cast<int>(g.adj.size());
+    mgn_progress_tick();
     if (g.midside[i]) continue;
     mgn_node* node = g.nodes[i];
     auto add = [&](const mgn_node* other) {
