@@ -1124,9 +1124,17 @@ struct base_geometry {
   double p[3];       // ideal point
 };
 
+// The size at a point: the octree's, capped by the region's own size.  A
+// region size below a quarter of the (scaled) size of the leaf it falls in
+// is too small for the octree to carry: the run warns once the region is
+// done.
 double size_at(const double* p) {
   double s = mgn_get_octree_mesh_size(&ctx.hint, p, false);
-  if (ctx.region_size > 0.0 && (s > ctx.region_size || !(s > 0.0))) s = ctx.region_size;
+  if (ctx.region_size > 0.0) {
+    const double leaf = ctx.hint != nullptr ? static_cast<double>(ctx.hint->size) : 0.0;
+    if (ctx.region_size / MGN_OCTREE_SIZE_SCALE < 0.25 * leaf * MGN_OCTREE_SIZE_SCALE) ctx.warned_small_size = true;
+    if (s > ctx.region_size || !(s > 0.0)) s = ctx.region_size;
+  }
   return s;
 }
 
@@ -1932,5 +1940,7 @@ void mgn_discretize_subregion(mgn_region* region) {
   if (!(v_sum > 0.0) || std::fabs(v_ref - v_sum) / v_sum > 1e-5)
     fail("Region volume inconsistency detected", kDiscretizeSubregion, __LINE__);
   region->volume = static_cast<float>(v_sum);
+  const bool too_small = ctx.warned_small_size;
   release_context();
+  if (too_small) mgn_warning("Warning: Too small default mesh size of region %ld\n", static_cast<long>(region->id));
 }
