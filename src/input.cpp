@@ -11,9 +11,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "curve.h"
 #include "interface.h"
@@ -251,11 +253,50 @@ void release_store(mgn_entity_store& store, void (*release)(void*)) {
   store = mgn_entity_store{};
 }
 
+mgn_list* new_buckets(long count) {
+  auto* buckets = static_cast<mgn_list*>(std::calloc(static_cast<std::size_t>(count), sizeof(mgn_list)));
+  if (buckets == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
+  return buckets;
+}
+
+// Entities per bucket beyond which the table doubles.
+constexpr long kBucketLoad = 2;
+
+// The identifier is the first field of every entity record.
+template <typename... T>
+constexpr bool identifier_first() {
+  return ((std::is_standard_layout_v<T> && offsetof(T, id) == 0) && ...);
+}
+static_assert(identifier_first<mgn_vertex, mgn_curve, mgn_surface, mgn_patch, mgn_shell, mgn_region, mgn_interface>());
+int32_t entity_id(const void* record) { return *static_cast<const int32_t*>(record); }
+
+// Doubles the bucket count and moves every entry to its new bucket
+// ((identifier - 1) mod count), so that a lookup stays a short walk however
+// many entities are read.
+void grow_buckets(mgn_entity_store& store) {
+  const long count = 2 * store.bucket_count;
+  mgn_list* buckets = new_buckets(count);
+  for (long i = 0; i < store.bucket_count; ++i) {
+    mgn_list_item* item = store.buckets[i];
+    while (item != nullptr) {
+      mgn_list_item* next = item->next;
+      mgn_list& bucket = buckets[(entity_id(item->object) - 1) % count];
+      item->next = bucket;
+      bucket = item;
+      item = next;
+    }
+  }
+  std::free(store.buckets);
+  store.buckets = buckets;
+  store.bucket_count = count;
+}
+
 void prepare_store(mgn_entity_store& store, long slots) {
-  const long buckets = mgn_set.hash_table_size;
-  if (buckets > 1 && store.buckets == nullptr) {
-    store.buckets = static_cast<mgn_list*>(std::calloc(static_cast<std::size_t>(buckets), sizeof(mgn_list)));
-    if (store.buckets == nullptr) mgn_allocation_error("Memory allocation failed", MGN_HERE);
+  // The hash table size is the initial bucket count; the table grows with
+  // the entities read (a single bucket, -T 1, included).
+  const long buckets = std::max(1L, mgn_set.hash_table_size);
+  if (store.buckets == nullptr) {
+    store.buckets = new_buckets(buckets);
     store.bucket_count = buckets;
   }
   if (slots > 0 && store.slots == nullptr) {
@@ -662,7 +703,10 @@ void** mgn_get_entity_slot(mgn_entity_store& store, long id, const char* too_hig
 
 void mgn_add_entity_to_store(mgn_entity_store& store, void* record, long id) {
   mgn_add_item_to_head(store.list, record);
-  if (store.buckets != nullptr && id >= 1) mgn_add_item_to_head(store.buckets[(id - 1) % store.bucket_count], record);
+  if (store.buckets != nullptr && id >= 1) {
+    mgn_add_item_to_head(store.buckets[(id - 1) % store.bucket_count], record);
+    if (store.count + 1 > kBucketLoad * store.bucket_count) grow_buckets(store);
+  }
   if (store.slots != nullptr && id >= 1 && id <= store.slot_count) store.slots[id - 1] = record;
   ++store.count;
 }

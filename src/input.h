@@ -291,7 +291,9 @@ extern const char* const mgn_top_keywords[MGN_TOP_KEYWORDS];
 // reading.  "Memory allocation failed" when they cannot be allocated.
 void mgn_prepare_model_store();
 // Adds a record with identifier id at the head of the store's model list
-// and hash bucket, puts it in its identifier slot and counts it.
+// and hash bucket, puts it in its identifier slot and counts it; the bucket
+// count doubles when the store holds more than two records per bucket, so
+// that reading stays linear in the number of entities.
 void mgn_add_entity_to_store(mgn_entity_store& store, void* record, long id);
 // Slot of identifier id in a preallocated store: fatal manipulation error
 // with the kind's "too high identification number" message above the

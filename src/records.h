@@ -180,12 +180,14 @@ struct mgn_interface;
 
 // Storage of the entities of one kind.  The model list holds the records in
 // input order once reading has ended (they are added at the head while the
-// file is read); with a hash table size H other than 1 the record with
-// identifier i is also in bucket (i - 1) mod H; with an entity count N given
-// on the command line the record with identifier i is also slot i - 1.
+// file is read); the record with identifier i is also in bucket
+// (i - 1) mod bucket_count, where the bucket count starts as the hash table
+// size (-T) and doubles whenever there are more than two records per bucket;
+// with an entity count N given on the command line the record with
+// identifier i is also slot i - 1.
 struct mgn_entity_store {
   mgn_list list = nullptr;
-  mgn_list* buckets = nullptr;   // bucket_count lists, null without hashing
+  mgn_list* buckets = nullptr;   // bucket_count lists (null before the store is prepared)
   long bucket_count = 0;
   void** slots = nullptr;        // slot_count records by identifier - 1
   long slot_count = 0;

@@ -161,12 +161,34 @@ TEST_F(InputRead, HashBucketsShareByIdentifierModulo) {
   EXPECT_EQ(mgn_find_vertex(22), nullptr);
 }
 
-TEST_F(InputRead, WithoutHashingTheListIsSearched) {
-  mgn_set.hash_table_size = 1;
-  mgn_read_model_text("vertex 1 xyz 0 0 0\nvertex 8 xyz 1 0 0\n");
-  EXPECT_EQ(mgn_model.vertices.buckets, nullptr);
-  EXPECT_EQ(mgn_find_vertex(8)->id, 8);
-  EXPECT_EQ(mgn_find_vertex(2), nullptr);
+// The hash table size is the initial bucket count: the table doubles when
+// there are more than two entities per bucket, so that a lookup stays short
+// however many entities are read (-T 1 included: one bucket to start with).
+TEST_F(InputRead, HashTableGrowsWithTheEntitiesRead) {
+  for (long initial : {1L, 7L}) {
+    SCOPED_TRACE(initial);
+    mgn_set.hash_table_size = initial;
+    std::string text;
+    for (long id = 1000; id >= 1; id -= 3) text += "vertex " + std::to_string(id) + " xyz 0 0 0\n";
+    mgn_read_model_text(text);
+    const long count = mgn_model.vertices.count;
+    ASSERT_EQ(count, 334);
+    EXPECT_GE(2 * mgn_model.vertices.bucket_count, count);
+    long entries = 0, longest = 0;
+    for (long b = 0; b < mgn_model.vertices.bucket_count; ++b) {
+      for (mgn_vertex* v : mgn_list_objects<mgn_vertex>(mgn_model.vertices.buckets[b]))
+        EXPECT_EQ((v->id - 1) % mgn_model.vertices.bucket_count, b);
+      const long n = mgn_count_items(mgn_model.vertices.buckets[b]);
+      entries += n;
+      longest = std::max(longest, n);
+    }
+    EXPECT_EQ(entries, count);
+    EXPECT_LE(longest, 4);
+    for (long id = 1000; id >= 1; id -= 3) EXPECT_EQ(mgn_find_vertex(id)->id, id);
+    EXPECT_EQ(mgn_find_vertex(2), nullptr);
+    // The model list keeps the input order.
+    EXPECT_EQ(static_cast<mgn_vertex*>(mgn_model.vertices.list->object)->id, 1000);
+  }
 }
 
 TEST_F(InputRead, LookupOfZeroOrNegativeFindsNothing) {
