@@ -236,6 +236,10 @@ int main(int argc, char** argv) {
     if (binary_position == argc - 1) mgn_option_error("Missing file name", 'b');
     if (std::strlen(argv[binary_position + 1]) > MGN_MAX_NAME) mgn_option_error("Too long file name", 'b');
     mgn_set.binary_file_name = argv[binary_position + 1];
+    // The binary model file (store and restore of the model) is not built
+    // yet: a run that names one would otherwise end as if the model had been
+    // stored or restored.
+    mgn_option_error("Binary model file not available in this version", 'b');
   }
 
   mgn_analyze_options(argc, argv);

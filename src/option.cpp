@@ -28,7 +28,7 @@ bool is_model_option(unsigned char c) { return c != '\0' && std::strchr("nTudvcw
 
 // Options known to the analysis.
 bool is_known_option(unsigned char c) {
-  return c != '\0' && std::strchr("iogmbxnfrskpqyzduvacweLTRUEJQWVCBASZHKhPF", c) != nullptr;
+  return c != '\0' && std::strchr("iogmbxnfrskpqyzduvacwteLTRUEJQWVCBASZHKhPF", c) != nullptr;
 }
 
 const char* multiple_file_message(unsigned char c) {

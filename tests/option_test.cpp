@@ -517,6 +517,101 @@ TEST(OptionProgram, ParameterDescription) {
   EXPECT_NE(r.out.find("    Listing size:          10 - 100000 (default = 1000)\n"), std::string::npos);
 }
 
+// Every option of the option table through the program: its letter is
+// known (a run with a valid value writes the mesh and warns of no
+// unrecognized option), and each value of the wrong type or out of range
+// ends the run with the option error of its letter, status 5.  (-m and -b,
+// the background mesh and binary model files, have tests of their own.)
+struct option_case {
+  std::vector<std::string> valid;
+  std::vector<std::pair<std::vector<std::string>, const char*>> invalid;
+};
+
+TEST(OptionProgram, EveryOptionIsKnownAndChecked) {
+  const char* const range = "Option parameter out of range";
+  const char* const integer = "Integer number expected";
+  const char* const fpn = "Floating point number expected";
+  const char* const missing = "Missing option parameter";
+  const char* const no_name = "Missing file name";
+  const std::vector<option_case> cases = {
+      {{"-o", "other.msh"}, {{{"-o"}, no_name}, {{"-o", "-k", "1"}, no_name}}},
+      {{"-g", "run.log"}, {{{"-g"}, no_name}}},
+      {{"-x", "g.vtk", "-y", "3"}, {{{"-x"}, no_name}}},
+      {{"-n", "0", "0", "0", "0", "0", "0", "0"},
+       {{{"-n", "0", "0", "0"}, missing}, {{"-n", "0", "0", "0", "0", "0", "0", "-1"}, range},
+        {{"-n", "0", "a", "0", "0", "0", "0", "0"}, integer}}},
+      {{"-f", "10", "3"}, {{{"-f", "0", "-1"}, range}, {{"-f", "1.5", "0"}, integer}, {{"-f", "1"}, missing}}},
+      {{"-r", "5"}, {{{"-r", "8"}, range}, {{"-r", "x"}, integer}}},
+      {{"-s", "3"}, {{{"-s", "4"}, range}, {{"-s", "1.0"}, integer}}},
+      {{"-k", "2"}, {{{"-k", "3"}, range}, {{"-k", "0"}, range}, {{"-k", ""}, integer}}},
+      {{"-p", "255"}, {{{"-p", "256"}, range}, {{"-p", "8a"}, integer}}},
+      {{"-q", "3"}, {{{"-q", "-1"}, range}, {{"-q", "q"}, integer}}},
+      {{"-y", "3", "-x", "g.vtk"}, {{{"-y", "4"}, range}, {{"-y", "3.0"}, integer}}},
+      {{"-z", "2"}, {{{"-z", "16"}, range}, {{"-z", "z"}, integer}}},
+      {{"-d", "0.5"}, {{{"-d", "0"}, range}, {{"-d", "abc"}, fpn}, {{"-d", "nan"}, fpn}}},
+      {{"-u", "0.5"}, {{{"-u", "-1"}, range}, {{"-u", "inf"}, fpn}}},
+      {{"-v", "0.5"}, {{{"-v", "-0.1"}, range}, {{"-v", "x"}, fpn}}},
+      {{"-a", "0.5"}, {{{"-a", "-1"}, range}, {{"-a", "nan"}, fpn}}},
+      {{"-c", "0.5"}, {{{"-c", "-1"}, range}, {{"-c", "1e999"}, fpn}}},
+      {{"-w", "2"}, {{{"-w", "-1"}, range}, {{"-w", "w"}, fpn}}},
+      {{"-t", "3"}, {{{"-t", "-5"}, range}, {{"-t", "nan"}, fpn}, {{"-t"}, missing}}},
+      {{"-e", "1e-6"}, {{{"-e", "0"}, range}, {{"-e", "e"}, fpn}}},
+      {{"-L", "20"}, {{{"-L", "9"}, range}, {{"-L", "100001"}, range}, {{"-L", "1.5"}, integer}}},
+      {{"-T", "7"}, {{{"-T", "0"}, range}, {{"-T", "T"}, integer}}},
+      {{"-R", "100"}, {{{"-R", "0"}, range}, {{"-R", "R"}, fpn}}},
+      {{"-U", "-1", "-1", "-1"}, {{{"-U", "1", "2"}, missing}, {{"-U", "0", "inf", "0"}, fpn}}},
+      {{"-E", "1.5"}, {{{"-E", "1.6"}, range}, {{"-E", "0.99"}, range}, {{"-E", "E"}, fpn}}},
+      {{"-J", "6", "2"}, {{{"-J", "7", "1"}, range}, {{"-J", "1", "2.5"}, range}, {{"-J", "x", "1"}, fpn}}},
+      {{"-Q"}, {}}, {{"-W"}, {}}, {{"-V"}, {}}, {{"-C"}, {}}, {{"-B"}, {}},
+      {{"-A"}, {}}, {{"-S"}, {}}, {{"-Z"}, {}}, {{"-H"}, {}}, {{"-K"}, {}},
+      {{"-h"}, {}}, {{"-P"}, {}}, {{"-F"}, {}},
+  };
+  const std::string dir = mgn_temp_dir();
+  const std::vector<std::string> base = {"-i", std::string(MGN_TEST_MODELS) + "/two_lines.mgn", "-u", "1"};
+  for (const option_case& c : cases) {
+    SCOPED_TRACE(c.valid[0]);
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"-o", "mesh.msh"});
+    if (c.valid[0] == "-o") args.resize(base.size());
+    args.insert(args.end(), c.valid.begin(), c.valid.end());
+    std::remove((dir + "/mesh.msh").c_str());
+    std::remove((dir + "/other.msh").c_str());
+    mgn_run_result r = mgn_run_program(args, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("Unrecognized option"), std::string::npos) << r.err;
+    EXPECT_FALSE(mgn_read_file(dir + (c.valid[0] == "-o" ? "/other.msh" : "/mesh.msh")).empty());
+    const char letter = c.valid[0][1];
+    for (const auto& [bad, message] : c.invalid) {
+      std::vector<std::string> wrong = base;
+      wrong.insert(wrong.end(), bad.begin(), bad.end());
+      std::string joined;
+      for (const std::string& a : bad) joined += " '" + a + "'";
+      SCOPED_TRACE(joined);
+      r = mgn_run_program(wrong, dir);
+      EXPECT_EQ(r.status, 5);
+      EXPECT_NE(r.err.find(std::string("--> Option -") + letter + " error\n" + message + "\n\n"), std::string::npos)
+          << r.err;
+    }
+  }
+}
+
+// The default curve density (-t) reaches the curves: a straight curve of
+// length 10 between vertices of size 100 gets 10 / density elements.
+TEST(OptionProgram, DefaultCurveDensityDividesCurves) {
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/line.mgn", "vertex 1 xyz 0 0 0 size 100\nvertex 2 xyz 10 0 0 size 100\ncurve 1 vertex 1 2\n");
+  for (const auto& [density, edges] : std::vector<std::pair<std::string, std::string>>{{"", "1"}, {"5", "5"}, {"2.5", "3"}}) {
+    SCOPED_TRACE(density);
+    std::vector<std::string> args = {"-i", "line.mgn"};
+    if (!density.empty()) args.insert(args.end(), {"-t", density});
+    mgn_run_result r = mgn_run_program(args, dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("Number of edges:    " + std::string(8 - edges.size(), ' ') + edges + " (FE)"), std::string::npos)
+        << r.out;
+  }
+}
+
 TEST(OptionProgram, OptionErrorReport) {
   mgn_run_result r = mgn_run_program({"-o", "mesh", "-L", "9"});
   EXPECT_EQ(r.status, 5);
