@@ -278,7 +278,50 @@ const int edge_of_edge[1][2] = {{0, 1}};
 const int face_edges[3][2] = {{0, 1}, {1, 2}, {2, 0}};
 const int quad_edges[4][2] = {{0, 1}, {1, 2}, {2, 3}, {3, 0}};
 
+// Calls f(node) for every node of every finite-element element of one kind:
+// its corners and, in a quadratic mesh, the midside nodes of its edges.  The
+// placeholder midside node of interface edges (identifier 0) is left out.
+template <typename T, std::size_t N, std::size_t E, typename F>
+void for_each_element_node(mgn_listing* listing, const int (&edges)[E][2], F&& f) {
+  const bool quadratic = quadratic_mesh();
+  for_each_fe<T>(listing, [&](T* element) {
+    for (std::size_t k = 0; k < N; ++k)
+      if (element->n[k] != nullptr && element->n[k]->id != 0) f(element->n[k]);
+    if (!quadratic) return;
+    for (std::size_t k = 0; k < E; ++k) {
+      mgn_edge* edge = mgn_get_node_edge(element->n[edges[k][0]], element->n[edges[k][1]]);
+      if (edge != nullptr && edge->mid != nullptr && edge->mid->id != 0) f(edge->mid);
+    }
+  });
+}
+
+template <typename F>
+void for_each_node_of_elements(F&& f) {
+  for_each_element_node<mgn_edge, 2, 1>(mgn_mesh.fe_edges, edge_of_edge, f);
+  for_each_element_node<mgn_face, 3, 3>(mgn_mesh.fe_faces, face_edges, f);
+  for_each_element_node<mgn_quad, 4, 4>(mgn_mesh.fe_quads, quad_edges, f);
+  for_each_element_node<mgn_tetra, 4, 6>(mgn_mesh.fe_tetras, mgn_tetra_edge_nodes, f);
+  for_each_element_node<mgn_pyram, 5, 8>(mgn_mesh.fe_pyrams, mgn_pyram_edge_nodes, f);
+  for_each_element_node<mgn_wedge, 6, 9>(mgn_mesh.fe_wedges, mgn_wedge_edge_nodes, f);
+  for_each_element_node<mgn_hexa, 8, 12>(mgn_mesh.fe_hexas, mgn_hexa_edge_nodes, f);
+}
+
 }  // namespace
+
+void mgn_enter_element_nodes() {
+  // The work value of the nodes marks the listed ones: cleared on every
+  // element node, set on every listed node, then set on each node entered.
+  for_each_node_of_elements([](mgn_node* node) { node->work = 0; });
+  for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(mgn_mesh.fe_nodes)))
+    if (*ref != nullptr) (*ref)->work = 1;
+  for_each_node_of_elements([](mgn_node* node) {
+    if (node->work != 0) return;
+    node->work = 1;
+    if (mgn_mesh.fe_nodes == nullptr) mgn_mesh.fe_nodes = mgn_create_listing(10, sizeof(mgn_node*));
+    mgn_mesh.fe_nodes = mgn_get_last_listing_block(mgn_mesh.fe_nodes);
+    *static_cast<mgn_node**>(mgn_get_listing_item(mgn_mesh.fe_nodes)) = node;
+  });
+}
 
 int mgn_node_graph::index(const mgn_node* node) const {
   if (node == nullptr) return -1;
@@ -400,7 +443,9 @@ void mgn_renumber_mesh() {
     mgn_mesh.order.shrink_to_fit();
     mgn_mesh.reverse = false;
 
-    // 1. Natural numbering in listing order.
+    // 1. Natural numbering in listing order, after the nodes of the
+    // elements that the node listing lacks.
+    mgn_enter_element_nodes();
     mgn_node_graph g;
     mgn_build_node_graph(g);
     const int n = static_cast<int>(g.nodes.size());

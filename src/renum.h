@@ -17,6 +17,14 @@
 // mgn_run; prints "Renumbering completed" when renumbering_type is not 0.
 void mgn_renumber_mesh();
 
+// Enters in the finite-element node listing, behind the nodes listed there,
+// every node of a finite-element element that the listing lacks, in the
+// order of the element listings: an element refers only to written nodes,
+// whatever the output requests of the entities that own its nodes (a curve
+// with OUTPUT NO bounding an output surface, the nodes of master and slave
+// curves in a partial mesh).  Called by mgn_renumber_mesh.
+void mgn_enter_element_nodes();
+
 // Adjacency of the finite-element nodes as the renumbering sees it: node i
 // is the i-th distinct valid node of the finite-element node listing; the
 // neighbours of i are adj[start[i]] .. adj[start[i + 1] - 1] (other ends of

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <numeric>
 #include <random>
@@ -16,6 +17,7 @@
 #include "list.h"
 #include "message.h"
 #include "renum.h"
+#include "support.h"
 
 namespace {
 
@@ -417,5 +419,95 @@ TEST_F(IrregularRenumbering, ProfileIsNeverAboveTheNaturalOneNorWorseThanReverse
     }
   }
 }
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Through the program: every element refers to a written node
+// ---------------------------------------------------------------------------
+
+// Nodes are written because an element uses them, whatever the output
+// requests of the entity that owns them: the nodes of curves with OUTPUT NO
+// (and of their vertex) under the triangles of an output surface, and the
+// nodes of slave and master curves, which a complete run enters with the
+// master and slave pass, in the partial mesh of a run that fails before it.
+struct written_nodes_case {
+  const char* name;
+  const char* model;
+  std::vector<std::string> options;
+  int status;
+  long node_shift;
+};
+
+void PrintTo(const written_nodes_case& c, std::ostream* os) { *os << c.name; }
+
+class WrittenNodesProgramTest : public ::testing::TestWithParam<written_nodes_case> {};
+
+double triangle_area(const mgn_mesh_file& m, const std::vector<long>& t, long shift) {
+  const double* a = m.nodes[t[0] - shift - 1].xyz;
+  const double* b = m.nodes[t[1] - shift - 1].xyz;
+  const double* c = m.nodes[t[2] - shift - 1].xyz;
+  const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+  const double v[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+  const double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+  return 0.5 * std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+}
+
+TEST_P(WrittenNodesProgramTest, EveryElementNodeIsWritten) {
+  const written_nodes_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  std::vector<std::string> args = {"-i", std::string(MGN_TEST_MODELS) + "/" + c.model, "-o", "mesh.msh"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const mgn_run_result r = mgn_run_program(args, dir);
+  ASSERT_EQ(r.status, c.status) << r.err;
+  const mgn_mesh_file m = mgn_parse_mesh_file(mgn_read_file(dir + "/mesh.msh"));
+  ASSERT_EQ(mgn_check_mesh_file(m, c.node_shift), "");
+  // The node of each element lies where the element is: node numbers
+  // that fell on other nodes put triangles across the square and edges off
+  // their curves.
+  const auto& edges = m.sections[0];
+  const auto& trias = m.sections[1];
+  auto node = [&](long number) { return m.nodes[number - c.node_shift - 1]; };
+  if (c.status == 0) {
+    double area = 0.0;
+    for (const auto& t : trias) area += triangle_area(m, t.nodes, c.node_shift);
+    EXPECT_NEAR(area, 100.0, 1e-9);
+    for (const auto& e : edges) EXPECT_TRUE(e.entity == 3 || e.entity == 4) << "edge of curve " << e.entity;
+    long on_silent_curves = 0;
+    for (const auto& n : m.nodes) on_silent_curves += n.key == 2 && (n.entity == 1 || n.entity == 2);
+    EXPECT_EQ(on_silent_curves, 2 * (c.options[1] == "2" ? 4 : 0) + (m.degree == 2 ? 10 : 0));
+  } else {
+    // Curves 20 (slave) and 21 (master) lie on y = 0 from x = 20 to 30 and
+    // from 40 to 50, in edges of length 0.5.
+    long written[2] = {0, 0};
+    for (const auto& e : edges) {
+      if (e.entity != 20 && e.entity != 21) continue;
+      ++written[e.entity - 20];
+      const double low = e.entity == 20 ? 20.0 : 40.0;
+      for (long n : e.nodes) {
+        EXPECT_EQ(node(n).xyz[1], 0.0) << "curve " << e.entity;
+        EXPECT_GE(node(n).xyz[0], low);
+        EXPECT_LE(node(n).xyz[0], low + 10.0);
+      }
+      EXPECT_NEAR(std::fabs(node(e.nodes[1]).xyz[0] - node(e.nodes[0]).xyz[0]), 0.5, 1e-9);
+    }
+    EXPECT_EQ(written[0], 20);
+    EXPECT_EQ(written[1], 20);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, WrittenNodesProgramTest,
+    ::testing::Values(written_nodes_case{"OutputNoSides", "square_sides_output_no.mgn", {"-u", "2"}, 0, 0},
+                      written_nodes_case{"OutputNoSidesShifted", "square_sides_output_no.mgn", {"-u", "2", "-f", "10", "0"}, 0, 10},
+                      written_nodes_case{"OutputNoSidesRenumbered", "square_sides_output_no.mgn", {"-u", "2", "-r", "1"}, 0, 0},
+                      written_nodes_case{"OutputNoSidesQuadratic", "square_sides_output_no.mgn", {"-u", "2", "-k", "2"}, 0, 0},
+                      written_nodes_case{"OutputNoSidesQuadraticRenumbered", "square_sides_output_no.mgn",
+                                         {"-u", "2", "-k", "2", "-r", "1", "-f", "7", "3"}, 0, 7},
+                      written_nodes_case{"PartialMeshWithSlaveAndMasterCurves", "square_beside_slave_curve.mgn",
+                                         {"-u", "0.5"}, 10, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -59,4 +60,73 @@ mgn_run_result mgn_run_program(const std::vector<std::string>& args, const std::
   result.out = mgn_read_file(out_path);
   result.err = mgn_read_file(err_path);
   return result;
+}
+
+mgn_mesh_file mgn_parse_mesh_file(const std::string& text) {
+  mgn_mesh_file mesh;
+  std::istringstream in(text);
+  std::string line;
+  auto next_line = [&]() {
+    while (std::getline(in, line))
+      if (line.find_first_not_of(' ') != std::string::npos) return true;
+    return false;
+  };
+  if (!next_line()) return mesh.error = "no header", mesh;
+  std::istringstream(line) >> mesh.mesh_type >> mesh.degree >> mesh.renumbering >> mesh.spec;
+  if (!next_line()) return mesh.error = "no count line", mesh;
+  std::istringstream counts(line);
+  for (long c; counts >> c;) mesh.counts.push_back(c);
+  const bool mixed = mesh.mesh_type == 7;
+  if (mesh.counts.size() != (mixed ? 8u : 4u)) return mesh.error = "count line: " + line, mesh;
+  const bool quadratic = mesh.degree == 2;
+  // Corner (+ midside) nodes of edges, trias, quads, tetras, pyramids,
+  // wedges, hexas; type 3 has edges, trias and tetras only.
+  const std::vector<int> mixed_nodes = quadratic ? std::vector<int>{3, 6, 8, 10, 13, 15, 20}
+                                                 : std::vector<int>{2, 3, 4, 4, 5, 6, 8};
+  const std::vector<int> per = mixed ? mixed_nodes : std::vector<int>{mixed_nodes[0], mixed_nodes[1], mixed_nodes[3]};
+  for (long k = 0; k < mesh.counts[0]; ++k) {
+    if (!next_line()) return mesh.error = "node section short", mesh;
+    std::istringstream row(line);
+    long number;
+    mgn_mesh_file::node node{};
+    if (!(row >> number >> node.xyz[0] >> node.xyz[1] >> node.xyz[2] >> node.key >> node.entity))
+      return mesh.error = "node line: " + line, mesh;
+    mesh.node_numbers.push_back(number);
+    mesh.nodes.push_back(node);
+  }
+  for (std::size_t kind = 0; kind < per.size(); ++kind) {
+    mesh.sections.emplace_back();
+    for (long k = 0; k < mesh.counts[kind + 1]; ++k) {
+      if (!next_line()) return mesh.error = "element section short", mesh;
+      std::istringstream row(line);
+      mgn_mesh_file::element element{};
+      element.nodes.resize(per[kind]);
+      row >> element.number;
+      for (long& n : element.nodes) row >> n;
+      long property;
+      if (!(row >> element.key >> element.entity >> property)) return mesh.error = "element line: " + line, mesh;
+      mesh.sections.back().push_back(element);
+    }
+  }
+  return mesh;
+}
+
+std::string mgn_check_mesh_file(const mgn_mesh_file& mesh, long node_shift) {
+  if (!mesh.error.empty()) return mesh.error;
+  std::set<long> listed(mesh.node_numbers.begin(), mesh.node_numbers.end());
+  const long n = static_cast<long>(mesh.node_numbers.size());
+  if (static_cast<long>(listed.size()) != n) return "a node number listed twice";
+  if (n > 0 && (*listed.begin() != node_shift + 1 || *listed.rbegin() != node_shift + n))
+    return "node numbers " + std::to_string(*listed.begin()) + " to " + std::to_string(*listed.rbegin());
+  for (const auto& section : mesh.sections)
+    for (const mgn_mesh_file::element& e : section) {
+      std::set<long> own;
+      for (long node : e.nodes) {
+        if (listed.count(node) == 0)
+          return "element " + std::to_string(e.number) + " on node " + std::to_string(node) + ", not listed";
+        if (!own.insert(node).second)
+          return "element " + std::to_string(e.number) + " repeats node " + std::to_string(node);
+      }
+    }
+  return "";
 }
