@@ -346,6 +346,7 @@ void mgn_discretize_curve(mgn_curve* curve, void* argument) {
     return;
   }
   curve->meshing = true;
+  mgn_open_warning_scope();
   mgn_curve* top = mgn_get_top_physical_curve(curve);
   if (top != curve) {
     // The physical parent hands its mesh down (mgn_update_fixed_curve).

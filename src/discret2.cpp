@@ -1097,8 +1097,10 @@ void candidate_normal(const generation& g, mgn_node* c, double* n) {
   effective_uv(g.a, c, ua);
   const double u = uc[0] + 0.05 * (ua[0] - uc[0]), v = uc[1] + 0.05 * (ua[1] - uc[1]);
   if (!normal_at(u, v, n)) {
-    mgn_warning("Warning: Angle correction not performed\n         Surface %ld (u = %f, v = %f)\n",
-                static_cast<long>(ctx.geometry->id), u, v);
+    // The same singular node is met again at every step of its front.
+    if (mgn_first_in_warning_scope(MGN_WARNING_ANGLE_CORRECTION))
+      mgn_warning("Warning: Angle correction not performed\n         Surface %ld (u = %f, v = %f)\n",
+                  static_cast<long>(ctx.geometry->id), u, v);
     mgn_copy3(n, g.n);
   }
 }
@@ -1834,6 +1836,7 @@ void mgn_empty_surface_scratch() {
 }
 
 void mgn_set_current_surface(mgn_surface* surface) {
+  mgn_open_warning_scope();
   // The entity.
   ctx.kind = MGN_SURFACE;
   ctx.entity = surface;

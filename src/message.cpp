@@ -17,6 +17,9 @@ int first_status = 0;
 std::string error_line;
 std::string place_line;
 
+// Kinds of repeatable warning given in the current warning scope.
+bool scope_given[MGN_REPEATABLE_WARNINGS] = {};
+
 std::string vformat(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
@@ -110,6 +113,18 @@ void mgn_warning(const char* format, ...) {
   va_end(args);
   emit(stderr, text);
 }
+
+void mgn_open_warning_scope() {
+  for (bool& given : scope_given) given = false;
+}
+
+bool mgn_first_in_warning_scope(mgn_repeatable_warning kind) {
+  if (scope_given[kind]) return false;
+  scope_given[kind] = true;
+  return true;
+}
+
+bool mgn_given_in_warning_scope(mgn_repeatable_warning kind) { return scope_given[kind]; }
 
 void mgn_print_message(FILE* stream, const char* text) {
   mgn_print(stream, "%-*s %8s\n", 24, text, time_of_day().c_str());

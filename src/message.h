@@ -39,6 +39,23 @@ std::string mgn_format(const char* format, ...) __attribute__((format(printf, 1,
 
 extern long mgn_warning_count;
 
+// Warnings that the work on one entity could otherwise repeat without bound
+// (one for every point of a size field finer than the octree, or every size
+// query outside it): each kind is printed and counted once per entity.  The
+// module that starts the work on an entity opens a new scope; a warning of a
+// kind already given in the current scope is dropped.
+enum mgn_repeatable_warning : int {
+  MGN_WARNING_TOO_FINE_AT_POINT,
+  MGN_WARNING_OCTREE_OVERFLOW,
+  MGN_WARNING_ANGLE_CORRECTION,
+  MGN_REPEATABLE_WARNINGS
+};
+void mgn_open_warning_scope();
+// True the first time the kind is asked for in the current scope.
+bool mgn_first_in_warning_scope(mgn_repeatable_warning kind);
+// Whether the kind was given in the current scope (without asking for it).
+bool mgn_given_in_warning_scope(mgn_repeatable_warning kind);
+
 // Fatal errors: they print the report and end the process with the status
 // of their kind; they never return.
 [[noreturn]] void mgn_option_error(const std::string& message, char option);

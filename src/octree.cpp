@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <set>
 #include <string>
 
 #include "geom.h"
@@ -16,6 +18,11 @@
 namespace {
 
 constexpr double kScale = MGN_OCTREE_SIZE_SCALE;
+// Range of the sizes of the tree (single precision): the root at most a
+// quarter of the largest single-precision value, so that twice its size and
+// the scaled sizes stay finite; no octant below the smallest normal one.
+constexpr double kLargestRoot = 0.25 * static_cast<double>(std::numeric_limits<float>::max());
+constexpr double kSmallestSize = static_cast<double>(std::numeric_limits<float>::min());
 
 inline bool is_leaf(const mgn_octant* octant) { return octant->state != MGN_OCTANT_DIVIDED; }
 
@@ -85,12 +92,18 @@ float* new_corner(double value) {
 
 // --- warnings -------------------------------------------------------------
 
+// Texts of the point warnings given since the root was created: two
+// entities may meet at one point, or at points that print alike.
+std::set<std::string> warned_points;
+
 void warn_too_fine_at_point(const double p[3]) {
-  mgn_warning(
+  if (!mgn_first_in_warning_scope(MGN_WARNING_TOO_FINE_AT_POINT)) return;
+  const std::string text = mgn_format(
       "Warning: Too fine octree required at point [%10.3e %10.3e %10.3e]\n"
       "         Octree depth reduced to %ld\n"
       "         Octant size reduced to %e\n",
       p[0], p[1], p[2], static_cast<long>(mgn_tree.max_depth), mgn_tree.min_size);
+  if (warned_points.insert(text).second) mgn_warning("%s", text.c_str());
 }
 
 // --- division ---------------------------------------------------------------
@@ -277,11 +290,15 @@ void collect_touching(collection& found, mgn_octant* octant, const int touch[3])
 
 }  // namespace
 
+void mgn_warn_too_fine_at_point(const double p[3]) { warn_too_fine_at_point(p); }
+
 // ---------------------------------------------------------------------------
 // Root
 // ---------------------------------------------------------------------------
 
 void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
+  mgn_open_warning_scope();
+  warned_points.clear();
   create_pools();
   mgn_tree.root = nullptr;
   double origin[3];
@@ -302,6 +319,13 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
   }
   double size = std::max(mgn_set.root_octant_size, 0.0);
   for (int a = 0; a < 3; ++a) size = std::max(size, box_max[a] - (given ? origin[a] : box_min[a]));
+  // Octant sizes and the sizes of the tree are single-precision values: the
+  // root, twice the root (the size of an entity without one) and the finest
+  // octant must all be normal single-precision numbers.
+  if (!(size <= kLargestRoot)) {
+    mgn_manipulation_error(mgn_format("Root octant size %e exceeds the range of mesh sizes (%e)", size, kLargestRoot),
+                           MGN_HERE);
+  }
   // Rounded up so that the cube still holds the model.
   size = single_up(size);
   if (!given) {
@@ -310,6 +334,11 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
   if (size == 0.0) size = 1.0;
   if (mgn_set.root_octant_size > 0.0 && size != single(mgn_set.root_octant_size)) {
     mgn_warning("Warning: Root octant size increased to %e\n", size);
+  }
+
+  if (size < kSmallestSize) {
+    mgn_manipulation_error(mgn_format("Root octant size %e is below the range of mesh sizes (%e)", size, kSmallestSize),
+                           MGN_HERE);
   }
 
   double* root_origin = new_origin();
@@ -326,8 +355,11 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
   mgn_set_geometric_tolerance(mgn_tree.root_min, mgn_tree.root_max);
 
   // Deepest level: about a tenth of the tolerance as the finest octant.
+  // No deeper than the level whose octants are still normal single-precision
+  // values.
   const double depth = std::floor(std::log2((size / mgn_tol.eps) / 10.0) + 0.5);
-  mgn_tree.max_depth = static_cast<int16_t>(std::clamp(depth, 0.0, 1000.0));
+  const double deepest = std::floor(std::log2(size / kSmallestSize));
+  mgn_tree.max_depth = static_cast<int16_t>(std::clamp(std::min(depth, deepest), 0.0, 1000.0));
   mgn_tree.min_size = std::ldexp(size, -mgn_tree.max_depth);
 
   if (mgn_set.uniform_size > 0.0) {
@@ -470,7 +502,7 @@ double mgn_get_octree_mesh_size(mgn_octant** hint, const double p[3], bool check
           mgn_manipulation_error(message + "\nPossibly meshing out of domain", MGN_HERE);
         }
       }
-      mgn_warning("Warning: %s\n", message.c_str());
+      if (mgn_first_in_warning_scope(MGN_WARNING_OCTREE_OVERFLOW)) mgn_warning("Warning: %s\n", message.c_str());
       break;
     }
   } else {

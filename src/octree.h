@@ -25,6 +25,11 @@ inline int mgn_octant_face(int axis, int side) { return side ? 5 - axis : axis; 
 // deepest level allows.  Any earlier tree is forgotten.
 void mgn_create_root_octant(const double box_min[3], const double box_max[3]);
 
+// The warning of a size finer than the deepest level at the point, given
+// once per warning scope (message.h): the refinement of one entity could
+// otherwise repeat it for every point sampled.
+void mgn_warn_too_fine_at_point(const double p[3]);
+
 // Divides a leaf into eight children, first dividing every coarser leaf
 // across its faces and edges.  Returns 1 when divided, 0 when refused
 // because the octant is too fine (with a counted warning).

@@ -41,6 +41,27 @@ inline bool counts_in_box(bool is_virtual) { return !is_virtual || mgn_set.inclu
 // points are pulled into the root box.
 inline bool clamped(bool is_virtual) { return is_virtual && !mgn_set.include_virtual; }
 
+// The finest size the octree gives at a point: what a refinement makes of
+// any size finer than its deepest level (half the finest octant, times the
+// octant size excess and the size scale).  A sampling that followed a finer
+// size would only refine the deepest octants again, piece after piece, down
+// to its depth limit: the sizes it asks for are raised to this one, with the
+// point warning at the first such point of the entity.
+double finest_size() { return MGN_OCTREE_SIZE_SCALE * 0.5 * mgn_tree.min_size * mgn_set.octant_excess; }
+
+// The size raised to the finest one; point gives the place of the warning.
+template <typename Point>
+double at_least_finest(double size, Point&& point) {
+  const double finest = finest_size();
+  if (size >= finest) return size;
+  if (!mgn_given_in_warning_scope(MGN_WARNING_TOO_FINE_AT_POINT)) {
+    double p[3];
+    point(p);
+    mgn_warn_too_fine_at_point(p);
+  }
+  return finest;
+}
+
 // --- size propagation -------------------------------------------------------
 
 // Entity kind words of the too-fine warning: first line, and the second and
@@ -145,9 +166,12 @@ double given_size(const mgn_curve* curve, double t) {
 
 // Size requested by the sizes of the curve at t.
 double sigma(const curve_sampler& c, double t) {
-  if (c.factor == 0.0) return c.received;
-  const double s = given_size(c.curve, t) * c.factor;
-  return s > 0.0 && s < c.cap ? s : c.cap;
+  double s = c.received;
+  if (c.factor != 0.0) {
+    s = given_size(c.curve, t) * c.factor;
+    if (!(s > 0.0 && s < c.cap)) s = c.cap;
+  }
+  return at_least_finest(s, [&](double p[3]) { mgn_get_curve_point(c.curve, t, p); });
 }
 
 // Size requested by the curvature of the curve at t.  Where the curve
@@ -158,8 +182,9 @@ double sigma(const curve_sampler& c, double t) {
 double kappa(const curve_sampler& c, double t) {
   const double large = 2.0 * mgn_tree.root_size;
   const double k = mgn_get_curve_curvature(c.curve, t);
-  if (k / c.rate > 0.5 / mgn_tree.root_size) return std::max(c.rate / k, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size);
-  return large;
+  if (!(k / c.rate > 0.5 / mgn_tree.root_size)) return large;
+  const double s = std::max(c.rate / k, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size);
+  return at_least_finest(s, [&](double p[3]) { mgn_get_curve_point(c.curve, t, p); });
 }
 
 // Smallest size requested at t by the parts not yet settled.
@@ -301,9 +326,12 @@ double given_size(const mgn_surface* surface, double u, double v) {
 
 // Size requested by the sizes of the surface at (u, v).
 double sigma(const surface_sampler& c, double u, double v) {
-  if (c.factor == 0.0) return c.received;
-  const double s = given_size(c.surface, u, v) * c.factor;
-  return s > 0.0 && s < c.cap ? s : c.cap;
+  double s = c.received;
+  if (c.factor != 0.0) {
+    s = given_size(c.surface, u, v) * c.factor;
+    if (!(s > 0.0 && s < c.cap)) s = c.cap;
+  }
+  return at_least_finest(s, [&](double p[3]) { mgn_get_surface_point(c.surface, u, v, p); });
 }
 
 // The parameterization is regular enough at (u, v) for its curvature to be
@@ -330,8 +358,9 @@ double kappa(const surface_sampler& c, double u, double v) {
   if (c.rate == 0.0) return large;
   if (!regular_at(c.surface, u, v)) return large;
   const double k = mgn_get_surface_curvature(c.surface, u, v);
-  if (k / c.rate > 0.5 / mgn_tree.root_size) return std::max(c.rate / k, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size);
-  return large;
+  if (!(k / c.rate > 0.5 / mgn_tree.root_size)) return large;
+  const double s = std::max(c.rate / k, MGN_CURVATURE_SIZE_FLOOR * mgn_tree.root_size);
+  return at_least_finest(s, [&](double p[3]) { mgn_get_surface_point(c.surface, u, v, p); });
 }
 
 // The rectangle lies in a hole (boundary included).
@@ -431,6 +460,92 @@ void sample_surface(const surface_sampler& c, double u0, double u1, double v0, d
   if (!(size < kInfinity)) return;
   const mgn_surface_piece piece{u0, u1, v0, v1, {pc[0], pc[1], pc[2]}, size};
   c.visit(piece, c.data);
+}
+
+// --- count of pieces ----------------------------------------------------------
+
+// Largest size the sampling of an entity can ask for, from its own size
+// (cap), the size handed down to it (factor 0) and the sizes of its control
+// points (a weighted mean of the positive ones, so at most the largest).
+// Zero when the entity asks for no size (its curvature alone is sampled).
+template <typename Points>
+double largest_sampled_size(float size, float factor, const Points& points) {
+  if (factor == 0.0f) return size < 0.0f ? std::max(-static_cast<double>(size), finest_size()) : 0.0;
+  const double cap = size > 0.0f ? size : 2.0 * mgn_tree.root_size;
+  double largest = 0.0;
+  for (const mgn_ctrl_point* q : points)
+    if (q->size > 0.0f) largest = std::max(largest, static_cast<double>(q->size));
+  const double s = largest > 0.0 ? std::min(cap, largest * factor) : cap;
+  return std::max(s, finest_size());
+}
+
+// A sampling piece is finished only when its chords are at most
+// MGN_CHORD_RATIO times the size asked for, so the sampling of an entity
+// needs at least its length (a curve) or the integral of |Su| |Sv| over its
+// parameter square (a surface: its area when the parameterization is even,
+// far more when the two parameter lines run almost alike) over that chord
+// (squared).  Beyond the range of 32-bit counts the sampling would run for
+// days and the mesh could not be numbered anyway: the run ends at once.
+constexpr double kMostPieces = 2147483647.0;
+
+// The run ends naming the entity (kind null: the whole model).
+[[noreturn]] void too_many_pieces(const char* kind, long id, double pieces, const char* routine) {
+  const std::string where = kind != nullptr ? mgn_format(" on %s %ld: its", kind, id) : std::string(": the");
+  mgn_manipulation_error(mgn_format("Too fine mesh required%s size field needs about %.1e samples (at most %.0f)",
+                                    where.c_str(), pieces, kMostPieces),
+                         routine, mgn_module_name(__FILE__), __LINE__);
+}
+
+// The estimated count of the pieces of a curve (fatal beyond the limit).
+double check_curve_piece_count(const mgn_curve* curve) {
+  if (!curve_meshes_itself(curve) || curve->polygon.empty()) return 0.0;
+  const double largest = largest_sampled_size(curve->size, curve->factor, curve->polygon[0]);
+  if (!(largest > 0.0)) return 0.0;
+  const double pieces = mgn_integrate_curve_length(curve, 0.0, 1.0) / (MGN_CHORD_RATIO * largest);
+  if (pieces > kMostPieces) too_many_pieces("curve", curve->id, pieces, "mgn_build_octree_curve");
+  return std::isfinite(pieces) ? pieces : 0.0;
+}
+
+// The integral of |Su| |Sv| over the parameter square outside the holes,
+// from a grid of 16 x 16 cells: the product of the mean lengths of each
+// cell's sides in u and in v.
+double parameter_extent(const mgn_surface* surface) {
+  constexpr int kCells = 16;
+  std::vector<hole_range> holes;
+  for (const mgn_surface* child : mgn_list_range<mgn_surface>(surface->child_surfaces))
+    if (child->hole) holes.push_back({child->umin, child->umax, child->vmin, child->vmax});
+  double grid[kCells + 1][kCells + 1][3];
+  for (int j = 0; j <= kCells; ++j)
+    for (int i = 0; i <= kCells; ++i)
+      mgn_get_surface_point(surface, static_cast<double>(i) / kCells, static_cast<double>(j) / kCells, grid[j][i]);
+  auto length = [](const double* a, const double* b) {
+    double d[3];
+    mgn_sub(b, a, d);
+    return std::sqrt(mgn_dot(d, d));
+  };
+  double extent = 0.0;
+  for (int j = 0; j < kCells; ++j)
+    for (int i = 0; i < kCells; ++i) {
+      const double u = (i + 0.5) / kCells, v = (j + 0.5) / kCells;
+      bool in_hole = false;
+      for (const hole_range& h : holes) in_hole = in_hole || (u > h.u0 && u < h.u1 && v > h.v0 && v < h.v1);
+      if (in_hole) continue;
+      const double along_u = 0.5 * (length(grid[j][i], grid[j][i + 1]) + length(grid[j + 1][i], grid[j + 1][i + 1]));
+      const double along_v = 0.5 * (length(grid[j][i], grid[j + 1][i]) + length(grid[j][i + 1], grid[j + 1][i + 1]));
+      extent += along_u * along_v;
+    }
+  return extent;
+}
+
+// The estimated count of the pieces of a surface (fatal beyond the limit).
+double check_surface_piece_count(const mgn_surface* surface) {
+  if (surface->is_virtual || surface->hole || surface->net.empty()) return 0.0;
+  const double largest = largest_sampled_size(surface->size, surface->factor, surface->net);
+  if (!(largest > 0.0)) return 0.0;
+  const double side = MGN_CHORD_RATIO * largest;
+  const double pieces = parameter_extent(surface) / (side * side);
+  if (pieces > kMostPieces) too_many_pieces("surface", surface->id, pieces, "mgn_build_octree_surface");
+  return std::isfinite(pieces) ? pieces : 0.0;
 }
 
 struct refinement {
@@ -565,6 +680,7 @@ void mgn_propagate_mesh_size() {
 // ---------------------------------------------------------------------------
 
 void mgn_build_octree_vertex(const mgn_vertex* vertex) {
+  mgn_open_warning_scope();
   double s = vertex->size;
   if (vertex->factor == 0.0f) {
     if (s >= 0.0) return;
@@ -596,6 +712,7 @@ void mgn_sample_curve_size(const mgn_curve* curve, mgn_curve_piece_visitor visit
 }
 
 void mgn_build_octree_curve(const mgn_curve* curve) {
+  mgn_open_warning_scope();
   refinement r{clamped(curve->is_virtual)};
   mgn_sample_curve_size(curve, refine_at_piece, &r);
 }
@@ -644,6 +761,7 @@ void mgn_sample_surface_size(const mgn_surface* surface, mgn_surface_piece_visit
 }
 
 void mgn_build_octree_surface(const mgn_surface* surface) {
+  mgn_open_warning_scope();
   refinement r{clamped(surface->is_virtual)};
   mgn_sample_surface_size(surface, refine_at_surface_piece, &r);
 }
@@ -652,6 +770,13 @@ void mgn_build_octree() {
   mgn_measure_model();
   mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
   if (mgn_set.size_factor != 0.0) mgn_propagate_mesh_size();
+  // Every entity is checked before the first is sampled: a sampling that
+  // would run for days ends the run before any other takes its time.
+  double pieces = 0.0;
+  for (const mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) pieces += check_curve_piece_count(curve);
+  for (const mgn_surface* surface : mgn_list_range<mgn_surface>(mgn_model.surfaces.list))
+    pieces += check_surface_piece_count(surface);
+  if (pieces > kMostPieces) too_many_pieces(nullptr, 0, pieces, __func__);
   mgn_build_octree_bg_mesh();
   for (const mgn_vertex* vertex : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
     mgn_build_octree_vertex(vertex);

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "octree.h"
 #include "model_fixture.h"
 #include "octree_check.h"
+#include "support.h"
 
 namespace {
 
@@ -792,5 +796,126 @@ TEST_F(SurfaceSampling, CurveFixedOnASurfaceFollowsOnlyTheSizesItsNetCarries) {
   ASSERT_FALSE(pieces.empty());
   for (const mgn_curve_piece& p : pieces) ASSERT_GE(p.size, 0.85 * given_min);
 }
+
+// ---------------------------------------------------------------------------
+// Through the program: size fields that cannot be built, bounded warnings
+// ---------------------------------------------------------------------------
+
+// The warnings of standard error, each with its continuation lines.
+std::vector<std::string> warning_blocks(const std::string& err) {
+  std::vector<std::string> blocks;
+  std::istringstream in(err);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Warning: ", 0) == 0)
+      blocks.push_back(line);
+    else if (line.rfind("         ", 0) == 0 && !blocks.empty())
+      blocks.back() += "\n" + line;
+  }
+  return blocks;
+}
+
+// A size finer than the deepest octree level at every piece of a sampling
+// gives the point warning once per entity, and the mesh is the one of the
+// finest level: far from the origin the finest octant is 1.25 and the
+// vertices ask for 0.5.
+TEST(OctreeProgram, TooFineSizesWarnOncePerEntity) {
+  const std::string dir = mgn_temp_dir();
+  const mgn_run_result r =
+      mgn_run_program({"-i", std::string(MGN_TEST_MODELS) + "/far_square_fine_sizes.mgn", "-o", "mesh.msh"}, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> blocks = warning_blocks(r.err);
+  std::map<std::string, int> seen;
+  for (const std::string& b : blocks) EXPECT_EQ(++seen[b], 1) << "repeated:\n" << b;
+  long at_point = 0, at_vertex = 0;
+  for (const std::string& b : blocks) {
+    at_point += b.rfind("Warning: Too fine octree required at point [", 0) == 0;
+    at_vertex += b.rfind("Warning: Too fine octree required at vertex ", 0) == 0;
+  }
+  // One for each curve; the surface's first point prints as that of curve 2
+  // (x = 1e13 + 0.625 and 1e13 both print as 1.000e+13) and is not repeated.
+  EXPECT_EQ(at_point, 4);
+  EXPECT_EQ(at_vertex, 4);
+  EXPECT_NE(r.err.find("Altogether 8 warnings have been generated\n"), std::string::npos) << r.err;
+  const mgn_mesh_file m = mgn_parse_mesh_file(mgn_read_file(dir + "/mesh.msh"));
+  EXPECT_EQ(mgn_check_mesh_file(m), "");
+  // Triangles of the finest level (about 0.53 across), not of the 1.3 of
+  // the vertices' reduced size.
+  EXPECT_GT(m.counts[2], 600);
+}
+
+// Size fields that cannot be built end at once with the message of what
+// cannot be done (status 10), however long their sampling would have run:
+// a size field needing more samples than 32-bit counts hold (a surface
+// whose parameter lines run down a spike 2.5e19 deep, a square of side 10
+// at sizes of 1e-12 or 1e-7, three curves that only together need too many)
+// and a root octant beyond the single-precision range of mesh sizes.
+struct unbuildable_case {
+  const char* name;
+  std::string model;  // a file of the test models, or the text of one
+  std::vector<std::string> options;
+  const char* message;  // regular expression
+};
+
+void PrintTo(const unbuildable_case& c, std::ostream* os) { *os << c.name; }
+
+class UnbuildableSizeFieldTest : public ::testing::TestWithParam<unbuildable_case> {};
+
+TEST_P(UnbuildableSizeFieldTest, RunEndsWithAMessage) {
+  const unbuildable_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  std::string model = c.model;
+  if (model.find('\n') != std::string::npos) {
+    mgn_write_file(dir + "/model.mgn", model);
+    model = "model.mgn";
+  } else {
+    model = std::string(MGN_TEST_MODELS) + "/" + model;
+  }
+  std::vector<std::string> args = {"-i", model, "-o", "mesh.msh", "-g", "run.log"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const mgn_run_result r = mgn_run_program(args, dir);
+  EXPECT_EQ(r.status, 10);
+  const std::string log = mgn_read_file(dir + "/run.log");
+  EXPECT_TRUE(std::regex_search(log, std::regex("--> Manipulation error\n\\(routine mgn_[a-z_]+, file src/octree1?, line "
+                                                "[0-9]+\\)\n" + std::string(c.message) + "\n\n")))
+      << log.substr(log.size() > 2000 ? log.size() - 2000 : 0);
+  // The log stays small: no warning repeated.
+  EXPECT_LT(log.size(), 20000u);
+  std::map<std::string, int> seen;
+  for (const std::string& b : warning_blocks(log)) EXPECT_EQ(++seen[b], 1) << "repeated:\n" << b;
+  // Nothing was meshed: no partial mesh.
+  EXPECT_TRUE(mgn_read_file(dir + "/mesh.msh").empty());
+}
+
+const std::string kThreeLines =
+    "vertex 1 xyz 0 0 0\nvertex 2 xyz 10 0 0\nvertex 3 xyz 10 10 0\nvertex 4 xyz 0 10 0\n"
+    "curve 1 vertex 1 2\ncurve 2 vertex 2 3\ncurve 3 vertex 3 4\n";
+
+// The spike of spiked_square.mgn 1e308 deep: the model box itself is beyond
+// the range of single-precision sizes.
+const std::string kFarSpike =
+    "vertex 1 xyz 0 0 0\nvertex 2 xyz 10 0 0\nvertex 3 xyz 10 10 0\nvertex 4 xyz 0 10 0\n"
+    "curve 1 vertex 1 2\ncurve 2 vertex 1 4\ncurve 3 vertex 4 3\ncurve 4 vertex 2 3\n"
+    "surface 1 curve 1 2 3 4 order 3 3\npolygon 1 1 xyz 5 5 -1e308\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, UnbuildableSizeFieldTest,
+    ::testing::Values(
+        unbuildable_case{"SpikedSurface", "spiked_square.mgn", {"-u", "1"},
+                         "Too fine mesh required on surface 1: its size field needs about [0-9.]+e\\+2[0-9] samples "
+                         "\\(at most 2147483647\\)"},
+        unbuildable_case{"FarSpike", kFarSpike, {"-u", "1"},
+                         "Root octant size 1\\.000000e\\+308 exceeds the range of mesh sizes \\(8\\.507059e\\+37\\)"},
+        unbuildable_case{"TinyUniformSize", "square.mgn", {"-u", "1e-12"},
+                         "Too fine mesh required on curve 1: its size field needs about [0-9.]+e\\+12 samples "
+                         "\\(at most 2147483647\\)"},
+        unbuildable_case{"SurfaceCheckedBeforeCurvesAreSampled", "square.mgn", {"-u", "1e-7"},
+                         "Too fine mesh required on surface 1: its size field needs about [0-9.]+e\\+15 samples "
+                         "\\(at most 2147483647\\)"},
+        unbuildable_case{"CurvesTogether", kThreeLines, {"-u", "7e-9"},
+                         "Too fine mesh required: the size field needs about [0-9.]+e\\+09 samples "
+                         "\\(at most 2147483647\\)"},
+        unbuildable_case{"HugeRootSize", "square.mgn", {"-u", "1", "-R", "1e300"},
+                         "Root octant size 1\\.000000e\\+300 exceeds the range of mesh sizes \\(8\\.507059e\\+37\\)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -391,7 +391,23 @@ TEST_F(OctreeTest, TooFineRequestsAreRefusedWithWarnings) {
   mgn_octant* leaf = mgn_locate_leaf_octant(mgn_tree.root, p);
   EXPECT_EQ(leaf->size, 0.125);
   EXPECT_NEAR(query(p), 0.85 * 0.0625, 1e-7);
-  // Dividing an octant of the minimum size is refused.
+  // Dividing an octant of the minimum size is refused.  Within one warning
+  // scope (the work on one entity) the point warning is given once, and in
+  // a later scope not again for a point that prints alike (every point here
+  // prints as 1.000e+12).
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(mgn_divide_terminal_octant(leaf), 0);
+  mgn_open_warning_scope();
+  EXPECT_EQ(mgn_divide_terminal_octant(leaf), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(mgn_warning_count, 1);
+  // A new tree: refined to the finest level without a warning, a division
+  // there is refused with one.
+  mgn_create_root_octant(lo, hi);
+  mgn_refine_octree_at_point(p, 0.85 * 0.125, 0.0, false);
+  EXPECT_EQ(mgn_warning_count, 1);
+  leaf = mgn_locate_leaf_octant(mgn_tree.root, p);
+  ASSERT_EQ(leaf->size, 0.125);
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(mgn_divide_terminal_octant(leaf), 0);
   err = ::testing::internal::GetCapturedStderr();
