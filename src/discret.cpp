@@ -484,6 +484,7 @@ void mgn_discretize_interface(mgn_interface* interface, void* argument) {
 void mgn_discretize_model() {
   // 1. Run flags; discretization under way.
   reset_state();
+  mgn_open_warning_stage();
   mgn_discret.neighbours_wanted = (mgn_set.output_spec & 32) != 0;
   mgn_terminate_hook.collect_finished = mgn_collect_finished_entities;
   // The tetra repair passes, unless a caller put its own in their place.

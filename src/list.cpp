@@ -541,7 +541,7 @@ mgn_listing* mgn_realloc_listing(mgn_listing* block) {
       block->base = base;
       block->bytes = used;
     } else {
-      mgn_warning("Warning: Reallocation of listing failed\n");
+      mgn_warning_once("Warning: Reallocation of listing failed\n");
     }
   }
   block->last = block->base + used - block->size;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 
 #include "list.h"
 #include "progress.h"
@@ -19,6 +20,8 @@ std::string place_line;
 
 // Kinds of repeatable warning given in the current warning scope.
 bool scope_given[MGN_REPEATABLE_WARNINGS] = {};
+// Texts given by mgn_warning_once in the current stage.
+std::set<std::string> stage_texts;
 
 std::string vformat(const char* format, va_list args) {
   va_list copy;
@@ -113,6 +116,18 @@ void mgn_warning(const char* format, ...) {
   va_end(args);
   emit(stderr, text);
 }
+
+void mgn_warning_once(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = vformat(format, args);
+  va_end(args);
+  if (!stage_texts.insert(text).second) return;
+  ++mgn_warning_count;
+  if (!mgn_set.warnings_suppressed) emit(stderr, text);
+}
+
+void mgn_open_warning_stage() { stage_texts.clear(); }
 
 void mgn_open_warning_scope() {
   for (bool& given : scope_given) given = false;

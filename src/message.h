@@ -26,6 +26,12 @@ void mgn_print(FILE* stream, const char* format, ...) __attribute__((format(prin
 void mgn_print_warning(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Formats a warning text (any length) and counts it as one warning.
 void mgn_warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// As mgn_warning, for the warnings about one entity or point that several
+// passes of a stage could repeat: a text already given in the current stage
+// is dropped (neither printed nor counted).  The octree construction and the
+// discretization each open a new stage.
+void mgn_warning_once(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void mgn_open_warning_stage();
 // Progress message: text left-justified in 24 columns and the time of day.
 void mgn_print_message(FILE* stream, const char* text);
 // Writes the local time of day "hh:mm:ss" into buffer (9 bytes at least) and

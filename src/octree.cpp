@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <set>
 #include <string>
 
 #include "geom.h"
@@ -92,18 +91,15 @@ float* new_corner(double value) {
 
 // --- warnings -------------------------------------------------------------
 
-// Texts of the point warnings given since the root was created: two
-// entities may meet at one point, or at points that print alike.
-std::set<std::string> warned_points;
-
+// Once per entity (its warning scope), and once for points that print
+// alike: two entities may meet at one point.
 void warn_too_fine_at_point(const double p[3]) {
   if (!mgn_first_in_warning_scope(MGN_WARNING_TOO_FINE_AT_POINT)) return;
-  const std::string text = mgn_format(
+  mgn_warning_once(
       "Warning: Too fine octree required at point [%10.3e %10.3e %10.3e]\n"
       "         Octree depth reduced to %ld\n"
       "         Octant size reduced to %e\n",
       p[0], p[1], p[2], static_cast<long>(mgn_tree.max_depth), mgn_tree.min_size);
-  if (warned_points.insert(text).second) mgn_warning("%s", text.c_str());
 }
 
 // --- division ---------------------------------------------------------------
@@ -297,8 +293,8 @@ void mgn_warn_too_fine_at_point(const double p[3]) { warn_too_fine_at_point(p); 
 // ---------------------------------------------------------------------------
 
 void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
+  mgn_open_warning_stage();
   mgn_open_warning_scope();
-  warned_points.clear();
   create_pools();
   mgn_tree.root = nullptr;
   double origin[3];

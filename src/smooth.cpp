@@ -473,8 +473,8 @@ void mark_attraction(mgn_list attractions) {
     }
     for (const mgn_curve* c : mgn_list_range<mgn_curve>(item->entities)) {
       if (c->hidden) {
-        mgn_warning("Warning: Hidden curve %ld cannot be subjected to attraction\n",
-                    static_cast<long>(c->id));
+        mgn_warning_once("Warning: Hidden curve %ld cannot be subjected to attraction\n",
+                         static_cast<long>(c->id));
         continue;
       }
       // The listing of a meshed curve rests on its own first block.
@@ -842,8 +842,9 @@ void mgn_smooth_subsurface(int kind, void* entity) {
       st.attraction = true;
       mark_attraction(attractions);
     } else {
-      mgn_warning("Warning: Boundary %s %ld cannot be subjected to attraction\n", kind_word(kind),
-                  entity_id(kind, entity));
+      // Smoothing runs again after edge swaps: the warning stays once.
+      mgn_warning_once("Warning: Boundary %s %ld cannot be subjected to attraction\n", kind_word(kind),
+                       entity_id(kind, entity));
     }
   }
   const bool holds_quads = quad && mesh->quad_count > 0;

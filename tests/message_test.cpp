@@ -129,6 +129,33 @@ TEST(Printing, QuietDropsStandardErrorAndSuppressedWarningsStillCount) {
       ::testing::ExitedWithCode(0), "^Warning: shown 1\ncount 2\n$");
 }
 
+// Warnings that passes could repeat: a kind of scope warning is given once
+// per scope (the work on one entity), a once-per-stage text once per stage;
+// what is dropped is not counted either.
+TEST(Printing, RepeatableWarningsAreGivenOncePerScopeAndStage) {
+  EXPECT_EXIT(
+      {
+        const long before = mgn_warning_count;
+        mgn_open_warning_stage();
+        mgn_open_warning_scope();
+        for (int i = 0; i < 3; ++i) {
+          if (mgn_first_in_warning_scope(MGN_WARNING_OCTREE_OVERFLOW)) mgn_warning("Warning: scope %d\n", i);
+          mgn_warning_once("Warning: entity %d\n", 7);
+        }
+        mgn_warning_once("Warning: entity %d\n", 8);
+        mgn_open_warning_scope();
+        if (mgn_given_in_warning_scope(MGN_WARNING_OCTREE_OVERFLOW)) std::fprintf(stderr, "still given\n");
+        if (mgn_first_in_warning_scope(MGN_WARNING_OCTREE_OVERFLOW)) mgn_warning("Warning: scope %d\n", 3);
+        mgn_warning_once("Warning: entity %d\n", 7);
+        mgn_open_warning_stage();
+        mgn_warning_once("Warning: entity %d\n", 7);
+        std::fprintf(stderr, "count %ld\n", mgn_warning_count - before);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0),
+      "^Warning: scope 0\nWarning: entity 7\nWarning: entity 8\nWarning: scope 3\nWarning: entity 7\ncount 5\n$");
+}
+
 TEST(Printing, ProgressMessagePadsTextTo24Columns) {
   EXPECT_EXIT(
       {
