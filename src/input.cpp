@@ -18,6 +18,7 @@
 #include <type_traits>
 
 #include "curve.h"
+#include "input3.h"
 #include "interface.h"
 #include "list.h"
 #include "patch.h"
@@ -826,6 +827,10 @@ void mgn_build_model_from_file() {
   mgn_reverse_list(mgn_model.patches.list);
   mgn_reverse_list(mgn_model.shells.list);
   mgn_reverse_list(mgn_model.interfaces.list);
+
+  // The geometry of the patches, once every patch and its subpatches are
+  // known: planarity, the background surface, the orientation of the loops.
+  mgn_prepare_patches();
 
   for (mgn_surface* surface : mgn_list_range<mgn_surface>(mgn_model.surfaces.list))
     mgn_build_surface_global_attraction(surface);

@@ -32,6 +32,7 @@
 #include "bezier.h"
 #include "curve.h"
 #include "geom.h"
+#include "input3.h"
 #include "list.h"
 #include "message.h"
 #include "project.h"
@@ -108,16 +109,8 @@ std::vector<loop_curve> face_loops(int kind, const void* entity) {
       }
     return loops;
   }
-  mgn_list left = nullptr, right = nullptr;
-  if (kind == MGN_PATCH) {
-    left = static_cast<const mgn_patch*>(entity)->left_curves;
-    right = static_cast<const mgn_patch*>(entity)->right_curves;
-  } else {
-    left = static_cast<const mgn_shell*>(entity)->left_curves;
-    right = static_cast<const mgn_shell*>(entity)->right_curves;
-  }
-  for (mgn_curve* curve : mgn_list_range<mgn_curve>(left)) loops.push_back({curve, 1});
-  for (mgn_curve* curve : mgn_list_range<mgn_curve>(right)) loops.push_back({curve, -1});
+  // Patches and shells: their loops with the holes their children leave.
+  for (const mgn_loop_curve& c : mgn_get_loop_curves(kind, entity, true)) loops.push_back({c.curve, c.direction});
   return loops;
 }
 

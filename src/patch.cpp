@@ -1,7 +1,5 @@
-// Patch records and the model store of patches.
-//
-// The PATCH line parser is not part of the program yet: until it is, a PATCH
-// line is reported as an invalid keyword.
+// Patch records and the model store of patches.  The PATCH line parser
+// lives with the SHELL line parser in src/input2.
 #include "patch.h"
 
 #include <new>
@@ -10,6 +8,7 @@
 #include "list.h"
 #include "message.h"
 #include "curve.h"
+#include "surface.h"
 #include "vertex.h"
 
 mgn_patch* mgn_create_patch(long id) {
@@ -34,11 +33,10 @@ void mgn_release_patch(mgn_patch* patch) {
   mgn_destroy_list(patch->coinciding_patches);
   mgn_destroy_list(patch->coinciding_shells);
   mgn_release_attractions(patch->attractions);
+  // The background surface belongs to the patch (its control points live
+  // until the process ends, as all control points do).
+  mgn_release_surface(patch->bg_surface);
   delete patch;
-}
-
-mgn_patch* mgn_input_patch() {
-  mgn_input_error("Unexpected or invalid keyword \"PATCH\" encountered", MGN_INPUT_HERE);
 }
 
 void mgn_build_patch_global_attraction(mgn_patch* patch) { mgn_build_sided_global_attraction(patch); }

@@ -18,7 +18,7 @@ mgn_patch* mgn_find_patch(long id);
 void mgn_add_patch_to_model(mgn_patch* patch);
 // Frees the record with its lists and owned blocks.
 void mgn_release_patch(mgn_patch* patch);
-// Reads the rest of a PATCH definition and returns the new record.
+// Reads the rest of a PATCH definition and returns the new record (src/input2).
 mgn_patch* mgn_input_patch();
 // Turns the global attraction factor of the patch into a vertex and a
 // curve attraction item (run for every patch once the model is read).

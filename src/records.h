@@ -440,6 +440,9 @@ struct mgn_patch {
   mgn_surface* bg_surface = nullptr;   // background surface built for meshing
   double epsilon = 0.0;                // own tolerance of the planarity checks
   bool epsilon_given = false;
+  // Set by the planarity check: a vertex or curve of the patch lies off
+  // its plane by more than the internal tolerance (but within EPSILON).
+  bool nonplanar = false;
   bool iso = false;
   double iso_direction[3] = {0.0, 0.0, 0.0};
   bool iso_direction_given = false;

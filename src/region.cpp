@@ -8,7 +8,7 @@
 // boundary surface (a face of its own, meshed in the hole it leaves in its
 // parent) bounds the region from the same side, and one fixed to a surface
 // fixed inside the region lies inside it too: both are added to the
-// region's lists.
+// region's lists.  Subpatches and subshells likewise.
 #include "region.h"
 
 #include <algorithm>
@@ -470,6 +470,54 @@ void add_child_surfaces(mgn_region* region) {
     }
 }
 
+// Subpatches and subshells of boundary patches and shells bound the region
+// from the same side (their parent's mesh leaves a hole for them); those of
+// patches and shells fixed inside the region lie inside it.  As for
+// surfaces, only the ones meshed on their own count, and children of
+// children follow.
+template <typename Entity>
+void add_child_faces(mgn_region* region, const face_kind& kind, mgn_list Entity::*children) {
+  const long rid = lid(region);
+  for (int side : {1, -1}) {
+    mgn_list& list = region->*(side > 0 ? kind.inner : kind.outer);
+    for (Entity* entity : mgn_list_range<Entity>(list))
+      for (Entity* child : mgn_list_range<Entity>(entity->*children)) {
+        if (child->id == 0 || child->is_virtual || child->hole || side_region(child, side) == region) continue;
+        mgn_region* other = side_region(child, side);
+        if (other != nullptr)
+          mgn_input_error(mgn_format("%s side of %s %ld already used as boundary %s of region %ld",
+                                     side > 0 ? "Inner" : "Outer", kind.word, lid(child), kind.word, lid(other)),
+                          MGN_INPUT_HERE);
+        if (mgn_find_item(region->*kind.fixed, child) != nullptr)
+          mgn_input_error(mgn_format("%s side of %s %ld fixed to region %ld already used as boundary %s",
+                                     side > 0 ? "Inner" : "Outer", kind.word, lid(child), rid, kind.word),
+                          MGN_INPUT_HERE);
+        if (child->localized_region != nullptr)
+          mgn_input_error(mgn_format("%s %ld already localized in region %ld", kind.Word, lid(child),
+                                     lid(child->localized_region)),
+                          MGN_INPUT_HERE);
+        side_region(child, side) = region;
+        mgn_add_item_to_tail(list, child);
+      }
+  }
+  for (Entity* entity : mgn_list_range<Entity>(region->*kind.fixed))
+    for (Entity* child : mgn_list_range<Entity>(entity->*children)) {
+      if (child->id == 0 || child->is_virtual || child->hole || mgn_find_item(region->*kind.fixed, child) != nullptr)
+        continue;
+      if (child->localized_region != nullptr)
+        mgn_input_error(mgn_format("%s %ld fixed to region %ld already localized in region %ld", kind.Word, lid(child),
+                                   rid, lid(child->localized_region)),
+                        MGN_INPUT_HERE);
+      for (int side : {1, -1})
+        if (side_region(child, side) != nullptr)
+          mgn_input_error(mgn_format("%s side of %s %ld fixed to region %ld already used as boundary %s",
+                                     side > 0 ? "Inner" : "Outer", kind.word, lid(child), rid, kind.word),
+                          MGN_INPUT_HERE);
+      child->localized_region = region;
+      mgn_add_item_to_tail(region->*kind.fixed, child);
+    }
+}
+
 // The entities fixed inside a physical region name it.
 void localize_fixed_entities(mgn_region* region) {
   for (mgn_surface* e : mgn_list_range<mgn_surface>(region->fixed_surfaces)) e->localized_region = region;
@@ -723,6 +771,8 @@ mgn_region* mgn_input_region() {
     check_faces<mgn_patch>(region, patch_kind);
     check_faces<mgn_surface>(region, surface_kind);
     add_child_surfaces(region);
+    add_child_faces<mgn_patch>(region, patch_kind, &mgn_patch::subpatches);
+    add_child_faces<mgn_shell>(region, shell_kind, &mgn_shell::subshells);
     localize_fixed_entities(region);
     mgn_check_region_topology(region);
   }

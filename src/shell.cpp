@@ -1,7 +1,5 @@
-// Shell records and the model store of shells.
-//
-// The SHELL line parser is not part of the program yet: until it is, a SHELL
-// line is reported as an invalid keyword.
+// Shell records and the model store of shells.  The SHELL line parser
+// lives with the PATCH line parser in src/input2.
 #include "shell.h"
 
 #include <new>
@@ -36,10 +34,6 @@ void mgn_release_shell(mgn_shell* shell) {
   mgn_destroy_list(shell->coinciding_shells);
   mgn_release_attractions(shell->attractions);
   delete shell;
-}
-
-mgn_shell* mgn_input_shell() {
-  mgn_input_error("Unexpected or invalid keyword \"SHELL\" encountered", MGN_INPUT_HERE);
 }
 
 void mgn_build_shell_global_attraction(mgn_shell* shell) { mgn_build_sided_global_attraction(shell); }

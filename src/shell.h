@@ -18,7 +18,7 @@ mgn_shell* mgn_find_shell(long id);
 void mgn_add_shell_to_model(mgn_shell* shell);
 // Frees the record with its lists and owned blocks.
 void mgn_release_shell(mgn_shell* shell);
-// Reads the rest of a SHELL definition and returns the new record.
+// Reads the rest of a SHELL definition and returns the new record (src/input2).
 mgn_shell* mgn_input_shell();
 // Turns the global attraction factor of the shell into a vertex and a
 // curve attraction item (run for every shell once the model is read).
