@@ -417,16 +417,34 @@ void mgn_discretize_surface(mgn_surface* surface, void* argument) {
   if (mgn_discret.neighbours_wanted && surface->output) mgn_build_neighbour_table(MGN_SURFACE, surface);
 }
 
+// A patch or shell that bounds a region or lies inside one is meshed even
+// when none of its records are output, as a surface is.
+template <typename Entity>
+bool face_entity_wanted(const Entity* entity) {
+  const bool in_region =
+      entity->inner_region != nullptr || entity->outer_region != nullptr || entity->localized_region != nullptr;
+  return entity->id != 0 && (entity->output || in_region) && !entity->is_virtual && !entity->hole &&
+         !entity->mesh.discretized;
+}
+
 void mgn_discretize_patch(mgn_patch* patch, void* argument) {
-  if (patch->id == 0 || !patch->output || patch->is_virtual || patch->hole || patch->mesh.discretized) return;
-  if (patch->mirrored != nullptr) mgn_discretize_patch(patch->mirrored, argument);
-  // Patch meshing: mgn_build_data_subpatch, then the meshers as for surfaces.
+  (void)argument;
+  if (!face_entity_wanted(patch)) return;
+  // Mirrored and duplicated meshes of patches are not made (the reader
+  // drops the requests with a warning).
+  mgn_mesh_subpatch(patch);
+  mgn_discret.something_produced = true;
+  collect_face_entity(patch);
+  if (mgn_discret.neighbours_wanted && patch->output) mgn_build_neighbour_table(MGN_PATCH, patch);
 }
 
 void mgn_discretize_shell(mgn_shell* shell, void* argument) {
-  if (shell->id == 0 || !shell->output || shell->is_virtual || shell->hole || shell->mesh.discretized) return;
-  if (shell->mirrored != nullptr) mgn_discretize_shell(shell->mirrored, argument);
-  // Shell meshing: mgn_build_data_subshell, then the meshers as for surfaces.
+  (void)argument;
+  if (!face_entity_wanted(shell)) return;
+  mgn_mesh_subshell(shell);
+  mgn_discret.something_produced = true;
+  collect_face_entity(shell);
+  if (mgn_discret.neighbours_wanted && shell->output) mgn_build_neighbour_table(MGN_SHELL, shell);
 }
 
 // Regions: the entry rules.  The volume meshers (advancing front, extrusion,

@@ -21,12 +21,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "bezier.h"
 #include "element.h"
 #include "geom.h"
+#include "input3.h"
 #include "list.h"
 #include "mesh1.h"
 #include "message.h"
@@ -1835,6 +1837,29 @@ void mgn_empty_surface_scratch() {
   }
 }
 
+namespace {
+
+// The settings, tolerances, octree and model the mesher works with, and an
+// empty front: the part of making an entity current that every kind
+// shares.
+void take_settings() {
+  if (++ctx.stamp_counter <= 0) ctx.stamp_counter = 1;
+  ctx.stamp = -ctx.stamp_counter;  // negative: never a mark of nodes
+  ctx.curvature_violation = mgn_set.curvature_violation;
+  ctx.eps = mgn_tol.eps;
+  ctx.eps2 = mgn_tol.eps2;
+  ctx.user_eps = mgn_tol.user_eps;
+  ctx.root = mgn_tree.root;
+  mgn_copy3(ctx.root_min, mgn_tree.root_min);
+  mgn_copy3(ctx.root_max, mgn_tree.root_max);
+  ctx.regions = mgn_model.regions.list;
+  // The front starts empty; the node marks and the search buffers go on.
+  ctx.front = front_state{};
+  ctx.left_nodes.clear();
+}
+
+}  // namespace
+
 void mgn_set_current_surface(mgn_surface* surface) {
   mgn_open_warning_scope();
   // The entity.
@@ -1856,20 +1881,7 @@ void mgn_set_current_surface(mgn_surface* surface) {
   ctx.edges = &surface->mesh.edges;
   ctx.faces = &surface->mesh.faces;
   ctx.quads = &surface->mesh.quads;
-  if (++ctx.stamp_counter <= 0) ctx.stamp_counter = 1;
-  ctx.stamp = -ctx.stamp_counter;  // negative: never a mark of nodes
-  // Settings, tolerances, the octree and the model.
-  ctx.curvature_violation = mgn_set.curvature_violation;
-  ctx.eps = mgn_tol.eps;
-  ctx.eps2 = mgn_tol.eps2;
-  ctx.user_eps = mgn_tol.user_eps;
-  ctx.root = mgn_tree.root;
-  mgn_copy3(ctx.root_min, mgn_tree.root_min);
-  mgn_copy3(ctx.root_max, mgn_tree.root_max);
-  ctx.regions = mgn_model.regions.list;
-  // The front starts empty; the node marks and the search buffers go on.
-  ctx.front = front_state{};
-  ctx.left_nodes.clear();
+  take_settings();
 }
 
 bool mgn_get_surface_vertex_uv(const mgn_surface* surface, mgn_vertex* vertex, double uv[2]) {
@@ -2022,14 +2034,12 @@ void mgn_check_front_closed() {
   for (mgn_node* node : ctx.front.boundary) check(node);
 }
 
-void mgn_mesh_subsurface(mgn_surface* surface) {
-  mgn_set_current_surface(surface);
-  mgn_build_data_subsurface(surface);
-  mgn_triangulate_subsurface(surface);
-  if (mgn_set.nodal_smoothing && !surface->map) mgn_smooth_surface(surface);
-  mgn_check_front_closed();
-  // Release the front marks of the boundary and the node marks, and give
-  // the surface data and side slots of the surface back to the scratch.
+namespace {
+
+// Releases the front marks of the boundary and the node marks, gives the
+// surface data and side slots of the entity back to the scratch and
+// compacts its listings: the end of the meshing of every kind.
+void finish_entity(mgn_entity_mesh& mesh) {
   for (front_curve& fc : ctx.front.curves)
     for (mgn_edge* e : fc.edges) {
       e->free_sides = 0;
@@ -2040,12 +2050,171 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
   auto settle = [](mgn_listing*& listing) {
     if (listing != nullptr) listing = mgn_get_first_listing_block(mgn_realloc_listing(listing));
   };
-  settle(surface->mesh.nodes);
-  settle(surface->mesh.edges);
-  settle(surface->mesh.faces);
-  for (mgn_node** ref : mgn_listing_range<mgn_node*>(surface->mesh.nodes)) {
+  settle(mesh.nodes);
+  settle(mesh.edges);
+  settle(mesh.faces);
+  for (mgn_node** ref : mgn_listing_range<mgn_node*>(mesh.nodes)) {
     (*ref)->work = 0;
     release_data(*ref);
   }
-  surface->mesh.discretized = true;
+  mesh.discretized = true;
+}
+
+}  // namespace
+
+void mgn_mesh_subsurface(mgn_surface* surface) {
+  mgn_set_current_surface(surface);
+  mgn_build_data_subsurface(surface);
+  mgn_triangulate_subsurface(surface);
+  if (mgn_set.nodal_smoothing && !surface->map) mgn_smooth_surface(surface);
+  mgn_check_front_closed();
+  finish_entity(surface->mesh);
+}
+
+// ---------------------------------------------------------------------------
+// Patches and shells
+// ---------------------------------------------------------------------------
+//
+// A patch or shell is meshed as a surface on its geometry (the planar
+// background surface of the patch, the background surface of the shell):
+// its front is made of the curves of its loops (the outer loop and the
+// holes, the loops of its meshed and hole children run the other way round),
+// each edge worked on the side of the entity, which lies on the left of its
+// loops seen from Su x Sv; curves fixed inside are worked on both sides and
+// fixed vertices wait inside, as on surfaces.  The nodes of the boundary get
+// their parameters from the geometry: on a patch their coordinates in its
+// plane, on a shell the parameters of the side or iso line of the
+// background surface the curve lies on, else those of the closest point,
+// searched from the previous node's.
+
+namespace {
+
+template <typename Entity>
+void set_current_face_entity(int kind, Entity* entity, const char* word) {
+  ctx.kind = kind;
+  ctx.entity = entity;
+  ctx.id = entity->id;
+  ctx.word = word;
+  ctx.geometry = entity->bg_surface;
+  ctx.planar = ctx.geometry->planar;
+  ctx.normal[0] = ctx.normal[1] = ctx.normal[2] = 0.0;
+  if constexpr (std::is_same_v<Entity, mgn_patch>) {
+    ctx.planar = true;
+    mgn_copy3(ctx.normal, entity->normal);
+  } else if (ctx.planar) {
+    mgn_copy3(ctx.normal, ctx.geometry->normal);
+  }
+  if (ctx.planar && !mgn_normalize(ctx.normal)) ctx.planar = false;
+  ctx.sides = entity->inner_region != nullptr || entity->outer_region != nullptr ||
+              entity->localized_region != nullptr;
+  for (int k = 0; k < 4; ++k)
+    ctx.collapsed[k] = ctx.geometry->curve[k] != nullptr && ctx.geometry->curve[k]->collapsed;
+  ctx.nodes = &entity->mesh.nodes;
+  ctx.edges = &entity->mesh.edges;
+  ctx.faces = &entity->mesh.faces;
+  ctx.quads = &entity->mesh.quads;
+  take_settings();
+}
+
+// Parameters of the nodes of one curve on the geometry of the current patch
+// or shell, the nodes taken in the order of the curve's edges.
+class curve_locator {
+ public:
+  curve_locator(mgn_curve* curve) : curve_(curve) {
+    if (ctx.kind == MGN_SHELL) on_line_ = mgn_get_surface_curve_uv(ctx.geometry, curve, start_, end_) != 0;
+  }
+  void operator()(mgn_node* node, double uv[2]) {
+    if (ctx.kind == MGN_PATCH) {
+      mgn_get_patch_uv(static_cast<const mgn_patch*>(ctx.entity), node->xyz, uv);
+      return;
+    }
+    if (node->kind == MGN_VERTEX &&
+        mgn_get_surface_vertex_uv(ctx.geometry, static_cast<mgn_vertex*>(node->entity), uv)) {
+      remember(uv);
+      return;
+    }
+    if (on_line_) {
+      const double t = mgn_get_node_curve_parameter(curve_, node);
+      uv[0] = start_[0] + t * (end_[0] - start_[0]);
+      uv[1] = start_[1] + t * (end_[1] - start_[1]);
+    } else {
+      mgn_locate_surface_point(ctx.geometry, node->xyz, have_guess_ ? guess_ : nullptr, uv);
+    }
+    remember(uv);
+  }
+
+ private:
+  void remember(const double uv[2]) {
+    guess_[0] = uv[0];
+    guess_[1] = uv[1];
+    have_guess_ = true;
+  }
+  mgn_curve* curve_;
+  bool on_line_ = false;
+  double start_[2] = {0.0, 0.0}, end_[2] = {0.0, 0.0};
+  double guess_[2] = {0.0, 0.0};
+  bool have_guess_ = false;
+};
+
+// The front of the current patch or shell: its loops, its curves and
+// vertices fixed inside.
+template <typename Entity>
+void build_face_entity_data(int kind, Entity* entity) {
+  ctx.front = front_state{};
+  const int32_t mark = new_mark();
+  const std::vector<mgn_loop_curve> loops = mgn_get_loop_curves(kind, entity, true);
+  // Visited from the last to the first, as the sides of a surface.
+  for (auto it = loops.rbegin(); it != loops.rend(); ++it) {
+    mgn_curve* curve = it->curve;
+    const int direction = it->direction;
+    curve_locator uv_of(curve);
+    auto side_of = [&](mgn_edge* e) {
+      const double t0 = mgn_get_node_curve_parameter(curve, e->n[0]);
+      const double t1 = mgn_get_node_curve_parameter(curve, e->n[1]);
+      // The entity lies on the left of the loop: side 0 of an edge that
+      // runs along the loop.
+      return (t1 > t0) == (direction > 0) ? 0 : 1;
+    };
+    add_front_curve(curve, mark, side_of, uv_of);
+  }
+  for (mgn_curve* curve : mgn_list_range<mgn_curve>(entity->fixed_curves)) {
+    if (curve == nullptr) continue;
+    curve_locator uv_of(curve);
+    add_front_curve(curve, mark, [](mgn_edge*) { return 2; }, uv_of);
+  }
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(entity->fixed_vertices)) {
+    if (vertex == nullptr || vertex->is_virtual) continue;
+    mgn_node* node = mgn_find_vertex_node(vertex);
+    if (node == nullptr || node->work == mark) continue;
+    double uv[2];
+    if (kind == MGN_PATCH)
+      mgn_get_patch_uv(static_cast<const mgn_patch*>(ctx.entity), node->xyz, uv);
+    else if (!mgn_get_surface_vertex_uv(ctx.geometry, vertex, uv))
+      mgn_locate_surface_point(ctx.geometry, node->xyz, nullptr, uv);
+    touch_node(node, mark);
+    set_node_data(node, uv, mark);
+    if (node->front_count == 0) node->front_count = kIsolated;
+    ctx.front.boundary.push_back(node);
+  }
+}
+
+}  // namespace
+
+void mgn_mesh_subpatch(mgn_patch* patch) {
+  if (patch->bg_surface == nullptr) mgn_create_patch_bg_surface(patch);
+  set_current_face_entity(MGN_PATCH, patch, "patch");
+  build_face_entity_data(MGN_PATCH, patch);
+  mgn_triangulate_subsurface(patch->bg_surface);
+  if (mgn_set.nodal_smoothing && !patch->map) mgn_smooth_patch(patch);
+  mgn_check_front_closed();
+  finish_entity(patch->mesh);
+}
+
+void mgn_mesh_subshell(mgn_shell* shell) {
+  set_current_face_entity(MGN_SHELL, shell, "shell");
+  build_face_entity_data(MGN_SHELL, shell);
+  mgn_triangulate_subsurface(shell->bg_surface);
+  if (mgn_set.nodal_smoothing && !shell->map) mgn_smooth_shell(shell);
+  mgn_check_front_closed();
+  finish_entity(shell->mesh);
 }

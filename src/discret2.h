@@ -75,6 +75,14 @@ void mgn_generate_face(mgn_edge* edge, int side);
 // listings.
 void mgn_mesh_subsurface(mgn_surface* surface);
 
+// Meshes one patch or shell by triangles, as mgn_mesh_subsurface does a
+// surface: on the patch's planar background surface (made here when the
+// model preparation has not made it) or the shell's background surface,
+// with the curves of its loops and of the loops of its children, and the
+// curves and vertices fixed inside, entering the front.
+void mgn_mesh_subpatch(mgn_patch* patch);
+void mgn_mesh_subshell(mgn_shell* shell);
+
 // Checks that no node of the current entity (its own nodes and the nodes of
 // its boundary) is still on the front ("Node %ld detected as remaining on
 // front (%ld) of %s %ld").

@@ -24,6 +24,7 @@
 #include "discret.h"
 #include "element.h"
 #include "geom.h"
+#include "mesh_file.h"
 #include "message.h"
 #include "model_fixture.h"
 #include "octree.h"
@@ -516,54 +517,6 @@ INSTANTIATE_TEST_SUITE_P(Models, SurfaceProgramTest,
                              if (ch == '.') ch = '_';
                            return name;
                          });
-
-// The nodes, edges and triangles of a mesh file of a run with quad-hexa
-// support (two header lines: mesh type, then the counts of nodes, edges,
-// triangles and the other kinds).
-struct written_mesh {
-  long counts[3] = {0, 0, 0};
-  std::map<long, std::vector<double>> nodes;
-  std::vector<std::vector<long>> edges, trias;
-  std::vector<long> tria_entities;  // identifier of the entity of each triangle
-};
-
-written_mesh read_written_mesh(const std::string& text) {
-  written_mesh m;
-  std::istringstream in(text);
-  std::string line;
-  std::getline(in, line);
-  std::getline(in, line);
-  std::istringstream(line) >> m.counts[0] >> m.counts[1] >> m.counts[2];
-  auto records = [&](long count, int fields, auto take) {
-    while (count > 0 && std::getline(in, line)) {
-      std::istringstream row(line);
-      long id;
-      if (!(row >> id)) continue;  // the empty line before a section
-      take(id, row, fields);
-      --count;
-    }
-  };
-  records(m.counts[0], 3, [&](long id, std::istringstream& row, int n) {
-    std::vector<double> xyz(n);
-    for (double& x : xyz) row >> x;
-    m.nodes[id] = xyz;
-  });
-  auto element = [](std::vector<std::vector<long>>& out) {
-    return [&out](long, std::istringstream& row, int n) {
-      std::vector<long> nodes(n);
-      for (long& x : nodes) row >> x;
-      out.push_back(nodes);
-    };
-  };
-  records(m.counts[1], 2, element(m.edges));
-  records(m.counts[2], 3, [&](long id, std::istringstream& row, int n) {
-    element(m.trias)(id, row, n);
-    long key = 0, entity = 0;
-    row >> key >> entity;
-    m.tria_entities.push_back(entity);
-  });
-  return m;
-}
 
 // With a curvature rate c and no mesh size (a size factor of 0 drops every
 // size), the sizes follow the curvature: on a sphere octant and a quarter

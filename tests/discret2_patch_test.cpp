@@ -1,0 +1,225 @@
+// Patches and shells through the program: their meshes cover exactly the
+// face (outer loop minus holes), lie on the plane or background surface,
+// turn counterclockwise about NORMAL or Su x Sv, are conforming across
+// loops, children and shared curves; and the loop and geometry errors end
+// the run with their messages.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mesh_file.h"
+#include "support.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct meshed_run {
+  mgn_run_result run;
+  written_mesh mesh;
+};
+
+meshed_run mesh_model(const std::string& model, const std::string& size, std::vector<std::string> more = {}) {
+  const std::string dir = mgn_temp_dir();
+  std::vector<std::string> args = {"-i", std::string(MGN_TEST_MODELS) + "/" + model + ".mgn", "-u", size, "-o",
+                                   dir + "/out.msh"};
+  args.insert(args.end(), more.begin(), more.end());
+  meshed_run r;
+  r.run = mgn_run_program(args);
+  r.mesh = read_written_mesh(mgn_read_file(dir + "/out.msh"));
+  return r;
+}
+
+// The printed arithmetic mean quality of the triangles.
+double mean_quality(const std::string& out) {
+  std::smatch m;
+  const std::regex mean("([01]\\.[0-9]{5}) - arithmetic mean quality");
+  return std::regex_search(out, m, mean) ? std::stod(m[1]) : -1.0;
+}
+
+using point = std::vector<double>;
+
+double signed_area_z(const point& a, const point& b, const point& c) {
+  return 0.5 * ((b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]));
+}
+
+// A flat mesh in z = 0: every node in the plane, every triangle
+// counterclockwise about +z, total area, every edge used by one or two
+// triangles and the edges used once exactly those on the border (the
+// predicate says whether a point lies on the border of the meshed face).
+void check_flat_mesh(const written_mesh& m, double area, double area_tolerance,
+                     const std::function<bool(const point&)>& on_border) {
+  ASSERT_GT(m.trias.size(), 0u);
+  for (const auto& [id, xyz] : m.nodes) ASSERT_NEAR(xyz[2], 0.0, 1e-12) << "node " << id;
+  double total = 0.0;
+  std::map<std::pair<long, long>, int> uses;
+  for (const auto& t : m.trias) {
+    const double a = signed_area_z(m.nodes.at(t[0]), m.nodes.at(t[1]), m.nodes.at(t[2]));
+    EXPECT_GT(a, 0.0) << "triangle " << t[0] << " " << t[1] << " " << t[2] << " turns clockwise";
+    total += a;
+    for (int k = 0; k < 3; ++k) {
+      long p = t[k], q = t[(k + 1) % 3];
+      if (p > q) std::swap(p, q);
+      ++uses[{p, q}];
+    }
+  }
+  EXPECT_NEAR(total, area, area_tolerance * area);
+  for (const auto& [edge, count] : uses) {
+    const point& a = m.nodes.at(edge.first);
+    const point& b = m.nodes.at(edge.second);
+    const point mid = {0.5 * (a[0] + b[0]), 0.5 * (a[1] + b[1]), 0.0};
+    const bool border = on_border(a) && on_border(b) && on_border(mid);
+    EXPECT_LE(count, 2) << "edge " << edge.first << " " << edge.second;
+    if (border)
+      EXPECT_EQ(count, 1) << "border edge " << edge.first << " " << edge.second;
+    else
+      EXPECT_EQ(count, 2) << "interior edge " << edge.first << " " << edge.second;
+  }
+}
+
+bool on_square_border(const point& p, double lo, double hi) {
+  const double e = 1e-9;
+  const bool inside = p[0] > lo - e && p[0] < hi + e && p[1] > lo - e && p[1] < hi + e;
+  return inside && (std::fabs(p[0] - lo) < e || std::fabs(p[0] - hi) < e || std::fabs(p[1] - lo) < e ||
+                    std::fabs(p[1] - hi) < e);
+}
+
+struct circle {
+  double x, y, r;
+};
+const circle plate_holes[] = {{2.5, 2.5, 1.0}, {7.5, 2.5, 1.2}, {5.0, 7.0, 1.5}};
+
+TEST(PatchMesh, PlateWithThreeHolesCoversThePlateMinusTheHoles) {
+  const meshed_run r = mesh_model("plate_three_holes", "0.25");
+  ASSERT_EQ(r.run.status, 0) << r.run.err;
+  EXPECT_EQ(r.run.err.find("Warning"), std::string::npos) << r.run.err;
+  double area = 100.0;
+  for (const circle& c : plate_holes) area -= kPi * c.r * c.r;
+  // Nodes on a circle lie on it; segment midpoints of its chords lie a
+  // little inside.
+  auto on_circle = [](const point& p, const circle& c, double tolerance) {
+    return std::fabs(std::hypot(p[0] - c.x, p[1] - c.y) - c.r) < tolerance;
+  };
+  check_flat_mesh(r.mesh, area, 0.003, [&](const point& p) {
+    if (on_square_border(p, 0.0, 10.0)) return true;
+    for (const circle& c : plate_holes)
+      if (on_circle(p, c, 0.01 * c.r)) return true;
+    return false;
+  });
+  for (const auto& t : r.mesh.trias) {
+    double cx = 0.0, cy = 0.0;
+    for (long n : t) {
+      cx += r.mesh.nodes.at(n)[0] / 3.0;
+      cy += r.mesh.nodes.at(n)[1] / 3.0;
+    }
+    for (const circle& c : plate_holes)
+      EXPECT_GT(std::hypot(cx - c.x, cy - c.y), c.r * 0.98) << "triangle inside a hole at " << cx << " " << cy;
+  }
+  for (long key : r.mesh.tria_keys) EXPECT_EQ(key, 5);  // patch triangles
+  EXPECT_GE(mean_quality(r.run.out), 0.93) << r.run.out;
+}
+
+TEST(PatchMesh, LShapeOfLinesAndAnArc) {
+  const meshed_run r = mesh_model("l_shape_patch", "0.2");
+  ASSERT_EQ(r.run.status, 0) << r.run.err;
+  const circle fillet = {2.0, 2.0, 1.0};
+  check_flat_mesh(r.mesh, 8.0 - kPi / 4.0, 0.003, [&](const point& p) {
+    const double e = 1e-9;
+    if (std::fabs(p[1]) < e || std::fabs(p[0]) < e || std::fabs(p[1] - 4.0) < e) return true;
+    if (std::fabs(p[0] - 4.0) < e && p[1] < 1.0 + e) return true;
+    if (std::fabs(p[1] - 1.0) < e && p[0] > 2.0 - e) return true;
+    if (std::fabs(p[0] - 1.0) < e && p[1] > 2.0 - e) return true;
+    return p[0] < 2.0 + e && p[1] < 2.0 + e && std::fabs(std::hypot(p[0] - fillet.x, p[1] - fillet.y) - 1.0) < 0.01;
+  });
+  EXPECT_GE(mean_quality(r.run.out), 0.93) << r.run.out;
+}
+
+TEST(PatchMesh, SubpatchSharesItsBoundaryNodesAndAHoleSubpatchStaysEmpty) {
+  const meshed_run r = mesh_model("plate_subpatches", "0.3");
+  ASSERT_EQ(r.run.status, 0) << r.run.err;
+  // The plate minus the hole [6, 8]^2; the border of subpatch 2 is inside
+  // the mesh: its edges are shared by a triangle of each patch.
+  check_flat_mesh(r.mesh, 96.0, 1e-9,
+                  [](const point& p) { return on_square_border(p, 0.0, 10.0) || on_square_border(p, 6.0, 8.0); });
+  double child_area = 0.0;
+  for (std::size_t i = 0; i < r.mesh.trias.size(); ++i) {
+    const auto& t = r.mesh.trias[i];
+    double cx = 0.0, cy = 0.0;
+    for (long n : t) {
+      cx += r.mesh.nodes.at(n)[0] / 3.0;
+      cy += r.mesh.nodes.at(n)[1] / 3.0;
+    }
+    const bool in_child = cx > 2.0 && cx < 4.0 && cy > 2.0 && cy < 4.0;
+    EXPECT_EQ(r.mesh.tria_entities[i], in_child ? 2 : 1) << "triangle at " << cx << " " << cy;
+    if (in_child)
+      child_area += signed_area_z(r.mesh.nodes.at(t[0]), r.mesh.nodes.at(t[1]), r.mesh.nodes.at(t[2]));
+  }
+  EXPECT_NEAR(child_area, 4.0, 1e-9);
+}
+
+TEST(PatchMesh, MeshFileIsTheSameOnEveryRun) {
+  const std::string dir = mgn_temp_dir();
+  for (const char* name : {"a.msh", "b.msh"})
+    ASSERT_EQ(mgn_run_program({"-i", std::string(MGN_TEST_MODELS) + "/plate_three_holes.mgn", "-u", "0.4", "-o",
+                               dir + "/" + name})
+                  .status,
+              0);
+  EXPECT_EQ(mgn_read_file(dir + "/a.msh"), mgn_read_file(dir + "/b.msh"));
+}
+
+// Errors of the loops and of the geometry: manipulation errors (status 10)
+// with the message.
+struct loop_error_case {
+  const char* name;
+  std::string model;
+  std::string message;
+};
+
+const std::string square_points =
+    "vertex 1 xyz 0 0 0\nvertex 2 xyz 10 0 0\nvertex 3 xyz 10 10 0\nvertex 4 xyz 0 10 0\n";
+const std::string square_curves = "curve 1 vertex 1 2\ncurve 2 vertex 1 4\ncurve 3 vertex 4 3\ncurve 4 vertex 2 3\n";
+
+class LoopError : public ::testing::TestWithParam<loop_error_case> {};
+
+TEST_P(LoopError, EndsTheRunWithStatus10) {
+  const loop_error_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/model.mgn", c.model);
+  const mgn_run_result r = mgn_run_program({"-i", dir + "/model.mgn", "-u", "1"});
+  EXPECT_EQ(r.status, 10) << r.err;
+  EXPECT_NE(r.err.find("--> Manipulation error"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+}
+
+const loop_error_case loop_cases[] = {
+    {"CurveAgainstTheLoop", square_points + square_curves + "patch 1 normal 0 0 1 boundary curve 1 4 3 -2\n",
+     "Invalid topology of patch 1 detected\nCheck orientation of curves 4 and 3"},
+    {"LoopNotClosed", square_points + square_curves + "patch 1 normal 0 0 1 boundary curve 1 4 -3\n",
+     "Invalid topology of patch 1 detected at vertex 1"},
+    {"VertexOffThePlane",
+     "vertex 1 xyz 0 0 0\nvertex 2 xyz 10 0 0\nvertex 3 xyz 10 10 0.01\nvertex 4 xyz 0 10 0\n" + square_curves +
+         "patch 1 normal 0 0 1 boundary curve 1 4 -3 -2\n",
+     "Vertex 3 is not close enough to plane of patch 1 (distance 7.500000e-03)"},
+    {"LoopsTurnAgainstTheNormal", square_points + square_curves + "patch 1 normal 0 0 -1 boundary curve 1 4 -3 -2\n",
+     "Invalid topology of patch 1 detected\nCheck normal orientation"},
+    {"HoleOutsideThePlate",
+     square_points + square_curves +
+         "vertex 5 xyz 12 2 0\nvertex 6 xyz 14 2 0\nvertex 7 xyz 13 3 0\n"
+         "curve 5 vertex 5 6\ncurve 6 vertex 6 7\ncurve 7 vertex 7 5\n"
+         "patch 1 normal 0 0 1 boundary curve 1 4 -3 -2 boundary curve -5 -6 -7\n",
+     "Invalid topology of patch 1 detected\nCheck normal orientation"},
+    {"FixedVertexOutside",
+     square_points + square_curves + "vertex 5 xyz 12 2 0\npatch 1 normal 0 0 1 boundary curve 1 4 -3 -2 fixed vertex 5\n",
+     "Vertex 5 is not inside patch 1"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Patch, LoopError, ::testing::ValuesIn(loop_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
