@@ -64,7 +64,8 @@ Usage:
   region_fuzz.py [--mgn build-sanitize/mgn] [--seconds 120] [--seed 1]
                  [--timeout 60] [--max-tetras 20000] [--out DIR] [--runs N]
                  [--kinds boxes,sphere,...] [--verbose]
-  region_fuzz.py --replay DIR/finding-N   (runs one saved case again)
+  region_fuzz.py --replay DIR/finding-N   (runs one saved case again; also
+                                           a case file, CASE.json)
   region_fuzz.py --reduce DIR/finding-N   (simplifies it: case.min.json,
                                            model.min.mgn, args.min.json)
 
@@ -256,6 +257,8 @@ class Model:
                               ("vertex", "fixed_vertices")):
                 if r[key]:
                     line += " fixed %s %s" % (word, " ".join(str(x) for x in r[key]))
+            if r.get("size") is not None:
+                line += " size %s" % fmt(float("%.6g" % r["size"]))
             out.append(line)
         return "\n".join(out) + "\n"
 
@@ -312,10 +315,15 @@ def grid_cells_connected(cells):
 
 
 def build_boxes(m, p, flips):
-    """Cells of a grid of boxes, each a region; returns the vertex ids of the
-    grid corners by index."""
+    """Cells of a grid of boxes; the cells of one group (p["groups"], or
+    each cell alone) form one region, whose boundary is the faces between
+    its cells and the other cells or the outside (an L-shaped group is a
+    region with a reentrant edge).  Returns the vertex ids of the grid
+    corners by index."""
     xs, ys, zs = p["xs"], p["ys"], p["zs"]
     cells = [tuple(c) for c in p["cells"]]
+    groups = p.get("groups") or list(range(len(cells)))
+    group_of = dict(zip(cells, groups))
     m.edge_curves = {}
     vid = {}
 
@@ -324,15 +332,23 @@ def build_boxes(m, p, flips):
             vid[(i, j, k)] = m.vertex((xs[i], ys[j], zs[k]))
         return vid[(i, j, k)]
 
-    # Faces of the grid used by a cell, normal toward +axis before the flip.
+    def face_of(c, d, s):
+        """Face d (axis) of cell c on its low (s = 0) or high side, and the
+        cell beyond it."""
+        f = (d, c[0] + (s if d == 0 else 0), c[1] + (s if d == 1 else 0), c[2] + (s if d == 2 else 0))
+        beyond = list(c)
+        beyond[d] += 1 if s else -1
+        return f, tuple(beyond)
+
+    # Faces of the grid between groups, normal toward +axis before the flip.
     faces = {}
     for c in cells:
         for d in range(3):
             for s in (0, 1):
-                f = (d, c[0] + (s if d == 0 else 0), c[1] + (s if d == 1 else 0), c[2] + (s if d == 2 else 0))
-                if f in faces:
+                f, beyond = face_of(c, d, s)
+                if f in faces or group_of.get(beyond) == group_of[c]:
                     continue
-                d_, i, j, k = f
+                _, i, j, k = f
                 if d == 2:    # u along x, v along y: Su x Sv = +z
                     corners = (v(i, j, k), v(i + 1, j, k), v(i + 1, j + 1, k), v(i, j + 1, k))
                 elif d == 0:  # u along y, v along z: +x
@@ -345,20 +361,28 @@ def build_boxes(m, p, flips):
                 normal = [0.0, 0.0, 0.0]
                 normal[d] = -1.0 if flip else 1.0
                 m.shapes[sid] = ("plane", (xs[i], ys[j], zs[k]), tuple(normal))
-    for c in cells:
+    for group in sorted(set(groups)):
+        mine = [c for c in cells if group_of[c] == group]
         boundary = []
-        for d in range(3):
-            for s in (0, 1):
-                f = (d, c[0] + (s if d == 0 else 0), c[1] + (s if d == 1 else 0), c[2] + (s if d == 2 else 0))
-                sid, flip = faces[f]
-                # The unflipped normal points +axis: into the cell on its low
-                # face (s = 0), out of it on its high face.
-                sign = 1 if s == 0 else -1
-                boundary.append(-sign * sid if flip else sign * sid)
-        lo = (xs[c[0]], ys[c[1]], zs[c[2]])
-        hi = (xs[c[0] + 1], ys[c[1] + 1], zs[c[2] + 1])
-        vol = (hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2])
-        m.region(boundary, [(set(abs(b) for b in boundary), vol, "exact", 0.0)], in_box(lo, hi))
+        boxes = []
+        vol = 0.0
+        for c in mine:
+            for d in range(3):
+                for s in (0, 1):
+                    f, beyond = face_of(c, d, s)
+                    if group_of.get(beyond) == group:
+                        continue
+                    sid, flip = faces[f]
+                    # The unflipped normal points +axis: into the cell on
+                    # its low face (s = 0), out of it on its high face.
+                    sign = 1 if s == 0 else -1
+                    boundary.append(-sign * sid if flip else sign * sid)
+            lo = (xs[c[0]], ys[c[1]], zs[c[2]])
+            hi = (xs[c[0] + 1], ys[c[1] + 1], zs[c[2] + 1])
+            vol += (hi[0] - lo[0]) * (hi[1] - lo[1]) * (hi[2] - lo[2])
+            boxes.append(in_box(lo, hi))
+        m.region(boundary, [(set(abs(b) for b in boundary), vol, "exact", 0.0)],
+                 lambda q, tol, boxes=boxes: any(b(q, tol) for b in boxes))
     return vid
 
 
@@ -379,19 +403,32 @@ def gen_boxes(rng):
         while dims[0] * dims[1] * dims[2] < n:
             dims[rng.randrange(3)] += 1
     all_cells = [(i, j, k) for i in range(dims[0]) for j in range(dims[1]) for k in range(dims[2])]
+    # Mostly cells sharing faces; sometimes cells touching along an edge or
+    # at a corner only, or apart.
+    anyhow = rng.random() < 0.25
     while True:
         cells = rng.sample(all_cells, n)
-        if grid_cells_connected(cells):
+        if anyhow or grid_cells_connected(cells):
             break
 
     def axis(count):
         vals = [0.0]
         for _ in range(count):
-            vals.append(vals[-1] + rng.choice([0.2, 0.5, 1.0, 1.0, 1.7, 3.0]) * rng.uniform(0.6, 1.4))
+            vals.append(vals[-1] + rng.choice([0.01, 0.05, 0.2, 0.5, 1.0, 1.0, 1.7, 3.0]) * rng.uniform(0.6, 1.4))
         return [round(x, 6) for x in vals]
 
+    cells = sorted(cells)
+    groups = None
+    if n > 1 and grid_cells_connected(cells) and rng.random() < 0.4:
+        # Some cells merged into one region (an L or a bar of boxes).
+        for _ in range(20):
+            trial = [rng.randrange(n - 1) if rng.random() < 0.5 else 0 for _ in cells]
+            if all(grid_cells_connected([c for c, t in zip(cells, trial) if t == k]) for k in set(trial)) \
+                    and len(set(trial)) < n:
+                groups = trial
+                break
     return {"kind": "boxes", "xs": axis(dims[0]), "ys": axis(dims[1]), "zs": axis(dims[2]),
-            "cells": [list(c) for c in sorted(cells)]}
+            "cells": [list(c) for c in cells], "groups": groups}
 
 
 # Spheres -------------------------------------------------------------------
@@ -450,15 +487,41 @@ def sphere_deficit(size, r):
 
 
 def gen_sphere(rng):
-    return {"kind": "sphere", "r": round(rng.uniform(0.5, 3.0), 4)}
+    r = round(rng.uniform(0.5, 3.0), 4)
+    inner = None
+    if rng.random() < 0.3:
+        # A vertex fixed inside, at the centre or off it.
+        inner = [0.0, 0.0, 0.0] if rng.random() < 0.3 else \
+            [round(x, 4) for x in mul(unit_vector(rng), r * rng.uniform(0.1, 0.7))]
+    return {"kind": "sphere", "r": r, "inner": inner}
+
+
+def unit_vector(rng):
+    while True:
+        p = (rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1))
+        if 0.01 < norm(p) <= 1.0:
+            return mul(p, 1.0 / norm(p))
 
 
 def gen_void(rng):
-    r = round(rng.uniform(0.4, 1.5), 4)
-    half = [round(r * rng.uniform(1.25, 3.0), 4) for _ in range(3)]
-    # Centre of the void inside the box with at least 0.15 r of wall.
-    centre = [round(rng.uniform(-(h - 1.15 * r), h - 1.15 * r), 4) for h in half]
-    return {"kind": "void", "r": r, "half": half, "centre": centre, "ball": rng.random() < 0.35}
+    """A box with one to three spherical voids, some of them filled by a
+    ball region; the walls between voids and box are at least 0.5 % of the
+    radius thick, mostly more."""
+    r0 = round(rng.uniform(0.4, 1.5), 4)
+    count = rng.choice([1, 1, 1, 2, 3])
+    half = [round(r0 * rng.uniform(1.25, 3.0) * (1.0 if count == 1 else 1.6), 4) for _ in range(3)]
+    spheres = []
+    for _ in range(200):
+        if len(spheres) == count:
+            break
+        r = r0 if not spheres else round(r0 * rng.uniform(0.3, 1.0), 4)
+        wall = r * rng.choice([0.005, 0.03, 0.1, 0.2, 0.2, 0.4])
+        if any(h < r + wall for h in half):
+            continue
+        centre = [round(rng.uniform(-(h - r - wall), h - r - wall), 4) for h in half]
+        if all(dist(centre, q[:3]) >= r + q[3] + max(wall, 0.005 * min(r, q[3])) for q in spheres):
+            spheres.append(centre + [r])
+    return {"kind": "void", "half": half, "spheres": spheres, "balls": [rng.random() < 0.35 for _ in spheres]}
 
 
 # Tori ----------------------------------------------------------------------
@@ -507,26 +570,38 @@ def build_torus(m, big, small, flips):
 
 def gen_torus(rng):
     big = round(rng.uniform(1.0, 3.0), 4)
-    return {"kind": "torus", "R": big, "r": round(big * rng.uniform(0.15, 0.6), 4)}
+    small = round(big * (rng.uniform(0.15, 0.6) if rng.random() < 0.8 else rng.uniform(0.6, 0.95)), 4)
+    inner = None
+    if rng.random() < 0.3:
+        # A vertex fixed inside the tube.
+        phi, theta, rho = rng.uniform(0, 2 * math.pi), rng.uniform(0, 2 * math.pi), small * rng.uniform(0, 0.6)
+        radial = big + rho * math.cos(theta)
+        inner = [round(radial * math.cos(phi), 4), round(radial * math.sin(phi), 4), round(rho * math.sin(theta), 4)]
+    return {"kind": "torus", "R": big, "r": small, "inner": inner}
 
 
 # Fixed entities --------------------------------------------------------------
 
 def gen_fixed(rng):
+    """A box cut into slabs along its longest side, one fixed entity (a
+    vertex, a straight or curved curve, a planar or twisted quad) in each;
+    sometimes a vertex close beside the quad or entities close to the
+    walls."""
     ext = [round(rng.choice([1.0, 1.5, 2.0, 3.0]) * rng.uniform(0.7, 1.3), 4) for _ in range(3)]
     longest = max(range(3), key=lambda d: ext[d])
-    order = ["surface", "curve", "vertex"]
-    rng.shuffle(order)
-    slab = ext[longest] / 3.0
+    order = [rng.choice(["surface", "curve", "vertex"]) for _ in range(rng.choice([2, 3, 3, 4]))]
+    if rng.random() < 0.6:
+        order[:3] = ["surface", "curve", "vertex"][:len(order)]
+        rng.shuffle(order)
+    slab = ext[longest] / len(order)
     items = []
     for k, what in enumerate(order):
-        if rng.random() < 0.2 and len(items) + (3 - k) > 1:
-            continue   # sometimes without this kind of entity
         lo, hi = [0.0] * 3, list(ext)
         lo[longest], hi[longest] = k * slab, (k + 1) * slab
-        box = [(lo[d] + 0.2 * (hi[d] - lo[d]), hi[d] - 0.2 * (hi[d] - lo[d])) for d in range(3)]
+        margin = rng.choice([0.2, 0.2, 0.2, 0.05, 0.01])
+        box = [(lo[d] + margin * (hi[d] - lo[d]), hi[d] - margin * (hi[d] - lo[d])) for d in range(3)]
         centre = [round(rng.uniform(a, b), 4) for a, b in box]
-        room = min(min(c - a, b - c) for c, (a, b) in zip(centre, box)) + 0.15 * min(hi[d] - lo[d] for d in range(3))
+        room = min(min(c - a, b - c) for c, (a, b) in zip(centre, box)) + margin * 0.75 * min(hi[d] - lo[d] for d in range(3))
         if what == "vertex":
             items.append({"what": "vertex", "p": centre})
         elif what == "curve":
@@ -542,6 +617,12 @@ def gen_fixed(rng):
             twist = round(rng.choice([0.0, 0.0, 0.0, 0.3]) * min(a, b), 4)
             items.append({"what": "surface", "centre": centre, "rot": q, "a": round(a, 4), "b": round(b, 4),
                           "twist": twist})
+            if rng.random() < 0.2 and not twist:
+                # A vertex close beside the quad, off its middle.
+                e = local_frame(q)
+                gap = room * rng.choice([0.02, 0.1, 0.3])
+                p = add(add(centre, mul(e[2], gap)), mul(e[0], 0.3 * a))
+                items.append({"what": "vertex", "p": [round(x, 6) for x in p]})
     return {"kind": "fixed", "ext": ext, "items": items}
 
 
@@ -641,6 +722,7 @@ def build_model(case):
                  in_ball((0.0, 0.0, 0.0), r))
         graded_candidates = verts
         fraction = {v: 0.5 for v in verts}
+        add_inner_vertex(m, g, graded_candidates, fraction)
     elif g["kind"] == "torus":
         m.comments.append("torus of sixteen rational patches, radii %s and %s" % (g["R"], g["r"]))
         signs, verts = build_torus(m, g["R"], g["r"], flips)
@@ -650,35 +732,43 @@ def build_model(case):
                  lambda p, tol: (math.hypot(p[0], p[1]) - big) ** 2 + p[2] ** 2 <= (small + tol) ** 2)
         graded_candidates = verts
         fraction = {v: 0.5 for v in verts}
+        add_inner_vertex(m, g, graded_candidates, fraction)
     elif g["kind"] == "void":
-        m.comments.append("box with a spherical void%s" % (" and the ball as a second region" if g["ball"] else ""))
+        m.comments.append("box with %d spherical void(s), %d of them filled by a ball region"
+                          % (len(g["spheres"]), sum(g["balls"])))
         h = g["half"]
         box = {"xs": [-h[0], h[0]], "ys": [-h[1], h[1]], "zs": [-h[2], h[2]], "cells": [[0, 0, 0]]}
         vid = build_boxes(m, box, flips)
-        signs, verts = build_sphere(m, tuple(g["centre"]), g["r"], flips)
-        r = g["r"]
-        ball = 4.0 / 3.0 * math.pi * r ** 3
-        deficit = sphere_deficit(size, r)
         outer = m.regions[1]
-        outer["boundary"] += [s * sid for sid, s in signs.items()]
-        outer["parts"].append((set(signs), ball, "void", deficit))
-        centre = tuple(g["centre"])
-        in_outer_box = outer["inside"]
-        # A node of the region may lie inside the ball by the sagitta of
-        # the void's triangles.
-        outer["inside"] = lambda p, tol: in_outer_box(p, tol) and dist(p, centre) >= r * (1 - deficit) - tol
-        if g["ball"]:
-            m.region([-s * sid for sid, s in signs.items()], [(set(signs), ball, "inscribed", deficit)],
-                     in_ball(centre, r))
-        graded_candidates = sorted(vid.values()) + verts
+        graded_candidates = sorted(vid.values())
         fraction = {v: 0.125 for v in vid.values()}
-        fraction.update({v: 1.0 if g["ball"] else 0.5 for v in verts})
+        voids = []
+        for q, filled in zip(g["spheres"], g["balls"]):
+            centre, r = tuple(q[:3]), q[3]
+            signs, verts = build_sphere(m, centre, r, flips)
+            ball = 4.0 / 3.0 * math.pi * r ** 3
+            deficit = sphere_deficit(size, r)
+            outer["boundary"] += [s * sid for sid, s in signs.items()]
+            outer["parts"].append((set(signs), ball, "void", deficit))
+            # A node of the region may lie inside the ball by the sagitta of
+            # the void's triangles.
+            voids.append((centre, r * (1 - deficit)))
+            if filled:
+                m.region([-s * sid for sid, s in signs.items()], [(set(signs), ball, "inscribed", deficit)],
+                         in_ball(centre, r))
+            graded_candidates += verts
+            fraction.update({v: 1.0 if filled else 0.5 for v in verts})
+        in_outer_box = outer["inside"]
+        outer["inside"] = lambda p, tol: in_outer_box(p, tol) and all(dist(p, c) >= r - tol for c, r in voids)
     elif g["kind"] == "fixed":
         m.comments.append("box with a surface, a curve and a vertex fixed inside")
         vid, fixed_vertex = build_fixed(m, g, flips)
         graded_candidates = sorted(vid.values()) + ([fixed_vertex] if fixed_vertex else [])
         fraction = {v: 0.125 for v in vid.values()}
         fraction[fixed_vertex] = 1.0
+    for rid, factor in zip(sorted(m.regions), case.get("region_sizes") or []):
+        if factor is not None:
+            m.regions[rid]["size"] = factor * size * case["transform"]["scale"]
     graded = case.get("graded")
     if graded is not None and graded_candidates:
         v = graded_candidates[graded % len(graded_candidates)]
@@ -689,6 +779,14 @@ def build_model(case):
         m.graded_vertex = None
         m.graded_fraction = 0.0
     return m
+
+
+def add_inner_vertex(m, g, candidates, fraction):
+    if g.get("inner") is not None:
+        v = m.vertex(tuple(g["inner"]))
+        m.regions[1]["fixed_vertices"].append(v)
+        candidates.append(v)
+        fraction[v] = 1.0
 
 
 def case_options(case):
@@ -737,7 +835,7 @@ def smallest_feature(g):
     if g["kind"] == "torus":
         return g["r"]
     if g["kind"] == "void":
-        return g["r"]
+        return min(q[3] for q in g["spheres"])
     return min(g["ext"]) / 3.0
 
 
@@ -752,7 +850,7 @@ def model_area(g):
         return 4.0 * math.pi ** 2 * g["R"] * g["r"]
     if g["kind"] == "void":
         h = g["half"]
-        return 8.0 * (h[0] * h[1] + h[1] * h[2] + h[2] * h[0]) + 4.0 * math.pi * g["r"] ** 2
+        return 8.0 * (h[0] * h[1] + h[1] * h[2] + h[2] * h[0]) + sum(4.0 * math.pi * q[3] ** 2 for q in g["spheres"])
     e = g["ext"]
     return 2.0 * (e[0] * e[1] + e[1] * e[2] + e[2] * e[0])
 
@@ -777,14 +875,23 @@ def graded_extra(case):
 
 def estimate_tetras(case):
     g = case["geometry"]
-    s = case["size"]
+    s = case["size"] * min([f for f in case.get("region_sizes") or [] if f is not None] + [1.0])
     return TETRAS_PER_CUBE * model_volume(g) / s ** 3 + TETRAS_PER_SQUARE * model_area(g) / s ** 2 + \
         graded_extra(case)
 
 
 def gen_case(rng, max_tetras, kinds):
     kind = rng.choice(kinds)
-    g = {"boxes": gen_boxes, "sphere": gen_sphere, "torus": gen_torus, "void": gen_void, "fixed": gen_fixed}[kind](rng)
+    gen = {"boxes": gen_boxes, "sphere": gen_sphere, "torus": gen_torus, "void": gen_void, "fixed": gen_fixed}[kind]
+    # Mostly sizes up to the smallest feature (a box's thinnest side, a
+    # radius) and a half; sometimes three times that, coarser than the model.
+    coarse = rng.choice([1.5, 1.5, 1.5, 3.0])
+    while True:
+        g = gen(rng)
+        coarsest = min(coarse * smallest_feature(g), 0.8 * model_extent(g))
+        probe = {"geometry": g, "size": coarsest, "transform": {"scale": 1.0}}
+        if estimate_tetras(probe) <= max_tetras:
+            break
     # Transform: scale, rotation and shift.
     scale = rng.choice([1.0, 1.0, 1.0, 1e-3, 0.05, 20.0, 1e3])
     rot = None
@@ -811,15 +918,20 @@ def gen_case(rng, max_tetras, kinds):
             "reverse_seed": rng.randrange(1 << 30) if rng.random() < 0.3 else None,
             "graded": rng.randrange(64) if rng.random() < 0.5 else None,
             "size_option": "-u" if rng.random() < 0.75 else "-d"}
+    regions = len(build_model(dict(case, size=1.0)).regions)
+    if regions > 1 and rng.random() < 0.3:
+        # Regions with sizes of their own, finer or coarser than the rest.
+        case["region_sizes"] = [rng.choice([None, 0.4, 0.6, 1.5]) for _ in range(regions)]
     # Size: a target tetra count, log-uniform, within the limit.
     target = math.exp(rng.uniform(math.log(60), math.log(max_tetras)))
-    coarsest = min(1.5 * smallest_feature(g), 0.8 * model_extent(g))
     if case["graded"] is not None:
         case["size"] = coarsest
         if estimate_tetras(case) > max_tetras:
             case["graded"] = None
     size = (TETRAS_PER_CUBE * model_volume(g) / target) ** (1.0 / 3.0)
     case["size"] = float("%.4g" % min(size, coarsest))
+    if estimate_tetras(case) > max_tetras:
+        case["region_sizes"] = None
     while estimate_tetras(case) > max(target, 60.0) and case["size"] < coarsest:
         case["size"] = float("%.4g" % (case["size"] * 1.1))
     extra = []
@@ -836,7 +948,7 @@ def gen_case(rng, max_tetras, kinds):
     if rng.random() < 0.08:
         extra += ["-f", str(rng.randint(0, 100)), str(rng.randint(0, 100))]
     if rng.random() < 0.1:
-        extra += ["-q", "2"]
+        extra += ["-q", rng.choice(["2", "3"])]
     if rng.random() < 0.1:
         extra += ["-g", "run.log"]
     case["extra"] = extra
@@ -1064,6 +1176,17 @@ def tetra_volume(mesh, ns):
     return det3(sub(b, a), sub(c, a), sub(d, a)) / 6.0
 
 
+FLAT_QUALITY = 1e-12
+FLAT_ANGLE = 1e-4     # degrees
+KEY_NAMES = {1: "vertex", 2: "curve", 3: "surface", 4: "region"}
+
+
+def relative_volume(mesh, ns):
+    pts = [mesh.nodes[n] for n in ns]
+    longest = max(dist(pts[i], pts[j]) for i in range(4) for j in range(i + 1, 4))
+    return tetra_volume(mesh, ns) / longest ** 3 if longest > 0 else 0.0
+
+
 def rounding_of(p):
     return WRITTEN_ROUNDING * max(abs(p[0]), abs(p[1]), abs(p[2])) * math.sqrt(3.0)
 
@@ -1114,9 +1237,12 @@ def check_mesh(mesh, case, model, stdout, stats):
         printed = int(m.group(1)) if m else 0
         if printed != mesh.count.get(name, 0):
             problems.append("printed %s count %d, mesh file %d" % (label, printed, mesh.count.get(name, 0)))
-    m = re.search(r"([0-9.]+) - worst tetra quality", stdout)
+    m = re.search(r"([0-9.]+(?:e[-+]?[0-9]+)?) - worst tetra quality", stdout)
     if m:
         stats["worst_quality"] = float(m.group(1))
+    m = re.search(r"([0-9.]+(?:e[-+]?[0-9]+)?) - minimum dihedral angle", stdout.partition("Tetras angles:")[2])
+    if m:
+        stats["min_dihedral"] = float(m.group(1))
     if not tetras:
         return problems + ["no tetras in the mesh"]
     sides = model.sides_of_surfaces()
@@ -1142,6 +1268,20 @@ def check_mesh(mesh, case, model, stdout, stats):
             unresolved += 1
         region_tetra_volume[t["eid"]] = region_tetra_volume.get(t["eid"], 0.0) + v
     stats["unresolved"] = unresolved
+    # A tetra whose quality, as the program computes it from its own
+    # coordinates, is below FLAT_QUALITY is flat: quality 374 V^2 / S^3
+    # below 1e-12 puts its four nodes within about 1e-7 of its size of one
+    # plane.  It passes the program's "zero quality" test but is no element
+    # a solver can use.
+    # With -q 2 alone the report gives the smallest dihedral angle instead.
+    if stats.get("worst_quality", 1.0) < FLAT_QUALITY or stats.get("min_dihedral", 1.0) < FLAT_ANGLE:
+        flattest = min(tetras, key=lambda t: relative_volume(mesh, t["nodes"][:4]))
+        ns = flattest["nodes"][:4]
+        problems.append("flat tetra: worst tetra quality %.2g, smallest dihedral angle %s; the flattest in the file, tetra %d %s of region %d, "
+                        "has volume %.2g times its longest edge cubed, its nodes on %s"
+                        % (stats.get("worst_quality", -1), stats.get("min_dihedral", "-"), flattest["id"], ns, flattest["eid"], relative_volume(mesh, ns),
+                           ", ".join("%s %d" % (KEY_NAMES.get(mesh.node_entity[n][0], "key %d" % mesh.node_entity[n][0]),
+                                                mesh.node_entity[n][1]) for n in ns)))
 
     # Faces.
     faces = {}
@@ -1526,8 +1666,9 @@ def run_case(mgn, case, timeout, rerun=False):
 def problem_kind(problems):
     if not problems:
         return None
-    p = problems[0]
-    p = re.sub(r"\(routine [^)]*\)", lambda m: m.group(0), p)
+    # The words before the first ';' name the kind (a fatal error keeps its
+    # message and routine).
+    p = problems[0].split(";")[0]
     return re.sub(r"-?\d+(\.\d+)?(e[-+]?\d+)?", "#", re.sub(r"\[[^\]]*\]", "[]", p))
 
 
@@ -1571,7 +1712,7 @@ def simplifications(case):
         out.append(variant(rot=None))
     if t["scale"] != 1.0:
         out.append(variant(scale=1.0))
-    for key in ("graded", "flip_seed", "reverse_seed"):
+    for key in ("graded", "flip_seed", "reverse_seed", "region_sizes"):
         if case.get(key) is not None:
             out.append(variant(**{key: None}))
     extra = case["extra"]
@@ -1588,23 +1729,36 @@ def simplifications(case):
     if g["kind"] == "boxes" and len(g["cells"]) > 1:
         for k in range(len(g["cells"])):
             cells = g["cells"][:k] + g["cells"][k + 1:]
-            if grid_cells_connected(cells):
-                c = copy.deepcopy(case)
-                c["geometry"]["cells"] = cells
-                out.append(c)
+            c = copy.deepcopy(case)
+            c["geometry"]["cells"] = cells
+            if g.get("groups"):
+                c["geometry"]["groups"] = g["groups"][:k] + g["groups"][k + 1:]
+            out.append(c)
+        if g.get("groups"):
+            c = copy.deepcopy(case)
+            c["geometry"]["groups"] = None
+            out.append(c)
     if g["kind"] == "fixed" and len(g["items"]) > 1:
         for k in range(len(g["items"])):
             c = copy.deepcopy(case)
             del c["geometry"]["items"][k]
             out.append(c)
-    if g["kind"] == "void" and g["ball"]:
-        c = copy.deepcopy(case)
-        c["geometry"]["ball"] = False
-        out.append(c)
+    if g["kind"] == "void":
+        for k in range(len(g["spheres"])):
+            if len(g["spheres"]) > 1:
+                c = copy.deepcopy(case)
+                del c["geometry"]["spheres"][k]
+                del c["geometry"]["balls"][k]
+                out.append(c)
+            if g["balls"][k]:
+                c = copy.deepcopy(case)
+                c["geometry"]["balls"][k] = False
+                out.append(c)
     for f in (1.3, 0.85):
-        c = copy.deepcopy(case)
-        c["size"] = float("%.4g" % (case["size"] * f))
-        out.append(c)
+        if case["size"] * f <= model_extent(g):
+            c = copy.deepcopy(case)
+            c["size"] = float("%.4g" % (case["size"] * f))
+            out.append(c)
     return out
 
 
@@ -1651,12 +1805,16 @@ def describe(case):
     what = g["kind"]
     if what == "boxes":
         what += " %d" % len(g["cells"])
-    if what == "void" and g["ball"]:
-        what += "+ball"
+        if g.get("groups"):
+            what += " in %d region(s)" % len(set(g["groups"]))
+    if what == "void":
+        what += " %d" % len(g["spheres"]) + "+ball" * sum(g["balls"])
     bits = [what, "scale %g" % t["scale"], "rotated" if t["rot"] else "unrotated",
             "shift %.3g" % max(abs(x) for x in t["shift"])]
     if case.get("graded") is not None:
         bits.append("graded")
+    if case.get("region_sizes"):
+        bits.append("region sizes %s" % case["region_sizes"])
     return ", ".join(bits) + "; " + " ".join(case_options(case))
 
 
@@ -1683,8 +1841,12 @@ def main():
         print("region_fuzz: no executable %s" % mgn, file=sys.stderr)
         return 2
     if a.replay:
-        name = "case.min.json" if os.path.exists(os.path.join(a.replay, "case.min.json")) else "case.json"
-        with open(os.path.join(a.replay, name)) as f:
+        if os.path.isdir(a.replay):
+            name = "case.min.json" if os.path.exists(os.path.join(a.replay, "case.min.json")) else "case.json"
+            name = os.path.join(a.replay, name)
+        else:
+            name = a.replay
+        with open(name) as f:
             case = json.load(f)
         text, opts, result, problems, stats = run_case(mgn, case, a.timeout)
         print(result["stdout"])
@@ -1712,6 +1874,8 @@ def main():
     tetra_total = 0
     unresolved = 0
     worst = None
+    poor = 0
+    dihedral = []
     largest = 0
     worst_volume_error = 0.0
     while time.time() - start < a.seconds and (a.runs == 0 or runs < a.runs):
@@ -1730,11 +1894,16 @@ def main():
         unresolved += stats.get("unresolved", 0)
         if "worst_quality" in stats:
             worst = stats["worst_quality"] if worst is None else min(worst, stats["worst_quality"])
+            if stats["worst_quality"] < 0.01:
+                poor += 1
+        if "min_dihedral" in stats:
+            dihedral.append(stats["min_dihedral"])
         worst_volume_error = max(worst_volume_error, stats.get("box_volume_error", 0.0))
         if a.verbose:
-            print("case %d seed %d: %s -> status %s, %.1fs, %s tetras (est %.0f)%s" % (
+            print("case %d seed %d: %s -> status %s, %.1fs, %s tetras (est %.0f, worst quality %s)%s" % (
                 runs, case_seed, describe(case), result["status"], result["elapsed"], stats.get("tetras", "-"),
-                estimate_tetras(case), (": " + "; ".join(problems)) if problems else "")
+                estimate_tetras(case), stats.get("worst_quality", "-"),
+                (": " + "; ".join(problems)) if problems else "")
                 + (" volume error %.2g" % max(abs(e) for e in stats["volume_error"]) if stats.get("volume_error") else ""))
             sys.stdout.flush()
         if problems:
@@ -1748,9 +1917,14 @@ def main():
                 sys.stdout.flush()
     elapsed = time.time() - start
     print("region_fuzz: %d runs in %.0f s (%s), %d tetras checked (largest mesh %d), %d tetras flatter than the "
-          "written digits resolve, worst tetra quality %s, largest box volume error %.2g" % (
+          "written digits resolve, worst tetra quality %s (below 0.01 in %d runs), largest box volume error %.2g" % (
               runs, elapsed, ", ".join("%s %d" % (kk, v[0]) for kk, v in sorted(by_kind.items())), tetra_total,
-              largest, unresolved, worst, worst_volume_error))
+              largest, unresolved, worst, poor, worst_volume_error))
+    if dihedral:
+        dihedral.sort()
+        print("region_fuzz: smallest dihedral angle of the %d runs with -q 2 or 3: below 5 degrees in %d, "
+              "below 10 in %d, median %.3g" % (len(dihedral), sum(1 for a in dihedral if a < 5),
+                                               sum(1 for a in dihedral if a < 10), dihedral[len(dihedral) // 2]))
     for key, d in sorted(seen.items()):
         print("  kind of finding: %s  [first: %s]" % (key[:200], d))
     print("region_fuzz: %d findings%s" % (len(findings), " in %s" % out_dir if findings else ""))
