@@ -3,27 +3,34 @@
 
 Generates closed regions and meshes them with tetras:
 
-  - boxes: one to three cells of a grid of boxes with random extents, each
-    cell a region, neighbouring cells sharing the face between them (one
-    surface, the region on one side listing it positive, the other
-    negative); six bilinear surfaces per cell;
+  - boxes: one to three cells of a grid of boxes with random extents (some
+    thin), each cell a region or cells merged into one region (an L or a
+    bar, with reentrant edges); neighbouring regions share the face between
+    them (one surface, listed positive by the region on one side and
+    negative by the other); cells may also touch along an edge or at a
+    corner only; six bilinear surfaces per cell;
   - spheres of eight rational octants with collapsed pole sides;
-  - tori of sixteen rational biquadratic patches with random radii;
-  - boxes with a spherical void, sometimes with the ball meshed as a second
-    region sharing the sphere's surfaces;
-  - boxes with a surface (a planar or twisted quad), a curve (straight or a
-    rational arc) and a vertex fixed inside them.
+  - tori of sixteen rational biquadratic patches, thin to fat;
+  - boxes with one to three spherical voids (walls down to 0.5 % of the
+    radius), some filled by a ball region sharing the sphere's surfaces;
+  - boxes with fixed surfaces (planar or twisted quads), curves (straight or
+    rational arcs) and vertices inside them, sometimes close to the walls
+    or a vertex close beside a quad; spheres and tori with a vertex fixed
+    inside.
 
 Surfaces are flipped at random (their sides listed with u and v exchanged,
 which turns Su x Sv around, and the sign in the region line with it) and
 curves are given backwards at random.  Every model is scaled, rotated (an
-arbitrary rotation, or none) and translated (sometimes about 1e4 times its
-own extent away from the origin); rational weights are kept, since an affine
-map of the control points maps the geometry.  Sizes are uniform (-u) or
-default (-d), chosen from an estimate of the tetra count (at most
---max-tetras); half the models are graded: one vertex (a corner, a pole or
-the fixed vertex) gets a size ten times smaller than the rest.  Some runs add
--k 2, -S, -s 3, -p 56, -p 128, -r 1, -f, -q 2 or a log file (-g).
+arbitrary rotation, a right-angle turn or none) and translated (sometimes
+about 1e4 times its extent, or 1e4, away from the origin); rational weights
+are kept, since an affine map of the control points maps the geometry; a
+model scaled down gets the user epsilon (-e) scaled with it.  Sizes are
+uniform (-u) or default (-d), chosen from an estimate of the tetra count
+(at most --max-tetras), sometimes coarser than the model's thinnest part;
+half the models are graded: one vertex (a corner, a pole or a fixed vertex)
+gets a size ten times smaller than the rest; regions may get sizes of their
+own.  Some runs add -k 2, -S, -s 0 to 3, -p 8, 16, 32, 56, 128 or 184, -r 1
+to 3, -f, -q 2 or 3, or a log file (-g).
 
 A run is a finding when
 
@@ -32,11 +39,14 @@ A run is a finding when
     limit;
   - it ends with any status other than 0: every generated model is valid,
     and a mesher must close every valid region (a fatal manipulation error,
-    status 10, is a finding too);
+    status 10, is a finding too; its partial mesh is checked as well);
   - it ends with status 0 and the mesh file fails a check:
       * every tetra has a positive volume, computed from the written
         coordinates; a tetra flatter than the rounding of the eight written
         digits can tell is counted as unresolved, not as a finding;
+      * no tetra is flat: the worst tetra quality the program reports (from
+        its own coordinates) is not below 1e-12, nor the smallest dihedral
+        angle below 1e-4 degrees;
       * every tetra face is shared by exactly two tetras of one region, on
         opposite sides, or is a triangle of a surface; every triangle of a
         surface is the face of exactly one tetra on each side that a region
@@ -44,15 +54,20 @@ A run is a finding when
         shared surface) and of none on a side without a region;
       * the tetra volumes of each region add up to the volume its boundary
         triangles enclose (an identity of the written coordinates: 1e-9
-        relative), and that volume is the analytic one within 1e-6 relative
-        plus the rounding of the written coordinates for regions bounded by
-        boxes, within the chord error bounds for spheres, voids and tori;
-      * every node is a corner of a tetra; the fixed vertex is a node of the
-        mesh at its place, the edges of the fixed curve are tetra edges and
-        run from one end of the curve to the other;
+        relative); each closed shell of the boundary encloses its analytic
+        volume: within 1e-6 relative plus the rounding of the written
+        coordinates for boxes, within chord error bounds for spheres, voids
+        and tori;
+      * every node lies on its entity: a vertex's node at the vertex, a
+        curve's or surface's node on the planes, spheres, tori or lines it
+        belongs to, a region's node inside the region; every node is a
+        corner of a tetra; the fixed vertices are nodes, the edges of the
+        fixed curves are tetra edges and run from one end of their curve to
+        the other;
       * quadratic meshes (-k 2): the checks above on the corner nodes, and
         every edge of the mesh has one midside node shared by all the
-        elements along it;
+        elements along it, at the middle of the edge (or on the edge's
+        curve or surface near it);
       * with -p 32 the tetra neighbour columns name the tetra across each
         face (across a surface too) or 0; with -p 8 the boundary entity
         columns name the surface of each face lying on one; with -p 16 the
@@ -63,7 +78,7 @@ A run is a finding when
 Usage:
   region_fuzz.py [--mgn build-sanitize/mgn] [--seconds 120] [--seed 1]
                  [--timeout 60] [--max-tetras 20000] [--out DIR] [--runs N]
-                 [--kinds boxes,sphere,...] [--verbose]
+                 [--kinds boxes,sphere,torus,void,fixed] [--verbose]
   region_fuzz.py --replay DIR/finding-N   (runs one saved case again; also
                                            a case file, CASE.json)
   region_fuzz.py --reduce DIR/finding-N   (simplifies it: case.min.json,
@@ -72,7 +87,8 @@ Usage:
 A finding is saved as a directory with the case (case.json: the generation
 parameters), model.mgn, args.json, standard output and error and the reason;
 the script exits with 1 when there is any finding.  The case sequence
-depends only on the seed.  Standard library only.
+depends only on the seed; with --runs the set of cases is fixed.  Standard
+library only.
 """
 
 import argparse
@@ -1225,13 +1241,50 @@ def check_partial(mesh):
 
 
 def check_mesh(mesh, case, model, stdout, stats):
-    problems = []
-    xf = Transform(case["transform"])
-    scale = case["transform"]["scale"]
+    """The checks of a status-0 mesh; fills stats with what it measured."""
     tetras = mesh.elements.get("tetra", [])
-    trias = mesh.elements.get("tria", [])
-    edges = mesh.elements.get("edge", [])
     stats["tetras"] = len(tetras)
+    problems = read_report(mesh, stdout, stats)
+    if not tetras:
+        return problems + ["no tetras in the mesh"]
+    why, tetra_volumes = check_orientation(mesh, model, tetras, stats)
+    if why:
+        return problems + why
+    problems += check_flat(mesh, tetras, stats)
+    faces = face_table(tetras)
+    surface_faces, why = surface_triangles(mesh)
+    problems += why or check_faces(tetras, faces, surface_faces)
+    if problems:
+        return problems
+    why, boundary_volumes, shell_volumes = check_surface_sides(mesh, model, tetras, faces, surface_faces)
+    problems += why + check_used_nodes(mesh, tetras)
+    if problems:
+        return problems
+    problems += check_volumes(model, case["transform"]["scale"], tetra_volumes, boundary_volumes, shell_volumes,
+                              stats)
+    midside = {}
+    if mesh.degree == 2:
+        midside, why = midside_nodes(mesh)
+        if why:
+            return problems + why
+    problems += check_node_places(mesh, case, model, midside)
+    problems += check_fixed(mesh, case, model, tetras)
+    if mesh.degree == 2:
+        problems += check_midside_places(mesh, case, model, midside)
+    # Neighbours, boundary entities and boundary association.
+    if mesh.spec & 32:
+        problems += check_neighbours(mesh, tetras, faces)
+    if mesh.spec & 8:
+        problems += check_boundary_entities(tetras, surface_faces)
+    if mesh.spec & 16:
+        problems += check_bassoc(mesh, mesh.elements.get("tria", []), faces, tetras)
+    return problems
+
+
+def read_report(mesh, stdout, stats):
+    """The counts printed against the mesh file's; the worst tetra quality
+    and the smallest dihedral angle into stats."""
+    problems = []
     for label, name in (("nodes", "node"), ("edges", "edge"), ("trias", "tria"), ("tetras", "tetra")):
         m = re.search(r"Number of %s:\s+(\d+) \(FE\)" % label, stdout)
         printed = int(m.group(1)) if m else 0
@@ -1243,102 +1296,119 @@ def check_mesh(mesh, case, model, stdout, stats):
     m = re.search(r"([0-9.]+(?:e[-+]?[0-9]+)?) - minimum dihedral angle", stdout.partition("Tetras angles:")[2])
     if m:
         stats["min_dihedral"] = float(m.group(1))
-    if not tetras:
-        return problems + ["no tetras in the mesh"]
-    sides = model.sides_of_surfaces()
+    return problems
 
-    # Orientation.
+
+def volume_origin(mesh):
+    """Volumes are summed about a node of the mesh, so that a model far from
+    the origin loses no digits."""
+    return mesh.nodes[mesh.elements["tetra"][0]["nodes"][0]]
+
+
+def check_orientation(mesh, model, tetras, stats):
+    """Every tetra belongs to a region and has a positive volume (or one
+    below what the written digits resolve); returns the tetra volume of
+    each region."""
     unresolved = 0
-    region_tetra_volume = {}
-    # Volumes are summed about a point of the model, so that a model far
-    # from the origin loses no digits.
-    origin = mesh.nodes[tetras[0]["nodes"][0]]
+    volumes = {}
     for t in tetras:
         ns = t["nodes"][:4]
         if t["key"] != 4 or t["eid"] not in model.regions:
-            problems.append("tetra %d belongs to key %d id %d, not to a region" % (t["id"], t["key"], t["eid"]))
-            return problems
+            return ["tetra %d belongs to key %d id %d, not to a region" % (t["id"], t["key"], t["eid"])], volumes
         v = tetra_volume(mesh, ns)
         bound = tetra_rounding(mesh, ns)
         if v <= bound:
             if v < -bound:
-                problems.append("tetra %d %s has volume %.6g (rounding allows %.3g): inverted"
-                                % (t["id"], ns, v, bound))
-                return problems
+                return ["tetra %d %s has volume %.6g (rounding allows %.3g): inverted" % (t["id"], ns, v, bound)], volumes
             unresolved += 1
-        region_tetra_volume[t["eid"]] = region_tetra_volume.get(t["eid"], 0.0) + v
+        volumes[t["eid"]] = volumes.get(t["eid"], 0.0) + v
     stats["unresolved"] = unresolved
-    # A tetra whose quality, as the program computes it from its own
-    # coordinates, is below FLAT_QUALITY is flat: quality 374 V^2 / S^3
-    # below 1e-12 puts its four nodes within about 1e-7 of its size of one
-    # plane.  It passes the program's "zero quality" test but is no element
-    # a solver can use.
-    # With -q 2 alone the report gives the smallest dihedral angle instead.
-    if stats.get("worst_quality", 1.0) < FLAT_QUALITY or stats.get("min_dihedral", 1.0) < FLAT_ANGLE:
-        flattest = min(tetras, key=lambda t: relative_volume(mesh, t["nodes"][:4]))
-        ns = flattest["nodes"][:4]
-        problems.append("flat tetra: worst tetra quality %.2g, smallest dihedral angle %s; the flattest in the file, tetra %d %s of region %d, "
-                        "has volume %.2g times its longest edge cubed, its nodes on %s"
-                        % (stats.get("worst_quality", -1), stats.get("min_dihedral", "-"), flattest["id"], ns, flattest["eid"], relative_volume(mesh, ns),
-                           ", ".join("%s %d" % (KEY_NAMES.get(mesh.node_entity[n][0], "key %d" % mesh.node_entity[n][0]),
-                                                mesh.node_entity[n][1]) for n in ns)))
+    return [], volumes
 
-    # Faces.
+
+def check_flat(mesh, tetras, stats):
+    """A tetra whose quality, as the program computes it from its own
+    coordinates, is below FLAT_QUALITY is flat: quality 374 V^2 / S^3 below
+    1e-12 puts its four nodes within about 1e-7 of its size of one plane.  It
+    passes the program's "zero quality" test but is no element a solver can
+    use.  With -q 2 alone the report gives the smallest dihedral angle
+    instead."""
+    if stats.get("worst_quality", 1.0) >= FLAT_QUALITY and stats.get("min_dihedral", 1.0) >= FLAT_ANGLE:
+        return []
+    flattest = min(tetras, key=lambda t: relative_volume(mesh, t["nodes"][:4]))
+    ns = flattest["nodes"][:4]
+    where = ", ".join("%s %d" % (KEY_NAMES.get(mesh.node_entity[n][0], "key %d" % mesh.node_entity[n][0]),
+                                 mesh.node_entity[n][1]) for n in ns)
+    return ["flat tetra: worst tetra quality %.2g, smallest dihedral angle %s; the flattest in the file, tetra %d %s "
+            "of region %d, has volume %.2g times its longest edge cubed, its nodes on %s"
+            % (stats.get("worst_quality", -1), stats.get("min_dihedral", "-"), flattest["id"], ns, flattest["eid"],
+               relative_volume(mesh, ns), where)]
+
+
+def face_table(tetras):
+    """Sorted node triple -> [(tetra index, side)] over all tetra faces."""
     faces = {}
-    node_used = set()
     for idx, t in enumerate(tetras):
         ns = t["nodes"][:4]
-        node_used.update(t["nodes"])
         for f in TETRA_FACES:
-            face = tuple(ns[k] for k in f)
-            key = tuple(sorted(face))
+            key = tuple(sorted(ns[k] for k in f))
             faces.setdefault(key, []).append((idx, face_side(ns, key)))
+    return faces
+
+
+def surface_triangles(mesh):
+    """Sorted node triple -> triangle record, for the triangles of surfaces."""
     surface_faces = {}
-    for tr in trias:
-        node_used.update(tr["nodes"])
+    for tr in mesh.elements.get("tria", []):
         if tr["key"] != 3:
             continue
-        face = tuple(tr["nodes"][:3])
-        key = tuple(sorted(face))
+        key = tuple(sorted(tr["nodes"][:3]))
         if key in surface_faces:
-            problems.append("triangles %d and %d have the same nodes" % (surface_faces[key]["id"], tr["id"]))
-            return problems
+            return surface_faces, ["triangles %d and %d have the same nodes" % (surface_faces[key]["id"], tr["id"])]
         surface_faces[key] = tr
-    for e in edges:
-        node_used.update(e["nodes"])
+    return surface_faces, []
+
+
+def check_faces(tetras, faces, surface_faces):
+    """A tetra face that is no surface triangle is shared by exactly two
+    tetras of one region lying on its two sides."""
     for key, users in faces.items():
         if key in surface_faces:
             continue
         if len(users) != 2:
             where = ", ".join("tetra %d (region %d)" % (tetras[i]["id"], tetras[i]["eid"]) for i, _ in users)
-            problems.append("face %s is shared by %d tetras (%s) and is no surface triangle"
-                            % (list(key), len(users), where))
-            return problems
+            return ["face %s is shared by %d tetras (%s) and is no surface triangle" % (list(key), len(users), where)]
         (i, si), (j, sj) = users
         if si == sj:
-            problems.append("tetras %d and %d lie on the same side of their common face %s"
-                            % (tetras[i]["id"], tetras[j]["id"], list(key)))
-            return problems
+            return ["tetras %d and %d lie on the same side of their common face %s"
+                    % (tetras[i]["id"], tetras[j]["id"], list(key))]
         if tetras[i]["eid"] != tetras[j]["eid"]:
-            problems.append("tetras %d (region %d) and %d (region %d) share face %s, which is no surface triangle"
-                            % (tetras[i]["id"], tetras[i]["eid"], tetras[j]["id"], tetras[j]["eid"], list(key)))
-            return problems
-    region_boundary_volume = {}
+            return ["tetras %d (region %d) and %d (region %d) share face %s, which is no surface triangle"
+                    % (tetras[i]["id"], tetras[i]["eid"], tetras[j]["id"], tetras[j]["eid"], list(key))]
+    return []
+
+
+def check_surface_sides(mesh, model, tetras, faces, surface_faces):
+    """Every surface triangle is the face of exactly one tetra on each side
+    a region lies on and of none on a side without one.  Returns also the
+    volume the boundary triangles of each region enclose, and that of each
+    closed shell of its boundary with its rounding slack."""
+    sides = model.sides_of_surfaces()
+    origin = volume_origin(mesh)
+    region_volume = {}
     shell_volume = {}           # (region, part) -> (volume, rounding slack)
     for key, tr in surface_faces.items():
         sid = tr["eid"]
         want = sides.get(sid, {1: [], -1: []})
-        users = faces.get(key, [])
         face = tuple(tr["nodes"][:3])
         got = {1: [], -1: []}
-        for i, _ in users:
+        for i, _ in faces.get(key, []):
             got[face_side(tetras[i]["nodes"][:4], face)].append(tetras[i]["eid"])
         for side in (1, -1):
             if sorted(got[side]) != sorted(want[side]):
-                problems.append("triangle %d %s of surface %d: tetras of regions %s on its %s side, expected %s"
-                                % (tr["id"], list(face), sid, sorted(got[side]), "+" if side > 0 else "-",
-                                   sorted(want[side])))
-                return problems
+                return (["triangle %d %s of surface %d: tetras of regions %s on its %s side, expected %s"
+                         % (tr["id"], list(face), sid, sorted(got[side]), "+" if side > 0 else "-",
+                            sorted(want[side]))], region_volume, shell_volume)
         a, b, c = (sub(mesh.nodes[n], origin) for n in face)
         cone = det3(a, b, c) / 6.0
         # How far the volume may move with the rounding of the written
@@ -1351,12 +1421,23 @@ def check_mesh(mesh, case, model, stdout, stats):
                     continue
                 # The region on the side the triangle's normal points to
                 # sees it turning clockwise from outside.
-                region_boundary_volume[rid] = region_boundary_volume.get(rid, 0.0) - side * cone
+                region_volume[rid] = region_volume.get(rid, 0.0) - side * cone
                 for k, part in enumerate(model.regions[rid]["parts"]):
                     if sid in part[0]:
                         v, sl = shell_volume.get((rid, k), (0.0, 0.0))
                         shell_volume[(rid, k)] = (v - side * cone, sl + slack)
-    unused = [n for n in mesh.nodes if n not in node_used]
+    return [], region_volume, shell_volume
+
+
+def check_used_nodes(mesh, tetras):
+    """No node is left out: every node is in an element, every corner node in
+    a tetra."""
+    problems = []
+    used = set()
+    for rows in mesh.elements.values():
+        for r in rows:
+            used.update(r["nodes"])
+    unused = [n for n in mesh.nodes if n not in used]
     if unused:
         problems.append("%d node(s) in no element, e.g. node %d at %s" % (len(unused), unused[0], mesh.nodes[unused[0]]))
     tetra_nodes = set()
@@ -1365,47 +1446,52 @@ def check_mesh(mesh, case, model, stdout, stats):
     loose = [n for n in mesh.nodes if n not in tetra_nodes and (mesh.degree == 1 or n in corner_nodes(mesh))]
     if loose:
         problems.append("%d corner node(s) in no tetra, e.g. node %d at %s" % (len(loose), loose[0], mesh.nodes[loose[0]]))
-    if problems:
-        return problems
+    return problems
 
-    # Volumes.
+
+def check_volumes(model, scale, tetra_volumes, boundary_volumes, shell_volumes, stats):
+    """The tetras of each region fill what its boundary encloses, and each
+    closed shell of the boundary encloses its analytic volume."""
+    problems = []
     for rid, r in model.regions.items():
-        vt = region_tetra_volume.get(rid, 0.0)
-        vb = region_boundary_volume.get(rid, 0.0)
+        vt = tetra_volumes.get(rid, 0.0)
+        vb = boundary_volumes.get(rid, 0.0)
         if abs(vt - vb) > 1e-9 * abs(vb) + 1e-300:
             problems.append("tetras of region %d fill %.12g, its boundary triangles enclose %.12g" % (rid, vt, vb))
             continue
-        # Each closed shell of the boundary on its own.
         for k, (surfaces, volume, kind, deficit) in enumerate(r["parts"]):
-            got, slack = shell_volume.get((rid, k), (0.0, 0.0))
+            got, slack = shell_volumes.get((rid, k), (0.0, 0.0))
             want = volume * scale ** 3
             if kind == "void":
                 got = -got
             if kind == "exact":
                 lo, hi = want * (1 - 1e-6), want * (1 + 1e-6)
+                stats["box_volume_error"] = max(stats.get("box_volume_error", 0.0), abs(got - want) / want)
             elif kind in ("inscribed", "void"):
                 lo, hi = want * (1 - deficit), want * (1 + 1e-6)
             else:
                 lo, hi = want * (1 - deficit), want * (1 + deficit)
-            if kind == "exact":
-                stats["box_volume_error"] = max(stats.get("box_volume_error", 0.0), abs(got - want) / want)
             stats.setdefault("volume_error", []).append((got - want) / want)
             if not lo - slack <= got <= hi + slack:
                 problems.append("%s of region %d encloses %.12g, expected %s (rounding slack %.3g)"
                                 % ("the void" if kind == "void" else "the outer boundary" if k == 0 else "shell %d" % k,
                                    rid, got, "%.12g" % want if kind == "exact" else "%.9g to %.9g" % (lo, hi), slack))
+    return problems
 
-    midside = {}
-    if mesh.degree == 2:
-        midside, why = midside_nodes(mesh)
-        if why:
-            return problems + why
-    problems += check_node_places(mesh, case, model, midside)
 
-    # Fixed entities.
+def check_fixed(mesh, case, model, tetras):
+    """Fixed vertices are nodes in tetras at their place; the edges of fixed
+    curves are tetra edges running from one end of the curve to the other,
+    no shorter than its chord and no longer than the curve."""
+    problems = []
+    xf = Transform(case["transform"])
+    scale = case["transform"]["scale"]
+    edges = mesh.elements.get("edge", [])
     edge_set = set()
+    tetra_nodes = set()
     for t in tetras:
         ns = t["nodes"][:4]
+        tetra_nodes.update(ns)
         for i, j in TETRA_EDGES:
             edge_set.add((min(ns[i], ns[j]), max(ns[i], ns[j])))
     for rid, r in model.regions.items():
@@ -1434,39 +1520,32 @@ def check_mesh(mesh, case, model, stdout, stats):
                 degree[b] = degree.get(b, 0) + 1
                 length += dist(mesh.nodes[a], mesh.nodes[b])
             ends = sorted(n for n, d in degree.items() if d == 1)
-            va, vb_, chord, arc = model.fixed_curve_info[c]
-            want_ends = sorted(n for n, e in mesh.node_entity.items() if e in ((1, va), (1, vb_)))
+            va, vb, chord, arc = model.fixed_curve_info[c]
+            want_ends = sorted(n for n, e in mesh.node_entity.items() if e in ((1, va), (1, vb)))
             if ends != want_ends or any(d > 2 for d in degree.values()):
                 problems.append("edges of fixed curve %d do not run from one end vertex to the other" % c)
             slack = 1e-6 * arc * scale + sum(2 * rounding_of(mesh.nodes[n]) for n in degree)
             if not (chord * scale - slack <= length <= arc * scale + slack):
                 problems.append("edges of fixed curve %d have length %.9g, the curve %.9g (chord %.9g)"
                                 % (c, length, arc * scale, chord * scale))
-
-    # Quadratic meshes: a midside node lies at the middle of its edge, or on
-    # the curve or surface of the edge near its middle.
-    if mesh.degree == 2:
-        places = NodePlaces(mesh, case, model)
-        for node, (a, b) in sorted(midside.items()):
-            pa, pb, pm = mesh.nodes[a], mesh.nodes[b], mesh.nodes[node]
-            middle = mul(add(pa, pb), 0.5)
-            off = dist(pm, middle)
-            if off <= places.tolerance(pm) * scale:
-                continue
-            why = places.problem(node)
-            if mesh.node_entity[node][0] == 4 or why or off > 0.5 * dist(pa, pb):
-                problems.append("midside node %d of edge %s lies %.3g from its middle%s"
-                                % (node, [a, b], off, " and " + why if why else ""))
-                break
-
-    # Neighbours, boundary entities and boundary association.
-    if mesh.spec & 32:
-        problems += check_neighbours(mesh, tetras, faces)
-    if mesh.spec & 8:
-        problems += check_boundary_entities(tetras, surface_faces)
-    if mesh.spec & 16:
-        problems += check_bassoc(mesh, trias, faces, tetras)
     return problems
+
+
+def check_midside_places(mesh, case, model, midside):
+    """A midside node lies at the middle of its edge, or on the curve or
+    surface of the edge near its middle."""
+    places = NodePlaces(mesh, case, model)
+    scale = case["transform"]["scale"]
+    for node, (a, b) in sorted(midside.items()):
+        pa, pb, pm = mesh.nodes[a], mesh.nodes[b], mesh.nodes[node]
+        off = dist(pm, mul(add(pa, pb), 0.5))
+        if off <= places.tolerance(pm) * scale:
+            continue
+        why = places.problem(node)
+        if mesh.node_entity[node][0] == 4 or why or off > 0.5 * dist(pa, pb):
+            return ["midside node %d of edge %s lies %.3g from its middle%s"
+                    % (node, [a, b], off, " and " + why if why else "")]
+    return []
 
 
 def shape_distance(shape, p):
