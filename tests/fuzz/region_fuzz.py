@@ -46,7 +46,7 @@ A run is a finding when
         digits can tell is counted as unresolved, not as a finding;
       * no tetra is flat: the worst tetra quality the program reports (from
         its own coordinates) is not below 1e-12, nor the smallest dihedral
-        angle below 1e-4 degrees;
+        angle (with -q 2) printed as 0.000 degrees;
       * every tetra face is shared by exactly two tetras of one region, on
         opposite sides, or is a triangle of a surface; every triangle of a
         surface is the face of exactly one tetra on each side that a region
@@ -1193,7 +1193,7 @@ def tetra_volume(mesh, ns):
 
 
 FLAT_QUALITY = 1e-12
-FLAT_ANGLE = 1e-4     # degrees
+FLAT_ANGLE = 0.0005   # degrees: the report prints three decimals, so 0.000
 KEY_NAMES = {1: "vertex", 2: "curve", 3: "surface", 4: "region"}
 
 
@@ -1332,16 +1332,16 @@ def check_flat(mesh, tetras, stats):
     1e-12 puts its four nodes within about 1e-7 of its size of one plane.  It
     passes the program's "zero quality" test but is no element a solver can
     use.  With -q 2 alone the report gives the smallest dihedral angle
-    instead."""
+    instead: printed as 0.000, below 0.0005 degrees, it is as flat."""
     if stats.get("worst_quality", 1.0) >= FLAT_QUALITY and stats.get("min_dihedral", 1.0) >= FLAT_ANGLE:
         return []
     flattest = min(tetras, key=lambda t: relative_volume(mesh, t["nodes"][:4]))
     ns = flattest["nodes"][:4]
     where = ", ".join("%s %d" % (KEY_NAMES.get(mesh.node_entity[n][0], "key %d" % mesh.node_entity[n][0]),
                                  mesh.node_entity[n][1]) for n in ns)
-    return ["flat tetra: worst tetra quality %.2g, smallest dihedral angle %s; the flattest in the file, tetra %d %s "
+    return ["flat tetra: worst tetra quality %s, smallest dihedral angle %s; the flattest in the file, tetra %d %s "
             "of region %d, has volume %.2g times its longest edge cubed, its nodes on %s"
-            % (stats.get("worst_quality", -1), stats.get("min_dihedral", "-"), flattest["id"], ns, flattest["eid"],
+            % (stats.get("worst_quality", "-"), stats.get("min_dihedral", "-"), flattest["id"], ns, flattest["eid"],
                relative_volume(mesh, ns), where)]
 
 
