@@ -40,7 +40,10 @@ cmake --build build-sanitize -j"$jobs"
 tests/fuzz/run.sh build-sanitize
 python3 tests/fuzz/pipeline_fuzz.py --mgn build-sanitize/mgn --seconds 150 --seed 1
 # The region stress driver: forty generated regions of up to about 5000
-# tetras (about two minutes here), each mesh checked.  The forty cases of
-# seed 1 pass today; longer runs still meet flat tetras now and then (see
-# tests/fuzz/region_cases).
+# tetras (about two minutes here), each mesh checked; then the reduced
+# cases it found earlier (tests/fuzz/region_cases) are replayed with the
+# same checks.
 python3 tests/fuzz/region_fuzz.py --mgn build-sanitize/mgn --seconds 150 --runs 40 --max-tetras 5000 --seed 1
+for case in tests/fuzz/region_cases/*.json; do
+  python3 tests/fuzz/region_fuzz.py --mgn build-sanitize/mgn --replay "$case" >/dev/null
+done
