@@ -115,9 +115,12 @@ std::vector<mgn_loop_curve> mgn_get_loop_curves(int kind, const void* entity, bo
                                       : static_cast<const mgn_shell*>(e)->left_curves;
     mgn_list right = kind == MGN_PATCH ? static_cast<const mgn_patch*>(e)->right_curves
                                        : static_cast<const mgn_shell*>(e)->right_curves;
+    // A curve fixed to a parent against the parent's direction is stored
+    // along the parent (its vertices swapped, its reversed flag set): the
+    // loop follows the direction it was written in.
     std::vector<mgn_loop_curve> out;
-    for (mgn_curve* curve : mgn_list_range<mgn_curve>(left)) out.push_back({curve, sign});
-    for (mgn_curve* curve : mgn_list_range<mgn_curve>(right)) out.push_back({curve, -sign});
+    for (mgn_curve* curve : mgn_list_range<mgn_curve>(left)) out.push_back({curve, curve->reversed ? -sign : sign});
+    for (mgn_curve* curve : mgn_list_range<mgn_curve>(right)) out.push_back({curve, curve->reversed ? sign : -sign});
     return out;
   };
   loops = own(entity, 1);

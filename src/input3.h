@@ -9,8 +9,9 @@
 // Orientation.  The loops of a patch turn counterclockwise about its NORMAL
 // (the outer loop; holes clockwise), those of a shell about Su x Sv of its
 // background surface: a curve of the left list (a positive identifier in the
-// input) is run along, from its first vertex to its second, a curve of the
-// right list against.  The entity lies on the left of its loops.  A child
+// input) is run along, from its first vertex to its second as written in the
+// input (a fixed curve stored reversed along its parent counts as written),
+// a curve of the right list against.  The entity lies on the left of its loops.  A child
 // (subpatch or subshell) that is not virtual leaves a hole in its parent:
 // its loops belong to the parent's loops run the other way round, except a
 // curve shared by two children, which bounds no hole.

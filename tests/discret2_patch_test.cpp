@@ -13,8 +13,16 @@
 #include <utility>
 #include <vector>
 
+#include "discret.h"
+#include "element.h"
+#include "list.h"
 #include "mesh_file.h"
+#include "model_fixture.h"
+#include "octree1.h"
+#include "quality.h"
+#include "shell.h"
 #include "support.h"
+#include "vec3.h"
 
 namespace {
 
@@ -173,6 +181,121 @@ TEST(PatchMesh, MeshFileIsTheSameOnEveryRun) {
   EXPECT_EQ(mgn_read_file(dir + "/a.msh"), mgn_read_file(dir + "/b.msh"));
 }
 
+// Shells are meshed in the test process, so that the nodes are seen with
+// all their digits: the model file is read with a uniform size and the
+// octree and the meshing driver run as in the program.
+class ShellMesh : public ::testing::Test {
+ protected:
+  void SetUp() override { mgn_reset_model_settings(); }
+
+  static mgn_shell* mesh(const std::string& model, double h) {
+    mgn_set.uniform_size = mgn_set.default_size = h;
+    mgn_release_model();
+    mgn_set.input_file_name = std::string(MGN_TEST_MODELS) + "/" + model + ".mgn";
+    mgn_build_model_from_file();
+    mgn_build_octree();
+    mgn_discretize_model();
+    return mgn_find_shell(1);
+  }
+
+  static std::vector<mgn_face*> faces_of(const mgn_shell* s) {
+    std::vector<mgn_face*> out;
+    long k = 0;
+    for (mgn_face** f : mgn_listing_range<mgn_face*>(s->mesh.faces)) {
+      if (k++ >= s->mesh.face_count) break;
+      out.push_back(*f);
+    }
+    return out;
+  }
+
+  // The mesh of the shell: every node on the surface (the distance
+  // function), every triangle's normal on the side of Su x Sv (outward
+  // gives it at a point), the area, every edge used once on the border (the
+  // predicate) and twice elsewhere, and the mean quality.
+  static void check(const mgn_shell* s, double area, const std::function<double(const double*)>& distance,
+                    const std::function<bool(const double*)>& on_border,
+                    const std::function<void(const double*, double*)>& outward) {
+    const std::vector<mgn_face*> faces = faces_of(s);
+    ASSERT_GT(faces.size(), 0u);
+    double total = 0.0, quality = 0.0;
+    std::map<std::pair<mgn_node*, mgn_node*>, int> uses;
+    for (mgn_face* f : faces) {
+      double u[3], v[3], n[3], c[3], out[3];
+      mgn_sub(f->n[1]->xyz, f->n[0]->xyz, u);
+      mgn_sub(f->n[2]->xyz, f->n[0]->xyz, v);
+      mgn_cross(u, v, n);
+      for (int k = 0; k < 3; ++k) c[k] = (f->n[0]->xyz[k] + f->n[1]->xyz[k] + f->n[2]->xyz[k]) / 3.0;
+      outward(c, out);
+      EXPECT_GT(mgn_dot(n, out), 0.0) << "triangle at " << c[0] << " " << c[1] << " " << c[2] << " faces inward";
+      total += 0.5 * mgn_norm(n);
+      quality += mgn_get_triangle_quality(f->n[0]->xyz, f->n[1]->xyz, f->n[2]->xyz);
+      for (int k = 0; k < 3; ++k) {
+        mgn_node* a = f->n[k];
+        mgn_node* b = f->n[(k + 1) % 3];
+        EXPECT_LE(distance(a->xyz), 1e-9) << "node " << a->id << " off the surface";
+        ++uses[a < b ? std::make_pair(a, b) : std::make_pair(b, a)];
+      }
+    }
+    EXPECT_NEAR(total, area, 0.005 * area);
+    for (const auto& [edge, count] : uses)
+      EXPECT_EQ(count, on_border(edge.first->xyz) && on_border(edge.second->xyz) ? 1 : 2)
+          << "edge " << edge.first->id << " " << edge.second->id;
+    EXPECT_GE(quality / static_cast<double>(faces.size()), 0.90);
+  }
+};
+
+// The angle about the z axis of the point of a rational quarter circle
+// (weights 1, cos 45, 1) at parameter u.
+double quarter_circle_angle(double u) {
+  const double w = std::sqrt(0.5);
+  const double b0 = (1 - u) * (1 - u), b1 = 2 * u * (1 - u) * w, b2 = u * u;
+  const double x = (b0 * 1 + b1 * 1) / (b0 + b1 + b2), y = (b1 * 1 + b2 * 1) / (b0 + b1 + b2);
+  return std::atan2(y, x);
+}
+
+TEST_F(ShellMesh, CylinderWithAWindowLiesOnTheCylinder) {
+  const mgn_shell* shell = mesh("cylinder_window_shell", 0.15);
+  ASSERT_NE(shell, nullptr);
+  constexpr double R = 2.0, H = 3.0;  // H is also the size of the model
+  const double a0 = quarter_circle_angle(0.3), a1 = quarter_circle_angle(0.7);
+  const double z0 = 0.3 * H, z1 = 0.7 * H;
+  const double area = kPi / 2.0 * R * H - (a1 - a0) * R * (z1 - z0);
+  auto on_border = [&](const double* p) {
+    const double e = 1e-9, angle = std::atan2(p[1], p[0]);
+    if (std::fabs(p[2]) < e || std::fabs(p[2] - H) < e || std::fabs(p[0]) < e || std::fabs(p[1]) < e) return true;
+    const bool in_angles = angle > a0 - e && angle < a1 + e, in_heights = p[2] > z0 - e && p[2] < z1 + e;
+    return (in_heights && (std::fabs(angle - a0) < e || std::fabs(angle - a1) < e)) ||
+           (in_angles && (std::fabs(p[2] - z0) < e || std::fabs(p[2] - z1) < e));
+  };
+  check(
+      shell, area, [&](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - R) / H; }, on_border,
+      [](const double* p, double* out) {
+        out[0] = p[0];
+        out[1] = p[1];
+        out[2] = 0.0;
+      });
+  for (mgn_face* f : faces_of(shell)) {
+    double c[3];
+    for (int k = 0; k < 3; ++k) c[k] = (f->n[0]->xyz[k] + f->n[1]->xyz[k] + f->n[2]->xyz[k]) / 3.0;
+    const double angle = std::atan2(c[1], c[0]);
+    EXPECT_FALSE(angle > a0 && angle < a1 && c[2] > z0 && c[2] < z1) << "triangle inside the window";
+  }
+}
+
+TEST_F(ShellMesh, SphericalCapBoundedByASmallCircle) {
+  const mgn_shell* shell = mesh("sphere_cap_shell", 0.12);
+  ASSERT_NE(shell, nullptr);
+  constexpr double R = 2.0;
+  const double cos_cap = std::cos(kPi / 6.0);
+  auto cos_to_axis = [&](const double* p) { return (p[0] + p[1] + p[2]) / (std::sqrt(3.0) * mgn_norm(p)); };
+  check(
+      shell, 2.0 * kPi * R * R * (1.0 - cos_cap), [&](const double* p) { return std::fabs(mgn_norm(p) - R) / R; },
+      [&](const double* p) { return std::fabs(cos_to_axis(p) - cos_cap) < 1e-9; },
+      [](const double* p, double* out) { mgn_copy3(out, p); });
+  for (mgn_face* f : faces_of(shell))
+    for (mgn_node* n : f->n) EXPECT_GE(cos_to_axis(n->xyz), cos_cap - 1e-9) << "node outside the cap";
+}
+
 // Errors of the loops and of the geometry: manipulation errors (status 10)
 // with the message.
 struct loop_error_case {
@@ -217,6 +340,19 @@ const loop_error_case loop_cases[] = {
     {"FixedVertexOutside",
      square_points + square_curves + "vertex 5 xyz 12 2 0\npatch 1 normal 0 0 1 boundary curve 1 4 -3 -2 fixed vertex 5\n",
      "Vertex 5 is not inside patch 1"},
+    {"ShellCurveLeavesItsSurface",
+     square_points + square_curves +
+         "surface 1 curve 1 2 3 4\nvertex 5 xyz 5 5 1\ncurve 5 vertex 1 5\ncurve 6 vertex 5 3\n"
+         "shell 1 bgsurface 1 boundary curve 1 4 -6 -5\n",
+     "Vertex 5 of shell 1 is not close enough to or inside surface 1"},
+    {"ShellCurveBulgesOffItsSurface",
+     square_points + square_curves +
+         "surface 1 curve 1 2 3 4\ncurve 5 vertex 1 3 order 3\npolygon 1 xyz 5 5 1\n"
+         "shell 1 bgsurface 1 boundary curve 1 4 -5\n",
+     "Curve 5 of shell 1 is not close enough to or inside surface 1"},
+    {"ShellLoopNotClosed",
+     square_points + square_curves + "surface 1 curve 1 2 3 4\nshell 1 bgsurface 1 boundary curve 1 4 -3\n",
+     "Invalid topology of shell 1 detected at vertex 1"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Patch, LoopError, ::testing::ValuesIn(loop_cases),
