@@ -11,6 +11,7 @@
 #include "bezier.h"
 #include "bgmesh.h"
 #include "geom.h"
+#include "input3.h"
 #include "list.h"
 #include "message.h"
 #include "octree.h"
@@ -766,6 +767,67 @@ void mgn_build_octree_surface(const mgn_surface* surface) {
   mgn_sample_surface_size(surface, refine_at_surface_piece, &r);
 }
 
+namespace {
+
+// The pieces of a patch or shell: a piece refines the octree unless its
+// rectangle lies wholly outside the loops (its centre and its four corners
+// outside).  The winding number of the loops decides every point, so that
+// no cell is left unclassified.
+struct face_entity_filter {
+  const mgn_loop_set* loops;
+  refinement r;
+};
+
+void refine_at_face_entity_piece(const mgn_surface_piece& piece, void* data) {
+  const auto* f = static_cast<const face_entity_filter*>(data);
+  const double um = 0.5 * (piece.u0 + piece.u1), vm = 0.5 * (piece.v0 + piece.v1);
+  const double points[5][2] = {{um, vm}, {piece.u0, piece.v0}, {piece.u1, piece.v0}, {piece.u0, piece.v1},
+                               {piece.u1, piece.v1}};
+  for (const auto& p : points)
+    if (f->loops->winding(p[0], p[1]) != 0) {
+      refine_at_surface_piece(piece, const_cast<refinement*>(&f->r));
+      return;
+    }
+}
+
+// The sampling of a surface on the background surface of a patch or shell,
+// over the parameter box of its loops, with the entity's size, factor and
+// curvature rate.
+template <typename Entity>
+void build_octree_face_entity(int kind, const Entity* entity, float rate) {
+  const mgn_surface* surface = entity->bg_surface;
+  if (entity->id == 0 || entity->is_virtual || entity->hole || surface == nullptr || surface->net.empty()) return;
+  const bool size_needed = !(entity->factor == 0.0f && entity->size >= 0.0f);
+  const bool curvature_needed = rate != 0.0f && !surface->planar && kind == MGN_SHELL;
+  if (!size_needed && !curvature_needed) return;
+  mgn_open_warning_scope();
+  const mgn_loop_set loops = mgn_build_loop_set(kind, entity, true);
+  if (loops.segments.empty()) return;
+  face_entity_filter filter{&loops, refinement{false}};
+  surface_sampler c{};
+  c.surface = surface;
+  c.factor = entity->factor;
+  c.received = -static_cast<double>(entity->size);
+  c.cap = entity->size > 0.0f ? entity->size : 2.0 * mgn_tree.root_size;
+  c.rate = curvature_needed ? rate : 0.0;
+  c.shape_order[0] = surface->shape_order_u;
+  c.shape_order[1] = surface->shape_order_v;
+  c.visit = refine_at_face_entity_piece;
+  c.data = &filter;
+  for (int side = 0; side < 4; ++side)
+    c.flagged[side] = kind == MGN_SHELL && mgn_check_surface_collapsed_side(surface, side) != 0;
+  const double u0 = std::clamp(loops.lo[0], 0.0, 1.0), u1 = std::clamp(loops.hi[0], 0.0, 1.0);
+  const double v0 = std::clamp(loops.lo[1], 0.0, 1.0), v1 = std::clamp(loops.hi[1], 0.0, 1.0);
+  if (!(u1 > u0 && v1 > v0)) return;
+  sample_surface(c, u0, u1, v0, v1, 1, 1, !size_needed, !curvature_needed, kInfinity, kInfinity);
+}
+
+}  // namespace
+
+void mgn_build_octree_patch(const mgn_patch* patch) { build_octree_face_entity(MGN_PATCH, patch, 0.0f); }
+
+void mgn_build_octree_shell(const mgn_shell* shell) { build_octree_face_entity(MGN_SHELL, shell, shell->rate); }
+
 void mgn_build_octree() {
   mgn_measure_model();
   mgn_create_root_octant(mgn_tree.model_min, mgn_tree.model_max);
@@ -787,6 +849,8 @@ void mgn_build_octree() {
   for (const mgn_surface* surface : mgn_list_range<mgn_surface>(mgn_model.surfaces.list)) {
     mgn_build_octree_surface(surface);
   }
+  for (const mgn_patch* patch : mgn_list_range<mgn_patch>(mgn_model.patches.list)) mgn_build_octree_patch(patch);
+  for (const mgn_shell* shell : mgn_list_range<mgn_shell>(mgn_model.shells.list)) mgn_build_octree_shell(shell);
   // The record pools are not shrunk: shrinking may move the records, which
   // are referred to by address everywhere in the tree.
 }

@@ -59,6 +59,11 @@ void mgn_sample_curve_size(const mgn_curve* curve, mgn_curve_piece_visitor visit
 
 // Refinement of the octree over a surface.
 void mgn_build_octree_surface(const mgn_surface* surface);
+// Refinement over a patch or shell: the sampling of a surface on its
+// background surface, over the parameter box of its loops, refining where a
+// piece reaches inside the loops.
+void mgn_build_octree_patch(const mgn_patch* patch);
+void mgn_build_octree_shell(const mgn_shell* shell);
 
 // One finished rectangle of the sampling of a surface: its parameter
 // range, the point at which it refines the octree (the surface point at its

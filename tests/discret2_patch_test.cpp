@@ -5,6 +5,7 @@
 // the run with their messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -169,6 +170,31 @@ TEST(PatchMesh, SubpatchSharesItsBoundaryNodesAndAHoleSubpatchStaysEmpty) {
       child_area += signed_area_z(r.mesh.nodes.at(t[0]), r.mesh.nodes.at(t[1]), r.mesh.nodes.at(t[2]));
   }
   EXPECT_NEAR(child_area, 4.0, 1e-9);
+}
+
+TEST(PatchMesh, PatchSizeRulesItsInterior) {
+  // A size on the patch alone, far below the default: the triangles inside
+  // follow it, not only those along the curves.
+  std::string model = mgn_read_file(std::string(MGN_TEST_MODELS) + "/plate_three_holes.mgn");
+  model.replace(model.find("patch 1 "), 8, "patch 1 size 0.3 ");
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/model.mgn", model);
+  const mgn_run_result run = mgn_run_program({"-i", dir + "/model.mgn", "-d", "2", "-o", dir + "/out.msh"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/out.msh"));
+  double area = 100.0;
+  for (const circle& c : plate_holes) area -= kPi * c.r * c.r;
+  const double ideal = area / (std::sqrt(3.0) / 4.0 * 0.3 * 0.3);
+  EXPECT_GT(static_cast<double>(m.trias.size()), 0.7 * ideal);
+  EXPECT_LT(static_cast<double>(m.trias.size()), 1.5 * ideal);
+  double longest = 0.0;
+  for (const auto& t : m.trias)
+    for (int k = 0; k < 3; ++k) {
+      const point& a = m.nodes.at(t[k]);
+      const point& b = m.nodes.at(t[(k + 1) % 3]);
+      longest = std::max(longest, std::hypot(a[0] - b[0], a[1] - b[1]));
+    }
+  EXPECT_LT(longest, 0.6);
 }
 
 TEST(PatchMesh, MeshFileIsTheSameOnEveryRun) {
