@@ -322,6 +322,56 @@ TEST_F(ShellMesh, SphericalCapBoundedByASmallCircle) {
     for (mgn_node* n : f->n) EXPECT_GE(cos_to_axis(n->xyz), cos_cap - 1e-9) << "node outside the cap";
 }
 
+// Regions bounded by patches and shells (with surfaces): the tetras fill
+// the volume with positive volumes, and the faces of the tetras met once
+// are exactly the triangles of the boundary faces.
+class RegionBoundedByPatches : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RegionBoundedByPatches, TetrasFillTheCubeOnTheFaceTriangles) {
+  const meshed_run r = mesh_model(GetParam(), "0.2");
+  ASSERT_EQ(r.run.status, 0) << r.run.err;
+  ASSERT_GT(r.mesh.tetras.size(), 0u);
+  double volume = 0.0;
+  std::map<std::vector<long>, int> faces;
+  for (const auto& t : r.mesh.tetras) {
+    const point& a = r.mesh.nodes.at(t[0]);
+    double e[3][3];
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) e[i][k] = r.mesh.nodes.at(t[i + 1])[k] - a[k];
+    const double v = (e[0][0] * (e[1][1] * e[2][2] - e[1][2] * e[2][1]) -
+                      e[0][1] * (e[1][0] * e[2][2] - e[1][2] * e[2][0]) +
+                      e[0][2] * (e[1][0] * e[2][1] - e[1][1] * e[2][0])) /
+                     6.0;
+    EXPECT_GT(v, 0.0);
+    volume += v;
+    for (int skip = 0; skip < 4; ++skip) {
+      std::vector<long> f;
+      for (int k = 0; k < 4; ++k)
+        if (k != skip) f.push_back(t[k]);
+      std::sort(f.begin(), f.end());
+      ++faces[f];
+    }
+  }
+  EXPECT_NEAR(volume, 1.0, 1e-9);
+  std::map<std::vector<long>, int> trias;
+  for (const auto& t : r.mesh.trias) {
+    std::vector<long> f = t;
+    std::sort(f.begin(), f.end());
+    ++trias[f];
+  }
+  long outer = 0;
+  for (const auto& [f, count] : faces) {
+    EXPECT_LE(count, 2);
+    if (count == 1) {
+      ++outer;
+      EXPECT_EQ(trias.count(f), 1u) << "tetra face on the boundary without a triangle";
+    }
+  }
+  EXPECT_EQ(outer, static_cast<long>(r.mesh.trias.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, RegionBoundedByPatches, ::testing::Values("cube_of_patches", "box_mixed_faces"));
+
 // Errors of the loops and of the geometry: manipulation errors (status 10)
 // with the message.
 struct loop_error_case {

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-// The nodes, edges and triangles of a mesh file of a run with quad-hexa
-// support (two header lines: mesh type, then the counts of nodes, edges,
-// triangles and the other kinds).
+// The nodes, edges, triangles and tetras of a mesh file of a run with
+// quad-hexa support (two header lines: mesh type, then the counts of nodes,
+// edges, triangles, quads, tetras and the other kinds).
 struct written_mesh {
-  long counts[3] = {0, 0, 0};
+  long counts[5] = {0, 0, 0, 0, 0};
   std::map<long, std::vector<double>> nodes;
-  std::vector<std::vector<long>> edges, trias;
+  std::vector<std::vector<long>> edges, trias, quads, tetras;
   std::vector<long> tria_keys;      // entity key of each triangle (kind code + 1)
   std::vector<long> tria_entities;  // identifier of the entity of each triangle
 };
@@ -25,7 +25,7 @@ inline written_mesh read_written_mesh(const std::string& text) {
   std::string line;
   std::getline(in, line);
   std::getline(in, line);
-  std::istringstream(line) >> m.counts[0] >> m.counts[1] >> m.counts[2];
+  std::istringstream(line) >> m.counts[0] >> m.counts[1] >> m.counts[2] >> m.counts[3] >> m.counts[4];
   auto records = [&](long count, int fields, auto take) {
     while (count > 0 && std::getline(in, line)) {
       std::istringstream row(line);
@@ -55,6 +55,8 @@ inline written_mesh read_written_mesh(const std::string& text) {
     m.tria_keys.push_back(key);
     m.tria_entities.push_back(entity);
   });
+  records(m.counts[3], 4, element(m.quads));
+  records(m.counts[4], 4, element(m.tetras));
   return m;
 }
 
