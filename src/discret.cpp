@@ -18,6 +18,7 @@
 #include "mesh1.h"
 #include "mesh2.h"
 #include "mesh3.h"
+#include "mesh4.h"
 #include "message.h"
 #include "progress.h"
 #include "smooth.h"
@@ -508,6 +509,7 @@ void mgn_discretize_model() {
   // The tetra repair passes, unless a caller put its own in their place.
   if (mgn_smooth_hook.repair_forward == nullptr) mgn_smooth_hook.repair_forward = mgn_repair_region_forward;
   if (mgn_smooth_hook.repair_backward == nullptr) mgn_smooth_hook.repair_backward = mgn_repair_region_backward;
+  if (mgn_smooth_hook.quad_topology == nullptr) mgn_smooth_hook.quad_topology = mgn_clean_quad_mesh;
   mgn_run.discretization_under_way = true;
   const long l = listing_size();
 

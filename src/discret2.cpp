@@ -31,6 +31,7 @@
 #include "input3.h"
 #include "list.h"
 #include "mesh1.h"
+#include "mesh4.h"
 #include "message.h"
 #include "octree.h"
 #include "project.h"
@@ -55,6 +56,7 @@ constexpr int kMaxRetries = 3;
 // check of the nodes' data.
 constexpr const char* kGenerateFace = "mgn_generate_face";
 constexpr const char* kSearchNeighbourhood = "mgn_search_surface_point_neighbourhood";
+constexpr const char* kGenerateQuad = "mgn_generate_quad";
 
 // Marks the outer side of a boundary edge: never a free side.
 mgn_face closed_side_face{};
@@ -144,6 +146,10 @@ struct surface_mesher {
   int32_t mark_counter = 0;
   int32_t stamp_counter = 0;
   std::vector<mgn_node*> left_nodes;
+  // Quad meshing: the front builds each quad as two triangles on its
+  // diagonal, listed here until the front is closed and they are merged.
+  bool quad = false;
+  std::vector<std::pair<mgn_face*, mgn_face*>> pairs;
 };
 surface_mesher ctx;
 
@@ -525,6 +531,16 @@ struct generation {
   double best = 0.0, best_weight = 1.0;
   mgn_octant* hint = nullptr;
   search_buffers* buf = nullptr;
+  // Quad front: the step (0 a plain triangle, 1 the first half of a quad
+  // with its right angle at A or at B, 2 the second half on the first's
+  // diagonal); the openings of the front at A and at B (the angle from the
+  // base to the neighbour front edge, 10 when there is none); the node the
+  // step closes with when it may; the face made.
+  int quad_step = 0;
+  bool over_a = false;
+  double open_a = 10.0, open_b = 10.0;
+  mgn_node* prefer = nullptr;
+  mgn_face* made = nullptr;
 };
 
 void generate(mgn_edge* edge, int side, int depth);
@@ -572,6 +588,11 @@ constexpr double kHeightReached2 = 0.8;
 constexpr int kMaxIdealTries = 5;
 constexpr double kHeightStalled2 = 0.0625;
 constexpr double kHeightCollapsed2 = 0.01;
+// The same for the side point of a quad, which must come nearer its
+// height: more than half of it after the tries, more than a quarter after
+// a turn-back (the squares of those fractions).
+constexpr double kQuadHeightStalled2 = 0.25;
+constexpr double kQuadHeightCollapsed2 = 0.0625;
 constexpr double kTurnCut = 0.9;
 constexpr double kMinTurnCut = 0.1;
 constexpr double kSlowStep2 = 0.81;
@@ -622,10 +643,11 @@ bool clip_point(generation& g, const mgn_surface_data& start, const double* star
   return ok != 0;
 }
 
-void compute_ideal_point(generation& g) {
+// The normal at the base and the direction from the base into the free
+// side, in the tangent plane.
+void compute_base_normal(generation& g) {
   mgn_surface_data* da = data_of(g.a);
   mgn_surface_data* db = data_of(g.b);
-  // The normal at the base.
   if (ctx.planar) {
     mgn_copy3(g.na, ctx.normal);
     mgn_copy3(g.nb, ctx.normal);
@@ -644,7 +666,8 @@ void compute_ideal_point(generation& g) {
     double n[3];
     if (!normal_at(um, vm, n)) {
       mgn_note_partial_edge(g.edge);
-      fail(mgn_format("Face generation failure (bad parameterization of surface %ld at u = %f, v = %f)",
+      fail(mgn_format(ctx.quad ? "Quad generation failure (bad parameterization of surface %ld at u = %f, v = %f)"
+                               : "Face generation failure (bad parameterization of surface %ld at u = %f, v = %f)",
                       static_cast<long>(ctx.geometry->id), um, vm),
            kGenerateFace, __LINE__);
     }
@@ -669,20 +692,35 @@ void compute_ideal_point(generation& g) {
   // The direction from the base into the free side, in the tangent plane.
   mgn_cross(g.n, g.d, g.p);
   if (!mgn_normalize(g.p)) unexpected(kGenerateFace, __LINE__);
+}
 
+void compute_ideal_point(generation& g) {
+  mgn_surface_data* da = data_of(g.a);
+  mgn_surface_data* db = data_of(g.b);
   // The height over the base.
   const double h = g.h, L = g.L;
   double t = h;
-  if (L < kShortBase * h) t = (0.5 * (L / h - 1.0) + 1.0) * h;
-  if (h < kLongBase * L) t = (1.0 - kLongBaseFlattening * (1.0 - h / L)) * (h / L) * t;
-  t *= kEquilateralHeight;
+  if (g.quad_step == 1) {
+    // The side of a quad: the size at its base node, square to the base.
+    mgn_copy3(g.m, g.over_a ? g.a->xyz : g.b->xyz);
+  } else if (g.quad_step == 2) {
+    // Over a quad's diagonal: the right angle of the square's other half.
+    mgn_copy3(g.m, g.mid);
+    t = 0.5 * L;
+  } else {
+    if (L < kShortBase * h) t = (0.5 * (L / h - 1.0) + 1.0) * h;
+    if (h < kLongBase * L) t = (1.0 - kLongBaseFlattening * (1.0 - h / L)) * (h / L) * t;
+    t *= kEquilateralHeight;
+  }
   const double t0 = t;
+  // The second half of a quad keeps the shape the first half set.
+  auto corrected = [&](double size) { return g.quad_step == 2 ? t0 : corrected_height(g, t0, size); };
 
   // The height corrected by the size at the apex.
   double x[3];
   for (int k = 0; k < 3; ++k) x[k] = g.m[k] + t * g.p[k];
   double s = size_at(g, x);
-  double tp = corrected_height(g, t0, s);
+  double tp = corrected(s);
   double target[3];
   for (int k = 0; k < 3; ++k) target[k] = g.m[k] + tp * g.p[k];
 
@@ -719,7 +757,7 @@ void compute_ideal_point(generation& g) {
       if (q > kHeightReached2) break;
       if (turned) {
         if (!violation_allowed || second) {
-          if (q > kHeightCollapsed2) break;
+          if (q > (ctx.quad ? kQuadHeightCollapsed2 : kHeightCollapsed2)) break;
           if (!violation_allowed) {
             mgn_note_partial_edge(g.edge);
             fail(where("Too coarse mesh required on %s %ld at x = %f, y = %f, z = %f", g.ideal), kGenerateFace,
@@ -732,8 +770,12 @@ void compute_ideal_point(generation& g) {
         shrink = 1.0;
       }
       if (k > kMaxIdealTries) {
-        if (q > kHeightStalled2) break;
+        if (q > (ctx.quad ? kQuadHeightStalled2 : kHeightStalled2)) break;
         mgn_note_partial_edge(g.edge);
+        if (ctx.quad)
+          fail(mgn_format("Left ideal point on %s %ld not reached after %d iterations (x = %f, y = %f, z = %f)",
+                          ctx.word, ctx.id, kMaxIdealTries, g.ideal[0], g.ideal[1], g.ideal[2]),
+               kGenerateQuad, __LINE__);
         fail(mgn_format("Ideal point on %s %ld not reached after %d iterations (x = %f, y = %f, z = %f)", ctx.word,
                         ctx.id, k, g.ideal[0], g.ideal[1], g.ideal[2]),
              kGenerateFace, __LINE__);
@@ -748,7 +790,7 @@ void compute_ideal_point(generation& g) {
       if (!mgn_normalize(pw)) unexpected(kGenerateFace, __LINE__);
       mgn_copy3(g.p, pw);
       s = size_at(g, g.ideal);
-      tp = corrected_height(g, t0, s) * shrink;
+      tp = corrected(s) * shrink;
       if (previous > 0.0 && d2 > kSlowStep2 * previous && s > 0.0) tp *= std::min(1.0, tp / s);
       previous = d2;
       const mgn_surface_data from = g.pd;
@@ -765,9 +807,12 @@ void compute_ideal_point(generation& g) {
           if (violation_allowed && !second) {
             second = true;
             shrink = 1.0;
-            tp = corrected_height(g, t0, s);
+            tp = corrected(s);
           } else {
             mgn_note_partial_edge(g.edge);
+            if (ctx.quad)
+              fail(where("Creation of left face of ideal quad failure on %s %ld at x = %f, y = %f, z = %f", g.ideal),
+                   kGenerateQuad, __LINE__);
             fail(where("Creation of ideal face failure on %s %ld at x = %f, y = %f, z = %f", g.ideal),
                  kGenerateFace, __LINE__);
           }
@@ -857,6 +902,8 @@ void mgn_check_surface_branche(generation& g) {
       }
     }
   }
+  g.open_a = best_a;
+  g.open_b = best_b;
 }
 
 // ---------------------------------------------------------------------------
@@ -1191,7 +1238,10 @@ int choose_candidate(generation& g, search_buffers& buf, bool relaxed = false) {
     }
   }
   double best = chosen >= 0 ? buf.candidates[chosen].score : (relaxed ? 1.5 : g.ref_score);
-  for (int i = static_cast<int>(buf.candidates.size()) - 1; i >= 0; --i) {
+  // A quad keeps its side point: a node seeing the base under a wider angle
+  // would turn the quad into a triangle.
+  const bool widest = g.quad_step == 0 || relaxed;
+  for (int i = widest ? static_cast<int>(buf.candidates.size()) - 1 : -1; i >= 0; --i) {
     if (buf.candidates[i].score <= best) {
       best = buf.candidates[i].score;
       chosen = i;
@@ -1320,6 +1370,17 @@ search_kind mgn_search_surface_point_neighbourhood(generation& g, mgn_node** res
     gather_local(g, buf);
     score_candidates(g, buf);
     std::vector<candidate>& cands = buf.candidates;
+    // The node that closes the front's opening, when the triangle to it is
+    // valid.
+    if (g.prefer != nullptr) {
+      const int i = find_candidate(buf, g.prefer);
+      if (i >= 0 && cands[i].score < 2.0 && check_triangle(g, buf, g.prefer).result == CHECK_OK) {
+        g.best = cands[i].score;
+        g.best_weight = cands[i].weight;
+        *result = g.prefer;
+        return SEARCH_NODE;
+      }
+    }
     int chosen = choose_candidate(g, buf);
     bool near_rejected = false;
     bool relaxed = false;
@@ -1611,8 +1672,10 @@ void create_face(generation& g, mgn_node* x) {
   // Swap of the base diagonal (it lists the new face on the moved base and
   // on A-Y); without it the face is listed on the base.
   const bool own_base = g.edge->kind == ctx.kind && g.edge->entity == ctx.entity;
-  const bool swapped =
-      own_base && !violation && (!is_new || g.L > g.h || g.size_p < g.h) && try_swap(g, x, face, &face_ax, &face_bx);
+  // A quad front does not swap: the diagonal of a quad half stays.
+  const bool swapped = !ctx.quad && own_base && !violation && (!is_new || g.L > g.h || g.size_p < g.h) &&
+                       try_swap(g, x, face, &face_ax, &face_bx);
+  g.made = face;
   if (!swapped) mgn_add_edge_face(g.edge, face);
   mgn_edge* e_ax = attach_edge(ax, x, g.a, face_ax, violation_a);
   mgn_edge* e_bx = attach_edge(bx, g.b, x, face_bx, violation_b);
@@ -1632,9 +1695,36 @@ void create_face(generation& g, mgn_node* x) {
 // One generation
 // ---------------------------------------------------------------------------
 
-void generate_on_side(mgn_edge* edge, int side, int depth) {
-  if (edge == nullptr || edge->id <= 0 || !on_front(edge) || sides_of(edge)[side] != nullptr) return;
+// A front opening narrower than this (135 degrees) is closed by the first
+// half of a quad: its side joins the neighbour front node.
+constexpr double kQuadClosing = 0.75 * MGN_PI;
+// The second half closes with a neighbour when the opening left beside the
+// diagonal is narrower than a right angle (the first half took about 45
+// degrees of a corner below 135).
+constexpr double kHalfClosing = 0.5 * MGN_PI;
+
+// The first half of a quad: the right angle goes to the base node of the
+// narrower opening (A on a tie), which joins its neighbour when the
+// opening closes.
+void choose_quad_side(generation& g) {
+  g.over_a = g.open_a <= g.open_b;
+  const double opening = g.over_a ? g.open_a : g.open_b;
+  mgn_node* neighbour = g.over_a ? g.ngb_a : g.ngb_b;
+  if (opening < kQuadClosing) g.prefer = neighbour;
+}
+
+// The second half: the neighbour of the narrower opening beside the
+// diagonal when it closes.
+void choose_half_apex(generation& g) {
+  const bool at_a = g.open_a <= g.open_b;
+  const double opening = at_a ? g.open_a : g.open_b;
+  if (opening < kHalfClosing) g.prefer = at_a ? g.ngb_a : g.ngb_b;
+}
+
+mgn_face* generate_on_side(mgn_edge* edge, int side, int depth, int quad_step) {
+  if (edge == nullptr || edge->id <= 0 || !on_front(edge) || sides_of(edge)[side] != nullptr) return nullptr;
   generation g;
+  g.quad_step = quad_step;
   g.edge = edge;
   g.side = side;
   g.depth = depth;
@@ -1656,14 +1746,42 @@ void generate_on_side(mgn_edge* edge, int side, int depth) {
     g.m[k] = (g.sa * g.b->xyz[k] + g.sb * g.a->xyz[k]) / (g.sa + g.sb);
     g.mid[k] = 0.5 * (g.a->xyz[k] + g.b->xyz[k]);
   }
-  compute_ideal_point(g);
+  compute_base_normal(g);
   mgn_check_surface_branche(g);
+  if (quad_step == 1) choose_quad_side(g);
+  if (quad_step == 2) choose_half_apex(g);
+  compute_ideal_point(g);
   mgn_node* x = nullptr;
   const search_kind found = mgn_search_surface_point_neighbourhood(g, &x);
-  if (found == SEARCH_CLOSED) return;
+  if (found == SEARCH_CLOSED) return nullptr;
   // A recursive generation may have closed the side meanwhile.
-  if (edge->id == 0 || sides_of(edge)[side] != nullptr) return;
+  if (edge->id == 0 || sides_of(edge)[side] != nullptr) return nullptr;
   create_face(g, found == SEARCH_NODE ? x : nullptr);
+  return g.made;
+}
+
+// One step of the quad front on a base edge: the first half of the quad on
+// the base, then the second half on the first half's diagonal (its longer
+// new edge, the hypotenuse of the right angle at the base), noted as a pair
+// to be merged when the front is closed.
+void generate_quad_on_side(mgn_edge* edge, int side, int depth) {
+  mgn_face* first = generate_on_side(edge, side, depth, 1);
+  if (first == nullptr || first->id == 0) return;
+  mgn_node* x = first->n[2];
+  mgn_node* a = first->n[0];
+  mgn_node* b = first->n[1];
+  const bool from_a = mgn_get_point_square_distance(a->xyz, x->xyz) >= mgn_get_point_square_distance(b->xyz, x->xyz);
+  mgn_edge* diagonal = find_structure_edge(from_a ? a : b, x);
+  if (diagonal == nullptr || !on_front(diagonal)) return;
+  const int k = 1 - face_side(first, diagonal);
+  if (sides_of(diagonal)[k] != nullptr) return;
+  mgn_face* second = generate_on_side(diagonal, k, depth, 2);
+  if (second != nullptr && second->id != 0) ctx.pairs.emplace_back(first, second);
+}
+
+void generate_on_side(mgn_edge* edge, int side, int depth) {
+  if (ctx.quad) generate_quad_on_side(edge, side, depth);
+  else generate_on_side(edge, side, depth, 0);
 }
 
 void generate(mgn_edge* edge, int side, int depth) {
@@ -1856,6 +1974,7 @@ void take_settings() {
   // The front starts empty; the node marks and the search buffers go on.
   ctx.front = front_state{};
   ctx.left_nodes.clear();
+  ctx.pairs.clear();
 }
 
 }  // namespace
@@ -1882,6 +2001,7 @@ void mgn_set_current_surface(mgn_surface* surface) {
   ctx.faces = &surface->mesh.faces;
   ctx.quads = &surface->mesh.quads;
   take_settings();
+  ctx.quad = surface->quad && !surface->map;
 }
 
 bool mgn_get_surface_vertex_uv(const mgn_surface* surface, mgn_vertex* vertex, double uv[2]) {
@@ -2039,6 +2159,16 @@ namespace {
 // Releases the front marks of the boundary and the node marks, gives the
 // surface data and side slots of the entity back to the scratch and
 // compacts its listings: the end of the meshing of every kind.
+// A quad request: the halves of the quads the front made become quads, and
+// what the front left is paired and cleaned up (and again around every
+// smoothing pass).
+void make_quads() {
+  if (!ctx.quad) return;
+  mgn_merge_triangle_pairs(ctx.kind, ctx.entity, ctx.pairs);
+  ctx.pairs.clear();
+  mgn_clean_quad_mesh(ctx.kind, ctx.entity);
+}
+
 void finish_entity(mgn_entity_mesh& mesh) {
   for (front_curve& fc : ctx.front.curves)
     for (mgn_edge* e : fc.edges) {
@@ -2053,6 +2183,7 @@ void finish_entity(mgn_entity_mesh& mesh) {
   settle(mesh.nodes);
   settle(mesh.edges);
   settle(mesh.faces);
+  settle(mesh.quads);
   for (mgn_node** ref : mgn_listing_range<mgn_node*>(mesh.nodes)) {
     (*ref)->work = 0;
     release_data(*ref);
@@ -2066,6 +2197,7 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
   mgn_set_current_surface(surface);
   mgn_build_data_subsurface(surface);
   mgn_triangulate_subsurface(surface);
+  make_quads();
   if (mgn_set.nodal_smoothing && !surface->map) mgn_smooth_surface(surface);
   mgn_check_front_closed();
   finish_entity(surface->mesh);
@@ -2114,6 +2246,7 @@ void set_current_face_entity(int kind, Entity* entity, const char* word) {
   ctx.faces = &entity->mesh.faces;
   ctx.quads = &entity->mesh.quads;
   take_settings();
+  ctx.quad = entity->quad && !entity->map;
 }
 
 // Parameters of the nodes of one curve on the geometry of the current patch
@@ -2205,6 +2338,7 @@ void mgn_mesh_subpatch(mgn_patch* patch) {
   set_current_face_entity(MGN_PATCH, patch, "patch");
   build_face_entity_data(MGN_PATCH, patch);
   mgn_triangulate_subsurface(patch->bg_surface);
+  make_quads();
   if (mgn_set.nodal_smoothing && !patch->map) mgn_smooth_patch(patch);
   mgn_check_front_closed();
   finish_entity(patch->mesh);
@@ -2214,6 +2348,7 @@ void mgn_mesh_subshell(mgn_shell* shell) {
   set_current_face_entity(MGN_SHELL, shell, "shell");
   build_face_entity_data(MGN_SHELL, shell);
   mgn_triangulate_subsurface(shell->bg_surface);
+  make_quads();
   if (mgn_set.nodal_smoothing && !shell->map) mgn_smooth_shell(shell);
   mgn_check_front_closed();
   finish_entity(shell->mesh);
