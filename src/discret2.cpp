@@ -1204,6 +1204,16 @@ int find_candidate(const search_buffers& buf, const mgn_node* node) {
   return -1;
 }
 
+// Whether the neighbour front node is near enough to close a quad's side
+// with: within kFarSide sizes of the base node (a farther one lies across
+// a gap that takes more than one row of quads).
+constexpr double kFarSide = 1.6;
+bool near_side(const generation& g, const mgn_node* base, const mgn_node* neighbour) {
+  if (neighbour == nullptr) return false;
+  const double reach = kFarSide * g.h;
+  return mgn_get_point_square_distance(base->xyz, neighbour->xyz) <= reach * reach;
+}
+
 // Steps of the choice: a neighbour of A or B that closes the angle there, or
 // a node near the ideal point; then the widest angle over the base edge.
 // relaxed: the ideal point is unusable; the widest angle wins whatever the
@@ -1211,6 +1221,8 @@ int find_candidate(const search_buffers& buf, const mgn_node* node) {
 int choose_candidate(generation& g, search_buffers& buf, bool relaxed = false) {
   int chosen = -1;
   auto neighbour_fits = [&](mgn_node* y, const mgn_node* at) {
+    // A quad's side joins only a neighbour within reach.
+    if (g.quad_step != 0 && !near_side(g, at, y)) return -1;
     const int i = find_candidate(buf, y);
     if (i < 0 || buf.candidates[i].score >= 2.0) return -1;
     double u[3], v[3];
@@ -1234,6 +1246,19 @@ int choose_candidate(generation& g, search_buffers& buf, bool relaxed = false) {
       if (mgn_get_point_square_distance(c.node->xyz, g.ideal) < rho * rho) {
         chosen = i;
         break;
+      }
+    }
+  }
+  if (relaxed && g.quad_step != 0) {
+    // A quad whose side point is crowded by the front takes the front node
+    // nearest to that point: the side closes across the narrow gap.
+    double nearest = -1.0;
+    for (int i = static_cast<int>(buf.candidates.size()) - 1; i >= 0; --i) {
+      if (buf.candidates[i].score > 1.0) continue;
+      const double d2 = mgn_get_point_square_distance(buf.candidates[i].node->xyz, g.ideal);
+      if (nearest < 0.0 || d2 < nearest) {
+        nearest = d2;
+        chosen = i;
       }
     }
   }
@@ -1710,7 +1735,7 @@ void choose_quad_side(generation& g) {
   g.over_a = g.open_a <= g.open_b;
   const double opening = g.over_a ? g.open_a : g.open_b;
   mgn_node* neighbour = g.over_a ? g.ngb_a : g.ngb_b;
-  if (opening < kQuadClosing) g.prefer = neighbour;
+  if (opening < kQuadClosing && near_side(g, g.over_a ? g.a : g.b, neighbour)) g.prefer = neighbour;
 }
 
 // The second half: the neighbour of the narrower opening beside the
@@ -2001,7 +2026,9 @@ void mgn_set_current_surface(mgn_surface* surface) {
   ctx.faces = &surface->mesh.faces;
   ctx.quads = &surface->mesh.quads;
   take_settings();
-  ctx.quad = surface->quad && !surface->map;
+  // Free quads; a mapped request is not built here and gets triangles, and
+  // so does a surface a region stands on (its mesher takes triangles only).
+  ctx.quad = surface->quad && !surface->map && !ctx.sides;
 }
 
 bool mgn_get_surface_vertex_uv(const mgn_surface* surface, mgn_vertex* vertex, double uv[2]) {
@@ -2246,7 +2273,7 @@ void set_current_face_entity(int kind, Entity* entity, const char* word) {
   ctx.faces = &entity->mesh.faces;
   ctx.quads = &entity->mesh.quads;
   take_settings();
-  ctx.quad = entity->quad && !entity->map;
+  ctx.quad = entity->quad && !entity->map && !ctx.sides;
 }
 
 // Parameters of the nodes of one curve on the geometry of the current patch

@@ -376,6 +376,28 @@ bool find_chain(mgn_face* start, const std::vector<const void*>& blocked, std::v
   return true;
 }
 
+// Moves the lone triangle into one of its quads, away from the other
+// triangle: the first quad (in the order of the triangle's edges) through
+// which it passes convexly onto an edge the other does not hold.
+bool step_aside(mgn_face* lone, const mgn_face* other, mgn_face** moved) {
+  for (int i = 0; i < 3; ++i) {
+    mgn_edge* e = mgn_get_node_edge(lone->n[i], lone->n[(i + 1) % 3]);
+    if (!own_edge(e)) continue;
+    for (mgn_quad* q : mgn_edge_quads(e)) {
+      if (!own_quad(q)) continue;
+      for (int k = 0; k < 4; ++k) {
+        mgn_edge* out = mgn_get_node_edge(q->n[k], q->n[(k + 1) % 4]);
+        if (out == e || out == nullptr || edge_index(other->n, out->n[0], out->n[1]) >= 0) continue;
+        if (mgn_face* next = move_through(lone, q, e, out)) {
+          *moved = next;
+          return true;
+        }
+      }
+    }
+  }
+  return false;
+}
+
 // Walks the lone triangle along the shortest chain of quads to the nearest
 // other triangle and merges the two there.  A quad that cannot pass the
 // triangle on convexly, or a triangle it cannot merge with, is avoided by
@@ -399,7 +421,10 @@ bool walk_lone_triangle(mgn_face* start) {
       continue;
     }
     if (merge_faces(lone, chain.back().face, kMinMergeQuality) != nullptr) return true;
-    blocked.push_back(chain.back().key());
+    // The two triangles met but make no convex quad: the lone one steps
+    // aside into a quad it does not share with the other, and the next
+    // chain takes it back around.
+    if (!step_aside(lone, chain.back().face, &lone)) blocked.push_back(chain.back().key());
   }
   return false;
 }

@@ -844,4 +844,185 @@ INSTANTIATE_TEST_SUITE_P(
                    "Intersection check failure \\(poor parameterization of surface 1\\)", 43, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+
+// ---------------------------------------------------------------------------
+// Quad meshes
+// ---------------------------------------------------------------------------
+
+// The nodes and face elements of a mesh file of mesh type 7 (counts of
+// nodes, edges, triangles, quads, ...), with the entity of each element.
+struct mixed_mesh {
+  long counts[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  std::map<long, std::vector<double>> nodes;
+  std::vector<std::vector<long>> edges, trias, quads;
+};
+
+mixed_mesh read_mixed_mesh(const std::string& text) {
+  mixed_mesh m;
+  std::istringstream in(text);
+  std::string line;
+  std::getline(in, line);
+  std::getline(in, line);
+  std::istringstream counts(line);
+  for (long& c : m.counts) counts >> c;
+  auto records = [&](long count, int fields, std::vector<std::vector<long>>* out) {
+    while (count > 0 && std::getline(in, line)) {
+      std::istringstream row(line);
+      long id;
+      if (!(row >> id)) continue;  // the empty line before a section
+      if (out == nullptr) {
+        std::vector<double> xyz(3);
+        for (double& x : xyz) row >> x;
+        m.nodes[id] = xyz;
+      } else {
+        std::vector<long> nodes(fields);
+        for (long& x : nodes) row >> x;
+        out->push_back(nodes);
+      }
+      --count;
+    }
+  };
+  records(m.counts[0], 3, nullptr);
+  records(m.counts[1], 2, &m.edges);
+  records(m.counts[2], 3, &m.trias);
+  records(m.counts[3], 4, &m.quads);
+  return m;
+}
+
+// A quad mesh of one surface: the model with QUAD on its surface line, the
+// size, the most triangles the boundary leaves (0 when its number of edges
+// is even), the least mean quad quality printed, the surface as a
+// residual of its implicit equation with the outward direction of Su x Sv
+// at a point, and its area (with the relative tolerance of a polygonal
+// cover).
+struct quad_case {
+  const char* name;
+  const char* model;
+  const char* curve1;  // further options of curve 1
+  const char* size;    // "" for the sizes of the model
+  long max_trias;
+  double min_mean;
+  int shape;          // 0 plane z = 0 (+z), 1 cylinder x^2 + y^2 = 4 (outward), 2 sphere of radius 2 (outward)
+  double area;
+  double area_tolerance;
+};
+
+class QuadProgramTest : public ::testing::TestWithParam<quad_case> {};
+
+TEST_P(QuadProgramTest, ConformingConvexOrientedOnTheSurface) {
+  const quad_case& c = GetParam();
+  const std::string dir = mgn_temp_dir();
+  std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/" + c.model + ".mgn");
+  // QUAD on the surface line (the graded plate carries it already).
+  if (text.find(" quad") == std::string::npos)
+    text = std::regex_replace(text, std::regex("(\nsurface 1 curve [0-9 ]+[0-9])"), "$1 quad");
+  text = std::regex_replace(text, std::regex("(\ncurve 1 vertex [0-9]+ [0-9]+)"), std::string("$1") + c.curve1);
+  mgn_write_file(dir + "/model.mgn", text);
+  std::vector<std::string> args = {"-i", dir + "/model.mgn", "-o", "out.msh", "-q", "5"};
+  if (*c.size != '\0') args.insert(args.end(), {"-u", c.size});
+  const mgn_run_result r = mgn_run_program(args, dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find("Warning"), std::string::npos) << r.err;
+  const mixed_mesh m = read_mixed_mesh(mgn_read_file(dir + "/out.msh"));
+  ASSERT_GT(m.quads.size(), 0u);
+  EXPECT_LE(static_cast<long>(m.trias.size()), c.max_trias);
+  // The printed report: the mean quad quality, and no interior node held
+  // by two quads only.
+  std::smatch q;
+  ASSERT_TRUE(std::regex_search(r.out, q, std::regex(" {17}([01]\\.[0-9]{5}) - arithmetic mean quality\n"
+                                                     " {17}[01]\\.[0-9]{5} - harmonic mean quality\n"
+                                                     " {17}[0-9.e-]+ - worst quad quality")))
+      << r.out;
+  EXPECT_GE(std::stod(q[1]), c.min_mean);
+  EXPECT_NE(r.out.find("Quads valency:         0 : (    0 -     2)"), std::string::npos) << r.out;
+
+  auto at = [&](long id) { return m.nodes.at(id).data(); };
+  auto outward = [&](const double* p, double* n) {
+    if (c.shape == 0) {
+      n[0] = n[1] = 0.0;
+      n[2] = 1.0;
+    } else {
+      n[0] = p[0];
+      n[1] = p[1];
+      n[2] = c.shape == 2 ? p[2] : 0.0;
+    }
+  };
+  // Every node on the surface.
+  for (const auto& [id, p] : m.nodes) {
+    const double residual = c.shape == 0   ? p[2]
+                            : c.shape == 1 ? std::hypot(p[0], p[1]) - 2.0
+                                           : std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]) - 2.0;
+    EXPECT_NEAR(residual, 0.0, 1e-6) << "node " << id;
+  }
+  // Every element turns counterclockwise about Su x Sv at each corner (a
+  // quad is convex), and the elements cover the area.
+  double total = 0.0;
+  std::map<std::pair<long, long>, int> use;
+  for (const auto* elements : {&m.trias, &m.quads}) {
+    for (const std::vector<long>& e : *elements) {
+      const std::size_t k = e.size();
+      for (std::size_t i = 0; i < k; ++i) {
+        const double* prev = at(e[(i + k - 1) % k]);
+        const double* p = at(e[i]);
+        const double* next = at(e[(i + 1) % k]);
+        double u[3], v[3], w[3], n[3];
+        mgn_sub(p, prev, u);
+        mgn_sub(next, p, v);
+        mgn_cross(u, v, w);
+        outward(p, n);
+        EXPECT_GT(mgn_dot(w, n), 0.0) << "element corner at node " << e[i];
+        const long a = e[i], b = e[(i + 1) % k];
+        ++use[{std::min(a, b), std::max(a, b)}];
+      }
+      for (std::size_t i = 1; i + 1 < k; ++i) {
+        double u[3], v[3], w[3];
+        mgn_sub(at(e[i]), at(e[0]), u);
+        mgn_sub(at(e[i + 1]), at(e[0]), v);
+        mgn_cross(u, v, w);
+        total += 0.5 * std::sqrt(mgn_dot(w, w));
+      }
+    }
+  }
+  EXPECT_NEAR(total, c.area, c.area_tolerance * c.area);
+  // Conforming: the boundary (the curve edges) once, every other edge twice.
+  std::set<std::pair<long, long>> boundary;
+  for (const std::vector<long>& e : m.edges) boundary.insert({std::min(e[0], e[1]), std::max(e[0], e[1])});
+  for (const auto& [edge, count] : use)
+    EXPECT_EQ(count, boundary.count(edge) != 0 ? 1 : 2) << "edge " << edge.first << "-" << edge.second;
+  for (const auto& edge : boundary) EXPECT_EQ(use.count(edge), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, QuadProgramTest,
+    ::testing::Values(quad_case{"SquareEven", "square", "", "1", 0, 0.99, 0, 100.0, 1e-9},
+                      quad_case{"SquareFine", "square", "", "0.37", 0, 0.99, 0, 100.0, 1e-9},
+                      quad_case{"SquareOddBoundary", "square", " count 9", "1", 1, 0.85, 0, 100.0, 1e-9},
+                      quad_case{"SquareUnequalSides", "square", " count 6", "1", 0, 0.85, 0, 100.0, 1e-9},
+                      quad_case{"GradedPlate", "graded_plate", "", "", 0, 0.85, 0, 4000.0, 1e-9},
+                      quad_case{"QuarterCylinder", "quarter_cylinder", "", "0.2", 0, 0.9, 1, 3.0 * kPi, 2e-3},
+                      quad_case{"SphereOctant", "sphere_octant", "", "0.1", 1, 0.85, 2, 2.0 * kPi, 5e-3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+
+// A side point of a quad that the surface folds away from ends the run with
+// the quad front's message; the halves made so far are written.
+TEST(QuadFatalProgramTest, FoldedSurfaceEndsWithTheLeftFaceMessageAndThePartialMesh) {
+  const std::string dir = mgn_temp_dir();
+  std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/folded_surface.mgn");
+  text = std::regex_replace(text, std::regex("(\nsurface 1 curve [0-9 ]+[0-9])"), "$1 quad");
+  mgn_write_file(dir + "/model.mgn", text);
+  const mgn_run_result r = mgn_run_program({"-i", dir + "/model.mgn", "-u", "1", "-o", "part.msh"}, dir);
+  EXPECT_EQ(r.status, 10) << r.err;
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("--> Manipulation error\n\\(routine mgn_generate_quad, file src/discret2, "
+                                                  "line [0-9]+\\)\nCreation of left face of ideal quad failure on "
+                                                  "surface 1 at x = [-0-9.]+, y = [-0-9.]+, z = [-0-9.]+\n\n$")))
+      << r.err;
+  const mixed_mesh m = read_mixed_mesh(mgn_read_file(dir + "/part.msh"));
+  EXPECT_GT(m.counts[0], 0);
+  EXPECT_EQ(static_cast<long>(m.nodes.size()), m.counts[0]);
+  for (const auto* elements : {&m.edges, &m.trias, &m.quads})
+    for (const std::vector<long>& e : *elements)
+      for (long n : e) EXPECT_EQ(m.nodes.count(n), 1u) << "element on node " << n;
+}
+
 }  // namespace
