@@ -4,7 +4,9 @@
 Generates small models (vertices; curves of orders 2 to 6 with weights,
 sizes, counts, mirrors, fixed vertices and fixed curves; planar squares,
 cylinder and sphere pieces, collapsed sides, surfaces sharing curves, fixed
-vertices, curves and holes on surfaces), mutates some of them at the text
+vertices, curves and holes on surfaces; patches in turned planes with
+bulging sides and circular holes; shells on cylinder pieces with a window),
+mutates some of them at the text
 level, pairs each with a random set of options and runs the program in a
 fresh temporary directory with a time limit.  A run is a finding when
 
@@ -17,9 +19,10 @@ fresh temporary directory with a time limit.  A run is a finding when
     coordinate that is not finite, a triangle of zero area, an edge of zero
     length, or counts that differ from those printed on standard output;
   - it ends with status 0 on an unmutated model and the mesh contradicts the
-    geometry: the triangles of a surface of known area do not cover it, the
-    edges of a curve of known length do not follow it, or the triangles of a
-    surface are not all oriented alike.
+    geometry: the triangles of a surface, patch or shell of known area do
+    not cover it, the edges of a curve of known length do not follow it, the
+    triangles of a surface are not all oriented alike, or those of a patch
+    or shell do not all turn about its normal.
 
 Runs of unmutated models that end with a fatal error are not findings (a
 coarse size may legitimately defeat a mesher) but are listed as notes.
@@ -131,6 +134,12 @@ class Model:
         self.curve_length = {}    # curve id -> (length, straight)
         self.surface_area = {}    # surface id -> (area, planar)
         self.surface_normal = {}  # surface id -> function(point) -> reference normal
+        self.patch_area = {}      # patch id -> (area, area of the bulges of its sides, area of its holes)
+        self.patch_normal = {}    # patch id -> function(point) -> NORMAL
+        self.shell_area = {}      # shell id -> (area, planar, area of its window)
+        self.shell_normal = {}    # shell id -> function(point) -> Su x Sv of its surface
+        self.np = 0
+        self.nsh = 0
         self.needs_size = True    # no sizes on the entities: -u or -d required
         self.sized = False        # every free vertex gets a size
         self.size_base = 1.0      # the extent the vertex sizes derive from
@@ -475,7 +484,7 @@ def generate_model(rng):
     # Models far from the origin, where the tolerance is coarse.
     x = x0 = scale * rng.choice([1e8, 1e13, -1e13]) if rng.random() < 0.06 else 0.0
     kinds = ["square", "square_fixed", "square_hole", "two_squares", "cylinder", "sphere", "sphere_rot",
-             "wire", "vertices", "collapsed", "curved_square", "spike"]
+             "wire", "vertices", "collapsed", "curved_square", "spike", "patch", "shell"]
     for _ in range(parts):
         kind = rng.choice(kinds)
         extent = scale * rng.choice([1.0, 2.0, 5.0, 10.0])
@@ -505,6 +514,10 @@ def generate_model(rng):
             add_curved_square(m, origin, extent, sized)
         elif kind == "spike":
             add_spike(m, origin, extent, sized)
+        elif kind == "patch":
+            add_patch(m, (x, origin[1], 0.0), extent, sized)
+        elif kind == "shell":
+            add_cylinder_shell(m, (x, 0.0, 0.0), extent / 2, extent, rng.choice([60, 90, 120, 170]), sized)
         x += extent * 1.6 + scale
     m.extent = x - x0
     if scale > 1e100 or x0 != 0.0 or not all(math.isfinite(v) for p in m.vertex_pos.values() for v in p):
@@ -512,8 +525,8 @@ def generate_model(rng):
         # significant digits of the written coordinates do not resolve the
         # elements: no expectation beyond the checks of any mesh.
         m.curve_length.clear()
-        m.surface_area.clear()
-        m.surface_normal.clear()
+        for d in (m.surface_area, m.surface_normal, m.patch_area, m.patch_normal, m.shell_area, m.shell_normal):
+            d.clear()
     if sized and rng.random() < 0.05:
         # One vertex with an extreme size.  Not below a millionth of the
         # coordinates: a mesh graded down to such a vertex has elements that
@@ -524,6 +537,156 @@ def generate_model(rng):
             m.lines[k] = re.sub(r" size \S+", "", m.lines[k]) + " size %s" % fmt(
                 rng.choice([m.size_base * 1e-6, m.size_base * 1e6, 1e300, 1e38]))
     return m
+
+
+def random_rotation(rng):
+    """A rotation matrix (rows): identity half of the time, else about a
+    random axis by a random angle."""
+    if rng.random() < 0.5:
+        return ((1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, 1.0))
+    axis = (rng.uniform(-1, 1), rng.uniform(-1, 1), rng.uniform(-1, 1))
+    n = norm(axis) or 1.0
+    x, y, z = (a / n for a in axis)
+    t = rng.uniform(0.0, 2.0 * math.pi)
+    c, s, k = math.cos(t), math.sin(t), 1.0 - math.cos(t)
+    return ((c + x * x * k, x * y * k - z * s, x * z * k + y * s),
+            (y * x * k + z * s, c + y * y * k, y * z * k - x * s),
+            (z * x * k - y * s, z * y * k + x * s, c + z * z * k))
+
+
+def add_patch(m, origin, extent, sized):
+    """A planar patch in a randomly turned plane: a star-shaped polygon of 3
+    to 8 corners, some sides bulging outward (quadratic, area known), some
+    curves written backward and used from their right side, and up to three
+    circular holes (four rational quarter arcs each)."""
+    rng = m.rng
+    rot = random_rotation(rng)
+    if abs(origin[0]) > 1e6 * extent:
+        # Far from the origin the written coordinates keep too few digits
+        # for a turned plane to stay a plane: the patch lies in z = 0.
+        rot = ((1.0, 0.0, 0.0), (0.0, 1.0, 0.0), (0.0, 0.0, 1.0))
+    big = extent / 2
+    centre = (origin[0] + big, origin[1] + big, origin[2])
+
+    def place(x, y):
+        return tuple(centre[i] + rot[i][0] * x + rot[i][1] * y for i in range(3))
+
+    extra_v = (lambda: size_opt(rng, extent, 0.7)) if sized else (lambda: "")
+    n = rng.randint(3, 8)
+    local = []
+    for k in range(n):
+        a = 2 * math.pi * k / n + rng.uniform(-0.3, 0.3) * math.pi / n
+        r = big * rng.uniform(0.7, 1.0)
+        local.append((r * math.cos(a), r * math.sin(a)))
+    area = 0.5 * sum(local[k][0] * local[(k + 1) % n][1] - local[(k + 1) % n][0] * local[k][1] for k in range(n))
+    inradius = min(abs(local[k][0] * local[(k + 1) % n][1] - local[(k + 1) % n][0] * local[k][1]) /
+                   math.hypot(local[(k + 1) % n][0] - local[k][0], local[(k + 1) % n][1] - local[k][1])
+                   for k in range(n))
+    ids = [m.vertex(place(*p), extra_v()) for p in local]
+    loop = []
+    bulges = 0.0
+    for k in range(n):
+        (xa, ya), (xb, yb) = local[k], local[(k + 1) % n]
+        a, b = ids[k], ids[(k + 1) % n]
+        inner = ()
+        if rng.random() < 0.3:
+            chord = math.hypot(xb - xa, yb - ya)
+            h = chord * rng.uniform(0.05, 0.2)
+            mx, my = (xa + xb) / 2 + h * (yb - ya) / chord, (ya + yb) / 2 - h * (xb - xa) / chord
+            inner = (place(mx, my) + (1.0,),)
+            area += chord * h / 3  # between the chord and the parabola
+            bulges += chord * h / 3
+        if rng.random() < 0.3:
+            loop.append(-m.curve(b, a, tuple(reversed(inner))))
+        else:
+            loop.append(m.curve(a, b, inner))
+    holes = rng.choice([0, 0, 1, 2, 3])
+    hole_loops = []
+    hole_area = 0.0
+    w = math.sqrt(0.5)
+    for j in range(holes):
+        if holes == 1:
+            hx, hy, rho = 0.0, 0.0, inradius * rng.uniform(0.15, 0.5)
+        else:
+            t = 2 * math.pi * j / holes
+            hx, hy, rho = 0.45 * inradius * math.cos(t), 0.45 * inradius * math.sin(t), inradius * rng.uniform(0.1, 0.2)
+        dirs = ((1, 0), (0, 1), (-1, 0), (0, -1))
+        hv = [m.vertex(place(hx + rho * dx, hy + rho * dy), extra_v()) for dx, dy in dirs]
+        backward = rng.random() < 0.5  # arcs clockwise, used from their left side
+        for k in range(4):
+            d0, d1 = dirs[k], dirs[(k + 1) % 4]
+            corner = place(hx + rho * (d0[0] + d1[0]), hy + rho * (d0[1] + d1[1])) + (w,)
+            if backward:
+                hole_loops.append(m.curve(hv[(k + 1) % 4], hv[k], (corner,)))
+            else:
+                hole_loops.append(-m.curve(hv[k], hv[(k + 1) % 4], (corner,)))
+        area -= math.pi * rho * rho
+        hole_area += math.pi * rho * rho
+    normal = tuple(rot[i][2] for i in range(3))
+    m.np += 1
+    text = "patch %d normal %s %s %s boundary curve %s" % (
+        m.np, fmt(normal[0]), fmt(normal[1]), fmt(normal[2]), " ".join(str(c) for c in loop))
+    if hole_loops:
+        text += " boundary curve " + " ".join(str(c) for c in hole_loops)
+    if sized and rng.random() < 0.5:
+        text += " size %s" % fmt(sig(rand_size(rng, extent)))
+    m.lines.append(text)
+    m.patch_area[m.np] = (area, bulges, hole_area)
+    m.patch_normal[m.np] = lambda p: normal
+
+
+def add_cylinder_shell(m, center, radius, height, angle_deg, sized):
+    """A shell on a (virtual) cylinder piece around the z axis: bounded by
+    the four sides of the surface and a window of four iso-parametric curves
+    fixed on it."""
+    rng = m.rng
+    cx, cy, cz = center
+    a = math.radians(angle_deg)
+    w = math.cos(a / 2)
+    extra_v = (lambda: size_opt(rng, radius, 0.7)) if sized else (lambda: "")
+    p0 = (cx + radius, cy, cz)
+    p1 = (cx + radius * math.cos(a), cy + radius * math.sin(a), cz)
+    mid = (cx + radius / w * math.cos(a / 2), cy + radius / w * math.sin(a / 2))
+    v1 = m.vertex(p0, extra_v())
+    v2 = m.vertex(p1, extra_v())
+    v3 = m.vertex((p0[0], p0[1], cz + height), extra_v())
+    v4 = m.vertex((p1[0], p1[1], cz + height), extra_v())
+    c1 = m.curve(v1, v2, [(mid[0], mid[1], cz, w)])
+    c3 = m.curve(v3, v4, [(mid[0], mid[1], cz + height, w)])
+    c2 = m.curve(v1, v3)
+    c4 = m.curve(v2, v4)
+    m.ns += 1
+    sid = m.ns
+    m.lines.append("surface %d curve %d %d %d %d virtual" % (sid, c1, c2, c3, c4))
+    u0, u1 = sorted(rng.sample([0.2, 0.3, 0.45, 0.6, 0.75], 2))
+    t0, t1 = sorted(rng.sample([0.2, 0.35, 0.5, 0.65, 0.8], 2))
+
+    def angle(u):
+        net = [(p0[0], p0[1], cz, 1.0), (mid[0], mid[1], cz, w), (p1[0], p1[1], cz, 1.0)]
+        p = bezier_point(net, u)
+        return math.atan2(p[1] - cy, p[0] - cx)
+
+    corners = [(u0, t0), (u1, t0), (u1, t1), (u0, t1)]
+    ids = []
+    for u, v in corners:
+        m.nv += 1
+        ids.append(m.nv)
+        m.vertex_pos[m.nv] = (cx + radius * math.cos(angle(u)), cy + radius * math.sin(angle(u)), cz + v * height)
+        m.lines.append("vertex %d fixed surface %d uv %s %s" % (m.nv, sid, fmt(u), fmt(v)))
+    window = []
+    for k in range(4):
+        m.nc += 1
+        m.lines.append("curve %d vertex %d %d fixed surface %d" % (m.nc, ids[k], ids[(k + 1) % 4], sid))
+        window.append(-m.nc)
+    m.nsh += 1
+    text = "shell %d bgsurface %d boundary curve %d %d %d %d boundary curve %s" % (
+        m.nsh, sid, c1, c4, -c3, -c2, " ".join(str(c) for c in window))
+    if sized and rng.random() < 0.5:
+        text += " size %s" % fmt(sig(rand_size(rng, radius)))
+    m.lines.append(text)
+    window_area = radius * (angle(u1) - angle(u0)) * height * (t1 - t0)
+    m.shell_area[m.nsh] = (radius * a * height - window_area, False, window_area)
+    m.shell_normal[m.nsh] = lambda p: (p[0] - cx, p[1] - cy, 0.0)
 
 
 def add_spike(m, origin, side, sized):
@@ -1039,31 +1202,52 @@ def check_geometry(count, nodes, elements, stdout, model, opts):
         slack = 1e-6 * want + 1e-9 * model.scale + rounding.get(cid, 0.0)
         if got > want + slack or got < chord - slack:
             problems.append("edges of curve %d have length %.9g, the curve %.9g (chord %.9g)" % (cid, got, want, chord))
+    # Surfaces (key 3), patches (key 5) and shells (key 6) of known area
+    # and orientation.
+    expected = {3: ("surface", model.surface_area, model.surface_normal),
+                5: ("patch", model.patch_area, model.patch_normal),
+                6: ("shell", model.shell_area, model.shell_normal)}
     area = {}
     signs = {}
     for ns, key, eid in elements.get("tria", []):
-        if key != 3:
+        if key not in expected:
             continue
         a, b, c = p(ns[0]), p(ns[1]), p(ns[2])
         n = cross(sub(b, a), sub(c, a))
-        area[eid] = area.get(eid, 0.0) + norm(n) / 2
-        ref = model.surface_normal.get(eid)
+        area[(key, eid)] = area.get((key, eid), 0.0) + norm(n) / 2
+        ref = expected[key][2].get(eid)
         if ref is not None:
             centre = tuple((a[k] + b[k] + c[k]) / 3 for k in range(3))
             s = dot(n, ref(centre))
-            signs.setdefault(eid, set()).add(1 if s > 0 else -1 if s < 0 else 0)
-    for sid, (want, planar) in model.surface_area.items():
-        got = area.get(sid)
-        if got is None:
-            continue
-        # A coarse mesh of a curved surface may be a few flat triangles: the
-        # sphere octant as one triangle covers 55 % of it.
-        low = want * (1 - 1e-6) if planar else want * 0.45
-        if got > want * (1 + 1e-6) or got < low:
-            problems.append("triangles of surface %d cover %.9g, the surface %.9g" % (sid, got, want))
-    for sid, s in signs.items():
-        if len(s) > 1:
+            signs.setdefault((key, eid), set()).add(1 if s > 0 else -1 if s < 0 else 0)
+    for key, (word, areas, _) in sorted(expected.items()):
+        for sid, expectation in areas.items():
+            got = area.get((key, sid))
+            if got is None:
+                continue
+            want = expectation[0]
+            high = want * (1 + 1e-6)
+            if key == 5:
+                # The chords of a patch's arcs: its bulges are covered in
+                # part only, its holes (circles, at least their inscribed
+                # squares) in part.
+                low = want * (1 - 1e-6) - expectation[1]
+                high += 0.37 * expectation[2]
+            else:
+                # A coarse mesh of a curved surface may be a few flat
+                # triangles: the sphere octant as one triangle covers 55 %
+                # of it.  The window of a shell is cut by chords too.
+                low = want * (1 - 1e-6) if expectation[1] else want * 0.45
+                if key == 6:
+                    high += 0.37 * expectation[2]
+            if got > high or got < low:
+                problems.append("triangles of %s %d cover %.9g, the %s %.9g" % (word, sid, got, word, want))
+    for (key, sid), s in signs.items():
+        if key == 3 and len(s) > 1:
             problems.append("triangles of surface %d are not all oriented alike (%s)" % (sid, sorted(s)))
+        elif key != 3 and s != {1}:
+            problems.append("triangles of %s %d are not all oriented along its normal (%s)"
+                            % (expected[key][0], sid, sorted(s)))
     return problems
 
 
