@@ -230,9 +230,19 @@ inline void two_product(double a, double b, double& x, double& y) {
 // Expansions live in fixed buffers on the stack (the largest one the
 // orientation tests build has 192 terms).
 constexpr int kMaxTerms = 256;
+// Copies move only the n terms in use: the arrays are sized for the longest
+// expansion, and copying them whole made the exact stage several times
+// slower than its arithmetic.
 struct expansion {
   double t[kMaxTerms];
   int n = 0;
+  expansion() = default;
+  expansion(const expansion& o) : n(o.n) { std::copy(o.t, o.t + o.n, t); }
+  expansion& operator=(const expansion& o) {
+    n = o.n;
+    std::copy(o.t, o.t + o.n, t);
+    return *this;
+  }
 };
 
 inline void fast_two_sum(double a, double b, double& x, double& y) {
@@ -357,6 +367,19 @@ int mgn_orient3d(const double* a, const double* b, const double* c, const double
   // A repeated point makes the determinant vanish.
   auto same = [](const double* p, const double* q) { return p[0] == q[0] && p[1] == q[1] && p[2] == q[2]; };
   if (same(a, b) || same(a, c) || same(a, d) || same(b, c) || same(b, d) || same(c, d)) return 0;
+  // So do two pairs of the points on lines parallel to one axis (three
+  // points on such a line, or two parallel lines): the layers of nodes the
+  // front lays along flat walls give many.
+  {
+    const double* p[4] = {a, b, c, d};
+    int parallel[3] = {0, 0, 0};
+    for (int i = 0; i < 4; ++i)
+      for (int j = i + 1; j < 4; ++j)
+        for (int k = 0; k < 3; ++k) {
+          const int k1 = (k + 1) % 3, k2 = (k + 2) % 3;
+          if (p[i][k1] == p[j][k1] && p[i][k2] == p[j][k2] && ++parallel[k] == 2) return 0;
+        }
+  }
   expansion u[3], v[3], w[3];
   for (int k = 0; k < 3; ++k) {
     u[k] = difference(b[k], a[k]);
