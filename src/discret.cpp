@@ -428,9 +428,22 @@ bool face_entity_wanted(const Entity* entity) {
          !entity->mesh.discretized;
 }
 
+// The vertices fixed inside a patch or shell are nodes of its mesh: they
+// get their node here (a vertex alone has none), entered with the entity's
+// nodes when it is output.
+template <typename Entity>
+void give_fixed_vertices_nodes(const Entity* entity) {
+  for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(entity->fixed_vertices)) {
+    if (vertex == nullptr || vertex->is_virtual) continue;
+    mgn_get_vertex_node(vertex);
+    if (entity->output) mgn_enter_vertex_node(vertex);
+  }
+}
+
 void mgn_discretize_patch(mgn_patch* patch, void* argument) {
   (void)argument;
   if (!face_entity_wanted(patch)) return;
+  give_fixed_vertices_nodes(patch);
   // Mirrored and duplicated meshes of patches are not made (the reader
   // drops the requests with a warning).
   mgn_mesh_subpatch(patch);
@@ -442,6 +455,7 @@ void mgn_discretize_patch(mgn_patch* patch, void* argument) {
 void mgn_discretize_shell(mgn_shell* shell, void* argument) {
   (void)argument;
   if (!face_entity_wanted(shell)) return;
+  give_fixed_vertices_nodes(shell);
   mgn_mesh_subshell(shell);
   mgn_discret.something_produced = true;
   collect_face_entity(shell);

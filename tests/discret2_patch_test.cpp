@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -172,6 +173,33 @@ TEST(PatchMesh, SubpatchSharesItsBoundaryNodesAndAHoleSubpatchStaysEmpty) {
   EXPECT_NEAR(child_area, 4.0, 1e-9);
 }
 
+TEST(PatchMesh, FixedVertexAndCurvesBecomeNodesAndEdges) {
+  const meshed_run r = mesh_model("plate_fixed_inside", "0.3");
+  ASSERT_EQ(r.run.status, 0) << r.run.err;
+  // The curves inside are not border: their edges bound two triangles.
+  check_flat_mesh(r.mesh, 100.0, 1e-9, [](const point& p) { return on_square_border(p, 0.0, 10.0); });
+  std::map<std::pair<long, long>, int> uses;
+  long vertex_node = 0;
+  for (const auto& t : r.mesh.trias)
+    for (int k = 0; k < 3; ++k) {
+      const point& p = r.mesh.nodes.at(t[k]);
+      if (std::hypot(p[0] - 3.0, p[1] - 7.0) < 1e-12) vertex_node = t[k];
+      ++uses[std::minmax(t[k], t[(k + 1) % 3])];
+    }
+  EXPECT_NE(vertex_node, 0) << "no triangle at the fixed vertex";
+  // Every written edge of the fixed curves (the line from (5, 2) to (8, 5)
+  // and the arc around (2, 4)) is an edge of two triangles.
+  long inside = 0;
+  for (const auto& e : r.mesh.edges) {
+    const point& a = r.mesh.nodes.at(e[0]);
+    const point& b = r.mesh.nodes.at(e[1]);
+    if (on_square_border(a, 0.0, 10.0) && on_square_border(b, 0.0, 10.0)) continue;
+    ++inside;
+    EXPECT_EQ(uses[std::minmax(e[0], e[1])], 2) << "curve edge " << e[0] << " " << e[1];
+  }
+  EXPECT_GT(inside, 20);
+}
+
 TEST(PatchMesh, PatchSizeRulesItsInterior) {
   // A size on the patch alone, far below the default: the triangles inside
   // follow it, not only those along the curves.
@@ -320,6 +348,55 @@ TEST_F(ShellMesh, SphericalCapBoundedByASmallCircle) {
       [](const double* p, double* out) { mgn_copy3(out, p); });
   for (mgn_face* f : faces_of(shell))
     for (mgn_node* n : f->n) EXPECT_GE(cos_to_axis(n->xyz), cos_cap - 1e-9) << "node outside the cap";
+}
+
+TEST_F(ShellMesh, SubshellSharesItsBoundaryAndAHoleSubshellStaysEmpty) {
+  mesh("shell_subshells", 0.2);
+  const mgn_shell* outer = mgn_find_shell(1);
+  const mgn_shell* child = mgn_find_shell(2);
+  ASSERT_TRUE(outer != nullptr && child != nullptr);
+  EXPECT_EQ(mgn_find_shell(3)->mesh.face_count, 0);
+  constexpr double R = 2.0, H = 3.0;
+  const double a[4] = {quarter_circle_angle(0.2), quarter_circle_angle(0.4), quarter_circle_angle(0.6),
+                       quarter_circle_angle(0.8)};
+  const double z0 = 0.3 * H, z1 = 0.7 * H, e = 1e-9;
+  // On the border of the iso rectangle between the angles lo and hi.
+  auto on_rectangle = [&](const double* p, double lo, double hi) {
+    const double angle = std::atan2(p[1], p[0]);
+    const bool in_angles = angle > lo - e && angle < hi + e, in_heights = p[2] > z0 - e && p[2] < z1 + e;
+    return (in_heights && (std::fabs(angle - lo) < e || std::fabs(angle - hi) < e)) ||
+           (in_angles && (std::fabs(p[2] - z0) < e || std::fabs(p[2] - z1) < e));
+  };
+  auto off_cylinder = [&](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - R) / H; };
+  auto radial = [](const double* p, double* out) {
+    out[0] = p[0];
+    out[1] = p[1];
+    out[2] = 0.0;
+  };
+  const double child_area = R * (a[1] - a[0]) * (z1 - z0), hole_area = R * (a[3] - a[2]) * (z1 - z0);
+  check(
+      outer, kPi / 2.0 * R * H - child_area - hole_area, off_cylinder,
+      [&](const double* p) {
+        return std::fabs(p[2]) < e || std::fabs(p[2] - H) < e || std::fabs(p[0]) < e || std::fabs(p[1]) < e ||
+               on_rectangle(p, a[0], a[1]) || on_rectangle(p, a[2], a[3]);
+      },
+      radial);
+  check(child, child_area, off_cylinder, [&](const double* p) { return on_rectangle(p, a[0], a[1]); }, radial);
+  // The two meshes share the nodes of the child's border, and the vertex
+  // fixed inside shell 1 is a corner of its triangles.
+  std::set<mgn_node*> outer_nodes, child_border;
+  for (mgn_face* f : faces_of(outer)) outer_nodes.insert(f->n, f->n + 3);
+  for (mgn_face* f : faces_of(child))
+    for (mgn_node* n : f->n)
+      if (on_rectangle(n->xyz, a[0], a[1])) child_border.insert(n);
+  EXPECT_GT(child_border.size(), 8u);
+  for (mgn_node* n : child_border) EXPECT_EQ(outer_nodes.count(n), 1u) << "node " << n->id << " not shared";
+  const double u = quarter_circle_angle(0.5);
+  bool fixed_found = false;
+  for (mgn_node* n : outer_nodes)
+    fixed_found = fixed_found || (std::fabs(n->xyz[0] - R * std::cos(u)) < 1e-9 &&
+                                  std::fabs(n->xyz[1] - R * std::sin(u)) < 1e-9 && std::fabs(n->xyz[2] - 0.45) < 1e-9);
+  EXPECT_TRUE(fixed_found);
 }
 
 // Regions bounded by patches and shells (with surfaces): the tetras fill
