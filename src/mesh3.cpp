@@ -58,6 +58,10 @@ constexpr int kLineSearchSteps = 6;
 // A forward pass visits at most this many times the tetras it started with
 // (it also visits the tetras it makes).
 constexpr long kPassLength = 4;
+// Tetras of this quality or below are flat to within rounding; a forward
+// pass takes the ones it leaves again, at most this many times.
+constexpr double kFlat = 1e-6;
+constexpr int kFlatRounds = 3;
 
 bool in_sorted(const std::vector<mgn_tetra*>& sorted, const mgn_tetra* t) {
   return std::binary_search(sorted.begin(), sorted.end(), t);
@@ -630,6 +634,20 @@ void repair_pass(mgn_region* region, int cycle, bool backward) {
     for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) {
       if (visited++ > limit) break;
       mgn_fix_region_tetra(ctx, *ref);
+    }
+    // A flat tetra that no change could mend when the walk met it may be
+    // mended once its neighbours have changed: the flat ones left are taken
+    // again, up to kFlatRounds times.
+    for (int round = 0; round < kFlatRounds; ++round) {
+      std::vector<mgn_tetra*> flat;
+      for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) {
+        const mgn_tetra* t = *ref;
+        if (t != nullptr && t->id != 0 &&
+            mgn_get_tetra_shape_quality(t->n[0]->xyz, t->n[1]->xyz, t->n[2]->xyz, t->n[3]->xyz, nullptr) < kFlat)
+          flat.push_back(*ref);
+      }
+      if (flat.empty()) break;
+      for (mgn_tetra* t : flat) mgn_fix_region_tetra(ctx, t);
     }
   }
   mgn_compact_region_listings(region);
