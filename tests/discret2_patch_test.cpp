@@ -225,6 +225,31 @@ TEST(PatchMesh, PatchSizeRulesItsInterior) {
   EXPECT_LT(longest, 0.6);
 }
 
+TEST(PatchMesh, CurveHiddenBetweenAPatchAndASurface) {
+  // The rectangle [0, 10] x [0, 5]: patch 1 on the left half, surface 2 on
+  // the right one, curve 7 between them hidden: its edges leave the output
+  // and its nodes join the two faces' meshes, which stay conforming.
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/model.mgn",
+                 "vertex 1 xyz 0 0 0\nvertex 2 xyz 5 0 0\nvertex 3 xyz 10 0 0\nvertex 4 xyz 10 5 0\n"
+                 "vertex 5 xyz 5 5 0\nvertex 6 xyz 0 5 0\n"
+                 "curve 1 vertex 1 2\ncurve 2 vertex 2 3\ncurve 3 vertex 3 4\ncurve 4 vertex 4 5\n"
+                 "curve 5 vertex 5 6\ncurve 6 vertex 6 1\ncurve 7 vertex 2 5 hidden\n"
+                 "patch 1 normal 0 0 1 boundary curve 1 7 5 6\nsurface 2 curve 2 7 4 3\n");
+  const mgn_run_result run = mgn_run_program({"-i", dir + "/model.mgn", "-u", "0.7", "-o", dir + "/out.msh"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/out.msh"));
+  auto on_border = [](const point& p) {
+    const double e = 1e-9;
+    return std::fabs(p[0]) < e || std::fabs(p[0] - 10.0) < e || std::fabs(p[1]) < e || std::fabs(p[1] - 5.0) < e;
+  };
+  check_flat_mesh(m, 50.0, 1e-9, on_border);
+  for (const auto& e : m.edges)
+    EXPECT_TRUE(on_border(m.nodes.at(e[0])) && on_border(m.nodes.at(e[1]))) << "edge of the hidden curve written";
+  std::set<long> keys(m.tria_keys.begin(), m.tria_keys.end());
+  EXPECT_EQ(keys, (std::set<long>{3, 5}));
+}
+
 TEST(PatchMesh, MeshFileIsTheSameOnEveryRun) {
   const std::string dir = mgn_temp_dir();
   for (const char* name : {"a.msh", "b.msh"})
