@@ -148,6 +148,16 @@ const mgn_input_error_case shell_cases[] = {
        "surface 2 curve 11 12 13 14\nshell 1 bgsurface 2 boundary curve 11 14 -13 -12\n"
        "shell 2" + shell_loop + " subshell 1\n",
        2, "Shell 2 and subshell 1 have no common background surface"),
+    in("FixedVertexOffTheSurface",
+       "vertex 20 xyz 3 3 1\nshell 1 bgsurface 1 boundary curve 11 14 -13 -12 fixed vertex 20\n", 1,
+       "Vertex 20 of shell 1 is not close enough to surface 1"),
+    in("FixedVertexOutsideTheShell",
+       "vertex 20 xyz 8 8 0\nshell 1 bgsurface 1 boundary curve 11 14 -13 -12 fixed vertex 20\n", 1,
+       "Vertex 20 is not inside shell 1"),
+    in("FixedCurveLeavesTheShell",
+       "vertex 20 xyz 3 3 0\nvertex 21 xyz 8 8 0\ncurve 20 vertex 20 21\n"
+       "shell 1 bgsurface 1 boundary curve 11 14 -13 -12 fixed curve 20\n",
+       3, "Curve 20 is not inside shell 1"),
     in("CoincideWithVirtualPatch",
        "patch 1 normal 0 0 1 boundary curve 11 14 -13 -12 virtual\nshell 1" + shell_loop + " coincide patch 1\n", 1,
        "Only physical shells and patches can be coinciding"),
