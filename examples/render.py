@@ -45,6 +45,7 @@ VIEWS = {
     "torus": {"camera": (45, -60), "cut": QUARTER},
     "plate_with_hole": {"camera": (40, -60), "cut": QUARTER},
     "box_with_void": {"camera": (25, -50), "cut": QUARTER},
+    "flange": {"camera": (35, -65), "cut": [((1, 0, 0), 30), ((0, -1, 0), 0)]},
 }
 SURFACE_COLOUR = np.array([0.55, 0.70, 0.90])
 CUT_COLOUR = np.array([0.93, 0.80, 0.55])
