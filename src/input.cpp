@@ -216,8 +216,9 @@ void drop_node_outputs(const char* reason) {
   }
 }
 
-// Warnings and setting changes for what the model read cannot support.
-void check_model_requests() {
+}  // namespace
+
+void mgn_check_model_requests() {
   const mgn_input_state& in = mgn_input;
   if (in.properties_seen) {
     mgn_warning("Warning: Node and elem properties not supported in this version\n");
@@ -245,6 +246,8 @@ void check_model_requests() {
     drop_node_outputs("         when curve swapping or smearing is applied\n");
   }
 }
+
+namespace {
 
 void release_store(mgn_entity_store& store, void (*release)(void*)) {
   mgn_destroy_list_and_objects(store.list, release);
@@ -819,7 +822,7 @@ void mgn_build_model_from_file() {
   std::vector<char>().swap(mgn_input.buffer);
   std::string().swap(mgn_input.line);
 
-  check_model_requests();
+  mgn_check_model_requests();
   mgn_reverse_list(mgn_model.vertices.list);
   mgn_reverse_list(mgn_model.curves.list);
   mgn_reverse_list(mgn_model.surfaces.list);

@@ -73,6 +73,13 @@ extern mgn_input_state mgn_input;
 // sequence.
 void mgn_build_model_from_file();
 
+// Warnings and setting changes for what the model read cannot support
+// (node and element properties, node data of quadratic meshes with hidden,
+// master or slave curves, curve swapping and smearing), from the model-wide
+// flags of the reader; part of the post-reading steps, and run again after
+// a model restored from a binary model file once the options are known.
+void mgn_check_model_requests();
+
 // Opens the named file as the input file of the reader, with the line
 // count at 0 ("Input file name missing" for an empty name, "Input file %s
 // opening error" when it cannot be opened).

@@ -12,6 +12,8 @@
 
 #include "discret.h"
 #include "input.h"
+#include "input3.h"
+#include "input7.h"
 #include "list.h"
 #include "message.h"
 #include "octree1.h"
@@ -236,17 +238,26 @@ int main(int argc, char** argv) {
     if (binary_position == argc - 1) mgn_option_error("Missing file name", 'b');
     if (std::strlen(argv[binary_position + 1]) > MGN_MAX_NAME) mgn_option_error("Too long file name", 'b');
     mgn_set.binary_file_name = argv[binary_position + 1];
-    // The binary model file (store and restore of the model) is not built
-    // yet: a run that names one would otherwise end as if the model had been
-    // stored or restored.
-    mgn_option_error("Binary model file not available in this version", 'b');
+    // Without an input file the whole model comes from the binary file,
+    // before the options are analysed.
+    if (input_count == 0) mgn_read_model_from_file();
   }
+  const bool restored = !mgn_run.model_not_yet_read;
 
   mgn_analyze_options(argc, argv);
   mgn_print_message(stdout, "Options analyzed");
   set_tolerances();
 
-  if (mgn_run.model_not_yet_read) mgn_build_model_from_file();
+  if (!restored) {
+    mgn_build_model_from_file();
+    if (!mgn_set.binary_file_name.empty()) mgn_write_model_to_file();
+  } else {
+    // The requests the restored model cannot support with this run's
+    // options, and the patch checks with the background surfaces of the
+    // patches (as after reading a text model).
+    mgn_check_model_requests();
+    mgn_prepare_patches();
+  }
 
   // Model preparation: the checks that only warn about requests the model
   // can satisfy only approximately.

@@ -56,29 +56,6 @@ TEST(RunSequence, FileArgumentErrors) {
   }
 }
 
-// The binary model file is not built: a run naming one ends with an option
-// error of -b before anything is read or written, whether it would restore
-// the model (no -i) or store it (with -i), and whatever the file.
-TEST(RunSequence, BinaryModelFileIsRefusedAsNotAvailable) {
-  const std::string dir = mgn_temp_dir();
-  const std::string model = std::string(MGN_TEST_MODELS) + "/two_lines.mgn";
-  const std::vector<std::vector<std::string>> cases = {
-      {"-i", model, "-u", "1", "-o", "mesh.msh", "-b", "model.bin"},
-      {"-b", "/nonexistent/dir/x.bin", "-o", "mesh.msh"},
-      {"-b", model, "-o", "mesh.msh"},
-      {"-i", model, "-u", "1", "-o", "mesh.msh", "-Z", "-b", "model.bin"},
-  };
-  for (const std::vector<std::string>& args : cases) {
-    SCOPED_TRACE(args[1]);
-    mgn_run_result r = mgn_run_program(args, dir);
-    EXPECT_EQ(r.status, 5);
-    EXPECT_TRUE(contains(r.err, "--> Option -b error\nBinary model file not available in this version\n\n")) << r.err;
-    EXPECT_FALSE(contains(r.out, "Options analyzed")) << r.out;
-    EXPECT_TRUE(mgn_read_file(dir + "/mesh.msh").empty());
-    EXPECT_TRUE(mgn_read_file(dir + "/model.bin").empty());
-  }
-}
-
 TEST(RunSequence, UnopenableLogFileIsAFileManipulationError) {
   mgn_run_result r = mgn_run_program({"-g", "/nonexistent-dir/run.log", "-i", "m.mgn"});
   EXPECT_EQ(r.status, 20);

@@ -1,5 +1,5 @@
-// Random-mutation fuzzer of the model file reader and of the background
-// mesh reader.
+// Random-mutation fuzzer of the model file reader, of the background mesh
+// reader and of the binary model file reader.
 //
 // Every run takes a seed file (model files given on the command line or
 // found in the given directories; files ending in .bgm are background
@@ -8,11 +8,16 @@
 // same kind) and reads the result in a child process with a per-run
 // timeout: a model file with mgn_build_model_from_file under randomly
 // varied settings, a background mesh with mgn_build_octree_bg_mesh on a
-// small octree with a random bg mesh size factor.
+// small octree with a random bg mesh size factor, a binary model file
+// (seeds ending in .bin) with mgn_read_model_from_file.  Binary files are
+// mutated byte-wise (bits, extreme 32-bit values, truncation, deletion,
+// duplication, splices), and most of them get a valid checksum again so
+// that the checks behind it are reached.
 //
 // A run passes when the child ends normally with status 0 or with the
 // status of one of the program's fatal errors (input, file manipulation,
-// manipulation, allocation).  A signal, a sanitizer report (another exit
+// manipulation, allocation; for binary files only 0 and the binary input
+// error).  A signal, a sanitizer report (another exit
 // status) or a timeout is a finding: the input is saved to the findings
 // directory and the fuzzer ends with status 1.
 //
@@ -39,6 +44,7 @@
 
 #include "bgmesh.h"
 #include "input.h"
+#include "input7.h"
 #include "message.h"
 #include "octree.h"
 #include "records.h"
@@ -93,12 +99,22 @@ void write_file(const std::string& path, const std::string& text) {
   out << text;
 }
 
-// Seed texts of one kind of file.
+// Whether a seed file is a binary model file.
+bool is_binary_model(const std::string& path) {
+  return path.size() > 4 && path.compare(path.size() - 4, 4, ".bin") == 0;
+}
+
+// Kinds of input files.
+enum file_kind { MODEL, BG_MESH, BINARY };
+
+// Seed texts of each kind of file.
 struct seed_set {
   std::vector<std::string> models;
   std::vector<std::string> bg_meshes;
+  std::vector<std::string> binaries;
   void add(const fs::path& file) {
-    (is_bg_mesh(file.string()) ? bg_meshes : models).push_back(read_file(file));
+    const std::string name = file.string();
+    (is_bg_mesh(name) ? bg_meshes : is_binary_model(name) ? binaries : models).push_back(read_file(file));
   }
 };
 
@@ -136,7 +152,57 @@ class mutator {
 
   std::size_t pick(std::size_t n) { return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(rng_); }
 
+  // A byte-wise mutation of one of the binary seeds; three times in four
+  // its checksum is made valid again.
+  std::string mutate_binary(const std::vector<std::string>& seeds) {
+    std::string bytes = seeds[pick(seeds.size())];
+    const int steps = 1 + static_cast<int>(pick(4));
+    for (int i = 0; i < steps; ++i) binary_step(bytes, seeds);
+    if (bytes.size() >= 8 && chance(75)) {
+      const std::size_t body = bytes.size() - 8;
+      const uint64_t sum =
+          mgn_binary_checksum(mgn_binary_checksum_start, reinterpret_cast<const unsigned char*>(bytes.data()), body);
+      for (int i = 0; i < 8; ++i) bytes[body + i] = static_cast<char>(sum >> (8 * i));
+    }
+    return bytes;
+  }
+
  private:
+  void binary_step(std::string& bytes, const std::vector<std::string>& seeds) {
+    if (bytes.empty()) return;
+    const std::size_t at = pick(bytes.size());
+    switch (pick(7)) {
+      case 0:  // flip a bit
+        bytes[at] ^= static_cast<char>(1 << pick(8));
+        break;
+      case 1:
+      case 2: {  // a 32-bit value: extreme, small or an identifier-like one
+        static const uint32_t values[] = {0u, 1u, 2u, 3u, 7u, 16u, 17u, 255u, 0x7fffffffu, 0x80000000u,
+                                          0xffffffffu, 0xfffffffeu, 65536u, 1000000u};
+        const uint32_t value = chance(80) ? values[pick(sizeof values / sizeof values[0])]
+                                          : static_cast<uint32_t>(pick(1u << 31));
+        const std::size_t word = at & ~std::size_t{3};
+        for (std::size_t i = 0; i < 4 && word + i < bytes.size(); ++i)
+          bytes[word + i] = static_cast<char>(value >> (8 * i));
+        break;
+      }
+      case 3:  // truncate
+        bytes.resize(pick(bytes.size() + 1));
+        break;
+      case 4:  // delete a span
+        bytes.erase(at, 1 + pick(std::min<std::size_t>(32, bytes.size() - at)));
+        break;
+      case 5:  // duplicate a span
+        bytes.insert(at, bytes.substr(at, 1 + pick(32)));
+        break;
+      default: {  // splice another seed
+        const std::string& other = seeds[pick(seeds.size())];
+        const std::size_t from = pick(other.size() + 1);
+        bytes.insert(at, other.substr(from, pick(std::min<std::size_t>(256, other.size() - from) + 1)));
+      }
+    }
+  }
+
   bool chance(int percent) { return static_cast<int>(pick(100)) < percent; }
 
   std::string token() { return tokens_[pick(token_count_)]; }
@@ -248,7 +314,8 @@ void vary_settings(std::mt19937_64& rng) {
   mgn_set.quiet = true;  // the child's reports are not wanted
 }
 
-bool accepted_status(int status) {
+bool accepted_status(int status, file_kind kind) {
+  if (kind == BINARY) return status == 0 || status == MGN_EXIT_BINARY_INPUT;
   return status == 0 || status == MGN_EXIT_MANIPULATION || status == MGN_EXIT_ALLOCATION ||
          status == MGN_EXIT_FILE || status == MGN_EXIT_INPUT;
 }
@@ -272,10 +339,14 @@ void read_bg_mesh(const std::string& path, std::mt19937_64& rng) {
 
 // Reads the file in a child; returns a description of the failure, or an
 // empty string when the run passed.
-std::string run_one(const std::string& path, bool bg_mesh, double timeout, std::mt19937_64& settings_rng) {
-  if (!bg_mesh) {
+std::string run_one(const std::string& path, file_kind kind, double timeout, std::mt19937_64& settings_rng) {
+  if (kind == MODEL) {
     vary_settings(settings_rng);
     mgn_set.input_file_name = path;
+  } else if (kind == BINARY) {
+    mgn_set = mgn_settings{};
+    mgn_set.quiet = true;
+    mgn_set.binary_file_name = path;
   }
   const std::string err_path = path + ".err";
   std::fflush(stdout);
@@ -287,8 +358,10 @@ std::string run_one(const std::string& path, bool bg_mesh, double timeout, std::
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (null_out >= 0) dup2(null_out, STDOUT_FILENO);
     if (err >= 0) dup2(err, STDERR_FILENO);
-    if (bg_mesh) {
+    if (kind == BG_MESH) {
       read_bg_mesh(path, settings_rng);
+    } else if (kind == BINARY) {
+      mgn_read_model_from_file();
     } else {
       mgn_build_model_from_file();
     }
@@ -312,7 +385,7 @@ std::string run_one(const std::string& path, bool bg_mesh, double timeout, std::
   const std::string err = read_file(err_path);
   if (err.find("Sanitizer") != std::string::npos || err.find("runtime error") != std::string::npos)
     return "sanitizer report (status " + std::to_string(code) + ")";
-  if (!accepted_status(code)) return "exit status " + std::to_string(code);
+  if (!accepted_status(code, kind)) return "exit status " + std::to_string(code);
   return "";
 }
 
@@ -342,11 +415,15 @@ options parse(int argc, char** argv) {
 int main(int argc, char** argv) {
   const options o = parse(argc, argv);
   const seed_set seeds = load_seeds(o.paths);
-  if (seeds.models.empty() && seeds.bg_meshes.empty()) {
+  if (seeds.models.empty() && seeds.bg_meshes.empty() && seeds.binaries.empty()) {
     std::fprintf(stderr, "input_fuzz: no seed files\n");
     return 2;
   }
-  const std::size_t seed_count = seeds.models.size() + seeds.bg_meshes.size();
+  // The seeds of each kind, in this order, are run first.
+  std::vector<std::pair<file_kind, const std::string*>> first_runs;
+  for (const std::string& t : seeds.models) first_runs.emplace_back(MODEL, &t);
+  for (const std::string& t : seeds.bg_meshes) first_runs.emplace_back(BG_MESH, &t);
+  for (const std::string& t : seeds.binaries) first_runs.emplace_back(BINARY, &t);
   char dir_pattern[] = "/tmp/mgn_fuzz_XXXXXX";
   const char* dir = mkdtemp(dir_pattern);
   if (dir == nullptr) {
@@ -355,35 +432,42 @@ int main(int argc, char** argv) {
   }
   const std::string model_input = std::string(dir) + "/input.mgn";
   const std::string bg_input = std::string(dir) + "/input.bgm";
+  const std::string binary_input = std::string(dir) + "/input.bin";
   mutator mutate(o.seed);
   std::mt19937_64 settings_rng(o.seed ^ 0x9e3779b97f4a7c15ULL);
 
   const auto start = std::chrono::steady_clock::now();
   long runs = 0, findings = 0;
-  // The seeds themselves first, then mutations until the time is up; a
-  // quarter of the mutations are background meshes when there are seeds of
-  // both kinds.
+  // The seeds themselves first, then mutations until the time is up: a
+  // quarter of them background meshes and a quarter binary model files
+  // when there are seeds of those kinds.
   for (std::size_t i = 0;; ++i) {
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (elapsed > o.seconds || (o.max_runs >= 0 && runs >= o.max_runs)) break;
-    bool bg_mesh = false;
+    file_kind kind = MODEL;
     std::string text;
-    if (i < seed_count) {
-      bg_mesh = i >= seeds.models.size();
-      text = bg_mesh ? seeds.bg_meshes[i - seeds.models.size()] : seeds.models[i];
+    if (i < first_runs.size()) {
+      kind = first_runs[i].first;
+      text = *first_runs[i].second;
     } else {
-      bg_mesh = seeds.models.empty() || (!seeds.bg_meshes.empty() && mutate.pick(4) == 0);
-      text = bg_mesh ? mutate.mutate(seeds.bg_meshes, bg_dictionary) : mutate.mutate(seeds.models, dictionary);
+      const std::size_t choice = mutate.pick(4);
+      if (choice == 0 && !seeds.bg_meshes.empty()) kind = BG_MESH;
+      else if (choice == 1 && !seeds.binaries.empty()) kind = BINARY;
+      else if (!seeds.models.empty()) kind = MODEL;
+      else kind = !seeds.binaries.empty() ? BINARY : BG_MESH;
+      text = kind == BG_MESH  ? mutate.mutate(seeds.bg_meshes, bg_dictionary)
+             : kind == BINARY ? mutate.mutate_binary(seeds.binaries)
+                              : mutate.mutate(seeds.models, dictionary);
     }
-    const std::string& input = bg_mesh ? bg_input : model_input;
+    const std::string& input = kind == BG_MESH ? bg_input : kind == BINARY ? binary_input : model_input;
     write_file(input, text);
-    const std::string failure = run_one(input, bg_mesh, o.run_timeout, settings_rng);
+    const std::string failure = run_one(input, kind, o.run_timeout, settings_rng);
     ++runs;
     if (failure.empty()) continue;
     ++findings;
     fs::create_directories(o.findings);
     const std::string saved = o.findings + "/finding_" + std::to_string(o.seed) + "_" + std::to_string(runs) +
-                              (bg_mesh ? ".bgm" : ".mgn");
+                              (kind == BG_MESH ? ".bgm" : kind == BINARY ? ".bin" : ".mgn");
     write_file(saved, text);
     std::fprintf(stderr, "input_fuzz: %s on run %ld (seed %lu), input saved as %s\n%s", failure.c_str(), runs, o.seed,
                  saved.c_str(), read_file(input + ".err").substr(0, 4000).c_str());

@@ -15,8 +15,8 @@ build=${1:-build-sanitize}
 seconds=${2:-90}
 seed=${3:-1}
 
-if [ ! -f "$build/libmgn_core.a" ]; then
-  cmake --build "$build" --target mgn_core
+if [ ! -f "$build/libmgn_core.a" ] || [ ! -x "$build/mgn" ]; then
+  cmake --build "$build" --target mgn_core mgn
 fi
 
 flags=(-std=c++20 -O1 -g -Wall -Wextra -Isrc)
@@ -29,6 +29,19 @@ seeds=(tests/fuzz_corpus)
 [ -d tests/models ] && seeds+=(tests/models)
 # The example models (not the picture script beside them).
 seeds+=(examples/*.mgn)
+
+# Binary model files of a few test models, written by this build (their
+# signature is the build's own), with and without the stored options.
+binaries=$(mktemp -d)
+trap 'rm -rf "$binaries"' EXIT
+if [ -x "$build/mgn" ]; then
+  for model in two_lines square unit_cube sphere_octant two_boxes; do
+    [ -f "tests/models/$model.mgn" ] || continue
+    "$build/mgn" -Q -i "tests/models/$model.mgn" -d 0.5 -b "$binaries/$model.bin" >/dev/null 2>&1 || true
+    "$build/mgn" -Q -i "tests/models/$model.mgn" -d 0.5 -Z -k 2 -b "$binaries/${model}_options.bin" >/dev/null 2>&1 || true
+  done
+  seeds+=("$binaries")
+fi
 
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:allocator_may_return_null=1} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
