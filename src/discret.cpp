@@ -13,6 +13,7 @@
 #include "discret1.h"
 #include "discret2.h"
 #include "discret3.h"
+#include "discret4.h"
 #include "element.h"
 #include "list.h"
 #include "mesh1.h"
@@ -501,13 +502,41 @@ void mgn_discretize_region(mgn_region* region, void* argument) {
   mgn_discret.something_produced = true;
 }
 
-// Interfaces (with quad-hexa support only): the entry rules.  The interface
-// elements between the paired entities plug in below.
+// Interfaces (with quad-hexa support only): the interface elements between
+// the paired entities (src/discret4), collected as the interface's output
+// request says.  The nodes of a vertex pair are nodes of the mesh.
 void mgn_discretize_interface(mgn_interface* interface, void* argument) {
   (void)argument;
   if (interface->id == 0 || interface->is_virtual || interface->mesh.discretized) return;
-  // Interface meshing: interface edges, quads, wedges and hexas over the
-  // paired records, or partner links only.
+  interface->mesh.discretized = true;
+  if (interface->kind == MGN_VERTEX)
+    for (void* entity : interface->entity) {
+      auto* vertex = static_cast<mgn_vertex*>(entity);
+      if (vertex->is_virtual) continue;
+      mgn_get_vertex_node(vertex);
+      mgn_enter_vertex_node(vertex);
+    }
+  if (!mgn_mesh_interface(interface)) {
+    mgn_warning("Warning: Interface %ld ignored (an entity of it is not meshed or not output)\n",
+                static_cast<long>(interface->id));
+    return;
+  }
+  mgn_discret.something_produced = true;
+  interface->mesh.collected = true;
+  mgn_entity_mesh& m = interface->mesh;
+  settle_listing(m.edges);
+  settle_listing(m.quads);
+  settle_listing(m.wedges);
+  settle_listing(m.hexas);
+  if (!interface->output) return;
+  // Only the edges of vertex and curve pairs are elements; those between
+  // the faces of surface, patch and shell pairs only close the wedges and
+  // hexas.
+  if (interface->kind == MGN_VERTEX || interface->kind == MGN_CURVE)
+    append_listing(mgn_mesh.fe_edges, m.edges, m.edge_count, mgn_run.edges);
+  append_listing(mgn_mesh.fe_quads, m.quads, m.quad_count, mgn_run.quads);
+  append_listing(mgn_mesh.fe_wedges, m.wedges, m.wedge_count, mgn_run.wedges);
+  append_listing(mgn_mesh.fe_hexas, m.hexas, m.hexa_count, mgn_run.hexas);
 }
 
 // ---------------------------------------------------------------------------
