@@ -561,6 +561,12 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
         mgn_check_plan(ctx, insertion))
       chosen = &insertion;
   }
+  // A flat tetra nothing else mends: split away across its crossing edges.
+  if (chosen == nullptr && quality <= kFlat) {
+    take(false);
+    mgn_remesh_plan& split = ctx.plans[count];
+    if (mgn_plan_split_flat(ctx, tetra, split) && mgn_check_plan(ctx, split)) chosen = &split;
+  }
   if (chosen != nullptr) {
     mgn_apply_plan(ctx, *chosen);
     return;

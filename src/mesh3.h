@@ -189,6 +189,9 @@ bool mgn_plan_remove_node(mgn_repair_context& ctx, mgn_tetra* tetra, int i, mgn_
 bool mgn_plan_collapse_edge(mgn_repair_context& ctx, mgn_tetra* tetra, int e, mgn_remesh_plan& plan);
 //  - a node inserted into the best cluster around tetra:
 bool mgn_plan_insert_node(mgn_repair_context& ctx, mgn_tetra* tetra, mgn_remesh_plan& plan);
+// A flat tetra whose opposite edges cross: a node where they cross splits
+// the tetras around both edges in two, and the flat tetra goes.
+bool mgn_plan_split_flat(mgn_repair_context& ctx, mgn_tetra* tetra, mgn_remesh_plan& plan);
 bool mgn_check_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan);
 // Applies a plan that mgn_check_plan accepted; returns the node it added,
 // else null.

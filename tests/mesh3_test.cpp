@@ -440,6 +440,38 @@ TEST_F(Repair, NodeInsertion) {
   expect_sound(volume);
 }
 
+// A flat tetra between the two triangulations of a planar quadrilateral
+// (two tetras on each side, the diagonals crossing at its centre) is split
+// away by a node at the crossing: the four tetras around the diagonals
+// become eight.  Alone, its edges lie on the skin and nothing is planned.
+TEST_F(Repair, FlatTetraIsSplitAwayAtItsCrossingEdges) {
+  mgn_node* p1 = skin(0, 0, 0);
+  mgn_node* p2 = skin(1, 0, 0);
+  mgn_node* q2 = skin(1, -1e-9, 1);
+  mgn_node* q1 = skin(0, 0, 1);
+  mgn_node* y = skin(0.5, -0.7, 0.5);
+  mgn_node* z = skin(0.5, 0.7, 0.5);
+  std::vector<mgn_tetra*> t =
+      build({{p1, p2, q1, q2}, {p1, p2, q2, y}, {p1, q2, q1, y}, {p1, p2, q1, z}, {p2, q2, q1, z}});
+  const double volume = volume_of(&region_);
+  ASSERT_EQ(mgn_check_region_mesh(&region_), "");
+  ASSERT_LT(mgn_get_tetra_shape_quality(p1->xyz, p2->xyz, q1->xyz, q2->xyz, nullptr), 1e-6);
+  ASSERT_TRUE(make(mgn_plan_split_flat(ctx_, t[0], plan_), plan_));
+  EXPECT_EQ(t[0]->id, 0);
+  EXPECT_EQ(region_.mesh.tetra_count, 8);
+  EXPECT_EQ(region_.mesh.node_count, 1);
+  EXPECT_GT(plan_.after, 0.2);
+  expect_sound(volume);
+
+  restart();
+  mgn_node* a = skin(0, 0, 0);
+  mgn_node* b = skin(1, 0, 0);
+  mgn_node* c = skin(1, 1e-9, 1);
+  mgn_node* d = skin(0, 0, 1);
+  std::vector<mgn_tetra*> alone = build({{a, b, d, c}});
+  EXPECT_FALSE(mgn_plan_split_flat(ctx_, alone[0], plan_));
+}
+
 using RepairDeath = Repair;
 
 TEST_F(RepairDeath, InsertionIntoNoTetraIsAnInconsistentCall) {
