@@ -2181,6 +2181,26 @@ void mgn_check_front_closed() {
   for (mgn_node* node : ctx.front.boundary) check(node);
 }
 
+void mgn_remove_fan_nodes() {
+  // The quad front pairs its triangles as it makes them: they stay.
+  if (ctx.quad || *ctx.nodes == nullptr) return;
+  // A removal takes a spoke from two ring nodes, which may leave one of
+  // them with four: a second round takes those.
+  constexpr int kRounds = 2;
+  for (int round = 0; round < kRounds; ++round) {
+    bool removed = false;
+    for (mgn_node** ref : mgn_listing_range<mgn_node*>(mgn_get_first_listing_block(*ctx.nodes))) {
+      mgn_node* node = *ref;
+      if (node == nullptr || node->id == 0 || node->edge_count > 4) continue;
+      mgn_node_removal plan;
+      if (!mgn_check_node_removal(node, &plan)) continue;
+      mgn_apply_node_removal(plan);
+      removed = true;
+    }
+    if (!removed) break;
+  }
+}
+
 namespace {
 
 // Releases the front marks of the boundary and the node marks, gives the
@@ -2224,6 +2244,7 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
   mgn_set_current_surface(surface);
   mgn_build_data_subsurface(surface);
   mgn_triangulate_subsurface(surface);
+  mgn_remove_fan_nodes();
   make_quads();
   if (mgn_set.nodal_smoothing && !surface->map) mgn_smooth_surface(surface);
   mgn_check_front_closed();
@@ -2365,6 +2386,7 @@ void mgn_mesh_subpatch(mgn_patch* patch) {
   set_current_face_entity(MGN_PATCH, patch, "patch");
   build_face_entity_data(MGN_PATCH, patch);
   mgn_triangulate_subsurface(patch->bg_surface);
+  mgn_remove_fan_nodes();
   make_quads();
   if (mgn_set.nodal_smoothing && !patch->map) mgn_smooth_patch(patch);
   mgn_check_front_closed();
@@ -2375,6 +2397,7 @@ void mgn_mesh_subshell(mgn_shell* shell) {
   set_current_face_entity(MGN_SHELL, shell, "shell");
   build_face_entity_data(MGN_SHELL, shell);
   mgn_triangulate_subsurface(shell->bg_surface);
+  mgn_remove_fan_nodes();
   make_quads();
   if (mgn_set.nodal_smoothing && !shell->map) mgn_smooth_shell(shell);
   mgn_check_front_closed();

@@ -67,9 +67,16 @@ void mgn_triangulate_subsurface(mgn_surface* surface);
 // has a face on that side, or has a negative identifier.
 void mgn_generate_face(mgn_edge* edge, int side);
 
+// Removes the inner nodes of the current entity that only three or four
+// triangles share (mgn_check_node_removal): where two fronts close a gap
+// narrower than a row, a node put into the gap is left with a fan of four
+// poor triangles that no smoothing mends.
+void mgn_remove_fan_nodes();
+
 // Meshes one surface by triangles as the driver's entry rule asks, once the
 // rule has decided that the surface is meshed: the surface becomes the
-// current entity, its data is built, it is triangulated, smoothed (nodal
+// current entity, its data is built, it is triangulated, rid of fan nodes
+// (mgn_remove_fan_nodes), smoothed (nodal
 // smoothing on and not mapped), checked for nodes left on the front, and its
 // listings are compacted.  The driver then moves them into the global
 // listings.

@@ -244,6 +244,34 @@ bool mgn_swap_edge(mgn_edge* edge);
 // bx (null: not made yet) from ab to ba.
 void mgn_apply_edge_swap(mgn_edge* edge, mgn_face* ab, mgn_face* ba, mgn_edge* ay, mgn_edge* bx);
 
+// Removal of an inner node that only three or four triangles share
+// (element_removal.cpp).  The plan: the node, its edges, its triangles in
+// turning order (triangle k is (node, ring[k], ring[k + 1]) in the faces'
+// own orientation), the diagonal kept of four (ring[d] to ring[d + 2]), and
+// the worst triangle quality before and after.
+struct mgn_node_removal {
+  mgn_node* node = nullptr;
+  int count = 0;
+  mgn_edge* edges[4] = {nullptr, nullptr, nullptr, nullptr};
+  mgn_face* faces[4] = {nullptr, nullptr, nullptr, nullptr};
+  mgn_node* ring[4] = {nullptr, nullptr, nullptr, nullptr};
+  int diagonal = -1;
+  double before = 0.0, after = 0.0;
+};
+// Fills the plan and tells whether the removal is valid and worth doing:
+// the node is live and has three or four edges, all of its own entity,
+// without quads or midside nodes, each between two live triangles of that
+// entity that close a fan around it; for four, the diagonal is not an edge
+// yet; the new triangles face the way every old one faces, and their worst
+// quality is higher than the worst of the fan or at least 0.6 (fair
+// triangles that smoothing improves, where the fan cannot be).
+bool mgn_check_node_removal(mgn_node* node, mgn_node_removal* plan);
+// Carries out a plan the check accepted: the fan becomes one triangle or
+// two on the diagonal (reusing the fan's triangle records, the spoke to the
+// far end of the diagonal becoming the diagonal); the other triangles, the
+// other spokes and the node are retired.
+void mgn_apply_node_removal(const mgn_node_removal& plan);
+
 // Partner (additional neighbour) links, in both directions; linking twice
 // adds nothing.
 void mgn_link_partner_nodes(mgn_node* a, mgn_node* b);
