@@ -159,9 +159,9 @@ long midside_capacity(long e) {
   return std::max(1L, e);
 }
 
-// Until the pairing of master and slave nodes exists, the nodes of slave
-// and master vertices and curves are entered as finite-element nodes here,
-// so that every node of an output edge is written.
+// The nodes of slave and master vertices and curves are entered as
+// finite-element nodes after the pairing (the slaves merged into their
+// masters are retired and skipped by the numbering and the writer).
 void enter_master_slave_nodes() {
   for (mgn_vertex* v : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
     mgn_vertex* rep = mgn_get_vertex_representative(v);
@@ -667,7 +667,7 @@ void mgn_discretize_model() {
   // 11. Master and slave nodes.
   if (mgn_discret.master_slave_present) {
     if (mgn_mesh.wedge_pool == nullptr) mgn_mesh.wedge_pool = mgn_create_listing(10, sizeof(mgn_wedge));
-    // The pairing of master and slave nodes plugs in here.
+    mgn_pair_master_slave_nodes();
     enter_master_slave_nodes();
   }
 

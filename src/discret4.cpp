@@ -252,3 +252,120 @@ bool mgn_mesh_interface(mgn_interface* interface) {
   }
   return true;
 }
+
+// ---------------------------------------------------------------------------
+// Master and slave nodes
+// ---------------------------------------------------------------------------
+
+namespace {
+
+void add_unique(std::vector<mgn_node*>& out, std::unordered_set<mgn_node*>& seen, mgn_node* node) {
+  if (node != nullptr && node->id != 0 && seen.insert(node).second) out.push_back(node);
+}
+
+// The nodes of the vertices and curves marked master (or slave), in model
+// order: the node of each vertex, the nodes of each curve's edges.
+std::vector<mgn_node*> marked_nodes(bool master) {
+  std::vector<mgn_node*> out;
+  std::unordered_set<mgn_node*> seen;
+  for (mgn_vertex* v : mgn_list_range<mgn_vertex>(mgn_model.vertices.list)) {
+    if (v->id == 0 || v->is_virtual || !(master ? v->master : v->slave)) continue;
+    add_unique(out, seen, mgn_get_vertex_representative(v)->mesh.node);
+  }
+  for (mgn_curve* c : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
+    if (c->id == 0 || c->is_virtual || !c->mesh.discretized || !(master ? c->master : c->slave)) continue;
+    std::vector<mgn_edge*> edges;
+    gather(c->mesh.edges, c->mesh.edge_total, c, edges);
+    for (mgn_edge* e : edges) add_unique(out, seen, e->n[0]), add_unique(out, seen, e->n[1]);
+  }
+  return out;
+}
+
+// Each slave node that has a master node at its place takes it as its
+// master.
+std::unordered_map<mgn_node*, mgn_node*> locate_master_nodes() {
+  const std::vector<mgn_node*> masters = marked_nodes(true);
+  const std::vector<mgn_node*> slaves = marked_nodes(false);
+  const std::unordered_set<mgn_node*> is_master(masters.begin(), masters.end());
+  const double tolerance = 1e-6 * std::max(mgn_tree.model_size, 1e-300);
+  std::vector<mgn_node*> by_x = masters;
+  std::sort(by_x.begin(), by_x.end(), [](const mgn_node* a, const mgn_node* b) { return a->xyz[0] < b->xyz[0]; });
+  std::unordered_map<mgn_node*, mgn_node*> master_of;
+  for (mgn_node* slave : slaves) {
+    if (is_master.count(slave) != 0) continue;
+    mgn_node* best = nullptr;
+    double best_distance = tolerance;
+    auto it = std::lower_bound(by_x.begin(), by_x.end(), slave->xyz[0] - tolerance,
+                               [](const mgn_node* n, double x) { return n->xyz[0] < x; });
+    for (; it != by_x.end() && (*it)->xyz[0] <= slave->xyz[0] + tolerance; ++it) {
+      const double d = mgn_get_point_distance((*it)->xyz, slave->xyz);
+      if (d <= best_distance) best = *it, best_distance = d;
+    }
+    if (best != nullptr) master_of[slave] = best;
+  }
+  return master_of;
+}
+
+// Every element of a finite-element listing on the master nodes in place
+// of their slaves.
+template <typename T>
+void replace_slave_nodes(mgn_listing* listing, const std::unordered_map<mgn_node*, mgn_node*>& master_of) {
+  if (listing == nullptr) return;
+  for (T** ref : mgn_listing_range<T*>(mgn_get_first_listing_block(listing))) {
+    T* element = *ref;
+    if (element == nullptr || element->id == 0) continue;
+    for (mgn_node*& n : element->n) {
+      auto it = master_of.find(n);
+      if (it != master_of.end()) n = it->second;
+    }
+  }
+}
+
+// The edges of a slave node pass to its master: an edge that the master
+// side already has is retired (its faces and quads go to the master's
+// edge), any other is moved over.
+void move_slave_edges(mgn_node* slave, const std::unordered_map<mgn_node*, mgn_node*>& master_of) {
+  auto mapped = [&](mgn_node* n) {
+    auto it = master_of.find(n);
+    return it == master_of.end() ? n : it->second;
+  };
+  std::vector<mgn_edge*> edges;
+  for (mgn_edge* e : mgn_node_edges(slave)) edges.push_back(e);
+  mgn_node* master = mapped(slave);
+  for (mgn_edge* e : edges) {
+    if (e->id == 0) continue;
+    mgn_node* a = mapped(e->n[0]);
+    mgn_node* b = mapped(e->n[1]);
+    mgn_edge* existing = a != b ? mgn_get_node_edge(a, b) : nullptr;
+    if (a == b || (existing != nullptr && existing != e)) {
+      if (existing != nullptr) {
+        for (mgn_face* f : mgn_edge_faces(e)) mgn_add_edge_face(existing, f);
+        for (mgn_quad* q : mgn_edge_quads(e)) mgn_add_edge_quad(existing, q);
+      }
+      mgn_retire_edge(e);
+      continue;
+    }
+    mgn_unlink_node_edge(slave, e);
+    for (mgn_node*& n : e->n)
+      if (n == slave) n = master;
+    mgn_link_node_edge(master, e);
+  }
+}
+
+}  // namespace
+
+void mgn_pair_master_slave_nodes() {
+  const std::unordered_map<mgn_node*, mgn_node*> master_of = locate_master_nodes();
+  const std::vector<mgn_node*> slaves = marked_nodes(false);
+  for (mgn_node* slave : slaves)
+    if (master_of.count(slave) != 0) move_slave_edges(slave, master_of);
+  replace_slave_nodes<mgn_face>(mgn_mesh.fe_faces, master_of);
+  replace_slave_nodes<mgn_quad>(mgn_mesh.fe_quads, master_of);
+  replace_slave_nodes<mgn_tetra>(mgn_mesh.fe_tetras, master_of);
+  replace_slave_nodes<mgn_pyram>(mgn_mesh.fe_pyrams, master_of);
+  replace_slave_nodes<mgn_wedge>(mgn_mesh.fe_wedges, master_of);
+  replace_slave_nodes<mgn_hexa>(mgn_mesh.fe_hexas, master_of);
+  // The slaves that found a master leave the mesh.
+  for (mgn_node* slave : slaves)
+    if (master_of.count(slave) != 0) mgn_retire_node(slave);
+}

@@ -1,6 +1,7 @@
-// Interface meshing: the elements that join two coincident, separately
-// meshed entities of one kind (two vertices, curves, surfaces, patches or
-// shells).
+// Interface meshing and master/slave pairing: the elements that join two
+// coincident, separately meshed entities of one kind (two vertices, curves,
+// surfaces, patches or shells), and the merging of slave nodes into the
+// master nodes at their places.
 //
 // The two entities are meshed on their own first (their meshes are alike
 // because they have the same geometry); the interface then pairs every node
@@ -30,5 +31,12 @@
 // listings; the caller collects them.  Returns false when one of the two
 // entities has no mesh (not meshed or not output), so that nothing was made.
 bool mgn_mesh_interface(mgn_interface* interface);
+
+// The master and slave pass: every node of a SLAVE vertex or curve that has
+// a node of a MASTER vertex or curve at its place is replaced by it in the
+// output elements; its edges pass to the master (an edge the master side
+// already has is dropped, its faces going to that edge) and the slave node
+// leaves the mesh.  Slave nodes without a master stay nodes of their own.
+void mgn_pair_master_slave_nodes();
 
 #endif  // MGN_DISCRET4_H

@@ -1,7 +1,8 @@
 // Interface meshing through the program: two coincident node sets paired
 // one to one by interface edges, quads and wedges; the -H form without
 // them; element-free, degenerated, undetached and mismatched interfaces;
-// the graphics file leaving interface elements out.
+// the graphics file leaving interface elements out.  Master and slave
+// nodes: slaves merge into the masters at their places.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -193,6 +194,33 @@ TEST(InterfaceMesh, TwoRegionsGluedByInterfaceSurface) {
   EXPECT_FALSE(contains(text, "\n13\n"));  // no wedge cell type
 }
 
+// Two square patches at one place, each with its own loop, glued by a
+// patch interface: one wedge over each pair of triangles.
+TEST(InterfaceMesh, PatchesGluedByInterface) {
+  std::string model;
+  for (int copy : {0, 10}) {
+    const double corners[4][2] = {{0, 0}, {4, 0}, {4, 4}, {0, 4}};
+    for (int k = 0; k < 4; ++k)
+      model += "vertex " + std::to_string(copy + k + 1) + " xyz " + std::to_string(corners[k][0]) + " " +
+               std::to_string(corners[k][1]) + " 0\n";
+    for (int k = 0; k < 4; ++k)
+      model += "curve " + std::to_string(copy + k + 1) + " vertex " + std::to_string(copy + k + 1) + " " +
+               std::to_string(copy + (k + 1) % 4 + 1) + "\n";
+    model += "patch " + std::to_string(copy / 10 + 1) + " normal 0 0 1 boundary curve " + std::to_string(copy + 1) +
+             " " + std::to_string(copy + 2) + " " + std::to_string(copy + 3) + " " + std::to_string(copy + 4) + "\n";
+  }
+  model += "interface 4 type patch 1 2\n";
+  const meshed m = mesh_model(model, {"-u", "1"}, false);
+  ASSERT_EQ(m.run.status, 0) << m.run.err;
+  EXPECT_EQ(mgn_check_mesh_file(m.mesh), "");
+  const auto wedges = interface_elements(m.mesh, WEDGES);
+  ASSERT_GT(wedges.size(), 0u);
+  EXPECT_EQ(2 * wedges.size(), m.mesh.sections[TRIAS].size());
+  std::map<long, long> partner;
+  expect_paired(m.mesh, wedges, partner);
+  EXPECT_EQ(2 * partner.size(), m.mesh.nodes.size());
+}
+
 const char* const kTwoLines = R"(
 vertex 1 xyz 0 0 0
 vertex 2 xyz 10 0 0
@@ -237,6 +265,49 @@ TEST(InterfaceMesh, ElementFreeDegeneratedUndetachedAndMismatched) {
                  {"-u", "2.5"}, false);
   EXPECT_EQ(m.run.status, 10);
   EXPECT_TRUE(contains(m.run.err, "Meshes of the entities of interface 3 do not match\n")) << m.run.err;
+}
+
+// Two squares meshed on their own, their coincident sides a master and a
+// slave curve: one node per place, the slave curve's edges gone, and every
+// side between the squares used by two triangles.
+TEST(MasterSlave, SlaveCurveMergesIntoMasterCurve) {
+  for (const char* degree : {"1", "2"}) {
+    SCOPED_TRACE(degree);
+    const meshed m = mesh_model(kModels + "/master_slave_squares.mgn", {"-u", "2.5", "-k", degree}, true);
+    ASSERT_EQ(m.run.status, 0) << m.run.err;
+    ASSERT_EQ(m.mesh.error, "");
+    EXPECT_EQ(mgn_check_mesh_file(m.mesh), "");
+    std::set<std::vector<double>> places;
+    for (const auto& n : m.mesh.nodes) places.insert({n.xyz[0], n.xyz[1], n.xyz[2]});
+    EXPECT_EQ(places.size(), m.mesh.nodes.size());
+    // Seven curves of four edges are output; the slave's duplicate the
+    // master's and are dropped.
+    EXPECT_EQ(m.mesh.counts[1], 28);
+    for (const auto& e : m.mesh.sections[EDGES]) EXPECT_NE(e.entity, 6);
+    std::map<std::pair<long, long>, int> uses;
+    for (const auto& t : m.mesh.sections[TRIAS])
+      for (int k = 0; k < 3; ++k) {
+        long a = t.nodes[k], b = t.nodes[(k + 1) % 3];
+        ++uses[{std::min(a, b), std::max(a, b)}];
+      }
+    int on_boundary = 0;
+    for (const auto& [side, count] : uses) {
+      EXPECT_LE(count, 2);
+      on_boundary += count == 1;
+    }
+    EXPECT_EQ(on_boundary, 24);  // the outline of the 20 x 10 rectangle
+  }
+}
+
+TEST(MasterSlave, SlaveVertexTakesTheMasterNode) {
+  const meshed m = mesh_model("vertex 1 xyz 0 0 0 output yes master\nvertex 2 xyz 0 0 0 slave\n"
+                              "vertex 3 xyz 1 0 0 slave\n",
+                              {"-u", "1"}, false);
+  ASSERT_EQ(m.run.status, 0) << m.run.err;
+  // The slave at the master's place merges; the other has no master and
+  // stays a node.
+  ASSERT_EQ(m.mesh.nodes.size(), 2u);
+  EXPECT_EQ(m.mesh.nodes[0].xyz[0] + m.mesh.nodes[1].xyz[0], 1.0);
 }
 
 }  // namespace
