@@ -186,8 +186,9 @@ void create_curve_midnodes() {
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
     if (curve->id == 0 || curve->is_virtual || !curve->mesh.discretized || mgn_check_curve_mesh_copy(curve))
       continue;
-    for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(curve->mesh.edges, curve->mesh.edge_count))
-      if ((*ref)->mid == nullptr) mgn_create_midnode(*ref);
+    // Edges the master and slave pass dropped stay in the listing, retired.
+    for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(curve->mesh.edges, curve->mesh.edge_total))
+      if ((*ref)->id != 0 && (*ref)->entity == curve && (*ref)->mid == nullptr) mgn_create_midnode(*ref);
   }
 }
 

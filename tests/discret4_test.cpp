@@ -299,6 +299,23 @@ TEST(MasterSlave, SlaveCurveMergesIntoMasterCurve) {
   }
 }
 
+// A slave curve that lies on half of its master: the nodes of the common
+// half merge, the rest of the slave stays, linear and quadratic.
+TEST(MasterSlave, SlaveCurveOverlappingHalfOfItsMaster) {
+  for (const char* degree : {"1", "2"}) {
+    SCOPED_TRACE(degree);
+    const meshed m = mesh_model("vertex 1 xyz 0 0 0\nvertex 2 xyz 10 0 0\nvertex 3 xyz 5 0 0\nvertex 4 xyz 15 0 0\n"
+                                "curve 1 vertex 1 2 master\ncurve 2 vertex 3 4 slave\n",
+                                {"-u", "2.5", "-k", degree}, false);
+    ASSERT_EQ(m.run.status, 0) << m.run.err;
+    EXPECT_EQ(mgn_check_mesh_file(m.mesh), "");
+    EXPECT_EQ(m.mesh.counts[1], 6);  // four master edges, two left of the slave
+    std::set<std::vector<double>> places;
+    for (const auto& n : m.mesh.nodes) places.insert({n.xyz[0], n.xyz[1], n.xyz[2]});
+    EXPECT_EQ(places.size(), m.mesh.nodes.size());
+  }
+}
+
 TEST(MasterSlave, SlaveVertexTakesTheMasterNode) {
   const meshed m = mesh_model("vertex 1 xyz 0 0 0 output yes master\nvertex 2 xyz 0 0 0 slave\n"
                               "vertex 3 xyz 1 0 0 slave\n",
