@@ -109,7 +109,8 @@ void run(double size, bool smoothing) {
   double sum = 0.0, worst = 1.0;
   long k = 0;
   for (mgn_face** f : mgn_listing_range<mgn_face*>(s->mesh.faces)) {
-    if (k++ >= triangles) break;
+    if (k++ >= s->mesh.face_total) break;
+    if ((*f)->id == 0) continue;  // retired
     const double q = mgn_get_triangle_quality((*f)->n[0]->xyz, (*f)->n[1]->xyz, (*f)->n[2]->xyz);
     sum += q;
     worst = std::min(worst, q);

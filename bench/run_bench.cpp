@@ -1,0 +1,144 @@
+// Whole-run benchmark of surface meshing: the run sequence of the program
+// (options, model, octree, discretization, quality and renumbering, mesh
+// file) in the benchmark's process, each stage timed, on the surfaces of a
+// model (its REGION lines dropped) at a uniform size.  Printed per run:
+// triangles, octree leaves, the seconds of each stage and of the whole
+// process, microseconds per triangle of the octree and of the whole run,
+// and the whole-process peak resident memory per triangle.  Each run is a
+// process of its own, so that its peak belongs to it alone.
+//
+//   run_bench                    the sphere of examples/ at about 0.1, 1
+//                                and 2 million triangles
+//   run_bench MODEL SIZE [...]   the surfaces of MODEL at each SIZE
+//
+// Run from the project root (the default model is examples/sphere.mgn).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "discret.h"
+#include "input.h"
+#include "octree.h"
+#include "octree1.h"
+#include "option.h"
+#include "output.h"
+#include "quality.h"
+#include "records.h"
+#include "renum.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+double seconds_since(clock_type::time_point start) {
+  return std::chrono::duration<double>(clock_type::now() - start).count();
+}
+
+// The leaves of the octree below the octant.
+long count_leaves(const mgn_octant* octant) {
+  if (octant == nullptr) return 0;
+  if (octant->state != MGN_OCTANT_DIVIDED) return 1;
+  long n = 0;
+  for (const mgn_octant* child : octant->children) n += count_leaves(child);
+  return n;
+}
+
+// The model's text without its REGION lines, written to the path.
+std::string surfaces_only(const std::string& model, const std::string& path) {
+  std::ifstream in(model);
+  std::ostringstream text;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("region", 0) != 0 && line.rfind("REGION", 0) != 0) text << line << '\n';
+  std::ofstream(path) << text.str();
+  return path;
+}
+
+void run(const std::string& model, const std::string& size) {
+  const auto process_start = clock_type::now();
+  // The program's progress messages go nowhere; the figures to the
+  // benchmark's standard output.
+  std::fflush(stdout);
+  const int figures = dup(STDOUT_FILENO);
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) return;
+  const std::string dir = "/tmp";
+  const std::string input = surfaces_only(model, dir + "/mgn_run_bench_" + std::to_string(getpid()) + ".mgn");
+  const std::string output = dir + "/mgn_run_bench_" + std::to_string(getpid()) + ".mgnmesh";
+  std::vector<std::string> words = {"mgn", "-Q", "-i", input, "-u", size, "-o", output};
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  mgn_init_options();
+  mgn_init_mesh_output();
+  mgn_analyze_options(static_cast<int>(argv.size()), argv.data());
+  // The tolerances as the program fixes them before reading the model.
+  mgn_tol.relative = 1e-14;
+  mgn_tol.user_eps = std::min(mgn_set.user_epsilon, 1e-5);
+  mgn_tol.user_eps2 = mgn_tol.user_eps * mgn_tol.user_eps;
+  mgn_tol.user_eps3 = mgn_tol.user_eps2 * mgn_tol.user_eps;
+  mgn_tol.eps = mgn_tol.user_eps;
+  mgn_tol.eps2 = mgn_tol.user_eps2;
+  mgn_tol.eps3 = mgn_tol.user_eps3;
+  mgn_build_model_from_file();
+  std::remove(input.c_str());
+
+  auto start = clock_type::now();
+  mgn_build_octree();
+  const double octree = seconds_since(start);
+  const long leaves = count_leaves(mgn_tree.root);
+  start = clock_type::now();
+  mgn_discretize_model();
+  const double meshing = seconds_since(start);
+  start = clock_type::now();
+  mgn_evaluate_quality();
+  mgn_renumber_mesh();
+  const double numbering = seconds_since(start);
+  start = clock_type::now();
+  mgn_store_mesh_on_file();
+  const double writing = seconds_since(start);
+  std::remove(output.c_str());
+  const double whole = seconds_since(process_start);
+
+  std::fflush(stdout);
+  dup2(figures, STDOUT_FILENO);
+  close(figures);
+  const long triangles = mgn_run.trias.fe;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const double resident = 1024.0 * static_cast<double>(usage.ru_maxrss);  // kilobytes on Linux
+  std::printf("size %-8s %9ld triangles %9ld leaves  octree %6.3f s (%5.3f us/tri, %4.1f %%)  meshing %7.3f s  "
+              "quality+numbering %6.3f s  writing %6.3f s  whole %7.3f s (%5.2f us/tri)  peak %6.1f B/tri\n",
+              size.c_str(), triangles, leaves, octree, 1e6 * octree / triangles, 100.0 * octree / whole, meshing,
+              numbering, writing, whole, 1e6 * whole / triangles, resident / triangles);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string model = "examples/sphere.mgn";
+  std::vector<std::string> sizes = {"0.0171", "0.0054", "0.00382"};
+  if (argc > 2) {
+    model = argv[1];
+    sizes.assign(argv + 2, argv + argc);
+  }
+  for (const std::string& size : sizes) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      run(model, size);
+      std::_Exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      std::printf("size %s: run failed (status %d)\n", size.c_str(), status);
+  }
+  return 0;
+}
