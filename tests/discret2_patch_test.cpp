@@ -250,6 +250,48 @@ TEST(PatchMesh, CurveHiddenBetweenAPatchAndASurface) {
   EXPECT_EQ(keys, (std::set<long>{3, 5}));
 }
 
+TEST(PatchMesh, PatchAndShellShareTheNodesOfTheirCurve) {
+  // The rectangle [0, 10] x [0, 5]: patch 1 on the left half and shell 1 on
+  // the virtual surface 2 of the right half, meeting along curve 7.
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/model.mgn",
+                 "vertex 1 xyz 0 0 0\nvertex 2 xyz 5 0 0\nvertex 3 xyz 10 0 0\nvertex 4 xyz 10 5 0\n"
+                 "vertex 5 xyz 5 5 0\nvertex 6 xyz 0 5 0\n"
+                 "curve 1 vertex 1 2\ncurve 2 vertex 2 3\ncurve 3 vertex 3 4\ncurve 4 vertex 4 5\n"
+                 "curve 5 vertex 5 6\ncurve 6 vertex 6 1\ncurve 7 vertex 2 5\n"
+                 "patch 1 normal 0 0 1 boundary curve 1 7 5 6\nsurface 2 curve 2 7 4 3 virtual\n"
+                 "shell 1 bgsurface 2 boundary curve 2 3 4 -7\n");
+  const mgn_run_result run = mgn_run_program({"-i", dir + "/model.mgn", "-u", "0.6", "-o", dir + "/out.msh"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const written_mesh m = read_written_mesh(mgn_read_file(dir + "/out.msh"));
+  check_flat_mesh(m, 50.0, 1e-9, [](const point& p) {
+    const double e = 1e-9;
+    return std::fabs(p[0]) < e || std::fabs(p[0] - 10.0) < e || std::fabs(p[1]) < e || std::fabs(p[1] - 5.0) < e;
+  });
+  std::set<long> keys(m.tria_keys.begin(), m.tria_keys.end());
+  EXPECT_EQ(keys, (std::set<long>{5, 6}));
+}
+
+TEST(PatchMesh, PatchOffItsPlaneWithinItsEpsilon) {
+  // Vertex 3 lies 0.0005 above the plane z = 0 of the others: within the
+  // patch's EPSILON, beyond the internal tolerance.  The patch is meshed
+  // with smoothing, loses its iso meshing, and cannot be meshed without.
+  const std::string dir = mgn_temp_dir();
+  mgn_write_file(dir + "/model.mgn",
+                 "vertex 1 xyz 0 0 0\nvertex 2 xyz 10 0 0\nvertex 3 xyz 10 10 0.0005\nvertex 4 xyz 0 10 0\n"
+                 "curve 1 vertex 1 2\ncurve 2 vertex 1 4\ncurve 3 vertex 4 3\ncurve 4 vertex 2 3\n"
+                 "patch 1 normal 0 0 1 boundary curve 1 4 -3 -2 epsilon 0.001 size 1 iso yes\n");
+  const mgn_run_result smoothed = mgn_run_program({"-i", dir + "/model.mgn", "-d", "1", "-o", dir + "/out.msh"});
+  EXPECT_EQ(smoothed.status, 0) << smoothed.err;
+  EXPECT_NE(smoothed.err.find("Warning: Iso meshing of non-planar patch (1) ignored\n"), std::string::npos)
+      << smoothed.err;
+  EXPECT_GT(read_written_mesh(mgn_read_file(dir + "/out.msh")).trias.size(), 100u);
+  const mgn_run_result unsmoothed = mgn_run_program({"-i", dir + "/model.mgn", "-d", "1", "-S"});
+  EXPECT_EQ(unsmoothed.status, 10);
+  EXPECT_NE(unsmoothed.err.find("Non-planar patch (1) cannot be handled without smoothing"), std::string::npos)
+      << unsmoothed.err;
+}
+
 TEST(PatchMesh, MeshFileIsTheSameOnEveryRun) {
   const std::string dir = mgn_temp_dir();
   for (const char* name : {"a.msh", "b.msh"})
