@@ -468,7 +468,15 @@ def add_collapsed_square(m, origin, side, sized):
     m.surface_normal[sid] = lambda p: (0.0, 0.0, 1.0)
 
 
-def generate_model(rng):
+# The kinds of parts of a model, and those of the models of patches and
+# shells (drawn in cases of their own, so that the cases of the other kinds
+# stay what they were).
+PART_KINDS = ["square", "square_fixed", "square_hole", "two_squares", "cylinder", "sphere", "sphere_rot",
+              "wire", "vertices", "collapsed", "curved_square", "spike"]
+FACE_KINDS = ["patch", "patch", "shell", "square_hole"]
+
+
+def generate_model(rng, kinds=PART_KINDS):
     m = Model(rng)
     sized = rng.random() < 0.5
     m.needs_size = not sized
@@ -483,8 +491,6 @@ def generate_model(rng):
     parts = rng.randint(1, 3)
     # Models far from the origin, where the tolerance is coarse.
     x = x0 = scale * rng.choice([1e8, 1e13, -1e13]) if rng.random() < 0.06 else 0.0
-    kinds = ["square", "square_fixed", "square_hole", "two_squares", "cylinder", "sphere", "sphere_rot",
-             "wire", "vertices", "collapsed", "curved_square", "spike", "patch", "shell"]
     for _ in range(parts):
         kind = rng.choice(kinds)
         extent = scale * rng.choice([1.0, 2.0, 5.0, 10.0])
@@ -1556,6 +1562,10 @@ def main():
         case_seed = master.randrange(1 << 30)
         rng = random.Random(case_seed)
         model = generate_model(rng)
+        if case_seed % 4 == 0:
+            # A model of patches and shells in every fourth case, from a
+            # generator of its own: the draws of rng go on as for the others.
+            model = generate_model(random.Random(case_seed ^ 0x2545F491), FACE_KINDS)
         text = "\n".join(model.lines) + "\n"
         opts = random_options(rng, model, model.extent / 1.6)
         mode = rng.random()
