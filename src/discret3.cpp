@@ -171,6 +171,11 @@ inline float_box unite(const float_box& a, const float_box& b) {
   }
   return r;
 }
+inline bool contains(const box& b, const double* p) {
+  for (int k = 0; k < 3; ++k)
+    if (p[k] < b.lo[k] || p[k] > b.hi[k]) return false;
+  return true;
+}
 inline bool overlap(const float_box& a, const float_box& b) {
   for (int k = 0; k < 3; ++k)
     if (a.hi[k] < b.lo[k] || b.hi[k] < a.lo[k]) return false;
@@ -1256,9 +1261,12 @@ bool try_face(int32_t index) {
   }
   gather(around);
   // Candidates: front nodes within the reach of the centre on the free side.
+  // They must lie in the box gathered: a gathered face may reach out of it
+  // with nodes whose tetras would meet front faces and nodes not gathered.
   ctx.candidates.clear();
   for (mgn_node* v : ctx.near_nodes) {
     if (v == abc[0] || v == abc[1] || v == abc[2]) continue;
+    if (!contains(around, v->xyz)) continue;
     if (mgn_get_point_square_distance(v->xyz, b.g) > reach2) continue;
     const int o = mgn_orient3d(abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, v->xyz);
     if (o < 0) continue;
