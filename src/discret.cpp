@@ -499,6 +499,7 @@ void mgn_discretize_region(mgn_region* region, void* argument) {
   settle_listing(region->mesh.nodes);
   settle_listing(region->mesh.edges);
   settle_listing(region->mesh.tetras);
+  settle_listing(region->mesh.pyrams);
   region->mesh.discretized = true;
   mgn_discret.something_produced = true;
 }

@@ -2026,9 +2026,8 @@ void mgn_set_current_surface(mgn_surface* surface) {
   ctx.faces = &surface->mesh.faces;
   ctx.quads = &surface->mesh.quads;
   take_settings();
-  // Free quads; a mapped request is not built here and gets triangles, and
-  // so does a surface a region stands on (its mesher takes triangles only).
-  ctx.quad = surface->quad && !surface->map && !ctx.sides;
+  // Free quads; a mapped request is not built here and gets triangles.
+  ctx.quad = surface->quad && !surface->map;
 }
 
 bool mgn_get_surface_vertex_uv(const mgn_surface* surface, mgn_vertex* vertex, double uv[2]) {
@@ -2294,7 +2293,7 @@ void set_current_face_entity(int kind, Entity* entity, const char* word) {
   ctx.faces = &entity->mesh.faces;
   ctx.quads = &entity->mesh.quads;
   take_settings();
-  ctx.quad = entity->quad && !entity->map && !ctx.sides;
+  ctx.quad = entity->quad && !entity->map;
 }
 
 // Parameters of the nodes of one curve on the geometry of the current patch

@@ -635,6 +635,11 @@ struct region_context {
   std::vector<mgn_tetra*> tetras;
   std::vector<int32_t> tetra_links;
 
+  // Quads of the boundary waiting for their pyramids (with the side that
+  // faces the region), and the volume the pyramids fill.
+  std::vector<std::pair<mgn_quad*, int>> boundary_quads;
+  double pyram_volume = 0.0;
+
   // Remeshing guard.
   int remeshings = 0;
   long progress_mark = 0;
@@ -656,6 +661,10 @@ constexpr const char* kGenerateTetra = "mgn_generate_tetra";
 constexpr const char* kSearchNeighbourhood = "mgn_search_region_point_neighbourhood";
 constexpr const char* kNeighbourNode = "mgn_get_neighbour_node";
 constexpr const char* kRemesh = "mgn_remesh_local_neighbourhood";
+constexpr const char* kGeneratePyram = "mgn_generate_pyram";
+// Heights a pyramid's apex is tried at (the lowered heights of the ideal
+// point).
+constexpr int kPyramTries = 5;
 
 [[noreturn]] void fail(const std::string& message, const char* routine, int line) {
   if (ctx.region != nullptr) mgn_note_partial_region(ctx.region);
@@ -874,6 +883,11 @@ void for_tetras_at(const mgn_node* node, F&& visit) {
 void attach(mgn_tetra* t, int k, void* owner, int owner_type, int owner_slot) {
   if (owner_type == MGN_ELEM_TETRA) {
     mgn_link_tetras(t, k, static_cast<mgn_tetra*>(owner), owner_slot);
+  } else if (owner_type == MGN_ELEM_PYRAM) {
+    auto* pyram = static_cast<mgn_pyram*>(owner);
+    mgn_set_tetra_neighbour(t, k, pyram, MGN_ELEM_PYRAM);
+    pyram->ngb[owner_slot] = t;
+    pyram->ngb_type[owner_slot] = MGN_ELEM_TETRA;
   } else {
     auto* face = static_cast<mgn_face*>(owner);
     mgn_set_tetra_neighbour(t, k, face, MGN_ELEM_FACE);
@@ -970,6 +984,36 @@ mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz) {
   for (int k = 0; k < 3; ++k) use_edge(x, n[k], fresh);
   take_fixed_pieces(t);
   return t;
+}
+
+// Side face k (1 to 4) of a pyramid: base edge k-1 to k and the apex,
+// turning counterclockwise seen from outside the pyramid (the base turns
+// counterclockwise seen from the apex).
+void pyram_side_nodes(const mgn_pyram* pyram, int k, mgn_node* out[3]) {
+  out[0] = pyram->n[k - 1];
+  out[1] = pyram->n[k % 4];
+  out[2] = pyram->n[4];
+}
+
+void add_pyram_side(mgn_pyram* pyram, int k) {
+  mgn_node* n[3];
+  pyram_side_nodes(pyram, k, n);
+  add_front_face(n[0], n[1], n[2], pyram, MGN_ELEM_PYRAM, k);
+}
+
+// The side (1 to 4) of the pyramid that the tetra lies on, -1 when none.
+int mgn_get_pyram_side_of_tetra(const mgn_pyram* pyram, const mgn_tetra* t) {
+  for (int k = 1; k <= 4; ++k) {
+    mgn_node* n[3];
+    pyram_side_nodes(pyram, k, n);
+    if (mgn_get_tetra_face_index(t, n[0], n[1], n[2]) >= 0 && pyram->ngb[k] == t) return k;
+  }
+  return -1;
+}
+
+[[noreturn]] void unexpected_link(const mgn_tetra* t) {
+  mgn_note_partial_tetra(const_cast<mgn_tetra*>(t));
+  fail("Unexpected situation", kRemesh, __LINE__);
 }
 
 // ---------------------------------------------------------------------------
@@ -1545,6 +1589,15 @@ void remesh_around(int32_t index, int rings) {
           add_front_face(a, c, b, other, MGN_ELEM_TETRA, ko);
           break;
         }
+        case MGN_ELEM_PYRAM: {
+          auto* pyram = static_cast<mgn_pyram*>(t->ngb[k]);
+          const int side = mgn_get_pyram_side_of_tetra(pyram, t);
+          if (side < 1) unexpected_link(t);
+          pyram->ngb[side] = nullptr;
+          pyram->ngb_type[side] = MGN_ELEM_NONE;
+          add_pyram_side(pyram, side);
+          break;
+        }
         case MGN_ELEM_FACE: {
           auto* face = static_cast<mgn_face*>(t->ngb[k]);
           const int s = mgn_get_face_side_of_tetra(face, t);
@@ -1624,15 +1677,141 @@ void unblock(int32_t index) {
 
 template <typename T>
 void enter_entity_faces(T* entity, int side) {
-  if (entity == nullptr || entity->mesh.faces == nullptr) return;
+  if (entity == nullptr) return;
   std::vector<mgn_face*> faces;
-  mgn_for_own_records<mgn_face>(entity->mesh.faces, entity->mesh.face_total, entity->mesh.discretized, [&](mgn_face* f) { faces.push_back(f); });
+  if (entity->mesh.faces != nullptr)
+    mgn_for_own_records<mgn_face>(entity->mesh.faces, entity->mesh.face_total, entity->mesh.discretized,
+                                  [&](mgn_face* f) { faces.push_back(f); });
   for (mgn_face* face : faces) {
     mgn_element_extra* extra = mgn_get_element_extra(face);
     if (extra->side[side] != nullptr) continue;  // filled already (twice listed)
     if (side == 0) add_front_face(face->n[0], face->n[1], face->n[2], face, MGN_ELEM_FACE, 0);
     else add_front_face(face->n[1], face->n[0], face->n[2], face, MGN_ELEM_FACE, 1);
   }
+  // Quads get their pyramids once every triangle is on the front.
+  if (entity->mesh.quads == nullptr) return;
+  mgn_for_own_records<mgn_quad>(entity->mesh.quads, entity->mesh.quad_total, entity->mesh.discretized,
+                                [&](mgn_quad* q) {
+                                  if (mgn_get_element_extra(q)->side[side] == nullptr)
+                                    ctx.boundary_quads.emplace_back(q, side);
+                                });
+}
+
+// ---------------------------------------------------------------------------
+// Pyramids on the boundary quads
+// ---------------------------------------------------------------------------
+
+// Whether the pyramid on the base b (turning counterclockwise seen from the
+// apex) with its apex at xyz may be added: it turns the right way over both
+// diagonals, its side faces meet no front face but in shared nodes and
+// edges, no front node lies in it, and the apex keeps its distance from the
+// front around it.
+bool pyram_valid(mgn_node* const b[4], const double* xyz, double clearance) {
+  mgn_node apex{};
+  double point[3] = {xyz[0], xyz[1], xyz[2]};
+  apex.xyz = point;
+  const double* p[5] = {b[0]->xyz, b[1]->xyz, b[2]->xyz, b[3]->xyz, point};
+  if (mgn_orient3d(p[0], p[1], p[2], p[4]) <= 0 || mgn_orient3d(p[0], p[2], p[3], p[4]) <= 0 ||
+      mgn_orient3d(p[0], p[1], p[3], p[4]) <= 0 || mgn_orient3d(p[1], p[2], p[3], p[4]) <= 0)
+    return false;
+  const box pb = box_of(p, 5);
+  box wide = pb;
+  for (int k = 0; k < 3; ++k) {
+    wide.lo[k] -= clearance;
+    wide.hi[k] += clearance;
+  }
+  gather(wide);
+  for (int32_t i : ctx.near_faces) {
+    const front_face& f = ctx.faces[i];
+    if (!f.alive || !overlap(f.bounds, pb)) continue;
+    for (int k = 0; k < 4; ++k) {
+      mgn_node* const side[3] = {b[k], b[(k + 1) % 4], &apex};
+      if (triangles_conflict(side, f.n)) return false;
+    }
+  }
+  const double gap2 = (kNodeClearance * clearance) * (kNodeClearance * clearance);
+  for (mgn_node* v : ctx.near_nodes) {
+    if (v == b[0] || v == b[1] || v == b[2] || v == b[3]) continue;
+    if (mgn_get_point_square_distance(v->xyz, point) < gap2) return false;
+    // Inside one of the two halves over the diagonal b0 b2.
+    const double* halves[2][4] = {{p[0], p[1], p[2], point}, {p[0], p[2], p[3], point}};
+    for (const auto& t : halves) {
+      bool inside = true;
+      for (int k = 0; k < 4 && inside; ++k) {
+        const int* o = mgn_tetra_outward_face[k];
+        inside = mgn_orient3d(t[o[0]], t[o[1]], t[o[2]], v->xyz) <= 0;
+      }
+      if (inside) return false;
+    }
+  }
+  return true;
+}
+
+// The pyramid on a boundary quad: its apex above the quad's centre, at the
+// height of the pyramid whose edges all have the quad's mean edge length,
+// lowered step by step while the pyramid does not fit; its four side faces
+// join the front.  side: the side of the quad that faces the region.
+void mgn_generate_pyram(mgn_quad* quad, int side) {
+  mgn_node* b[4];
+  for (int k = 0; k < 4; ++k) b[k] = quad->n[k];
+  if (side == 1) {
+    std::swap(b[0], b[1]);
+    std::swap(b[2], b[3]);
+  }
+  double d1[3], d2[3], n[3], centre[3] = {0.0, 0.0, 0.0};
+  mgn_sub(b[2]->xyz, b[0]->xyz, d1);
+  mgn_sub(b[3]->xyz, b[1]->xyz, d2);
+  mgn_cross(d1, d2, n);
+  const double twice_area = mgn_norm(n);
+  if (!(twice_area > mgn_tol.eps2)) {
+    mgn_note_partial_quad(quad);
+    fail(mgn_format("Zero area face detected in region %ld", region_id()), kGeneratePyram, __LINE__);
+  }
+  for (double& x : n) x /= twice_area;
+  double edge = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    edge += 0.25 * std::sqrt(mgn_get_point_square_distance(b[k]->xyz, b[(k + 1) % 4]->xyz));
+    for (int c = 0; c < 3; ++c) centre[c] += 0.25 * b[k]->xyz[c];
+  }
+  // Height: half the edge, so that the side faces lean at 45 degrees and
+  // the pyramids on the two faces of a right-angled edge of the boundary
+  // leave room for the tetras between them (the pyramid with all edges
+  // equal, at edge / sqrt(2), leans at 54.7 degrees and two of them would
+  // overlap there).
+  const double height = 0.5 * edge;
+  double apex[3];
+  bool found = false;
+  for (double lowered : kLoweredHeight) {
+    for (int c = 0; c < 3; ++c) apex[c] = centre[c] + lowered * height * n[c];
+    if (pyram_valid(b, apex, lowered * edge)) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    mgn_note_partial_quad(quad);
+    fail(mgn_format("Pyram ideal point in region %ld not reached after %d iterations (x = %f, y = %f, z = %f)",
+                    region_id(), kPyramTries, apex[0], apex[1], apex[2]),
+         kGeneratePyram, __LINE__);
+  }
+  mgn_node* top = mgn_create_node(apex, nullptr, MGN_REGION, ctx.region, &ctx.region->mesh.nodes);
+  if (ctx.region_size > 0.0 && top->size > ctx.region_size) top->size = static_cast<float>(ctx.region_size);
+  top->flags |= MGN_NODE_APEX;
+  enter_node(top);
+  mgn_node* const nodes[5] = {b[0], b[1], b[2], b[3], top};
+  mgn_pyram* pyram = mgn_create_pyram(nodes, ctx.region, &ctx.region->mesh.pyrams);
+  pyram->ngb[0] = quad;
+  pyram->ngb_type[0] = MGN_ELEM_QUAD;
+  mgn_element_extra* extra = mgn_get_element_extra(quad);
+  extra->side[side] = pyram;
+  extra->side_type[side] = MGN_ELEM_PYRAM;
+  for (mgn_node* base : b) mgn_create_edge(top, base, MGN_REGION, ctx.region, &ctx.region->mesh.edges);
+  for (int k = 1; k <= 4; ++k) add_pyram_side(pyram, k);
+  double v1 = 0.0, v2 = 0.0;
+  tetra_quality(b[0]->xyz, b[1]->xyz, b[2]->xyz, apex, &v1);
+  tetra_quality(b[0]->xyz, b[2]->xyz, b[3]->xyz, apex, &v2);
+  ctx.pyram_volume += v1 + v2;
+  ctx.volume_sum += v1 + v2;
 }
 
 // The faces of one side of an entity join the front once, also when the
@@ -1681,6 +1860,7 @@ void build_front(mgn_region* region) {
     enter(s, 1);
     enter(s, 0);
   }
+  for (const auto& [quad, side] : ctx.boundary_quads) mgn_generate_pyram(quad, side);
 }
 
 // Vertices and curves fixed inside the region enter as isolated points and
@@ -1713,6 +1893,26 @@ void enter_fixed_pieces(mgn_region* region) {
       if (e->n[0] != e->n[1]) enter_piece(e->n[0], e->n[1]);
     });
   }
+}
+
+// The surface, patch or shell a bounding front face comes from: its
+// triangle's, or the quad's under the pyramid whose side it is.
+void owner_entity(const front_face& f, int* kind, void** entity) {
+  if (f.owner_type == MGN_ELEM_PYRAM) {
+    const auto* quad = static_cast<const mgn_quad*>(static_cast<const mgn_pyram*>(f.owner)->ngb[0]);
+    *kind = quad->kind;
+    *entity = quad->entity;
+    return;
+  }
+  const auto* face = static_cast<const mgn_face*>(f.owner);
+  *kind = face->kind;
+  *entity = face->entity;
+}
+const char* kind_word(int kind) { return kind == MGN_PATCH ? "patch" : (kind == MGN_SHELL ? "shell" : "surface"); }
+long entity_id(int kind, const void* entity) {
+  return kind == MGN_PATCH   ? static_cast<long>(static_cast<const mgn_patch*>(entity)->id)
+         : kind == MGN_SHELL ? static_cast<long>(static_cast<const mgn_shell*>(entity)->id)
+                             : static_cast<long>(static_cast<const mgn_surface*>(entity)->id);
 }
 
 // Volume enclosed by the front (faces turning counterclockwise seen from
@@ -1802,15 +2002,13 @@ void measure_front() {
     }
     const bool outer = depth % 2 == 0;
     if ((piece_volume[r] > 0.0) != outer) {
-      const front_face& f = ctx.faces[r];
-      const auto* face = static_cast<const mgn_face*>(f.owner);
-      const char* word = face->kind == MGN_PATCH ? "patch" : (face->kind == MGN_SHELL ? "shell" : "surface");
-      const long id = face->kind == MGN_PATCH   ? static_cast<const mgn_patch*>(face->entity)->id
-                      : face->kind == MGN_SHELL ? static_cast<const mgn_shell*>(face->entity)->id
-                                                : static_cast<const mgn_surface*>(face->entity)->id;
-      mgn_note_partial_entity(face->kind, face->entity);
-      fail(mgn_format("Invalid model topology detected\nCheck outer normal of %s %ld", word, id), kNeighbourNode,
-           __LINE__);
+      int kind = 0;
+      void* entity = nullptr;
+      owner_entity(ctx.faces[r], &kind, &entity);
+      mgn_note_partial_entity(kind, entity);
+      fail(mgn_format("Invalid model topology detected\nCheck outer normal of %s %ld", kind_word(kind),
+                      entity_id(kind, entity)),
+           kNeighbourNode, __LINE__);
     }
   }
 }
@@ -1830,17 +2028,17 @@ void check_front_crossings() {
       if (triangles_conflict(f.n, g.n)) hit = item;
     });
     if (hit < 0) continue;
-    const auto* a = static_cast<const mgn_face*>(f.owner);
-    const auto* b = static_cast<const mgn_face*>(ctx.faces[hit].owner);
-    auto word = [](int kind) { return kind == MGN_PATCH ? "patch" : (kind == MGN_SHELL ? "shell" : "surface"); };
-    auto id = [](const mgn_face* face) {
-      return face->kind == MGN_PATCH   ? static_cast<long>(static_cast<const mgn_patch*>(face->entity)->id)
-             : face->kind == MGN_SHELL ? static_cast<long>(static_cast<const mgn_shell*>(face->entity)->id)
-                                       : static_cast<long>(static_cast<const mgn_surface*>(face->entity)->id);
-    };
-    mgn_note_partial_face(const_cast<mgn_face*>(a));
-    mgn_note_partial_face(const_cast<mgn_face*>(b));
-    fail(mgn_format("Face on %s %ld intersected by edge on %s %ld", word(a->kind), id(a), word(b->kind), id(b)),
+    int kind_a = 0, kind_b = 0;
+    void *entity_a = nullptr, *entity_b = nullptr;
+    owner_entity(f, &kind_a, &entity_a);
+    owner_entity(ctx.faces[hit], &kind_b, &entity_b);
+    const front_face* pair[2] = {&f, &ctx.faces[hit]};
+    for (const front_face* g : pair) {
+      if (g->owner_type == MGN_ELEM_FACE) mgn_note_partial_face(static_cast<mgn_face*>(g->owner));
+      else mgn_note_partial_pyram(static_cast<mgn_pyram*>(g->owner));
+    }
+    fail(mgn_format("Face on %s %ld intersected by edge on %s %ld", kind_word(kind_a), entity_id(kind_a, entity_a),
+                    kind_word(kind_b), entity_id(kind_b, entity_b)),
          kGenerateTetra, __LINE__);
   }
 }
@@ -1865,6 +2063,8 @@ void reset_context(mgn_region* region) {
     ctx.place_lo[k] = mgn_tree.root_min[k];
     ctx.place_hi[k] = mgn_tree.root_max[k];
   }
+  ctx.boundary_quads.clear();
+  ctx.pyram_volume = 0.0;
   ctx.first_tetra_id = 0;
   ctx.tetras.clear();
   ctx.tetra_links.clear();
@@ -1909,6 +2109,8 @@ void mgn_discretize_subregion(mgn_region* region) {
   }
   check_front_crossings();
   measure_front();
+  // The front encloses the region less its pyramids.
+  ctx.reference_volume += ctx.pyram_volume;
   enter_fixed_pieces(region);
   mgn_region_stat.reference_volume = ctx.reference_volume;
   // The faces in the order they joined the front; a face put back waits

@@ -672,6 +672,7 @@ struct mgn_node {
   int32_t work;          // scratch value of the pass that owns the node
 };
 constexpr int16_t MGN_NODE_MIDSIDE = 1;   // midside node of a quadratic edge
+constexpr int16_t MGN_NODE_APEX = 2;      // apex of a pyramid (smoothing leaves it)
 
 // Surface data of a node of a surface, patch or shell while the entity is
 // meshed (held in node->aux, a record of the surface scratch listing): the

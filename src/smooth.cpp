@@ -748,7 +748,7 @@ void mgn_smooth_shell_quad_node_weight(mgn_node* node) { smooth_face_node(node, 
 
 void mgn_smooth_region_node(mgn_node* node) {
   if (node->id == 0 || node->kind != MGN_REGION || node->entity != st.region ||
-      (node->flags & MGN_NODE_MIDSIDE) != 0)
+      (node->flags & (MGN_NODE_MIDSIDE | MGN_NODE_APEX)) != 0)
     return;
   const bool weighted = st.size_weight || st.connectivity_weight;
   double target[3];

@@ -214,6 +214,19 @@ std::string check_tetra(const mgn_tetra* t) {
           return mgn_format("face %ld does not hold tetra %ld on its side", static_cast<long>(f->id), id);
         break;
       }
+      case MGN_ELEM_PYRAM: {
+        const auto* p = static_cast<const mgn_pyram*>(t->ngb[k]);
+        if (p == nullptr || p->id == 0) return mgn_format("tetra %ld links a retired pyramid", id);
+        if (p->region != t->region) return mgn_format("tetra %ld neighbours a pyramid of another region", id);
+        // Side j of the pyramid: base edge j-1 to j and the apex.
+        int side = -1;
+        for (int j = 1; j <= 4; ++j)
+          if (mgn_get_tetra_face_index(t, p->n[j - 1], p->n[j % 4], p->n[4]) == k) side = j;
+        if (side < 0) return mgn_format("tetra %ld links pyramid %ld on another face", id, static_cast<long>(p->id));
+        if (p->ngb[side] != t || p->ngb_type[side] != MGN_ELEM_TETRA)
+          return mgn_format("neighbour link of tetra %ld and pyramid %ld is one-sided", id, static_cast<long>(p->id));
+        break;
+      }
       default:
         return mgn_format("face %d of tetra %ld is left on the front", k, id);
     }

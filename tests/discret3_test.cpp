@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include "list.h"
 #include "model_fixture.h"
 #include "octree1.h"
+#include "quality.h"
 #include "region.h"
 #include "support.h"
 #include "topo3.h"
@@ -369,6 +371,108 @@ TEST(RegionProgramTest, TwoBoxesShareTheirFaceInTheMeshFile) {
     }
   EXPECT_GT(shared, 0);
   EXPECT_EQ(shared % 2, 0);  // each shared triangle seen from both sides
+}
+
+
+// Pyramids on quads: the unit cube whose six faces are quad meshes fills
+// with pyramids and tetras.  The mesh is consistent (pyramid links
+// included), the volumes add up to the cube's, every element has a positive
+// volume, every face inside is shared by exactly two elements, and each
+// boundary quad is the base of exactly one pyramid, which stands on the
+// region's side of it.
+double signed_volume(const double* a, const double* b, const double* c, const double* d) {
+  double u[3], v[3], w[3], x[3];
+  mgn_sub(b, a, u);
+  mgn_sub(c, a, v);
+  mgn_sub(d, a, w);
+  mgn_cross(u, v, x);
+  return mgn_dot(x, w) / 6.0;
+}
+
+TEST_F(RegionMeshTest, CubeOfQuadsFillsWithPyramidsAndTetras) {
+  std::string text = std::regex_replace(kCube, std::regex("(surface [0-9] curve [0-9]+ [0-9]+ [0-9]+ [0-9]+)"),
+                                        "$1 quad");
+  for (double h : {0.5, 0.25, 0.2}) {
+    mgn_region* r = mesh(text, {1, -2, -3, 4, 5, -6}, h);
+    const std::string label = "h = " + std::to_string(h);
+    ASSERT_EQ(mgn_check_region_mesh(r), "") << label;
+    std::map<std::vector<const mgn_node*>, int> faces;
+    auto add_face = [&](const mgn_node* a, const mgn_node* b, const mgn_node* c) {
+      std::vector<const mgn_node*> key = {a, b, c};
+      std::sort(key.begin(), key.end());
+      ++faces[key];
+    };
+    double volume = 0.0;
+    mgn_for_own_records<mgn_tetra>(r->mesh.tetras, r->mesh.tetra_total, true, [&](const mgn_tetra* t) {
+      const double v = signed_volume(t->n[0]->xyz, t->n[1]->xyz, t->n[2]->xyz, t->n[3]->xyz);
+      EXPECT_GT(v, 0.0) << label << ": tetra " << t->id;
+      volume += v;
+      for (const int* o : mgn_tetra_outward_face) add_face(t->n[o[0]], t->n[o[1]], t->n[o[2]]);
+    });
+    std::map<std::set<const mgn_node*>, int> bases;
+    mgn_for_own_records<mgn_pyram>(r->mesh.pyrams, r->mesh.pyram_total, true, [&](const mgn_pyram* p) {
+      const double* x[5] = {p->n[0]->xyz, p->n[1]->xyz, p->n[2]->xyz, p->n[3]->xyz, p->n[4]->xyz};
+      const double v1 = signed_volume(x[0], x[1], x[2], x[4]), v2 = signed_volume(x[0], x[2], x[3], x[4]);
+      EXPECT_GT(v1, 0.0) << label << ": pyramid " << p->id;
+      EXPECT_GT(v2, 0.0) << label << ": pyramid " << p->id;
+      EXPECT_GT(mgn_get_pyram_quality(x), 0.0) << label << ": pyramid " << p->id;
+      volume += v1 + v2;
+      for (int k = 0; k < 4; ++k) add_face(p->n[k], p->n[(k + 1) % 4], p->n[4]);
+      ++bases[{p->n[0], p->n[1], p->n[2], p->n[3]}];
+    });
+    EXPECT_NEAR(volume, 1.0, 1e-9) << label;
+    EXPECT_NEAR(r->volume, 1.0, 1e-5) << label;
+    // Faces: the boundary triangles once, every other face twice.
+    std::set<std::vector<const mgn_node*>> boundary;
+    long quads = 0;
+    for (long id = 1; id <= 6; ++id) {
+      const mgn_surface* s = mgn_find_surface(id);
+      mgn_for_own_records<mgn_face>(s->mesh.faces, s->mesh.face_total, true, [&](const mgn_face* f) {
+        std::vector<const mgn_node*> key = {f->n[0], f->n[1], f->n[2]};
+        std::sort(key.begin(), key.end());
+        boundary.insert(key);
+      });
+      mgn_for_own_records<mgn_quad>(s->mesh.quads, s->mesh.quad_total, true, [&](const mgn_quad* q) {
+        ++quads;
+        EXPECT_EQ(bases.count({q->n[0], q->n[1], q->n[2], q->n[3]}), 1u) << label << ": quad " << q->id;
+        ASSERT_NE(q->extra, nullptr);
+        const int side = id == 1 || id == 4 || id == 5 ? 0 : 1;
+        EXPECT_EQ(q->extra->side_type[side], MGN_ELEM_PYRAM) << label << ": quad " << q->id;
+      });
+    }
+    EXPECT_GT(quads, 0) << label;
+    EXPECT_EQ(static_cast<long>(bases.size()), quads) << label;
+    for (const auto& [base, count] : bases) EXPECT_EQ(count, 1) << label;
+    for (const auto& [key, count] : faces) EXPECT_EQ(count, boundary.count(key) != 0 ? 1 : 2) << label;
+  }
+}
+
+// Option -H: quad-hexa support off leaves the QUAD request without effect:
+// triangles and tetras only, and the mesh file of type 3.
+TEST(RegionProgramTest, WithoutQuadHexaSupportTheCubeOfQuadsIsTetrahedral) {
+  const std::string dir = mgn_temp_dir();
+  std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/unit_cube.mgn");
+  text = std::regex_replace(text, std::regex("(\nsurface [0-9] curve [0-9]+ [0-9]+ [0-9]+ [0-9]+)"), "$1 quad");
+  mgn_write_file(dir + "/cube.mgn", text);
+  for (const bool off : {false, true}) {
+    std::vector<std::string> args = {"-i", dir + "/cube.mgn", "-u", "0.25", "-o", "cube.msh", "-x", "cube.vtk",
+                                     "-y", "3"};
+    if (off) args.push_back("-H");
+    const mgn_run_result r = mgn_run_program(args, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string mesh = mgn_read_file(dir + "/cube.msh");
+    const std::string vtk = mgn_read_file(dir + "/cube.vtk");
+    std::istringstream in(mesh);
+    long type = 0;
+    in >> type;
+    EXPECT_EQ(type, off ? 3 : 7);
+    EXPECT_EQ(r.out.find("Number of quads:") != std::string::npos, !off) << r.out;
+    EXPECT_EQ(r.out.find("Number of pyrams:") != std::string::npos, !off) << r.out;
+    EXPECT_EQ(r.out.find("Pyrams quality:") != std::string::npos, !off) << r.out;
+    // VTK cells: quads (9) and pyramids (14) exactly when there are any.
+    EXPECT_EQ(vtk.find("\n9\n") != std::string::npos, !off);
+    EXPECT_EQ(vtk.find("\n14\n") != std::string::npos, !off);
+  }
 }
 
 }  // namespace
