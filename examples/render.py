@@ -11,6 +11,7 @@ in blue, the faces of the cut in sand.
 """
 
 import argparse
+from collections import Counter
 import os
 import re
 import shlex
@@ -46,6 +47,7 @@ VIEWS = {
     "plate_with_hole": {"camera": (40, -60), "cut": QUARTER},
     "box_with_void": {"camera": (25, -50), "cut": QUARTER},
     "flange": {"camera": (35, -65), "cut": [((1, 0, 0), 30), ((0, -1, 0), 0)]},
+    "quad_plate": {"camera": (35, -65), "cut": [((0, -1, 0), -20), ((1, 0, 0), 50)]},
 }
 SURFACE_COLOUR = np.array([0.55, 0.70, 0.90])
 CUT_COLOUR = np.array([0.93, 0.80, 0.55])
@@ -53,6 +55,7 @@ LIGHT = np.array([0.3, -0.5, 0.8])
 
 # Tetra faces (corner indices) and the corners of the lower kinds.
 TETRA_FACES = [(0, 2, 1), (0, 1, 3), (1, 2, 3), (2, 0, 3)]
+PYRAMID_FACES = [(0, 1, 2, 3), (0, 1, 4), (1, 2, 4), (2, 3, 4), (3, 0, 4)]
 
 
 def example_command(path):
@@ -81,23 +84,26 @@ def shade(normals, colour):
     return np.clip(colour[None, :] * intensity[:, None], 0, 1)
 
 
-def opened_volume(points, tetras, cut):
-    """Faces of the tetras left after the cut that bound them: the model's
-    surface and the faces of the cut, each with its kind."""
-    centroids = points[tetras].mean(axis=1)
-    removed = np.ones(len(tetras), dtype=bool)
-    for normal, offset in cut:
-        removed &= centroids @ np.array(normal, dtype=float) > offset
-    kept = tetras[~removed]
-    faces = np.concatenate([kept[:, list(f)] for f in TETRA_FACES])
-    keys = np.sort(faces, axis=1)
-    _, first, counts = np.unique(keys, axis=0, return_index=True, return_counts=True)
-    boundary = faces[first[counts == 1]]
+def opened_volume(points, volumes, cut):
+    """Faces of the volume elements left after the cut that bound them: the
+    model's surface and the faces of the cut, each with its kind.  volumes:
+    (corner array, face list) of each element kind."""
+    kept_faces, counts, outer_counts = [], Counter(), Counter()
+    for cells, face_list in volumes:
+        centroids = points[cells].mean(axis=1)
+        removed = np.ones(len(cells), dtype=bool)
+        for normal, offset in cut:
+            removed &= centroids @ np.array(normal, dtype=float) > offset
+        kept = cells[~removed]
+        for f in face_list:
+            for face in map(tuple, kept[:, list(f)]):
+                kept_faces.append(face)
+                counts[tuple(sorted(face))] += 1
+            for face in map(tuple, cells[:, list(f)]):
+                outer_counts[tuple(sorted(face))] += 1
     # Faces of the whole mesh's boundary are the model's surface.
-    all_faces = np.sort(np.concatenate([tetras[:, list(f)] for f in TETRA_FACES]), axis=1)
-    outer_keys, outer_counts = np.unique(all_faces, axis=0, return_counts=True)
-    outer = {tuple(k) for k in outer_keys[outer_counts == 1]}
-    on_surface = np.array([tuple(sorted(f)) in outer for f in boundary], dtype=bool)
+    boundary = [f for f in kept_faces if counts[tuple(sorted(f))] == 1]
+    on_surface = np.array([outer_counts[tuple(sorted(f))] == 1 for f in boundary], dtype=bool)
     return boundary, on_surface
 
 
@@ -110,17 +116,20 @@ def draw(name, mesh_file, picture):
     blocks = {}
     for block in mesh.cells:
         blocks.setdefault(block.type[:5], []).append(block.data)
-    corners = {"tetra": 4, "trian": 3, "line": 2, "line3": 2}
+    corners = {"tetra": 4, "pyram": 5, "trian": 3, "line": 2, "line3": 2}
     cells = {kind: np.concatenate(data)[:, :corners.get(kind, data[0].shape[1])] for kind, data in blocks.items()}
 
     if "tetra" in cells:
-        faces, on_surface = opened_volume(points, cells["tetra"], view["cut"])
-        triangles = points[faces]
-        normals = np.cross(triangles[:, 1] - triangles[:, 0], triangles[:, 2] - triangles[:, 0])
+        volumes = [(cells["tetra"], TETRA_FACES)]
+        if "pyram" in cells:
+            volumes.append((cells["pyram"], PYRAMID_FACES))
+        faces, on_surface = opened_volume(points, volumes, view["cut"])
+        polygons = [points[list(f)] for f in faces]
+        normals = np.array([np.cross(p[1] - p[0], p[2] - p[0]) for p in polygons])
         colours = np.where(on_surface[:, None], shade(normals, SURFACE_COLOUR), shade(normals, CUT_COLOUR))
-        ax.add_collection3d(Poly3DCollection(triangles, facecolors=colours, edgecolors=(0.1, 0.1, 0.1, 0.6),
+        ax.add_collection3d(Poly3DCollection(polygons, facecolors=colours, edgecolors=(0.1, 0.1, 0.1, 0.6),
                                              linewidths=0.2))
-        shown = triangles.reshape(-1, 3)
+        shown = np.concatenate(polygons)
     elif "trian" in cells:
         # A surface mesh: each surface in its own colour.
         triangles = points[cells["trian"]]
