@@ -474,7 +474,9 @@ void binary_reader::check_header() {
   i32(check);
   // Only files of this revision are read: the layout of the records is
   // this program's own.
-  if (signature - kFeatureSum != kSignatureBase || check != kCheckValue || revision != kRevision)
+  // Compared in 64 bits: a forged signature near the limits of int32_t must
+  // not overflow.
+  if (static_cast<int64_t>(signature) - kFeatureSum != kSignatureBase || check != kCheckValue || revision != kRevision)
     fail(mgn_format("Binary file %s is not compatible with Mgn executable", name_.c_str()));
 }
 

@@ -183,9 +183,11 @@ TEST_F(BinaryDamage, AnotherBuildOrRevision) {
     std::size_t at;
     uint32_t value;
   };
-  // A build without one feature term; another format revision; another
-  // check value.
-  for (const Case& c : {Case{4, 123564234u - 208u}, Case{8, 11u}, Case{12, 17u}}) {
+  // A build without one feature term; signatures at the ends of the
+  // integer range (the comparison must not overflow); another format
+  // revision; another check value.
+  for (const Case& c : {Case{4, 123564234u - 208u}, Case{4, 0x80000000u}, Case{4, 0x7fffffffu}, Case{8, 11u},
+                        Case{12, 17u}}) {
     std::string bytes = good_;
     put32(bytes, c.at, c.value);
     const mgn_run_result r = read(resealed(bytes));
