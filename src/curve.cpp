@@ -21,12 +21,6 @@
 
 namespace {
 
-long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
-long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
-long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
-
-void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
-
 // Option keywords of a curve definition, in table order.
 enum curve_keyword : int {
   K_VIRTUAL, K_ORDER, K_FIXED, K_CURVE, K_SURFACE, K_VERTEX, K_SIZE, K_RATE, K_DENSITY, K_FACTOR,
@@ -549,11 +543,11 @@ void check_curve_options(curve_line& line) {
   }
   // Hidden curve.
   if (curve->hidden && curve->property != 0) {
-    warn(mgn_format("Keyword PROPERTY ignored for hidden curve (%ld)", cid));
+    mgn_warning_text(mgn_format("Keyword PROPERTY ignored for hidden curve (%ld)", cid));
     curve->property = 0;
   }
   if (curve->hidden && curve->count != 0) {
-    warn(mgn_format("Keyword COUNT ignored for hidden curve (%ld)", cid));
+    mgn_warning_text(mgn_format("Keyword COUNT ignored for hidden curve (%ld)", cid));
     curve->count = 0;
   }
   if (curve->slave && curve->master)
@@ -561,15 +555,15 @@ void check_curve_options(curve_line& line) {
   // Output curve.
   if (curve->output_requested) {
     if (curve->hidden) {
-      warn(mgn_format("Keyword HIDDEN ignored for output curve (%ld)", cid));
+      mgn_warning_text(mgn_format("Keyword HIDDEN ignored for output curve (%ld)", cid));
       curve->hidden = false;
     }
     if (curve->swap) {
-      warn(mgn_format("Keyword SWAP ignored for output curve (%ld)", cid));
+      mgn_warning_text(mgn_format("Keyword SWAP ignored for output curve (%ld)", cid));
       curve->swap = false;
     }
     if (curve->smear) {
-      warn(mgn_format("Keyword SMEAR ignored for output curve (%ld)", cid));
+      mgn_warning_text(mgn_format("Keyword SMEAR ignored for output curve (%ld)", cid));
       curve->smear = false;
     }
   }
@@ -579,16 +573,16 @@ void check_curve_options(curve_line& line) {
   }
   // Mirror.
   if (line.mirror != nullptr && line.mirror->is_virtual) {
-    warn(mgn_format("Keyword MIRROR ignored for curve %ld mirroring virtual curve (%ld)", cid, lid(line.mirror)));
+    mgn_warning_text(mgn_format("Keyword MIRROR ignored for curve %ld mirroring virtual curve (%ld)", cid, mgn_lid(line.mirror)));
     line.mirror = nullptr;
   }
   if (line.mirror != nullptr) {
     if (curve->count != 0) {
-      warn(mgn_format("Keyword COUNT ignored for mirrored curve (%ld)", cid));
+      mgn_warning_text(mgn_format("Keyword COUNT ignored for mirrored curve (%ld)", cid));
       curve->count = 0;
     }
     if (line.flags[K_OUTPUT] != 0 && !curve->output) {
-      warn(mgn_format("Keyword OUTPUT ignored for mirrored curve (%ld)", cid));
+      mgn_warning_text(mgn_format("Keyword OUTPUT ignored for mirrored curve (%ld)", cid));
       curve->output = true;
     }
     if (curve->fixed && mgn_get_top_physical_curve(curve) != curve)
@@ -607,7 +601,7 @@ void check_curve_options(curve_line& line) {
   if (!curve->is_virtual)
     for (mgn_vertex* vertex : curve->vertex)
       if (vertex->is_virtual)
-        mgn_input_error(mgn_format("Virtual vertex (%ld) cannot form boundary of physical curve (%ld)", lid(vertex), cid),
+        mgn_input_error(mgn_format("Virtual vertex (%ld) cannot form boundary of physical curve (%ld)", mgn_lid(vertex), cid),
                         CURVE_HERE);
 }
 
@@ -630,8 +624,8 @@ void settle_curve_sizes(curve_line& line) {
     }
     line.size *= line.size_multiplier;
     if ((line.size_source == K_DEF || line.size_source == K_UNI) && line.size == 0.0 && curve->factor != 0.0f)
-      warn(mgn_format("Default zero mesh size specification detected at curve %ld", cid));
-    if (mgn_resolve_polysize(line.polysize, K_DEF, K_UNI)) warn(mgn_format("Default zero polysize specification detected at curve %ld", cid));
+      mgn_warning_text(mgn_format("Default zero mesh size specification detected at curve %ld", cid));
+    if (mgn_resolve_polysize(line.polysize, K_DEF, K_UNI)) mgn_warning_text(mgn_format("Default zero polysize specification detected at curve %ld", cid));
   }
   curve->size = static_cast<float>(line.size);
   curve->rate = static_cast<float>(line.rate * line.rate_multiplier);
@@ -651,15 +645,15 @@ void fix_on_parent_curve(curve_line& line) {
     if (!curve->is_virtual && !parent->is_virtual) {
       if (line.flags[K_PROPERTY] != 0)
         mgn_input_error(mgn_format("Keyword PROPERTY not expected for fixed curve (%ld) with physical parent curve (%ld)",
-                                   cid, lid(parent)),
+                                   cid, mgn_lid(parent)),
                         CURVE_HERE);
       if (curve->slave)
         mgn_input_error(mgn_format("Keyword SLAVE not expected for fixed curve (%ld) with physical parent curve (%ld)",
-                                   cid, lid(parent)),
+                                   cid, mgn_lid(parent)),
                         CURVE_HERE);
       if (curve->master)
         mgn_input_error(mgn_format("Keyword MASTER not expected for fixed curve (%ld) with physical parent curve (%ld)",
-                                   cid, lid(parent)),
+                                   cid, mgn_lid(parent)),
                         CURVE_HERE);
       if (line.mirror != nullptr) {
         mgn_warning("Warning: Keyword MIRROR ignored for fixed curve %ld\n", cid);
@@ -671,7 +665,7 @@ void fix_on_parent_curve(curve_line& line) {
       mgn_vertex* at = nullptr;
       if (!vertex_on_curve(vertex, parent, &line.end_t[e], &at)) {
         note_offending(curve, vertex, parent, nullptr);
-        mgn_input_error(mgn_format("Vertex %ld of curve %ld is not fixed to parent curve %ld", lid(vertex), cid, lid(parent)),
+        mgn_input_error(mgn_format("Vertex %ld of curve %ld is not fixed to parent curve %ld", mgn_lid(vertex), cid, mgn_lid(parent)),
                         CURVE_HERE);
       }
       const bool parent_end = at == parent->vertex[0] || at == parent->vertex[1];
@@ -682,10 +676,10 @@ void fix_on_parent_curve(curve_line& line) {
         if (parent_end)
           mgn_input_error(mgn_format("Vertex %ld cannot bound fixed curve %ld\nIt differs in weight from vertex %ld of "
                                      "parent curve %ld",
-                                     lid(vertex), cid, lid(at), lid(parent)),
+                                     mgn_lid(vertex), cid, mgn_lid(at), mgn_lid(parent)),
                           CURVE_HERE);
         mgn_input_error(mgn_format("Vertex %ld cannot bound fixed curve %ld\nIt differs in weight from parent curve %ld",
-                                   lid(vertex), cid, lid(parent)),
+                                   mgn_lid(vertex), cid, mgn_lid(parent)),
                         CURVE_HERE);
       }
     }
@@ -703,7 +697,7 @@ void fix_on_parent_surface(curve_line& line) {
     if (!curve->is_virtual && surface->is_virtual) {
       for (mgn_surface* s = surface->parent_surface; s != nullptr && !s->hole; s = s->parent_surface)
         if (!s->is_virtual) {
-          mgn_warning("Warning: Curve %ld will be ignored when discretizing surface %ld\n", cid, lid(s));
+          mgn_warning("Warning: Curve %ld will be ignored when discretizing surface %ld\n", cid, mgn_lid(s));
           break;
         }
     }
@@ -716,14 +710,14 @@ void fix_on_parent_surface(curve_line& line) {
       if (!vertex_on_surface(vertex, surface, curve->parent_uv[e])) {
         note_offending(curve, vertex, nullptr, surface);
         mgn_input_error(
-            mgn_format("Vertex %ld of curve %ld is not fixed to parent surface %ld", lid(vertex), cid, lid(surface)),
+            mgn_format("Vertex %ld of curve %ld is not fixed to parent surface %ld", mgn_lid(vertex), cid, mgn_lid(surface)),
             CURVE_HERE);
       }
       const double w = mgn_get_surface_weight(surface, curve->parent_uv[e][0], curve->parent_uv[e][1]);
       if (!same_weight(vertex->ctrl_point->w, w)) {
         note_offending(curve, vertex, nullptr, surface);
         mgn_input_error(mgn_format("Vertex %ld cannot bound fixed curve %ld\nIt differs in weight from parent surface %ld",
-                                   lid(vertex), cid, lid(surface)),
+                                   mgn_lid(vertex), cid, mgn_lid(surface)),
                         CURVE_HERE);
       }
     }
@@ -733,18 +727,18 @@ void fix_on_parent_surface(curve_line& line) {
     const bool same_v = std::fabs(s[1] - e[1]) <= parameter_tolerance;
     if (same_u && same_v) {
       note_offending(curve, nullptr, nullptr, surface);
-      mgn_input_error(mgn_format("Fixation of curve %ld to parametric curve on surface %ld is not unique", cid, lid(surface)),
+      mgn_input_error(mgn_format("Fixation of curve %ld to parametric curve on surface %ld is not unique", cid, mgn_lid(surface)),
                       CURVE_HERE);
     }
     if (!curve_iso_line(curve, &line.iso)) {
       note_offending(curve, nullptr, nullptr, surface);
       mgn_input_error(
-          mgn_format("Curve %ld does not coincide with any parametric curve on surface %ld", cid, lid(surface)),
+          mgn_format("Curve %ld does not coincide with any parametric curve on surface %ld", cid, mgn_lid(surface)),
           CURVE_HERE);
     }
     if (line.iso.constant <= parameter_tolerance || line.iso.constant >= 1.0 - parameter_tolerance) {
       note_offending(curve, nullptr, nullptr, surface);
-      mgn_input_error(mgn_format("Curve %ld cannot coincide with boundary of surface %ld", cid, lid(surface)),
+      mgn_input_error(mgn_format("Curve %ld cannot coincide with boundary of surface %ld", cid, mgn_lid(surface)),
                       CURVE_HERE);
     }
     const double lo = std::min(line.iso.a, line.iso.b), hi = std::max(line.iso.a, line.iso.b);
@@ -754,7 +748,7 @@ void fix_on_parent_surface(curve_line& line) {
       if (std::fabs(across - line.iso.constant) <= parameter_tolerance && along > lo + parameter_tolerance &&
           along < hi - parameter_tolerance) {
         note_offending(curve, vertex, nullptr, surface);
-        mgn_input_error(mgn_format("Vertex %ld intersects curve %ld on surface %ld", lid(vertex), cid, lid(surface)),
+        mgn_input_error(mgn_format("Vertex %ld intersects curve %ld on surface %ld", mgn_lid(vertex), cid, mgn_lid(surface)),
                         CURVE_HERE);
       }
     }
@@ -764,7 +758,7 @@ void fix_on_parent_surface(curve_line& line) {
       if (!curve_iso_line(other, &other_line)) continue;
       if (iso_lines_cross(line.iso, other_line)) {
         note_offending(curve, nullptr, other, surface);
-        mgn_input_error(mgn_format("Curve %ld intersects curve %ld on surface %ld", cid, lid(other), lid(surface)),
+        mgn_input_error(mgn_format("Curve %ld intersects curve %ld on surface %ld", cid, mgn_lid(other), mgn_lid(surface)),
                         CURVE_HERE);
       }
     }
@@ -784,7 +778,7 @@ void settle_curve_order(curve_line& line) {
     const int parent_order =
         parent != nullptr ? parent->order : (line.iso.direction == 0 ? surface->order_u : surface->order_v);
     if (line.order != 0 && line.order < parent_order) {
-      warn(mgn_format("Invalid order specification for fixed curve %ld", cid));
+      mgn_warning_text(mgn_format("Invalid order specification for fixed curve %ld", cid));
       line.order = parent_order;
     }
     if (line.order == 0) line.order = parent_order;
@@ -897,7 +891,7 @@ void link_curve_relatives(curve_line& line) {
 
   // Duplication.
   if (line.duplicate != nullptr && line.duplicate->is_virtual) {
-    warn(mgn_format("Keyword DUPLICATE ignored for curve %ld duplicating virtual curve (%ld)", cid, lid(line.duplicate)));
+    mgn_warning_text(mgn_format("Keyword DUPLICATE ignored for curve %ld duplicating virtual curve (%ld)", cid, mgn_lid(line.duplicate)));
     line.duplicate = nullptr;
   }
   if (line.duplicate != nullptr) {
@@ -910,7 +904,7 @@ void link_curve_relatives(curve_line& line) {
     if (mgn_get_top_physical_curve(curve) != curve)
       mgn_input_error(mgn_format("Only top physical parent curve (%ld) can be coinciding", cid), CURVE_HERE);
     if (mgn_get_top_physical_curve(other) != other)
-      mgn_input_error(mgn_format("Only top physical parent curve (%ld) can be coinciding", lid(other)), CURVE_HERE);
+      mgn_input_error(mgn_format("Only top physical parent curve (%ld) can be coinciding", mgn_lid(other)), CURVE_HERE);
     mgn_link_coinciding(curve, other, &mgn_curve::coinciding_curves);
   }
 }

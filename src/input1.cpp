@@ -41,9 +41,6 @@
 
 namespace {
 
-long lid(const mgn_region* r) { return static_cast<long>(r->id); }
-long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
-
 long face_id(const mgn_region_face& face) {
   switch (face.kind) {
     case MGN_SURFACE: return static_cast<const mgn_surface*>(face.entity)->id;
@@ -225,7 +222,7 @@ void check_orientation(mgn_region* region, const mgn_region_face& a, mgn_curve* 
   if (cb != ca) mgn_note_partial_curve(cb);
   mgn_record_error_location(MGN_CURVE, ca->id, ca->vertex[0]->ctrl_point->xyz);
   const std::string format = std::string("Invalid topology of region %ld detected\nCheck orientation of ") + pair;
-  mgn_manipulation_error(mgn_format(format.c_str(), lid(region), face_id(a), face_id(b)), routine,
+  mgn_manipulation_error(mgn_format(format.c_str(), mgn_lid(region), face_id(a), face_id(b)), routine,
                          mgn_module_name(__FILE__), __LINE__);
 }
 
@@ -275,7 +272,7 @@ void mgn_check_region_topology(mgn_region* region) {
       mgn_note_partial_curve(uses[u].curve);
       mgn_record_error_location(MGN_CURVE, uses[u].curve->id, uses[u].curve->vertex[0]->ctrl_point->xyz);
       mgn_manipulation_error(mgn_format("Invalid topology of region %ld detected\nCurve %ld shared only by %s %ld",
-                                        lid(region), lid(uses[u].curve), face_word(face.kind), face_id(face)),
+                                        mgn_lid(region), mgn_lid(uses[u].curve), face_word(face.kind), face_id(face)),
                              MGN_HERE);
     }
   // Orientation: two faces on a piece by their pairwise check; more faces

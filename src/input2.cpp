@@ -22,14 +22,6 @@
 
 namespace {
 
-long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
-long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
-long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
-long lid(const mgn_patch* p) { return static_cast<long>(p->id); }
-long lid(const mgn_shell* s) { return static_cast<long>(s->id); }
-
-void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
-
 // The options of both kinds; each kind's keyword table names those it has,
 // in its own order.
 enum option : int {
@@ -189,7 +181,7 @@ char* read_boundary(face_line<Entity>& line) {
     bool& used = side > 0 ? curve->left_used : curve->right_used;
     if (used)
       mgn_input_error(mgn_format("%s side of boundary curve %ld of %s %ld used more than once", side > 0 ? "Left" : "Right",
-                                 lid(curve), kind::word, lid(entity)),
+                                 mgn_lid(curve), kind::word, mgn_lid(entity)),
                       FACE_HERE);
     used = true;
     mgn_add_item_to_tail(side > 0 ? entity->left_curves : entity->right_curves, curve);
@@ -210,13 +202,13 @@ char* read_fixed_curves(face_line<Entity>& line) {
     if (curve->is_virtual) continue;  // no mesh to respect
     const mgn_region* region = mgn_get_top_physical_curve(curve)->localized_region;
     if (region != nullptr)
-      mgn_input_error(mgn_format("Curve %ld fixed to %s %ld already localized in region %ld", lid(curve), kind::word,
-                                 lid(entity), static_cast<long>(region->id)),
+      mgn_input_error(mgn_format("Curve %ld fixed to %s %ld already localized in region %ld", mgn_lid(curve), kind::word,
+                                 mgn_lid(entity), static_cast<long>(region->id)),
                       FACE_HERE);
     for (int side : {1, -1})
       if (side > 0 ? curve->left_used : curve->right_used)
         mgn_input_error(mgn_format("%s side of curve %ld fixed to %s %ld already used as boundary curve",
-                                   side > 0 ? "Left" : "Right", lid(curve), kind::word, lid(entity)),
+                                   side > 0 ? "Left" : "Right", mgn_lid(curve), kind::word, mgn_lid(entity)),
                         FACE_HERE);
     curve->left_used = curve->right_used = true;
     if (mgn_find_item(entity->fixed_curves, curve) == nullptr) mgn_add_item_to_tail(entity->fixed_curves, curve);
@@ -237,8 +229,8 @@ char* read_fixed_vertices(face_line<Entity>& line) {
     if (vertex->is_virtual) continue;  // no mesh to respect
     const mgn_region* region = mgn_get_top_physical_vertex(vertex)->localized_region;
     if (region != nullptr)
-      mgn_input_error(mgn_format("Vertex %ld fixed to %s %ld already localized in region %ld", lid(vertex), kind::word,
-                                 lid(entity), static_cast<long>(region->id)),
+      mgn_input_error(mgn_format("Vertex %ld fixed to %s %ld already localized in region %ld", mgn_lid(vertex), kind::word,
+                                 mgn_lid(entity), static_cast<long>(region->id)),
                       FACE_HERE);
     line.fixed_vertices.push_back(vertex);
     if (mgn_find_item(entity->fixed_vertices, vertex) == nullptr) mgn_add_item_to_tail(entity->fixed_vertices, vertex);
@@ -517,7 +509,7 @@ template <typename Entity>
 void check_flags(face_line<Entity>& line) {
   using kind = kind_of<Entity>;
   Entity* entity = line.entity;
-  const long id = lid(entity);
+  const long id = mgn_lid(entity);
   if (entity->is_virtual) {
     entity->hidden = false;
     entity->property = 0;
@@ -526,33 +518,33 @@ void check_flags(face_line<Entity>& line) {
   }
   if (entity->hole) {
     if (entity->hidden) {
-      warn(mgn_format("Keyword HIDDEN ignored for hole %s (%ld)", kind::word, id));
+      mgn_warning_text(mgn_format("Keyword HIDDEN ignored for hole %s (%ld)", kind::word, id));
       entity->hidden = false;
     }
     if (entity->property != 0) {
-      warn(mgn_format("Keyword PROPERTY ignored for hole %s (%ld)", kind::word, id));
+      mgn_warning_text(mgn_format("Keyword PROPERTY ignored for hole %s (%ld)", kind::word, id));
       entity->property = 0;
     }
     if (line.given[O_OUTPUT]) {
-      warn(mgn_format("Keyword OUTPUT ignored for hole %s (%ld)", kind::word, id));
+      mgn_warning_text(mgn_format("Keyword OUTPUT ignored for hole %s (%ld)", kind::word, id));
       entity->output = true;
       entity->output_requested = false;
     }
     if (line.duplicate != nullptr) {
-      warn(mgn_format("Keyword DUPLICATE ignored for hole %s (%ld)", kind::word, id));
+      mgn_warning_text(mgn_format("Keyword DUPLICATE ignored for hole %s (%ld)", kind::word, id));
       line.duplicate = nullptr;
     }
     if (line.mirror != nullptr) {
-      warn(mgn_format("Keyword MIRROR ignored for hole %s (%ld)", kind::word, id));
+      mgn_warning_text(mgn_format("Keyword MIRROR ignored for hole %s (%ld)", kind::word, id));
       line.mirror = nullptr;
     }
   }
   if (entity->hidden && entity->property != 0) {
-    warn(mgn_format("Keyword PROPERTY ignored for hidden %s (%ld)", kind::word, id));
+    mgn_warning_text(mgn_format("Keyword PROPERTY ignored for hidden %s (%ld)", kind::word, id));
     entity->property = 0;
   }
   if (entity->hidden && entity->output_requested) {
-    warn(mgn_format("Keyword HIDDEN ignored for output %s (%ld)", kind::word, id));
+    mgn_warning_text(mgn_format("Keyword HIDDEN ignored for output %s (%ld)", kind::word, id));
     entity->hidden = false;
   }
 }
@@ -560,37 +552,37 @@ void check_flags(face_line<Entity>& line) {
 // The quad meshing requests of a patch: ISO and MAP, DIAGONAL.
 void check_patch_quad_requests(face_line<mgn_patch>& line) {
   mgn_patch* patch = line.entity;
-  const long id = lid(patch);
+  const long id = mgn_lid(patch);
   if (line.given[O_MAP] && !patch->quad) {
-    warn(mgn_format("Keyword MAP ignored for patch (%ld) not subjected to quad meshing", id));
+    mgn_warning_text(mgn_format("Keyword MAP ignored for patch (%ld) not subjected to quad meshing", id));
     patch->map = false;
   }
   if (line.given[O_DIAGONAL]) {
     if (!((patch->quad && patch->map) || patch->iso)) {
-      warn(mgn_format("Keyword DIAGONAL ignored for patch (%ld) not subjected to quad mapping or iso quad meshing", id));
+      mgn_warning_text(mgn_format("Keyword DIAGONAL ignored for patch (%ld) not subjected to quad mapping or iso quad meshing", id));
       patch->diagonal = 0;
     } else if (patch->diagonal == 1 || patch->diagonal == -1) {
       if (patch->map && !line.given[O_LCS])
-        warn(mgn_format("DIAGONAL request may be ambiguous for patch (%ld) without LCS specification", id));
+        mgn_warning_text(mgn_format("DIAGONAL request may be ambiguous for patch (%ld) without LCS specification", id));
       if (patch->iso && !patch->iso_direction_given)
-        warn(mgn_format("DIAGONAL request may be ambiguous for patch (%ld) without DIR specification", id));
+        mgn_warning_text(mgn_format("DIAGONAL request may be ambiguous for patch (%ld) without DIR specification", id));
     }
   }
 }
 
 void check_shell_quad_requests(face_line<mgn_shell>& line) {
   mgn_shell* shell = line.entity;
-  const long id = lid(shell);
+  const long id = mgn_lid(shell);
   if (line.given[O_MAP] && !shell->quad) {
-    warn(mgn_format("Keyword MAP ignored for shell (%ld) not subjected to quad meshing", id));
+    mgn_warning_text(mgn_format("Keyword MAP ignored for shell (%ld) not subjected to quad meshing", id));
     shell->map = false;
   }
   if (line.given[O_DIAGONAL]) {
     if (!(shell->quad && shell->map)) {
-      warn(mgn_format("Keyword DIAGONAL ignored for shell %ld not subjected to quad mapping", id));
+      mgn_warning_text(mgn_format("Keyword DIAGONAL ignored for shell %ld not subjected to quad mapping", id));
       shell->diagonal = 0;
     } else if ((shell->diagonal == 1 || shell->diagonal == -1) && !line.given[O_LCS]) {
-      warn(mgn_format("DIAGONAL request may be ambiguous for shell (%ld) without LCS specification", id));
+      mgn_warning_text(mgn_format("DIAGONAL request may be ambiguous for shell (%ld) without LCS specification", id));
     }
   }
 }
@@ -600,24 +592,24 @@ void check_shell_quad_requests(face_line<mgn_shell>& line) {
 template <typename Entity>
 void check_copies(face_line<Entity>& line) {
   using kind = kind_of<Entity>;
-  const long id = lid(line.entity);
+  const long id = mgn_lid(line.entity);
   if (line.duplicate != nullptr && (line.duplicate->is_virtual || line.duplicate->hole)) {
-    warn(mgn_format("Keyword DUPLICATE ignored for %s %ld duplicating %s %s (%ld)", kind::word, id,
-                    line.duplicate->is_virtual ? "virtual" : "hole", kind::word, lid(line.duplicate)));
+    mgn_warning_text(mgn_format("Keyword DUPLICATE ignored for %s %ld duplicating %s %s (%ld)", kind::word, id,
+                    line.duplicate->is_virtual ? "virtual" : "hole", kind::word, mgn_lid(line.duplicate)));
     line.duplicate = nullptr;
   }
   if (line.mirror != nullptr && (line.mirror->is_virtual || line.mirror->hole)) {
-    warn(mgn_format("Keyword MIRROR ignored for %s %ld mirroring %s %s (%ld)", kind::word, id,
-                    line.mirror->is_virtual ? "virtual" : "hole", kind::word, lid(line.mirror)));
+    mgn_warning_text(mgn_format("Keyword MIRROR ignored for %s %ld mirroring %s %s (%ld)", kind::word, id,
+                    line.mirror->is_virtual ? "virtual" : "hole", kind::word, mgn_lid(line.mirror)));
     line.mirror = nullptr;
   }
   if (line.mirror != nullptr) {
-    warn(mgn_format("Keyword MIRROR ignored for %s (%ld): mirrored meshes of %s are not supported", kind::word, id,
+    mgn_warning_text(mgn_format("Keyword MIRROR ignored for %s (%ld): mirrored meshes of %s are not supported", kind::word, id,
                     kind::words));
     line.mirror = nullptr;
   }
   if (line.duplicate != nullptr) {
-    warn(mgn_format("Keyword DUPLICATE ignored for %s (%ld): duplicated meshes of %s are not supported", kind::word,
+    mgn_warning_text(mgn_format("Keyword DUPLICATE ignored for %s (%ld): duplicated meshes of %s are not supported", kind::word,
                     id, kind::words));
     line.duplicate = nullptr;
   }
@@ -631,7 +623,7 @@ template <typename Entity>
 void settle_sizes(face_line<Entity>& line) {
   using kind = kind_of<Entity>;
   Entity* entity = line.entity;
-  const long id = lid(entity);
+  const long id = mgn_lid(entity);
   double size = line.size;
   if (mgn_set.size_factor == 0.0) {
     size = 0.0;
@@ -641,9 +633,9 @@ void settle_sizes(face_line<Entity>& line) {
     if (line.size_source == O_UNI) size = mgn_set.uniform_size;
     size *= line.size_multiplier;
     if (line.size_source >= 0 && size == 0.0 && entity->factor != 0.0f)
-      warn(mgn_format("Default zero mesh size specification detected at %s %ld", kind::word, id));
+      mgn_warning_text(mgn_format("Default zero mesh size specification detected at %s %ld", kind::word, id));
     if (line.given[O_FACTOR] && size == 0.0) {
-      warn(mgn_format("Factor specification ignored at %s %ld", kind::word, id));
+      mgn_warning_text(mgn_format("Factor specification ignored at %s %ld", kind::word, id));
       entity->factor = 1.0f;
     }
   }
@@ -657,18 +649,18 @@ void settle_sizes(face_line<Entity>& line) {
 // and its direction in the plane.
 void check_patch_iso(face_line<mgn_patch>& line) {
   mgn_patch* patch = line.entity;
-  const long id = lid(patch);
+  const long id = mgn_lid(patch);
   if (patch->iso && patch->map) {
-    warn(mgn_format("Keyword ISO ignored for map-quad patch (%ld)", id));
+    mgn_warning_text(mgn_format("Keyword ISO ignored for map-quad patch (%ld)", id));
     patch->iso = false;
   }
 }
 
 void check_patch_iso_size(face_line<mgn_patch>& line) {
   mgn_patch* patch = line.entity;
-  const long id = lid(patch);
+  const long id = mgn_lid(patch);
   if (patch->iso && patch->size == 0.0f) {
-    warn(mgn_format("Keyword ISO ignored for patch (%ld) with no mesh size specification", id));
+    mgn_warning_text(mgn_format("Keyword ISO ignored for patch (%ld) with no mesh size specification", id));
     patch->iso = false;
   }
   if (patch->iso_direction_given && std::fabs(mgn_dot(patch->iso_direction, patch->normal)) > 1e-5)
@@ -685,17 +677,17 @@ void check_children(face_line<Entity>& line) {
     if constexpr (std::is_same_v<Entity, mgn_patch>) {
       const double c = std::clamp(mgn_dot(entity->normal, child->normal), -1.0, 1.0);
       if (std::acos(c) > MGN_SUBPATCH_NORMAL_ANGLE)
-        mgn_input_error(mgn_format("Normals of patch %ld and subpatch %ld differ too much", lid(entity), lid(child)),
+        mgn_input_error(mgn_format("Normals of patch %ld and subpatch %ld differ too much", mgn_lid(entity), mgn_lid(child)),
                         FACE_HERE);
     } else {
       if (child->bg_surface != entity->bg_surface)
         mgn_input_error(
-            mgn_format("Shell %ld and subshell %ld have no common background surface", lid(entity), lid(child)),
+            mgn_format("Shell %ld and subshell %ld have no common background surface", mgn_lid(entity), mgn_lid(child)),
             FACE_HERE);
     }
     if (child->is_virtual && !entity->is_virtual)
-      mgn_input_error(mgn_format("Virtual %s (%ld) cannot be %s of physical %s (%ld)", kind::word, lid(child),
-                                 kind::child, kind::word, lid(entity)),
+      mgn_input_error(mgn_format("Virtual %s (%ld) cannot be %s of physical %s (%ld)", kind::word, mgn_lid(child),
+                                 kind::child, kind::word, mgn_lid(entity)),
                       FACE_HERE);
   }
 }
@@ -710,13 +702,13 @@ void check_loops(face_line<Entity>& line) {
     for (mgn_list list : {entity->left_curves, entity->right_curves})
       for (mgn_curve* curve : mgn_list_range<mgn_curve>(list))
         if (curve->is_virtual)
-          mgn_input_error(mgn_format("Virtual curve (%ld) cannot form boundary of physical %s (%ld)", lid(curve),
-                                     kind::word, lid(entity)),
+          mgn_input_error(mgn_format("Virtual curve (%ld) cannot form boundary of physical %s (%ld)", mgn_lid(curve),
+                                     kind::word, mgn_lid(entity)),
                           FACE_HERE);
   for (std::size_t i = 0; i < line.fixed_vertices.size(); ++i)
     for (std::size_t j = 0; j < i; ++j)
       if (line.fixed_vertices[i] == line.fixed_vertices[j])
-        mgn_input_error(mgn_format("Fixed vertex %ld specified more than once", lid(line.fixed_vertices[i])),
+        mgn_input_error(mgn_format("Fixed vertex %ld specified more than once", mgn_lid(line.fixed_vertices[i])),
                         FACE_HERE);
 }
 
@@ -731,7 +723,7 @@ bool drop_if_empty(face_line<Entity>& line) {
     for (mgn_curve* curve : mgn_list_range<mgn_curve>(list))
       if (!curve->collapsed) empty = false;
   if (!empty) return false;
-  mgn_warning("Warning: Empty %s %ld ignored\n", kind::word, lid(entity));
+  mgn_warning("Warning: Empty %s %ld ignored\n", kind::word, mgn_lid(entity));
   entity->id = 0;
   return true;
 }
@@ -740,15 +732,15 @@ bool drop_if_empty(face_line<Entity>& line) {
 // inside it.
 void check_shell_inner_entities(face_line<mgn_shell>& line) {
   mgn_shell* shell = line.entity;
-  const long sid = lid(shell);
+  const long sid = mgn_lid(shell);
   const mgn_surface* surface = shell->bg_surface;
   for (mgn_vertex* v : mgn_list_range<mgn_vertex>(shell->fixed_vertices))
     if (!mgn_check_vertex_on_surface(surface, v))
-      mgn_input_error(mgn_format("Vertex %ld of shell %ld is not close enough to surface %ld", lid(v), sid, lid(surface)),
+      mgn_input_error(mgn_format("Vertex %ld of shell %ld is not close enough to surface %ld", mgn_lid(v), sid, mgn_lid(surface)),
                       MGN_INPUT_AT("mgn_input_shell"));
   for (mgn_curve* c : mgn_list_range<mgn_curve>(shell->fixed_curves))
     if (!mgn_check_curve_on_surface(surface, c))
-      mgn_input_error(mgn_format("Curve %ld of shell %ld is not close enough to surface %ld", lid(c), sid, lid(surface)),
+      mgn_input_error(mgn_format("Curve %ld of shell %ld is not close enough to surface %ld", mgn_lid(c), sid, mgn_lid(surface)),
                       MGN_INPUT_AT("mgn_input_shell"));
   if (shell->fixed_vertices == nullptr && shell->fixed_curves == nullptr) return;
   const mgn_loop_set loops = mgn_build_loop_set(MGN_SHELL, shell, true);
@@ -758,7 +750,7 @@ void check_shell_inner_entities(face_line<mgn_shell>& line) {
     double uv[2] = {0.0, 0.0};
     locate(v->xyz, uv);
     if (!mgn_check_point_inside_loops(loops, uv[0], uv[1], kOnLoops))
-      mgn_input_error(mgn_format("Vertex %ld is not inside shell %ld", lid(v), sid), MGN_INPUT_AT("mgn_input_shell"));
+      mgn_input_error(mgn_format("Vertex %ld is not inside shell %ld", mgn_lid(v), sid), MGN_INPUT_AT("mgn_input_shell"));
   }
   for (mgn_curve* c : mgn_list_range<mgn_curve>(shell->fixed_curves)) {
     bool inside = true;
@@ -769,7 +761,7 @@ void check_shell_inner_entities(face_line<mgn_shell>& line) {
       inside = mgn_check_point_inside_loops(loops, uv[0], uv[1], kOnLoops);
     }
     if (!inside)
-      mgn_input_error(mgn_format("Curve %ld is not inside shell %ld", lid(c), sid), MGN_INPUT_AT("mgn_input_shell"));
+      mgn_input_error(mgn_format("Curve %ld is not inside shell %ld", mgn_lid(c), sid), MGN_INPUT_AT("mgn_input_shell"));
   }
 }
 

@@ -27,9 +27,6 @@
 
 namespace {
 
-long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
-long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
-
 const char* word_of(int kind) { return kind == MGN_PATCH ? "patch" : "shell"; }
 
 long id_of(int kind, const void* entity) {
@@ -183,12 +180,12 @@ void check_loop_topology(int kind, void* entity, const char* routine) {
       mgn_manipulation_error(message, routine, mgn_module_name(__FILE__), __LINE__);
     };
     if (at.size() < 2)
-      fail(mgn_format("Invalid topology of %s %ld detected at vertex %ld", word_of(kind), eid, lid(v)),
+      fail(mgn_format("Invalid topology of %s %ld detected at vertex %ld", word_of(kind), eid, mgn_lid(v)),
            at.empty() ? nullptr : at[0].curve, nullptr);
     if (at.size() > 2) continue;
     if (at[0].arriving == at[1].arriving)
       fail(mgn_format("Invalid topology of %s %ld detected\nCheck orientation of curves %ld and %ld", word_of(kind),
-                      eid, lid(at[0].curve), lid(at[1].curve)),
+                      eid, mgn_lid(at[0].curve), mgn_lid(at[1].curve)),
            at[0].curve, at[1].curve);
   }
 }
@@ -623,14 +620,14 @@ void mgn_check_patch_geometry(mgn_patch* patch) {
     locate(v->xyz, uv);
     if (!mgn_check_point_inside_loops(loops, uv[0], uv[1], kOnLoops)) {
       mgn_note_partial_vertex(v);
-      patch_failure(patch, mgn_format("Vertex %ld is not inside patch %ld", lid(v), pid), v->xyz, MGN_VERTEX, v->id,
+      patch_failure(patch, mgn_format("Vertex %ld is not inside patch %ld", mgn_lid(v), pid), v->xyz, MGN_VERTEX, v->id,
                     __func__, __LINE__);
     }
   }
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(patch->fixed_curves))
     if (!curve_inside(loops, curve, locate, kOnLoops)) {
       mgn_note_partial_curve(curve);
-      patch_failure(patch, mgn_format("Curve %ld is not inside patch %ld", lid(curve), pid), curve->vertex[0]->xyz,
+      patch_failure(patch, mgn_format("Curve %ld is not inside patch %ld", mgn_lid(curve), pid), curve->vertex[0]->xyz,
                     MGN_CURVE, curve->id, __func__, __LINE__);
     }
 }
@@ -684,7 +681,7 @@ void mgn_check_patch_planarity(mgn_patch* patch) {
   if (farthest != nullptr) {
     mgn_note_partial_vertex(farthest);
     patch_failure(patch,
-                  mgn_format("Vertex %ld is not close enough to plane of patch %ld (distance %e)", lid(farthest), pid,
+                  mgn_format("Vertex %ld is not close enough to plane of patch %ld (distance %e)", mgn_lid(farthest), pid,
                              farthest_distance),
                   farthest->xyz, MGN_VERTEX, farthest->id, __func__, __LINE__);
   }
@@ -705,7 +702,7 @@ void mgn_check_patch_planarity(mgn_patch* patch) {
     if (worst > admissible) {
       mgn_note_partial_curve(curve);
       patch_failure(patch,
-                    mgn_format("Curve %ld is not close enough to plane of patch %ld (distance %e)", lid(curve), pid, worst),
+                    mgn_format("Curve %ld is not close enough to plane of patch %ld (distance %e)", mgn_lid(curve), pid, worst),
                     at, MGN_CURVE, curve->id, __func__, __LINE__);
     }
   }
@@ -765,14 +762,14 @@ void mgn_check_shell_geometry(mgn_shell* shell) {
       checked.push_back(v);
       if (!mgn_check_vertex_on_surface(shell->bg_surface, v)) {
         mgn_note_partial_vertex(v);
-        fail(mgn_format("Vertex %ld of shell %ld is not close enough to or inside surface %ld", lid(v), sid, bid),
+        fail(mgn_format("Vertex %ld of shell %ld is not close enough to or inside surface %ld", mgn_lid(v), sid, bid),
              MGN_VERTEX, v->id, v->xyz);
       }
     }
   for (const mgn_loop_curve& c : mgn_get_loop_curves(MGN_SHELL, shell, false))
     if (!c.curve->collapsed && !mgn_check_curve_on_surface(shell->bg_surface, c.curve)) {
       mgn_note_partial_curve(c.curve);
-      fail(mgn_format("Curve %ld of shell %ld is not close enough to or inside surface %ld", lid(c.curve), sid, bid),
+      fail(mgn_format("Curve %ld of shell %ld is not close enough to or inside surface %ld", mgn_lid(c.curve), sid, bid),
            MGN_CURVE, c.curve->id, c.curve->vertex[0]->xyz);
     }
   // Subshells inside: the middle of each of their curves.

@@ -44,7 +44,6 @@ constexpr const char* kInputInterface = "mgn_input_interface";
 #define INTERFACE_HERE MGN_INPUT_AT(kInputInterface)
 #define INTERFACE_CALLER mgn_input_caller{kInputInterface, __FILE__, __LINE__}
 
-long lid(const mgn_interface* i) { return static_cast<long>(i->id); }
 
 // Option keywords of an interface definition, in table order.
 enum interface_keyword : int {
@@ -213,7 +212,7 @@ bool entities_identical(int kind, void* first, void* second) {
 // physical interface: both physical and not one and the same.
 void check_interface(interface_line& line) {
   mgn_interface* interface = line.interface;
-  const long iid = lid(interface);
+  const long iid = mgn_lid(interface);
   if (interface->is_virtual) {
     interface->element_free = false;
     interface->property = 0;

@@ -26,6 +26,8 @@ void mgn_print(FILE* stream, const char* format, ...) __attribute__((format(prin
 void mgn_print_warning(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Formats a warning text (any length) and counts it as one warning.
 void mgn_warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A warning of one line: "Warning: " and the text.
+inline void mgn_warning_text(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
 // As mgn_warning, for the warnings about one entity or point that several
 // passes of a stage could repeat: a text already given in the current stage
 // is dropped (neither printed nor counted).  The octree construction and the

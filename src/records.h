@@ -20,6 +20,12 @@
 #include <string>
 #include <vector>
 
+// An entity's identifier as the long that messages print.
+template <typename Entity>
+inline long mgn_lid(const Entity* entity) {
+  return static_cast<long>(entity->id);
+}
+
 // ---------------------------------------------------------------------------
 // 1. Compile-time limits and small shared types
 // ---------------------------------------------------------------------------

@@ -32,15 +32,8 @@
 
 namespace {
 
-long lid(const mgn_region* r) { return static_cast<long>(r->id); }
-long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
-long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
-long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
-long lid(const mgn_patch* p) { return static_cast<long>(p->id); }
-long lid(const mgn_shell* s) { return static_cast<long>(s->id); }
-
-void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
-
+// Appends once, keeping the order of first appearance (the shared
+// mgn_add_item_once puts new items first).
 void add_once(mgn_list& list, void* object) {
   if (mgn_find_item(list, object) == nullptr) mgn_add_item_to_tail(list, object);
 }
@@ -123,7 +116,7 @@ char* read_boundary(region_line& line, Entity* (*find)(long), const face_kind& k
     mgn_list& list = region->*(side > 0 ? kind.inner : kind.outer);
     if (mgn_find_item(list, entity) != nullptr)
       mgn_input_error(mgn_format("%s side of boundary %s %ld of region %ld used more than once",
-                                 side > 0 ? "Inner" : "Outer", kind.word, lid(entity), lid(region)),
+                                 side > 0 ? "Inner" : "Outer", kind.word, mgn_lid(entity), mgn_lid(region)),
                       MGN_INPUT_HERE);
     mgn_add_item_to_tail(list, entity);
   }
@@ -141,15 +134,15 @@ char* read_fixed_faces(region_line& line, Entity* (*find)(long), const face_kind
   for (Entity* entity : listed) {
     if (entity->is_virtual) continue;  // no mesh to respect
     if (entity->localized_region != nullptr)
-      mgn_input_error(mgn_format("%s %ld fixed to region %ld already localized in region %ld", kind.Word, lid(entity),
-                                 lid(region), lid(entity->localized_region)),
+      mgn_input_error(mgn_format("%s %ld fixed to region %ld already localized in region %ld", kind.Word, mgn_lid(entity),
+                                 mgn_lid(region), mgn_lid(entity->localized_region)),
                       MGN_INPUT_HERE);
     for (int side : {1, -1}) {
       const bool used = side_region(entity, side) != nullptr ||
                         mgn_find_item(region->*(side > 0 ? kind.inner : kind.outer), entity) != nullptr;
       if (used)
         mgn_input_error(mgn_format("%s side of %s %ld fixed to region %ld already used as boundary %s",
-                                   side > 0 ? "Inner" : "Outer", kind.word, lid(entity), lid(region), kind.word),
+                                   side > 0 ? "Inner" : "Outer", kind.word, mgn_lid(entity), mgn_lid(region), kind.word),
                         MGN_INPUT_HERE);
     }
     add_once(region->*kind.fixed, entity);
@@ -175,7 +168,7 @@ char* read_fixed_pieces(region_line& line, Entity* (*find)(long), Entity* (*top_
     Entity* top = top_of(entity);
     if (top->localized_region != nullptr)
       mgn_input_error(
-          mgn_format("%s %ld already localized in region %ld", Word, lid(entity), lid(top->localized_region)),
+          mgn_format("%s %ld already localized in region %ld", Word, mgn_lid(entity), mgn_lid(top->localized_region)),
           MGN_INPUT_HERE);
     add_once(region->*fixed, top);
     written.push_back(entity);
@@ -317,7 +310,7 @@ char* read_option(region_line& line, int key, char* token) {
 // Structured meshing requests and size.
 void complete_requests(region_line& line) {
   mgn_region* region = line.region;
-  const long rid = lid(region);
+  const long rid = mgn_lid(region);
   if (region->is_virtual) {
     region->hole = false;
     region->property = 0;
@@ -330,37 +323,37 @@ void complete_requests(region_line& line) {
   }
   if (region->hole) {
     if (region->property != 0) {
-      warn(mgn_format("Keyword PROPERTY ignored for hole (region %ld)", rid));
+      mgn_warning_text(mgn_format("Keyword PROPERTY ignored for hole (region %ld)", rid));
       region->property = 0;
     }
     if (line.flags[K_OUTPUT] != 0) {
-      warn(mgn_format("Keyword OUTPUT ignored for hole (region %ld)", rid));
+      mgn_warning_text(mgn_format("Keyword OUTPUT ignored for hole (region %ld)", rid));
       region->output = true;
       region->output_requested = false;
     }
   }
   if (region->iso && !region->hexa) {
-    warn(mgn_format("Keyword ISO ignored for non-hexa mesh (region %ld)", rid));
+    mgn_warning_text(mgn_format("Keyword ISO ignored for non-hexa mesh (region %ld)", rid));
     region->iso = false;
   }
   if (region->lcs[0] != nullptr && !region->map) {
-    warn(mgn_format("Keyword LCS ignored for region (%ld) not subjected to hexa mapping", rid));
+    mgn_warning_text(mgn_format("Keyword LCS ignored for region (%ld) not subjected to hexa mapping", rid));
     for (mgn_curve*& curve : region->lcs) curve = nullptr;
   }
   if (region->iso && line.dir_given[0] && line.dir_given[1] &&
       std::fabs(mgn_dot(region->iso_direction[0], region->iso_direction[1])) > 1e-10)
     mgn_input_error("Iso directions 1 and 2 are not perpendicular", MGN_INPUT_HERE);
   if (region->iso && region->map) {
-    warn(mgn_format("Keyword ISO ignored for map-hexa region (%ld)", rid));
+    mgn_warning_text(mgn_format("Keyword ISO ignored for map-hexa region (%ld)", rid));
     region->iso = false;
   }
   if (region->extrude) {
     if (region->hexa) {
-      warn(mgn_format("Keyword HEXA ignored for extruded region (%ld)", rid));
+      mgn_warning_text(mgn_format("Keyword HEXA ignored for extruded region (%ld)", rid));
       region->hexa = false;
     }
     if (region->iso) {
-      warn(mgn_format("Keyword ISO ignored for extruded region (%ld)", rid));
+      mgn_warning_text(mgn_format("Keyword ISO ignored for extruded region (%ld)", rid));
       region->iso = false;
     }
   }
@@ -373,15 +366,15 @@ void complete_requests(region_line& line) {
     if (line.size_source == K_UNI) size = mgn_set.uniform_size;
     size *= line.size_multiplier;
     if (line.size_source >= 0 && size == 0.0 && region->factor != 0.0f)
-      warn(mgn_format("Default zero mesh size specification detected at region %ld", rid));
+      mgn_warning_text(mgn_format("Default zero mesh size specification detected at region %ld", rid));
     if (line.flags[K_FACTOR] != 0 && size == 0.0) {
-      warn(mgn_format("Factor specification ignored in region %ld", rid));
+      mgn_warning_text(mgn_format("Factor specification ignored in region %ld", rid));
       region->factor = 1.0f;
     }
   }
   region->size = static_cast<float>(size);
   if (region->iso && size == 0.0) {
-    warn(mgn_format("Keyword ISO ignored for region (%ld) with no mesh size specification", rid));
+    mgn_warning_text(mgn_format("Keyword ISO ignored for region (%ld) with no mesh size specification", rid));
     region->iso = false;
   }
 }
@@ -390,35 +383,35 @@ void complete_requests(region_line& line) {
 // marks.
 template <typename Entity>
 void check_faces(mgn_region* region, const face_kind& kind) {
-  const long rid = lid(region);
+  const long rid = mgn_lid(region);
   for (int side : {1, -1})
     for (Entity* entity : mgn_list_range<Entity>(region->*(side > 0 ? kind.inner : kind.outer))) {
       if (entity->is_virtual && !region->is_virtual)
         mgn_input_error(mgn_format("Virtual %s (%ld) cannot form boundary of physical region (%ld)", kind.word,
-                                   lid(entity), rid),
+                                   mgn_lid(entity), rid),
                         MGN_INPUT_HERE);
       mgn_region* other = side_region(entity, side);
       if (other != nullptr && other != region)
         mgn_input_error(mgn_format("%s side of %s %ld already used as boundary %s of region %ld",
-                                   side > 0 ? "Inner" : "Outer", kind.word, lid(entity), kind.word, lid(other)),
+                                   side > 0 ? "Inner" : "Outer", kind.word, mgn_lid(entity), kind.word, mgn_lid(other)),
                         MGN_INPUT_HERE);
       if (mgn_find_item(region->*kind.fixed, entity) != nullptr)
         mgn_input_error(mgn_format("%s side of %s %ld fixed to region %ld already used as boundary %s",
-                                   side > 0 ? "Inner" : "Outer", kind.word, lid(entity), rid, kind.word),
+                                   side > 0 ? "Inner" : "Outer", kind.word, mgn_lid(entity), rid, kind.word),
                         MGN_INPUT_HERE);
       // Both sides of an entity fixed inside a region face that region.
       if (entity->localized_region != nullptr)
-        mgn_input_error(mgn_format("%s %ld already localized in region %ld", kind.Word, lid(entity),
-                                   lid(entity->localized_region)),
+        mgn_input_error(mgn_format("%s %ld already localized in region %ld", kind.Word, mgn_lid(entity),
+                                   mgn_lid(entity->localized_region)),
                         MGN_INPUT_HERE);
       if (entity->hole && !region->hole)
-        mgn_input_error(mgn_format("Hole %s (%ld) cannot form boundary of solid region (%ld)", kind.word, lid(entity),
+        mgn_input_error(mgn_format("Hole %s (%ld) cannot form boundary of solid region (%ld)", kind.word, mgn_lid(entity),
                                    rid),
                         MGN_INPUT_HERE);
     }
   for (Entity* entity : mgn_list_range<Entity>(region->*kind.fixed))
     if (entity->hole && !region->hole)
-      mgn_input_error(mgn_format("Hole %s (%ld) cannot be fixed to solid region (%ld)", kind.word, lid(entity), rid),
+      mgn_input_error(mgn_format("Hole %s (%ld) cannot be fixed to solid region (%ld)", kind.word, mgn_lid(entity), rid),
                       MGN_INPUT_HERE);
   for (int side : {1, -1})
     for (Entity* entity : mgn_list_range<Entity>(region->*(side > 0 ? kind.inner : kind.outer)))
@@ -430,7 +423,7 @@ void check_faces(mgn_region* region, const face_kind& kind) {
 // the ones meshed on their own count (neither virtual nor a hole).  The
 // lists grow while they are walked, so children of children follow.
 void add_child_surfaces(mgn_region* region) {
-  const long rid = lid(region);
+  const long rid = mgn_lid(region);
   for (int side : {1, -1}) {
     mgn_list& list = side > 0 ? region->inner_surfaces : region->outer_surfaces;
     for (mgn_surface* surface : mgn_list_range<mgn_surface>(list))
@@ -439,15 +432,15 @@ void add_child_surfaces(mgn_region* region) {
         mgn_region* other = side_region(child, side);
         if (other != nullptr)
           mgn_input_error(mgn_format("%s side of surface %ld already used as boundary surface of region %ld",
-                                     side > 0 ? "Inner" : "Outer", lid(child), lid(other)),
+                                     side > 0 ? "Inner" : "Outer", mgn_lid(child), mgn_lid(other)),
                           MGN_INPUT_HERE);
         if (mgn_find_item(region->fixed_surfaces, child) != nullptr)
           mgn_input_error(mgn_format("%s side of surface %ld fixed to region %ld already used as boundary surface",
-                                     side > 0 ? "Inner" : "Outer", lid(child), rid),
+                                     side > 0 ? "Inner" : "Outer", mgn_lid(child), rid),
                           MGN_INPUT_HERE);
         if (child->localized_region != nullptr)
-          mgn_input_error(mgn_format("Surface %ld already localized in region %ld", lid(child),
-                                     lid(child->localized_region)),
+          mgn_input_error(mgn_format("Surface %ld already localized in region %ld", mgn_lid(child),
+                                     mgn_lid(child->localized_region)),
                           MGN_INPUT_HERE);
         side_region(child, side) = region;
         mgn_add_item_to_tail(list, child);
@@ -457,13 +450,13 @@ void add_child_surfaces(mgn_region* region) {
     for (mgn_surface* child : mgn_list_range<mgn_surface>(surface->child_surfaces)) {
       if (child->is_virtual || child->hole || mgn_find_item(region->fixed_surfaces, child) != nullptr) continue;
       if (child->localized_region != nullptr)
-        mgn_input_error(mgn_format("Surface %ld fixed to region %ld already localized in region %ld", lid(child), rid,
-                                   lid(child->localized_region)),
+        mgn_input_error(mgn_format("Surface %ld fixed to region %ld already localized in region %ld", mgn_lid(child), rid,
+                                   mgn_lid(child->localized_region)),
                         MGN_INPUT_HERE);
       for (int side : {1, -1})
         if (side_region(child, side) != nullptr)
           mgn_input_error(mgn_format("%s side of surface %ld fixed to region %ld already used as boundary surface",
-                                     side > 0 ? "Inner" : "Outer", lid(child), rid),
+                                     side > 0 ? "Inner" : "Outer", mgn_lid(child), rid),
                           MGN_INPUT_HERE);
       child->localized_region = region;
       mgn_add_item_to_tail(region->fixed_surfaces, child);
@@ -477,7 +470,7 @@ void add_child_surfaces(mgn_region* region) {
 // children follow.
 template <typename Entity>
 void add_child_faces(mgn_region* region, const face_kind& kind, mgn_list Entity::*children) {
-  const long rid = lid(region);
+  const long rid = mgn_lid(region);
   for (int side : {1, -1}) {
     mgn_list& list = region->*(side > 0 ? kind.inner : kind.outer);
     for (Entity* entity : mgn_list_range<Entity>(list))
@@ -486,15 +479,15 @@ void add_child_faces(mgn_region* region, const face_kind& kind, mgn_list Entity:
         mgn_region* other = side_region(child, side);
         if (other != nullptr)
           mgn_input_error(mgn_format("%s side of %s %ld already used as boundary %s of region %ld",
-                                     side > 0 ? "Inner" : "Outer", kind.word, lid(child), kind.word, lid(other)),
+                                     side > 0 ? "Inner" : "Outer", kind.word, mgn_lid(child), kind.word, mgn_lid(other)),
                           MGN_INPUT_HERE);
         if (mgn_find_item(region->*kind.fixed, child) != nullptr)
           mgn_input_error(mgn_format("%s side of %s %ld fixed to region %ld already used as boundary %s",
-                                     side > 0 ? "Inner" : "Outer", kind.word, lid(child), rid, kind.word),
+                                     side > 0 ? "Inner" : "Outer", kind.word, mgn_lid(child), rid, kind.word),
                           MGN_INPUT_HERE);
         if (child->localized_region != nullptr)
-          mgn_input_error(mgn_format("%s %ld already localized in region %ld", kind.Word, lid(child),
-                                     lid(child->localized_region)),
+          mgn_input_error(mgn_format("%s %ld already localized in region %ld", kind.Word, mgn_lid(child),
+                                     mgn_lid(child->localized_region)),
                           MGN_INPUT_HERE);
         side_region(child, side) = region;
         mgn_add_item_to_tail(list, child);
@@ -505,13 +498,13 @@ void add_child_faces(mgn_region* region, const face_kind& kind, mgn_list Entity:
       if (child->id == 0 || child->is_virtual || child->hole || mgn_find_item(region->*kind.fixed, child) != nullptr)
         continue;
       if (child->localized_region != nullptr)
-        mgn_input_error(mgn_format("%s %ld fixed to region %ld already localized in region %ld", kind.Word, lid(child),
-                                   rid, lid(child->localized_region)),
+        mgn_input_error(mgn_format("%s %ld fixed to region %ld already localized in region %ld", kind.Word, mgn_lid(child),
+                                   rid, mgn_lid(child->localized_region)),
                         MGN_INPUT_HERE);
       for (int side : {1, -1})
         if (side_region(child, side) != nullptr)
           mgn_input_error(mgn_format("%s side of %s %ld fixed to region %ld already used as boundary %s",
-                                     side > 0 ? "Inner" : "Outer", kind.word, lid(child), rid, kind.word),
+                                     side > 0 ? "Inner" : "Outer", kind.word, mgn_lid(child), rid, kind.word),
                           MGN_INPUT_HERE);
       child->localized_region = region;
       mgn_add_item_to_tail(region->*kind.fixed, child);
@@ -536,7 +529,7 @@ void wrap_subregion_faces(mgn_region* region, mgn_region* subregion, const face_
       mgn_region*& mark = side_region(entity, -side);
       if (mark != nullptr && mark != region)
         mgn_input_error(mgn_format("%s side of %s %ld already used as boundary %s of region %ld",
-                                   side > 0 ? "Outer" : "Inner", kind.word, lid(entity), kind.word, lid(mark)),
+                                   side > 0 ? "Outer" : "Inner", kind.word, mgn_lid(entity), kind.word, mgn_lid(mark)),
                         MGN_INPUT_HERE);
       mark = region;
     }
@@ -547,14 +540,14 @@ void wrap_subregion_faces(mgn_region* region, mgn_region* subregion, const face_
 void check_subregions(mgn_region* region, const mgn_region_boundary* boundary) {
   for (mgn_region* subregion : mgn_list_range<mgn_region>(region->subregions)) {
     if (subregion->is_virtual && !region->is_virtual)
-      mgn_input_error(mgn_format("Virtual region (%ld) cannot be subregion of physical region (%ld)", lid(subregion),
-                                 lid(region)),
+      mgn_input_error(mgn_format("Virtual region (%ld) cannot be subregion of physical region (%ld)", mgn_lid(subregion),
+                                 mgn_lid(region)),
                       MGN_INPUT_HERE);
     if (boundary == nullptr) continue;
     if (!mgn_check_subregion_inside_region(*boundary, subregion)) {
       mgn_note_partial_region(region);
       mgn_note_partial_region(subregion);
-      mgn_input_error(mgn_format("Subregion %ld is not inside region %ld", lid(subregion), lid(region)),
+      mgn_input_error(mgn_format("Subregion %ld is not inside region %ld", mgn_lid(subregion), mgn_lid(region)),
                       MGN_INPUT_HERE);
     }
     wrap_subregion_faces<mgn_surface>(region, subregion, surface_kind);
@@ -574,12 +567,12 @@ void check_extrusion_base(mgn_region* region) {
     return;
   long id = 0;
   switch (kind.kind) {
-    case MGN_SURFACE: id = lid(static_cast<mgn_surface*>(region->extrude_base)); break;
-    case MGN_PATCH: id = lid(static_cast<mgn_patch*>(region->extrude_base)); break;
-    default: id = lid(static_cast<mgn_shell*>(region->extrude_base)); break;
+    case MGN_SURFACE: id = mgn_lid(static_cast<mgn_surface*>(region->extrude_base)); break;
+    case MGN_PATCH: id = mgn_lid(static_cast<mgn_patch*>(region->extrude_base)); break;
+    default: id = mgn_lid(static_cast<mgn_shell*>(region->extrude_base)); break;
   }
   mgn_input_error(
-      mgn_format("Base %s (%ld) does not form boundary of physical region (%ld)", kind.word, id, lid(region)),
+      mgn_format("Base %s (%ld) does not form boundary of physical region (%ld)", kind.word, id, mgn_lid(region)),
       MGN_INPUT_HERE);
 }
 
@@ -601,14 +594,14 @@ void check_fixed_curves_vertices(region_line& line) {
   for (mgn_curve* curve : line.fixed_curves) {
     mgn_curve* top = mgn_get_top_physical_curve(curve);
     if (std::find(tops.begin(), tops.end(), top) != tops.end())
-      mgn_input_error(mgn_format("Fixed curve %ld specified more than once", lid(curve)), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Fixed curve %ld specified more than once", mgn_lid(curve)), MGN_INPUT_HERE);
     tops.push_back(top);
   }
   std::vector<mgn_vertex*> vertex_tops;
   for (mgn_vertex* vertex : line.fixed_vertices) {
     mgn_vertex* top = mgn_get_top_physical_vertex(vertex);
     if (std::find(vertex_tops.begin(), vertex_tops.end(), top) != vertex_tops.end())
-      mgn_input_error(mgn_format("Fixed vertex %ld specified more than once", lid(vertex)), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Fixed vertex %ld specified more than once", mgn_lid(vertex)), MGN_INPUT_HERE);
     vertex_tops.push_back(top);
   }
   for (mgn_curve* top : tops) {
@@ -617,13 +610,13 @@ void check_fixed_curves_vertices(region_line& line) {
     collect_descendants(top, descendants);
     for (mgn_curve* parent : ancestors)
       if (parent->localized_region != nullptr && parent->localized_region != region)
-        mgn_input_error(mgn_format("Curve %ld and its parent curve %ld localized in different regions", lid(top),
-                                   lid(parent)),
+        mgn_input_error(mgn_format("Curve %ld and its parent curve %ld localized in different regions", mgn_lid(top),
+                                   mgn_lid(parent)),
                         MGN_INPUT_HERE);
     for (mgn_curve* child : descendants)
       if (child->localized_region != nullptr && child->localized_region != region)
-        mgn_input_error(mgn_format("Curve %ld and its parent curve %ld localized in different regions", lid(child),
-                                   lid(top)),
+        mgn_input_error(mgn_format("Curve %ld and its parent curve %ld localized in different regions", mgn_lid(child),
+                                   mgn_lid(top)),
                         MGN_INPUT_HERE);
   }
   // A curve lies inside the region with its vertices; a vertex with the
@@ -635,7 +628,7 @@ void check_fixed_curves_vertices(region_line& line) {
       if (v == nullptr || v->is_virtual) continue;
       mgn_vertex* vt = mgn_get_top_physical_vertex(v);
       if (vt->localized_region != nullptr && vt->localized_region != region)
-        mgn_input_error(mgn_format("Vertex %ld already localized in region %ld", lid(vt), lid(vt->localized_region)),
+        mgn_input_error(mgn_format("Vertex %ld already localized in region %ld", mgn_lid(vt), mgn_lid(vt->localized_region)),
                         MGN_INPUT_HERE);
     }
   }
@@ -648,7 +641,7 @@ void check_fixed_curves_vertices(region_line& line) {
       if (c->is_virtual) continue;
       mgn_curve* ct = mgn_get_top_physical_curve(c);
       if (ct->localized_region != nullptr && ct->localized_region != region)
-        mgn_input_error(mgn_format("Curve %ld already localized in region %ld", lid(ct), lid(ct->localized_region)),
+        mgn_input_error(mgn_format("Curve %ld already localized in region %ld", mgn_lid(ct), mgn_lid(ct->localized_region)),
                         MGN_INPUT_HERE);
     }
   }
@@ -656,37 +649,37 @@ void check_fixed_curves_vertices(region_line& line) {
 
 // Fixed entities inside the region.
 void check_fixed_inside(mgn_region* region, const mgn_region_boundary& boundary) {
-  const long rid = lid(region);
+  const long rid = mgn_lid(region);
   for (mgn_vertex* vertex : mgn_list_range<mgn_vertex>(region->fixed_vertices))
     if (!mgn_check_vertex_inside_region(boundary, vertex)) {
       mgn_note_partial_region(region);
       mgn_note_partial_vertex(vertex);
       mgn_record_error_location(MGN_VERTEX, vertex->id, vertex->ctrl_point->xyz);
-      mgn_input_error(mgn_format("Vertex %ld is not inside region %ld", lid(vertex), rid), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Vertex %ld is not inside region %ld", mgn_lid(vertex), rid), MGN_INPUT_HERE);
     }
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(region->fixed_curves))
     if (!mgn_check_curve_inside_region(boundary, curve, false)) {
       mgn_note_partial_region(region);
       mgn_note_partial_curve(curve);
-      mgn_input_error(mgn_format("Curve %ld is not inside region %ld", lid(curve), rid), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Curve %ld is not inside region %ld", mgn_lid(curve), rid), MGN_INPUT_HERE);
     }
   for (mgn_surface* surface : mgn_list_range<mgn_surface>(region->fixed_surfaces))
     if (!mgn_check_surface_inside_region(boundary, surface)) {
       mgn_note_partial_region(region);
       mgn_note_partial_surface(surface);
-      mgn_input_error(mgn_format("Surface %ld is not inside region %ld", lid(surface), rid), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Surface %ld is not inside region %ld", mgn_lid(surface), rid), MGN_INPUT_HERE);
     }
   for (mgn_patch* patch : mgn_list_range<mgn_patch>(region->fixed_patches))
     if (!mgn_check_patch_inside_region(boundary, patch)) {
       mgn_note_partial_region(region);
       mgn_note_partial_patch(patch);
-      mgn_input_error(mgn_format("Patch %ld is not inside region %ld", lid(patch), rid), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Patch %ld is not inside region %ld", mgn_lid(patch), rid), MGN_INPUT_HERE);
     }
   for (mgn_shell* shell : mgn_list_range<mgn_shell>(region->fixed_shells))
     if (!mgn_check_shell_inside_region(boundary, shell)) {
       mgn_note_partial_region(region);
       mgn_note_partial_shell(shell);
-      mgn_input_error(mgn_format("Shell %ld is not inside region %ld", lid(shell), rid), MGN_INPUT_HERE);
+      mgn_input_error(mgn_format("Shell %ld is not inside region %ld", mgn_lid(shell), rid), MGN_INPUT_HERE);
     }
 }
 
@@ -782,7 +775,7 @@ mgn_region* mgn_input_region() {
   check_fixed_curves_vertices(line);
   if (physical) check_fixed_inside(region, boundary);
   if (region->hexa && !region->iso && !region->map) {
-    mgn_warning("Warning: Request for unstructured hexa meshing of region %ld ignored\n", lid(region));
+    mgn_warning("Warning: Request for unstructured hexa meshing of region %ld ignored\n", mgn_lid(region));
     region->hexa = false;
   }
   return region;

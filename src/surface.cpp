@@ -32,12 +32,6 @@ constexpr const char* kInputSurface = "mgn_input_surface";
 
 namespace {
 
-long lid(const mgn_curve* c) { return static_cast<long>(c->id); }
-long lid(const mgn_vertex* v) { return static_cast<long>(v->id); }
-long lid(const mgn_surface* s) { return static_cast<long>(s->id); }
-
-void warn(const std::string& text) { mgn_warning("Warning: %s\n", text.c_str()); }
-
 // Option keywords of a surface definition, in table order.
 enum surface_keyword : int {
   K_VIRTUAL, K_ORDER, K_FIXED, K_SURFACE, K_PATCH, K_SHELL, K_CURVE, K_VERTEX, K_SIZE, K_RATE,
@@ -109,19 +103,19 @@ bool same_corner(mgn_vertex* a, mgn_vertex* b) { return a == b || mgn_get_common
 // neighbouring sides, of the opposite sides, and the consistent choice of
 // the corner vertices.
 void set_corners(mgn_surface* surface) {
-  const long sid = lid(surface);
+  const long sid = mgn_lid(surface);
   mgn_curve* const* c = surface->curve;
   for (int k = 0; k < 4; ++k) {
     mgn_curve* a = c[k];
     mgn_curve* b = c[(k + 1) % 4];
     if (a->collapsed && b->collapsed) {
       note_offending(surface, a, b);
-      mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are collapsed", lid(a), lid(b), sid),
+      mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are collapsed", mgn_lid(a), mgn_lid(b), sid),
                       SURFACE_HERE);
     }
     if (mgn_check_curve_identity(a, b)) {
       note_offending(surface, a, b);
-      mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are coinciding", lid(a), lid(b), sid),
+      mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of surface %ld are coinciding", mgn_lid(a), mgn_lid(b), sid),
                       SURFACE_HERE);
     }
     bool common = false, rooted = false, physical = false;
@@ -137,13 +131,13 @@ void set_corners(mgn_surface* surface) {
     if (!rooted) {
       note_offending(surface, a, b);
       mgn_input_error(
-          mgn_format("Neighbouring curves %ld and %ld of surface %ld have no common vertex", lid(a), lid(b), sid),
+          mgn_format("Neighbouring curves %ld and %ld of surface %ld have no common vertex", mgn_lid(a), mgn_lid(b), sid),
           SURFACE_HERE);
     }
     if (!surface->is_virtual && !physical) {
       note_offending(surface, a, b);
       mgn_input_error(mgn_format("Neighbouring curves %ld and %ld of physical surface %ld have no common physical vertex",
-                                 lid(a), lid(b), sid),
+                                 mgn_lid(a), mgn_lid(b), sid),
                       SURFACE_HERE);
     }
   }
@@ -151,7 +145,7 @@ void set_corners(mgn_surface* surface) {
     if (mgn_check_curve_identity(c[k], c[k + 2])) {
       note_offending(surface, c[k], c[k + 2]);
       mgn_input_error(
-          mgn_format("Opposite curves %ld and %ld of surface %ld are coinciding", lid(c[k]), lid(c[k + 2]), sid),
+          mgn_format("Opposite curves %ld and %ld of surface %ld are coinciding", mgn_lid(c[k]), mgn_lid(c[k + 2]), sid),
           SURFACE_HERE);
     }
   // Orientation of the sides: every corner must be formed by the two sides
@@ -196,7 +190,7 @@ void set_corners(mgn_surface* surface) {
       mgn_note_partial_vertex(p);
       mgn_note_partial_vertex(q);
       mgn_input_error(mgn_format("Vertices %ld and %ld bounding curves %ld and %ld of surface %ld differ in weight",
-                                 lid(p), lid(q), lid(c[s1]), lid(c[s2]), sid),
+                                 mgn_lid(p), mgn_lid(q), mgn_lid(c[s1]), mgn_lid(c[s2]), sid),
                       SURFACE_HERE);
     }
     const double sp = p->ctrl_point->size, sq = q->ctrl_point->size;
@@ -208,7 +202,7 @@ void set_corners(mgn_surface* surface) {
       mgn_warning(
           "Warning: Vertices %ld and %ld bounding curves %ld and %ld of surface %ld differ in mesh size\n"
           "         Mesh size at vertex %ld has been modified to %e\n",
-          lid(p), lid(q), lid(c[s1]), lid(c[s2]), sid, lid(larger), static_cast<double>(smaller));
+          mgn_lid(p), mgn_lid(q), mgn_lid(c[s1]), mgn_lid(c[s2]), sid, mgn_lid(larger), static_cast<double>(smaller));
     }
   }
 }
@@ -225,18 +219,18 @@ bool near_value(double x, double value) { return std::fabs(x - value) <= paramet
 // the fixation to a fixed virtual parent, collapsed sides, sides not fixed
 // to the parent, the border of the parent, and the side ordering.
 void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
-  const long sid = lid(surface);
+  const long sid = mgn_lid(surface);
   mgn_surface* parent = surface->parent_surface;
   if (!surface->is_virtual && parent->is_virtual && parent->parent_surface != nullptr) {
     note_offending(surface, nullptr, nullptr);
     mgn_input_error(
-        mgn_format("Physical surface (%ld) cannot be fixed to fixed virtual surface (%ld)", sid, lid(parent)),
+        mgn_format("Physical surface (%ld) cannot be fixed to fixed virtual surface (%ld)", sid, mgn_lid(parent)),
         SURFACE_HERE);
   }
   for (mgn_curve* curve : surface->curve)
     if (curve->collapsed) {
       note_offending(surface, curve, nullptr);
-      mgn_input_error(mgn_format("Curve %ld of fixed surface %ld is collapsed", lid(curve), sid),
+      mgn_input_error(mgn_format("Curve %ld of fixed surface %ld is collapsed", mgn_lid(curve), sid),
                       SURFACE_HERE);
     }
   for (int s = 0; s < 4; ++s) {
@@ -244,7 +238,7 @@ void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
     if (!mgn_get_surface_curve_uv(parent, curve, lines[s].a, lines[s].b)) {
       note_offending(surface, curve, nullptr);
       mgn_input_error(
-          mgn_format("Curve %ld of fixed surface %ld is not fixed to surface %ld", lid(curve), sid, lid(parent)),
+          mgn_format("Curve %ld of fixed surface %ld is not fixed to surface %ld", mgn_lid(curve), sid, mgn_lid(parent)),
           SURFACE_HERE);
     }
   }
@@ -256,7 +250,7 @@ void check_fixed_sides(mgn_surface* surface, side_line lines[4]) {
           if (uv[k] <= parameter_tolerance || uv[k] >= 1.0 - parameter_tolerance) {
             note_offending(surface, nullptr, nullptr);
             mgn_input_error(
-                mgn_format("Physical surface %ld cannot touch border of its parent surface %ld", sid, lid(parent)),
+                mgn_format("Physical surface %ld cannot touch border of its parent surface %ld", sid, mgn_lid(parent)),
                 SURFACE_HERE);
           }
         }
@@ -292,7 +286,7 @@ void set_fixed_range(mgn_surface* surface, const side_line lines[4]) {
     const double hi = std::max(lines[s].a[along], lines[s].b[along]);
     if (!near_value(lo, range[0]) || !near_value(hi, range[1])) {
       note_offending(surface, surface->curve[s], nullptr);
-      mgn_input_error(mgn_format("Invalid topology of surface %ld", lid(surface)), SURFACE_HERE);
+      mgn_input_error(mgn_format("Invalid topology of surface %ld", mgn_lid(surface)), SURFACE_HERE);
     }
   }
 }
@@ -314,7 +308,7 @@ bool inside_closed(const mgn_surface* child, double u, double v) {
 // inside the range of a new physical child move to the child.
 void localize_on_child(mgn_surface* child) {
   mgn_surface* parent = child->parent_surface;
-  const long sid = lid(child);
+  const long sid = mgn_lid(child);
   // Entity lists hold the newest first: the entities are gathered in
   // input order and moved in that order to the head of the child's lists.
   std::vector<mgn_surface*> surfaces;
@@ -363,11 +357,11 @@ void localize_on_child(mgn_surface* child) {
     }
   }
   for (mgn_vertex* vertex : vertices)
-    mgn_warning("Warning: Vertex %ld is localized on surface %ld (u = %f, v = %f)\n", lid(vertex), sid,
+    mgn_warning("Warning: Vertex %ld is localized on surface %ld (u = %f, v = %f)\n", mgn_lid(vertex), sid,
                 vertex->param[0], vertex->param[1]);
-  for (mgn_curve* curve : curves) mgn_warning("Warning: Curve %ld is localized on surface %ld\n", lid(curve), sid);
+  for (mgn_curve* curve : curves) mgn_warning("Warning: Curve %ld is localized on surface %ld\n", mgn_lid(curve), sid);
   for (mgn_surface* other : surfaces)
-    mgn_warning("Warning: Surface %ld is localized on surface %ld\n", lid(other), sid);
+    mgn_warning("Warning: Surface %ld is localized on surface %ld\n", mgn_lid(other), sid);
 }
 
 // The orders of the surface: a given order is kept unless a side (or, for
@@ -381,7 +375,7 @@ void set_orders(mgn_surface* surface, int given_u, int given_v) {
     for (int s = d; s < 4; s += 2) {
       const mgn_curve* curve = surface->curve[s];
       if (given[d] != 0 && curve->order > given[d])
-        mgn_warning("Warning: Curve %ld is of higher order than surface %ld\n", lid(curve), lid(surface));
+        mgn_warning("Warning: Curve %ld is of higher order than surface %ld\n", mgn_lid(curve), mgn_lid(surface));
       n = std::max<int>(n, curve->order);
     }
     if (surface->parent_surface != nullptr)
@@ -781,34 +775,34 @@ void check_surface_options(surface_line& line) {
   // Hole surface.
   if (surface->hole) {
     if (surface->hidden) {
-      warn(mgn_format("Keyword HIDDEN ignored for hole surface (%ld)", sid));
+      mgn_warning_text(mgn_format("Keyword HIDDEN ignored for hole surface (%ld)", sid));
       surface->hidden = false;
     }
     if (surface->property != 0) {
-      warn(mgn_format("Keyword PROPERTY ignored for hole surface (%ld)", sid));
+      mgn_warning_text(mgn_format("Keyword PROPERTY ignored for hole surface (%ld)", sid));
       surface->property = 0;
     }
     if (line.flags[K_OUTPUT] != 0) {
-      warn(mgn_format("Keyword OUTPUT ignored for hole surface (%ld)", sid));
+      mgn_warning_text(mgn_format("Keyword OUTPUT ignored for hole surface (%ld)", sid));
       surface->output = true;
       surface->output_requested = false;
     }
     if (line.duplicate != nullptr) {
-      warn(mgn_format("Keyword DUPLICATE ignored for hole surface (%ld)", sid));
+      mgn_warning_text(mgn_format("Keyword DUPLICATE ignored for hole surface (%ld)", sid));
       line.duplicate = nullptr;
     }
     if (line.mirror != nullptr) {
-      warn(mgn_format("Keyword MIRROR ignored for hole surface (%ld)", sid));
+      mgn_warning_text(mgn_format("Keyword MIRROR ignored for hole surface (%ld)", sid));
       line.mirror = nullptr;
     }
   }
   // Hidden surface.
   if (surface->hidden && surface->property != 0) {
-    warn(mgn_format("Keyword PROPERTY ignored for hidden surface (%ld)", sid));
+    mgn_warning_text(mgn_format("Keyword PROPERTY ignored for hidden surface (%ld)", sid));
     surface->property = 0;
   }
   if (surface->hidden && surface->output_requested) {
-    warn(mgn_format("Keyword HIDDEN ignored for output surface (%ld)", sid));
+    mgn_warning_text(mgn_format("Keyword HIDDEN ignored for output surface (%ld)", sid));
     surface->hidden = false;
   }
   if (line.size_source == K_SUR && parent == nullptr)
@@ -817,32 +811,32 @@ void check_surface_options(surface_line& line) {
   if (!surface->is_virtual)
     for (mgn_curve* curve : surface->curve)
       if (curve->is_virtual)
-        mgn_input_error(mgn_format("Virtual curve (%ld) cannot form boundary of physical surface (%ld)", lid(curve), sid),
+        mgn_input_error(mgn_format("Virtual curve (%ld) cannot form boundary of physical surface (%ld)", mgn_lid(curve), sid),
                         SURFACE_HERE);
   // Quad meshing requests.
   if (line.map_given && !surface->quad) {
-    warn(mgn_format("Keyword MAP ignored for surface (%ld) not subjected to quad meshing", sid));
+    mgn_warning_text(mgn_format("Keyword MAP ignored for surface (%ld) not subjected to quad meshing", sid));
     surface->map = false;
   }
   if (line.flags[K_DIAGONAL] != 0) {
     if (!(surface->quad && surface->map)) {
-      warn(mgn_format("Keyword DIAGONAL ignored for surface (%ld) not subjected to quad mapping", sid));
+      mgn_warning_text(mgn_format("Keyword DIAGONAL ignored for surface (%ld) not subjected to quad mapping", sid));
       surface->diagonal = 0;
     } else if ((surface->diagonal == 1 || surface->diagonal == -1) && line.flags[K_LCS] == 0) {
-      warn(mgn_format("DIAGONAL request may be ambiguous for surface (%ld) without LCS specification", sid));
+      mgn_warning_text(mgn_format("DIAGONAL request may be ambiguous for surface (%ld) without LCS specification", sid));
     }
   }
   // Duplicated and mirrored surfaces.
   if (line.duplicate != nullptr && (line.duplicate->is_virtual || line.duplicate->hole)) {
-    warn(mgn_format(line.duplicate->is_virtual ? "Keyword DUPLICATE ignored for surface %ld duplicating virtual surface (%ld)"
+    mgn_warning_text(mgn_format(line.duplicate->is_virtual ? "Keyword DUPLICATE ignored for surface %ld duplicating virtual surface (%ld)"
                                           : "Keyword DUPLICATE ignored for surface %ld duplicating hole surface (%ld)",
-                    sid, lid(line.duplicate)));
+                    sid, mgn_lid(line.duplicate)));
     line.duplicate = nullptr;
   }
   if (line.mirror != nullptr && (line.mirror->is_virtual || line.mirror->hole)) {
-    warn(mgn_format(line.mirror->is_virtual ? "Keyword MIRROR ignored for surface %ld mirroring virtual surface (%ld)"
+    mgn_warning_text(mgn_format(line.mirror->is_virtual ? "Keyword MIRROR ignored for surface %ld mirroring virtual surface (%ld)"
                                        : "Keyword MIRROR ignored for surface %ld mirroring hole surface (%ld)",
-                    sid, lid(line.mirror)));
+                    sid, mgn_lid(line.mirror)));
     line.mirror = nullptr;
   }
   surface->duplicated = line.duplicate;
@@ -867,8 +861,8 @@ void settle_surface_sizes(surface_line& line) {
     }
     line.size *= line.size_multiplier;
     if ((line.size_source == K_DEF || line.size_source == K_UNI) && line.size == 0.0 && surface->factor != 0.0f)
-      warn(mgn_format("Default zero mesh size specification detected at surface %ld", sid));
-    if (mgn_resolve_polysize(line.polysize, K_DEF, K_UNI)) warn(mgn_format("Default zero polysize specification detected at surface %ld", sid));
+      mgn_warning_text(mgn_format("Default zero mesh size specification detected at surface %ld", sid));
+    if (mgn_resolve_polysize(line.polysize, K_DEF, K_UNI)) mgn_warning_text(mgn_format("Default zero polysize specification detected at surface %ld", sid));
   }
   surface->size = static_cast<float>(line.size);
   surface->rate = static_cast<float>(line.rate * line.rate_multiplier);
@@ -901,7 +895,7 @@ void make_surface_net(surface_line& line) {
   if (mgn_set.size_factor != 0.0 && surface->factor != 0.0f)
     for (const mgn_vertex* vertex : surface->vertex)
       if (vertex->ctrl_point->size == 0.0f)
-        mgn_input_error(mgn_format("Zero mesh size specification detected at vertex %ld of surface %ld", lid(vertex), sid),
+        mgn_input_error(mgn_format("Zero mesh size specification detected at vertex %ld of surface %ld", mgn_lid(vertex), sid),
                         SURFACE_HERE);
   const int inner = (surface->order_u - 2) * (surface->order_v - 2);
   if (!line.polysize.empty() && static_cast<int>(line.polysize.size()) != inner)
@@ -932,7 +926,7 @@ void make_surface_net(surface_line& line) {
     for (int k = 0; k < nu * nv; ++k) w[k] = surface->net[k]->w;
     double u = 0.0, v = 0.0;
     if (mgn_find_vanishing_weight(w, nu, nv, &u, &v))
-      mgn_input_error(mgn_format("Zero weight detected on surface %ld at u = %f, v = %f", lid(surface), u, v),
+      mgn_input_error(mgn_format("Zero weight detected on surface %ld at u = %f, v = %f", mgn_lid(surface), u, v),
                       SURFACE_HERE);
   }
   for (mgn_curve* curve : surface->curve) mgn_add_item_once(curve->surfaces, surface);

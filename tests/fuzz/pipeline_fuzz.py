@@ -58,6 +58,8 @@ import sys
 import tempfile
 import time
 
+from fuzz_vectors import cross, dist, dot, norm, sub
+
 ALLOWED_STATUS = {0, 5, 10, 15, 20, 25, 30, 35, 40}
 SANITIZER_MARKS = ("AddressSanitizer", "UndefinedBehaviorSanitizer", "runtime error:",
                    "LeakSanitizer", "ERROR: ", "SUMMARY: ")
@@ -84,26 +86,6 @@ def curve_length(net, samples=400):
         total += dist(prev, cur)
         prev = cur
     return total
-
-
-def sub(a, b):
-    return (a[0] - b[0], a[1] - b[1], a[2] - b[2])
-
-
-def cross(a, b):
-    return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
-
-
-def dot(a, b):
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]
-
-
-def norm(a):
-    return math.sqrt(dot(a, a))
-
-
-def dist(a, b):
-    return norm(sub(a, b))
 
 
 def fmt(x):

@@ -105,6 +105,8 @@ import sys
 import tempfile
 import time
 
+from fuzz_vectors import cross, dist, dot, norm, sub
+
 SANITIZER_MARKS = ("AddressSanitizer", "UndefinedBehaviorSanitizer", "runtime error:", "LeakSanitizer")
 KINDS = ["boxes", "sphere", "torus", "void", "fixed"]
 W45 = math.sqrt(0.5)          # weight of a quarter circle's middle control point
@@ -118,28 +120,8 @@ def add(a, b):
     return (a[0] + b[0], a[1] + b[1], a[2] + b[2])
 
 
-def sub(a, b):
-    return (a[0] - b[0], a[1] - b[1], a[2] - b[2])
-
-
 def mul(a, s):
     return (a[0] * s, a[1] * s, a[2] * s)
-
-
-def cross(a, b):
-    return (a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0])
-
-
-def dot(a, b):
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]
-
-
-def norm(a):
-    return math.sqrt(dot(a, a))
-
-
-def dist(a, b):
-    return norm(sub(a, b))
 
 
 def det3(a, b, c):
