@@ -176,10 +176,11 @@ inline bool contains(const box& b, const double* p) {
     if (p[k] < b.lo[k] || p[k] > b.hi[k]) return false;
   return true;
 }
+// Without early exits: the six comparisons cost less than the mispredicted
+// branches of a walk whose tests go either way.
 inline bool overlap(const float_box& a, const float_box& b) {
-  for (int k = 0; k < 3; ++k)
-    if (a.hi[k] < b.lo[k] || b.hi[k] < a.lo[k]) return false;
-  return true;
+  return (a.hi[0] >= b.lo[0]) & (b.hi[0] >= a.lo[0]) & (a.hi[1] >= b.lo[1]) & (b.hi[1] >= a.lo[1]) &
+         (a.hi[2] >= b.lo[2]) & (b.hi[2] >= a.lo[2]);
 }
 inline double half_area(const float_box& b) {
   const double x = static_cast<double>(b.hi[0]) - b.lo[0], y = static_cast<double>(b.hi[1]) - b.lo[1],
@@ -187,9 +188,27 @@ inline double half_area(const float_box& b) {
   return x * y + y * z + z * x;
 }
 
+// Morton code of a point in the box lo..hi (21 bits per axis, points
+// outside clamped to it).
+uint64_t morton_code(const double* p, const double* lo, const double* hi) {
+  uint64_t code = 0;
+  uint32_t cell[3];
+  for (int k = 0; k < 3; ++k) {
+    const double extent = hi[k] - lo[k];
+    double t = extent > 0.0 ? (p[k] - lo[k]) / extent : 0.0;
+    t = std::min(std::max(t, 0.0), 1.0);
+    cell[k] = static_cast<uint32_t>(t * 2097151.0);
+  }
+  for (int bit = 20; bit >= 0; --bit)
+    for (int k = 0; k < 3; ++k) code = (code << 1) | ((cell[k] >> bit) & 1u);
+  return code;
+}
+
 class box_tree {
  public:
   int insert(const box& exact, int32_t item) {
+    ++changes_;
+    ++leaves_;
     const float_box b = widen(exact);
     const int leaf = allocate();
     nodes_[leaf].bounds = b;
@@ -240,6 +259,8 @@ class box_tree {
   }
 
   void remove(int leaf) {
+    ++changes_;
+    --leaves_;
     if (leaf == root_) {
       root_ = -1;
       release(leaf);
@@ -268,18 +289,22 @@ class box_tree {
   void query(const box& exact, F&& visit) {
     if (root_ < 0) return;
     const float_box b = widen(exact);
+    // An inner node holds its children's boxes and the items of its leaf
+    // children, so a walk reads one record per inner node it enters.
+    if (nodes_[root_].left < 0) {
+      if (overlap(nodes_[root_].bounds, b)) visit(nodes_[root_].item);
+      return;
+    }
     stack_.clear();
     stack_.push_back(root_);
     while (!stack_.empty()) {
       const int index = stack_.back();
       stack_.pop_back();
       const node& n = nodes_[index];
-      if (!overlap(n.bounds, b)) continue;
-      if (n.left < 0) {
-        visit(n.item);
-      } else {
-        stack_.push_back(n.left);
-        stack_.push_back(n.right);
+      for (int c = 0; c < 2; ++c) {
+        if (!overlap(n.child[c], b)) continue;
+        if (n.child_item[c] != kInner) visit(n.child_item[c]);
+        else stack_.push_back(c == 0 ? n.left : n.right);
       }
     }
   }
@@ -288,14 +313,104 @@ class box_tree {
     nodes_.clear();
     root_ = -1;
     free_ = -1;
+    changes_ = 0;
+    leaves_ = 0;
+  }
+
+  // Whether enough insertions and removals have happened since the tree
+  // was last built that a rebuild pays off.
+  bool worn() const { return changes_ > 2 * leaves_ + 4096; }
+
+  // Builds the tree again with the leaves in the Morton order of their
+  // centres, each subtree in one run of records: the walks of nearby
+  // queries then read few and neighbouring records, and the records freed
+  // and taken again by the steps stay near.  placed(item, leaf) reports the
+  // new leaf of every item.
+  template <typename F>
+  void rebuild(F&& placed) {
+    changes_ = 0;
+    if (root_ < 0) return;
+    struct keyed {
+      uint64_t key;
+      int32_t item;
+      float_box bounds;
+    };
+    std::vector<keyed> leaves;
+    leaves.reserve(static_cast<std::size_t>(leaves_));
+    const float_box all = nodes_[root_].bounds;
+    stack_.clear();
+    stack_.push_back(root_);
+    while (!stack_.empty()) {
+      const node& n = nodes_[stack_.back()];
+      stack_.pop_back();
+      if (n.left >= 0) {
+        stack_.push_back(n.left);
+        stack_.push_back(n.right);
+        continue;
+      }
+      double centre[3], lo[3], hi[3];
+      for (int k = 0; k < 3; ++k) {
+        centre[k] = 0.5 * (static_cast<double>(n.bounds.lo[k]) + n.bounds.hi[k]);
+        lo[k] = all.lo[k];
+        hi[k] = all.hi[k];
+      }
+      leaves.push_back({morton_code(centre, lo, hi), n.item, n.bounds});
+    }
+    std::sort(leaves.begin(), leaves.end(), [](const keyed& a, const keyed& b) {
+      return a.key != b.key ? a.key < b.key : a.item < b.item;
+    });
+    nodes_.clear();
+    free_ = -1;
+    nodes_.reserve(2 * leaves.size());
+    // Pre-order: a node, then its left subtree, then its right one.
+    auto build = [&](auto&& self, std::size_t lo, std::size_t hi) -> int {
+      const int index = allocate();
+      if (hi - lo == 1) {
+        nodes_[index].bounds = leaves[lo].bounds;
+        nodes_[index].item = leaves[lo].item;
+        placed(leaves[lo].item, index);
+        return index;
+      }
+      const std::size_t mid = lo + (hi - lo) / 2;
+      const int left = self(self, lo, mid);
+      const int right = self(self, mid, hi);
+      nodes_[index].left = left;
+      nodes_[index].right = right;
+      nodes_[left].parent = index;
+      nodes_[right].parent = index;
+      fix(index);
+      return index;
+    };
+    root_ = build(build, 0, leaves.size());
+    nodes_[root_].parent = -1;
   }
   std::size_t capacity_bytes() const { return nodes_.capacity() * sizeof(node); }
 
  private:
+  // Marks a child that is an inner node (items are face slots, >= 0, and
+  // fixed pieces, small negative numbers).
+  static constexpr int32_t kInner = std::numeric_limits<int32_t>::min();
   struct node {
+    float_box child[2];           // boxes of the children (inner nodes)
+    int32_t left = -1, right = -1;
+    int32_t child_item[2] = {kInner, kInner};  // items of leaf children
     float_box bounds;
-    int32_t parent = -1, left = -1, right = -1, height = 0, item = -1;
+    int32_t parent = -1, height = 0, item = -1;
   };
+
+  // Height, box and the copies of the children's boxes and items of the
+  // inner node index, from its children.
+  void fix(int index) {
+    node& n = nodes_[index];
+    const node& l = nodes_[n.left];
+    const node& r = nodes_[n.right];
+    n.height = 1 + std::max(l.height, r.height);
+    n.bounds = unite(l.bounds, r.bounds);
+    n.child[0] = l.bounds;
+    n.child[1] = r.bounds;
+    n.child_item[0] = l.left < 0 ? l.item : kInner;
+    n.child_item[1] = r.left < 0 ? r.item : kInner;
+  }
 
   int allocate() {
     if (free_ >= 0) {
@@ -318,10 +433,8 @@ class box_tree {
   void refit(int index) {
     while (index >= 0) {
       index = balance(index);
-      node& n = nodes_[index];
-      n.height = 1 + std::max(nodes_[n.left].height, nodes_[n.right].height);
-      n.bounds = unite(nodes_[n.left].bounds, nodes_[n.right].bounds);
-      index = n.parent;
+      fix(index);
+      index = nodes_[index].parent;
     }
   }
 
@@ -342,13 +455,13 @@ class box_tree {
     if (na.left < 0 || na.height < 2) return a;
     const int b = na.left, c = na.right;
     const int diff = nodes_[c].height - nodes_[b].height;
-    if (diff > 1) return rotate_up(a, c, b, false);
-    if (diff < -1) return rotate_up(a, b, c, true);
+    if (diff > 1) return rotate_up(a, c, false);
+    if (diff < -1) return rotate_up(a, b, true);
     return a;
   }
-  // Lifts child `up` of a into a's place; `stay` is a's other child; the
+  // Lifts child `up` of a into a's place (a keeps its other child); the
   // taller grandchild stays under up, the shorter moves under a.
-  int rotate_up(int a, int up, int stay, bool up_is_left) {
+  int rotate_up(int a, int up, bool up_is_left) {
     const int f = nodes_[up].left, g = nodes_[up].right;
     const int parent = nodes_[a].parent;
     nodes_[up].left = a;
@@ -362,10 +475,8 @@ class box_tree {
     if (up_is_left) nodes_[a].left = move;
     else nodes_[a].right = move;
     nodes_[move].parent = a;
-    nodes_[a].bounds = unite(nodes_[stay].bounds, nodes_[move].bounds);
-    nodes_[a].height = 1 + std::max(nodes_[stay].height, nodes_[move].height);
-    nodes_[up].bounds = unite(nodes_[a].bounds, nodes_[keep].bounds);
-    nodes_[up].height = 1 + std::max(nodes_[a].height, nodes_[keep].height);
+    fix(a);
+    fix(up);
     return up;
   }
 
@@ -373,6 +484,8 @@ class box_tree {
   std::vector<int> stack_;
   int root_ = -1;
   int free_ = -1;
+  long changes_ = 0;  // insertions and removals since the last build
+  long leaves_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -465,13 +578,22 @@ bool triangles_conflict(mgn_node* const g[3], mgn_node* const f[3]) {
   const double* F[3] = {f[0]->xyz, f[1]->xyz, f[2]->xyz};
   // Side tests: one triangle strictly on one side of the other's plane.
   // (Shared nodes lie on both planes: their tests are 0 without asking.)
+  // The sides of f's nodes are asked first: most pairs are told apart by
+  // them alone, and g's sides are then not needed.
   int of[3], og[3];
+  bool og_known = false;
   for (int k = 0; k < 3; ++k) {
     const bool f_shared = f[k] == g[0] || f[k] == g[1] || f[k] == g[2];
-    const bool g_shared = g[k] == f[0] || g[k] == f[1] || g[k] == f[2];
     of[k] = f_shared ? 0 : mgn_orient3d(G[0], G[1], G[2], F[k]);
-    og[k] = g_shared ? 0 : mgn_orient3d(F[0], F[1], F[2], G[k]);
   }
+  auto sides_of_g = [&]() {
+    if (og_known) return;
+    og_known = true;
+    for (int k = 0; k < 3; ++k) {
+      const bool g_shared = g[k] == f[0] || g[k] == f[1] || g[k] == f[2];
+      og[k] = g_shared ? 0 : mgn_orient3d(F[0], F[1], F[2], G[k]);
+    }
+  };
   auto one_side = [](const int* o, const int* skip_index, int skips) {
     int pos = 0, neg = 0;
     for (int k = 0; k < 3; ++k) {
@@ -485,7 +607,9 @@ bool triangles_conflict(mgn_node* const g[3], mgn_node* const f[3]) {
     return pos == 0 || neg == 0;
   };
   if (shared == 0) {
-    if (one_side(of, fi, 0) || one_side(og, gi, 0)) return false;
+    if (one_side(of, fi, 0)) return false;
+    sides_of_g();
+    if (one_side(og, gi, 0)) return false;
     for (int k = 0; k < 3; ++k) {
       if (segment_meets_triangle(G[k], G[(k + 1) % 3], F[0], F[1], F[2])) return true;
       if (segment_meets_triangle(F[k], F[(k + 1) % 3], G[0], G[1], G[2])) return true;
@@ -504,7 +628,9 @@ bool triangles_conflict(mgn_node* const g[3], mgn_node* const f[3]) {
     return mgn_orient2d(u, v, G[ga], i, j) * mgn_orient2d(u, v, F[fa], i, j) > 0;
   }
   // One shared node p.
-  if (one_side(of, fi, 1) || one_side(og, gi, 1)) return false;
+  if (one_side(of, fi, 1)) return false;
+  sides_of_g();
+  if (one_side(og, gi, 1)) return false;
   const int g1 = (gi[0] + 1) % 3, g2 = (gi[0] + 2) % 3;
   const int f1 = (fi[0] + 1) % 3, f2 = (fi[0] + 2) % 3;
   if (segment_meets_triangle(G[g1], G[g2], F[0], F[1], F[2])) return true;
@@ -651,6 +777,7 @@ struct region_context {
   std::vector<int32_t> near_pieces;
   std::vector<mgn_node*> near_nodes;
   std::vector<candidate> candidates;
+  std::vector<char> tried;  // candidates of the step already tried
 };
 
 region_context ctx;
@@ -703,19 +830,7 @@ box face_box(const front_face& f) {
 // Morton code of a point in the box of the front (21 bits per axis): faces
 // of one layer are taken in this order, so that consecutive steps work
 // next to each other.
-uint64_t morton_place(const double* p) {
-  uint64_t code = 0;
-  uint32_t cell[3];
-  for (int k = 0; k < 3; ++k) {
-    const double extent = ctx.place_hi[k] - ctx.place_lo[k];
-    double t = extent > 0.0 ? (p[k] - ctx.place_lo[k]) / extent : 0.0;
-    t = std::min(std::max(t, 0.0), 1.0);
-    cell[k] = static_cast<uint32_t>(t * 2097151.0);
-  }
-  for (int bit = 20; bit >= 0; --bit)
-    for (int k = 0; k < 3; ++k) code = (code << 1) | ((cell[k] >> bit) & 1u);
-  return code;
-}
+uint64_t morton_place(const double* p) { return morton_code(p, ctx.place_lo, ctx.place_hi); }
 
 void push_face(int32_t index) {
   const front_face& f = ctx.faces[index];
@@ -1036,7 +1151,7 @@ void gather(const box& b) {
   ctx.tree.query(b, [&](int32_t item) {
     if (item >= 0) {
       if (!ctx.faces[item].alive) return;
-      ctx.near_faces.push_back(item);
+            ctx.near_faces.push_back(item);
       for (mgn_node* node : ctx.faces[item].n) note(node);
     } else {
       const fixed_piece& piece = ctx.pieces[-item - 1];
@@ -1081,13 +1196,18 @@ bool tetra_valid(int32_t base, mgn_node* x, mgn_node* const abc[3]) {
   for (int k = 0; k < 3; ++k)
     if (!on_front_together(x, abc[k]) && !fixed_segment(x, abc[k]) && mgn_get_node_edge(x, abc[k]) != nullptr)
       return false;
-  // Front faces.
+  // Front faces (each new face tested against the faces its box meets).
+  box fb[3];
+  for (int k = 0; k < 3; ++k) {
+    const double* q[3] = {faces[k][0]->xyz, faces[k][1]->xyz, faces[k][2]->xyz};
+    fb[k] = box_of(q, 3);
+  }
   for (int32_t i : ctx.near_faces) {
     if (i == base || i == closing[0] || i == closing[1] || i == closing[2]) continue;
     const front_face& f = ctx.faces[i];
     if (!f.alive || !overlap(f.bounds, tb)) continue;
     for (int k = 0; k < 3; ++k)
-      if (closing[k] < 0 && triangles_conflict(faces[k], f.n)) return false;
+      if (closing[k] < 0 && overlap(f.bounds, fb[k]) && triangles_conflict(faces[k], f.n)) return false;
   }
   // Fixed segments and points.
   for (int32_t i : ctx.near_pieces) {
@@ -1356,7 +1476,8 @@ bool try_face(int32_t index) {
     if (c.distance2 <= rho * rho && (near_p == nullptr || c.distance2 < near_p->distance2)) near_p = &c;
   }
   const double ideal_score = sphere_score(b, b.p);
-  std::vector<char> tried(ctx.candidates.size(), 0);
+  std::vector<char>& tried = ctx.tried;
+  tried.assign(ctx.candidates.size(), 0);
   auto try_candidate = [&](std::size_t i) {
     if (tried[i]) return false;
     tried[i] = 1;
@@ -2122,6 +2243,12 @@ void mgn_discretize_subregion(mgn_region* region) {
     ctx.queue.pop_back();
     front_face& f = ctx.faces[index];
     if (!f.alive || f.stamp != stamp) continue;
+    if (ctx.tree.worn()) {
+      ctx.tree.rebuild([](int32_t item, int leaf) {
+        if (item >= 0) ctx.faces[item].leaf = leaf;
+        else ctx.pieces[-item - 1].leaf = leaf;
+      });
+    }
     ctx.current_layer = f.layer + 1;
     if (try_face(index)) {
       if (ctx.height_scale != 1.0 && ctx.live_tetras > ctx.progress_mark) ctx.height_scale = 1.0;

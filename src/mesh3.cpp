@@ -525,9 +525,11 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   if (quality > MGN_REPAIR_SWAP_QUALITY) return;
   // A fair tetra (not bad) gets the swaps only.
   const bool only_swaps = quality > MGN_REPAIR_QUALITY;
-  if (!only_swaps) ++ctx.counters.bad;
   // A bad tetra's edges must all be in the mesh (else the run ends).
-  for (int e = 0; e < 6; ++e) mgn_get_tetra_edge(tetra, e);
+  if (!only_swaps) {
+    ++ctx.counters.bad;
+    for (int e = 0; e < 6; ++e) mgn_get_tetra_edge(tetra, e);
+  }
   // Every plan that pays, tried the best first (the first made on a tie).
   std::size_t count = 0;
   auto take = [&](bool pays) {
