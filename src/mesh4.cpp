@@ -12,6 +12,14 @@
 // sides, each quad four, and the boundary edges are the odd ones), so the
 // walks end with quads only unless the geometry forbids a convex quad on
 // the way; an odd boundary keeps one triangle.
+//
+// The smoothing runs the clean-up before and after each of its passes.  A
+// pass may push a corner of a quad across its diagonal: such a folded quad
+// is cut into two triangles, which the pairing then takes up like any
+// other.  The passes move nodes only, so a triangle whose long walk failed
+// and that has not moved since looks only nearby the next time (where the
+// pass may have made a quad convex), which keeps the clean-ups around the
+// passes cheap on large meshes.
 #include "mesh4.h"
 
 #include <algorithm>
@@ -30,8 +38,10 @@ namespace {
 // A merged quad below this quality is not made: the two triangles are
 // better than a quad that is nearly a triangle.
 constexpr double kMinMergeQuality = 0.02;
-// Elements a walk from a lone triangle visits before it gives up.
-constexpr std::size_t kMaxWalk = 4000;
+// Elements a walk from a lone triangle visits before it gives up: a
+// triangle that has failed before and stayed where it was looks nearby only.
+constexpr std::size_t kNearWalk = 400;
+constexpr std::size_t kFarWalk = 4000;
 // Chains a lone triangle tries before it stays.
 constexpr int kWalkAttempts = 8;
 // Rounds of pairing and walking in one clean-up.
@@ -47,6 +57,15 @@ struct topology_context {
   double normal[3] = {0.0, 0.0, 0.0};
 };
 topology_context tc;
+
+// The entity the clean-ups work on and the triangles (by address, sorted)
+// whose walks failed in its last round without moving them.
+struct failed_walks {
+  int kind = 0;
+  void* entity = nullptr;
+  std::vector<mgn_face*> faces;
+};
+failed_walks walk_memory;
 
 template <typename Entity>
 void set_sides(const Entity* e) {
@@ -192,15 +211,15 @@ int edge_index(mgn_node* const (&n)[N], const mgn_node* a, const mgn_node* b) {
 
 // The quad that two triangles sharing the edge e make: f runs p -> q -> r,
 // g runs q -> p -> s, the quad p s q r.  False when they share no edge.
-bool merged_nodes(const mgn_face* f, const mgn_face* g, const mgn_edge* e, mgn_node* out[4]) {
-  const int i = edge_index(f->n, e->n[0], e->n[1]);
-  const int j = edge_index(g->n, e->n[0], e->n[1]);
+bool merged_nodes(mgn_node* const (&fn)[3], mgn_node* const (&gn)[3], const mgn_edge* e, mgn_node* out[4]) {
+  const int i = edge_index(fn, e->n[0], e->n[1]);
+  const int j = edge_index(gn, e->n[0], e->n[1]);
   if (i < 0 || j < 0) return false;
-  mgn_node* p = f->n[i];
-  mgn_node* q = f->n[(i + 1) % 3];
-  mgn_node* r = f->n[(i + 2) % 3];
-  if (g->n[j] != q || g->n[(j + 1) % 3] != p) return false;  // opposite orientations
-  mgn_node* s = g->n[(j + 2) % 3];
+  mgn_node* p = fn[i];
+  mgn_node* q = fn[(i + 1) % 3];
+  mgn_node* r = fn[(i + 2) % 3];
+  if (gn[j] != q || gn[(j + 1) % 3] != p) return false;  // opposite orientations
+  mgn_node* s = gn[(j + 2) % 3];
   if (s == r) return false;
   out[0] = p;
   out[1] = s;
@@ -223,7 +242,7 @@ mgn_quad* merge_faces(mgn_face* f, mgn_face* g, double min_quality) {
   if (!own_face(f) || !own_face(g) || f == g) return nullptr;
   mgn_edge* e = shared_edge(f, g);
   mgn_node* n[4];
-  if (e == nullptr || !merged_nodes(f, g, e, n)) return nullptr;
+  if (e == nullptr || !merged_nodes(f->n, g->n, e, n)) return nullptr;
   if (quad_score(n[0], n[1], n[2], n[3]) <= min_quality) return nullptr;
   drop_face(f);
   drop_face(g);
@@ -280,7 +299,7 @@ long pair_neighbours() {
     for_each_neighbour(element{f, nullptr}, [&](const element& other, mgn_edge* e) {
       if (other.face == nullptr || other.face->id < f->id) return;
       mgn_node* n[4];
-      if (!merged_nodes(f, other.face, e, n)) return;
+      if (!merged_nodes(f->n, other.face->n, e, n)) return;
       const double s = quad_score(n[0], n[1], n[2], n[3]);
       if (s > kMinMergeQuality) pairs.push_back({s, f, other.face});
     });
@@ -292,46 +311,55 @@ long pair_neighbours() {
   return made;
 }
 
-// One step of a walk: the lone triangle t and the quad q across the edge
-// e_in; the quad is cut so that the half at t joins t and the other half,
-// which holds e_out (when given), becomes the lone triangle.  Returns it,
-// or null when no cut gives a convex quad (nothing changes then).
-mgn_face* move_through(mgn_face* t, mgn_quad* q, mgn_edge* e_in, const mgn_edge* e_out) {
-  const int ti = edge_index(t->n, e_in->n[0], e_in->n[1]);
+// One step of a walk: the lone triangle t (its nodes) and the quad q
+// across the edge e_in; the quad is cut so that the half at t joins t and
+// the other half, which holds e_out (when given), becomes the lone
+// triangle.  Checks only: false when no cut gives a convex quad.
+struct move_plan {
+  mgn_node* quad[4];  // the quad the triangle and the half at it make
+  mgn_node* rest[3];  // the triangle that goes on
+};
+bool plan_move(mgn_node* const (&t)[3], const mgn_quad* q, const mgn_edge* e_in, const mgn_edge* e_out,
+               move_plan& plan) {
+  const int ti = edge_index(t, e_in->n[0], e_in->n[1]);
   const int qi = edge_index(q->n, e_in->n[0], e_in->n[1]);
-  if (ti < 0 || qi < 0) return nullptr;
-  mgn_node* a = t->n[ti];
-  mgn_node* b = t->n[(ti + 1) % 3];
-  mgn_node* c = t->n[(ti + 2) % 3];
-  if (q->n[qi] != b || q->n[(qi + 1) % 4] != a) return nullptr;
+  if (ti < 0 || qi < 0) return false;
+  mgn_node* a = t[ti];
+  mgn_node* b = t[(ti + 1) % 3];
+  mgn_node* c = t[(ti + 2) % 3];
+  if (q->n[qi] != b || q->n[(qi + 1) % 4] != a) return false;
   mgn_node* const q1 = q->n[(qi + 2) % 4];  // after a
   mgn_node* const q2 = q->n[(qi + 3) % 4];  // before b
   // Cut q1-b: the half (b, a, q1) joins t, the quad a q1 b c; (b, q1, q2)
   // goes on.  Cut a-q2: the half (b, a, q2) joins t, the quad a q2 b c;
   // (a, q1, q2) goes on.
-  struct cut {
-    mgn_node* r;          // the fourth corner of the new quad
-    mgn_node* rest[3];    // the triangle that goes on
-  };
-  const cut cuts[2] = {{q1, {b, q1, q2}}, {q2, {a, q1, q2}}};
+  const move_plan cuts[2] = {{{a, q1, b, c}, {b, q1, q2}}, {{a, q2, b, c}, {a, q1, q2}}};
   int best = -1;
   double best_score = kMinMergeQuality;
   for (int k = 0; k < 2; ++k) {
-    const cut& ct = cuts[k];
+    const move_plan& ct = cuts[k];
     if (e_out != nullptr && edge_index(ct.rest, e_out->n[0], e_out->n[1]) < 0) continue;
     if (!triangle_turns(ct.rest[0], ct.rest[1], ct.rest[2])) continue;
-    const double s = quad_score(a, ct.r, b, c);
+    const double s = quad_score(ct.quad[0], ct.quad[1], ct.quad[2], ct.quad[3]);
     if (s > best_score) {
       best_score = s;
       best = k;
     }
   }
-  if (best < 0) return nullptr;
-  const cut& ct = cuts[best];
+  if (best < 0) return false;
+  plan = cuts[best];
+  return true;
+}
+
+// The step planned by plan_move, done: returns the triangle that goes on,
+// or null when there is no such step (nothing changes then).
+mgn_face* move_through(mgn_face* t, mgn_quad* q, mgn_edge* e_in, const mgn_edge* e_out) {
+  move_plan plan;
+  if (!plan_move(t->n, q, e_in, e_out, plan)) return nullptr;
   drop_face(t);
   drop_quad(q);
-  add_quad(a, ct.r, b, c);
-  mgn_face* rest = add_face(ct.rest[0], ct.rest[1], ct.rest[2]);
+  add_quad(plan.quad[0], plan.quad[1], plan.quad[2], plan.quad[3]);
+  mgn_face* rest = add_face(plan.rest[0], plan.rest[1], plan.rest[2]);
   retire_if_unused(e_in);
   return rest;
 }
@@ -339,8 +367,8 @@ mgn_face* move_through(mgn_face* t, mgn_quad* q, mgn_edge* e_in, const mgn_edge*
 // The shortest chain of quads from the triangle to another triangle,
 // avoiding the blocked elements: the elements after the start (the last is
 // the triangle found) and the edge crossed into each.  False when none.
-bool find_chain(mgn_face* start, const std::vector<const void*>& blocked, std::vector<element>& chain,
-                std::vector<mgn_edge*>& crossed) {
+bool find_chain(mgn_face* start, const std::vector<const void*>& blocked, std::size_t max_walk,
+                std::vector<element>& chain, std::vector<mgn_edge*>& crossed) {
   struct visit {
     element from;
     mgn_edge* edge;  // crossed to get here
@@ -352,7 +380,7 @@ bool find_chain(mgn_face* start, const std::vector<const void*>& blocked, std::v
   for (const void* b : blocked) seen[b] = {element{}, nullptr};
   queue.push_back(origin);
   element target{};
-  while (!queue.empty() && target.face == nullptr && seen.size() < kMaxWalk) {
+  while (!queue.empty() && target.face == nullptr && seen.size() < max_walk) {
     const element el = queue.front();
     queue.pop_front();
     for_each_neighbour(el, [&](const element& next, mgn_edge* e) {
@@ -374,6 +402,22 @@ bool find_chain(mgn_face* start, const std::vector<const void*>& blocked, std::v
   std::reverse(chain.begin(), chain.end());
   std::reverse(crossed.begin(), crossed.end());
   return true;
+}
+
+// Walks the lone triangle along the chain (chain[k] reached across
+// crossed[k], the last element the triangle to merge with) and merges the
+// two.  Returns chain.size() when they merged, else the index of the
+// element that stopped the walk (a quad the triangle could not pass
+// convexly, or the last one when the two make no convex quad); lone is left
+// where the triangle got to.
+std::size_t walk_chain(mgn_face*& lone, const std::vector<element>& chain, const std::vector<mgn_edge*>& crossed) {
+  for (std::size_t k = 0; k + 1 < chain.size(); ++k) {
+    mgn_face* next = move_through(lone, chain[k].quad, crossed[k], crossed[k + 1]);
+    if (next == nullptr) return k;
+    lone = next;
+  }
+  if (merge_faces(lone, chain.back().face, kMinMergeQuality) != nullptr) return chain.size();
+  return chain.size() - 1;
 }
 
 // Moves the lone triangle into one of its quads, away from the other
@@ -402,31 +446,65 @@ bool step_aside(mgn_face* lone, const mgn_face* other, mgn_face** moved) {
 // other triangle and merges the two there.  A quad that cannot pass the
 // triangle on convexly, or a triangle it cannot merge with, is avoided by
 // the next chain, from wherever the triangle got to.  True when it merged.
-bool walk_lone_triangle(mgn_face* start) {
+bool walk_lone_triangle(mgn_face* start, std::size_t max_walk) {
   std::vector<const void*> blocked;
   std::vector<element> chain;
   std::vector<mgn_edge*> crossed;
   mgn_face* lone = start;
   for (int attempt = 0; attempt < kWalkAttempts; ++attempt) {
-    if (!find_chain(lone, blocked, chain, crossed)) return false;
+    if (!find_chain(lone, blocked, max_walk, chain, crossed)) return false;
     // chain[k] is reached across crossed[k]; the last is the triangle found.
-    std::size_t k = 0;
-    for (; k + 1 < chain.size(); ++k) {
-      mgn_face* next = move_through(lone, chain[k].quad, crossed[k], crossed[k + 1]);
-      if (next == nullptr) break;
-      lone = next;
-    }
-    if (k + 1 < chain.size()) {
-      blocked.push_back(chain[k].key());
+    const std::size_t stop = walk_chain(lone, chain, crossed);
+    if (stop == chain.size()) return true;
+    if (stop + 1 < chain.size()) {
+      blocked.push_back(chain[stop].key());
       continue;
     }
-    if (merge_faces(lone, chain.back().face, kMinMergeQuality) != nullptr) return true;
     // The two triangles met but make no convex quad: the lone one steps
     // aside into a quad it does not share with the other, and the next
     // chain takes it back around.
     if (!step_aside(lone, chain.back().face, &lone)) blocked.push_back(chain.back().key());
   }
   return false;
+}
+
+// ---------------------------------------------------------------------------
+// Folded quads
+// ---------------------------------------------------------------------------
+
+// A quad that is no longer convex about the surface (a smoothing pass moved
+// a corner across its diagonal) is cut into the two triangles of the
+// diagonal that leaves both turning the right way; the pairing then finds
+// them new partners.  Returns the number of quads cut.
+long split_folded_quads() {
+  if (tc.mesh->quads == nullptr) return 0;
+  std::vector<mgn_quad*> folded;
+  for (mgn_quad** ref :
+       mgn_listing_first<mgn_quad*>(mgn_get_first_listing_block(tc.mesh->quads), tc.mesh->quad_total)) {
+    mgn_quad* q = *ref;
+    if (q == nullptr || !own_quad(q)) continue;
+    double normal[3];
+    reference_normal(q->n, 4, normal);
+    if (!mgn_check_quad_convexity(q->n[0]->xyz, q->n[1]->xyz, q->n[2]->xyz, q->n[3]->xyz, normal))
+      folded.push_back(q);
+  }
+  long cut = 0;
+  for (mgn_quad* q : folded) {
+    mgn_node* const* n = q->n;
+    for (int d = 0; d < 2; ++d) {
+      mgn_node* a = n[d];
+      mgn_node* b = n[d + 1];
+      mgn_node* c = n[d + 2];
+      mgn_node* e = n[(d + 3) % 4];
+      if (!triangle_turns(a, b, c) || !triangle_turns(a, c, e)) continue;
+      drop_quad(q);
+      add_face(a, b, c);
+      add_face(a, c, e);
+      ++cut;
+      break;
+    }
+  }
+  return cut;
 }
 
 // ---------------------------------------------------------------------------
@@ -531,12 +609,25 @@ long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pai
 void mgn_clean_quad_mesh(int kind, void* entity) {
   set_context(kind, entity);
   if (tc.mesh == nullptr || tc.mesh->discretized) return;
+  if (walk_memory.kind != kind || walk_memory.entity != entity) walk_memory = failed_walks{kind, entity, {}};
+  split_folded_quads();
+  std::vector<mgn_face*> failed;
   for (int round = 0; round < kRounds; ++round) {
     long changes = pair_neighbours();
     changes += remove_valency_two_nodes();
-    for (mgn_face* f : live_faces())
-      if (f->id != 0 && walk_lone_triangle(f)) ++changes;
+    failed.clear();
+    for (mgn_face* f : live_faces()) {
+      if (!own_face(f)) continue;
+      // A triangle whose long walk failed before, and that has not moved
+      // since, looks only nearby (a smoothing pass may have made a quad
+      // there convex); far away nothing has changed for it.
+      const bool known = std::binary_search(walk_memory.faces.begin(), walk_memory.faces.end(), f);
+      if (walk_lone_triangle(f, known ? kNearWalk : kFarWalk)) ++changes;
+      else if (own_face(f)) failed.push_back(f);
+    }
     changes += remove_valency_two_nodes();
+    std::sort(failed.begin(), failed.end());
+    walk_memory.faces = failed;
     if (changes == 0 || tc.mesh->face_count == 0) break;
   }
 }

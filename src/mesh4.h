@@ -38,7 +38,9 @@ long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pai
 // The pairing of the entity's remaining triangles and the clean-up of its
 // quad mesh: triangles across own edges are merged, best quad first; lone
 // triangles are moved through the quads toward one another and merged when
-// they meet; interior nodes held by two elements only are removed.  Leaves
+// they meet; interior nodes held by two elements only are removed; a quad
+// that is no longer convex (a smoothing pass folded it) is first cut into
+// two triangles, which are paired again like the others.  Leaves
 // at most as many triangles as the parity of the boundary and the shape of
 // the mesh force.  The smoothing runs it before and after its passes.
 void mgn_clean_quad_mesh(int kind, void* entity);
