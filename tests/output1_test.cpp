@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -343,6 +344,78 @@ TEST(GraphicsOfTheProgram, VtkFileReadsBackWithTheReportedCounts) {
     EXPECT_EQ(mgn_read_file(result), std::to_string(nodes) + " " + std::to_string(edges) + " " +
                                          std::to_string(trias) + " " + std::to_string(kinds) + " " +
                                          std::to_string(nodes) + " " + c.contours + "\n");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The polygons of one shape of a VRML file (the one headed "# <kind> <id>"):
+// the point indices of each coordIndex entry.
+std::vector<std::vector<long>> vrml_polygons(const std::string& text, const std::string& shape) {
+  std::vector<std::vector<long>> out;
+  const std::size_t begin = text.find("# " + shape + "\n");
+  if (begin == std::string::npos) return out;
+  const std::size_t end = text.find("Shape {", begin);
+  std::istringstream in(text.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("-1,") == std::string::npos) continue;
+    std::vector<long> polygon;
+    std::istringstream words(line);
+    for (std::string w; words >> w && w != "-1,";) polygon.push_back(std::atol(w.c_str()));
+    out.push_back(polygon);
+  }
+  return out;
+}
+
+// Quad meshes in the VRML file: a surface's quads are 4-point faces (closed
+// 5-point lines in wireframe), and the outline of a region standing on quads
+// is the pyramids' bases, one 4-point face per boundary quad.
+TEST(GraphicsOfTheProgram, VrmlDrawsQuadsWithTheirFourCorners) {
+  struct Case {
+    const char* name;
+    const char* model;
+    const char* wireframe;  // -z value
+    const char* shape;      // the shape whose polygons are checked
+    std::size_t corners;    // points per polygon (the first repeated in wireframe)
+  };
+  const Case cases[] = {
+      {"square faces", "square.mgn", "0", "surface 1", 4},
+      {"square wireframe", "square.mgn", "1", "surface 1", 5},
+      {"cube outline", "unit_cube.mgn", "0", "region 1", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = mgn_temp_dir();
+    std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/" + c.model);
+    // QUAD on every surface line.
+    std::string model;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("surface ", 0) == 0) line = line.substr(0, line.find('#')) + " quad";
+      model += line + "\n";
+    }
+    mgn_write_file(dir + "/model.mgn", model);
+    const bool cube = std::string(c.model) == "unit_cube.mgn";
+    const mgn_run_result r = mgn_run_program({"-i", dir + "/model.mgn", "-u", cube ? "0.5" : "2.5", "-y", "2", "-z",
+                                              c.wireframe, "-x", "mesh.wrl", "-o", "mesh.msh"},
+                                             dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::size_t at = r.out.find("Number of quads:");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const long quads = std::atol(r.out.c_str() + at + 16);
+    EXPECT_EQ(quads, cube ? 24 : 16);
+    const auto polygons = vrml_polygons(mgn_read_file(dir + "/mesh.wrl"), c.shape);
+    EXPECT_EQ(static_cast<long>(polygons.size()), quads);
+    for (const auto& p : polygons) {
+      ASSERT_EQ(p.size(), c.corners);
+      // Four distinct corners; a wireframe outline closes on the first.
+      EXPECT_EQ(std::set<long>(p.begin(), p.begin() + 4).size(), 4u);
+      if (c.corners == 5) {
+        EXPECT_EQ(p.front(), p.back());
+      }
+    }
   }
 }
 
