@@ -137,6 +137,25 @@ void check_interface_mirroring() {
   }
 }
 
+// Mapped quad meshing belongs to the structured meshers, which this program
+// does not have: a surface, patch or shell that asks for it is meshed with
+// free quads instead, and the user is told so.
+template <class T>
+void withdraw_map(const mgn_entity_store& store, const char* kind) {
+  for (T* entity : mgn_list_range<T>(store.list)) {
+    if (!entity->map) continue;
+    entity->map = false;
+    mgn_warning("Warning: Mapped meshing of %s %ld not available: free quads used\n", kind,
+                static_cast<long>(entity->id));
+  }
+}
+
+void withdraw_mapped_requests() {
+  withdraw_map<mgn_surface>(mgn_model.surfaces, "surface");
+  withdraw_map<mgn_patch>(mgn_model.patches, "patch");
+  withdraw_map<mgn_shell>(mgn_model.shells, "shell");
+}
+
 // Equidistant node spacing is a request of structured (mapped) meshing; an
 // entity meshed by the unstructured meshers drops it.
 template <class T>
@@ -172,6 +191,7 @@ void mgn_run_meshing() {
   octree_stage.counters[0] = &mgn_tree.octant_count;
   mgn_progress_begin(octree_stage);
   mgn_build_octree();
+  withdraw_mapped_requests();
   drop_unstructured_equidistant_requests();
   mgn_progress_end();
   mgn_run.octree_built = true;

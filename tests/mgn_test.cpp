@@ -217,7 +217,7 @@ TEST(Preparation, WeakMirrorWarnsOfPossibleQualityDegradation) {
 namespace {
 
 // Equidistant spacing is a request of mapped meshing; a surface meshed by
-// the triangulation drops it with a warning, a mapped one keeps it.
+// the triangulation (or by free quads) drops it with a warning.
 TEST(Preparation, EquidistantRequestOfUnstructuredSurfaceIsDropped) {
   std::string model = mgn_read_file(std::string(MGN_TEST_MODELS) + "/square.mgn");
   const std::size_t at = model.find("\nsurface 1 ");
@@ -229,6 +229,43 @@ TEST(Preparation, EquidistantRequestOfUnstructuredSurfaceIsDropped) {
   mgn_run_result r = mgn_run_program({"-i", "m.mgn", "-u", "2"}, dir);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(contains(r.err, "Warning: Equidistant request on unstructured surface 1 ignored\n")) << r.err;
+}
+
+// Mapped quad meshing is not available: a surface, patch or shell with
+// QUAD and MAP YES is meshed with free quads (smoothed like any quad mesh),
+// after a counted warning that names it.
+TEST(Preparation, MappedQuadRequestGivesFreeQuadsWithAWarning) {
+  struct Case {
+    const char* model;
+    const char* line;  // the start of the entity's line
+    const char* size;
+    const char* warning;
+  };
+  const Case cases[] = {
+      {"square.mgn", "surface 1 ", "2.5", "Warning: Mapped meshing of surface 1 not available: free quads used\n"},
+      {"plate_three_holes.mgn", "patch 1 ", "1", "Warning: Mapped meshing of patch 1 not available: free quads used\n"},
+      {"cylinder_window_shell.mgn", "shell 1 ", "0.5",
+       "Warning: Mapped meshing of shell 1 not available: free quads used\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    std::string model = mgn_read_file(std::string(MGN_TEST_MODELS) + "/" + c.model);
+    const std::size_t at = model.find(std::string("\n") + c.line);
+    ASSERT_NE(at, std::string::npos);
+    std::size_t end = model.find('\n', at + 1);
+    if (const std::size_t comment = model.find('#', at); comment < end) end = comment;
+    model.insert(end, " quad map yes");
+    const std::string dir = mgn_temp_dir();
+    mgn_write_file(dir + "/m.mgn", model);
+    mgn_run_result r = mgn_run_program({"-i", "m.mgn", "-o", "m.msh", "-u", c.size}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, c.warning)) << r.err;
+    EXPECT_TRUE(contains(r.out + r.err, "Altogether 1 warning has been generated")) << r.err;
+    const std::size_t quads = r.out.find("Number of quads:");
+    ASSERT_NE(quads, std::string::npos) << r.out;
+    EXPECT_GT(std::atol(r.out.c_str() + quads + 16), 0) << r.out;
+    EXPECT_FALSE(contains(r.out, "Map quads")) << r.out;
+  }
 }
 
 }  // namespace
