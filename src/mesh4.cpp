@@ -58,12 +58,14 @@ struct topology_context {
 };
 topology_context tc;
 
-// The entity the clean-ups work on and the triangles (by address, sorted)
-// whose walks failed in its last round without moving them.
+// The entity the clean-ups work on, the triangles (by address, sorted)
+// whose walks failed in its last round without moving them, and whether the
+// last clean-up left quads only.
 struct failed_walks {
   int kind = 0;
   void* entity = nullptr;
   std::vector<mgn_face*> faces;
+  bool quads_only = false;
 };
 failed_walks walk_memory;
 
@@ -287,15 +289,15 @@ std::vector<mgn_face*> live_faces() {
   return out;
 }
 
-// Every two triangles across an own edge, best quad first.
-long pair_neighbours() {
+// Every two of the triangles across an own edge, best quad first.
+long pair_neighbours(const std::vector<mgn_face*>& faces) {
   struct pairing {
     double score;
     mgn_face* f;
     mgn_face* g;
   };
   std::vector<pairing> pairs;
-  for (mgn_face* f : live_faces()) {
+  for (mgn_face* f : faces) {
     for_each_neighbour(element{f, nullptr}, [&](const element& other, mgn_edge* e) {
       if (other.face == nullptr || other.face->id < f->id) return;
       mgn_node* n[4];
@@ -473,20 +475,18 @@ bool walk_lone_triangle(mgn_face* start, std::size_t max_walk) {
 // ---------------------------------------------------------------------------
 
 // A quad that is no longer convex about the surface (a smoothing pass moved
-// a corner across its diagonal) is cut into the two triangles of the
-// diagonal that leaves both turning the right way; the pairing then finds
-// them new partners.  Returns the number of quads cut.
+// a corner across its diagonal), or so warped that its opposite corners
+// turn against each other (a pass pulled an inner corner off the plane of
+// three corners on a curve), is cut into the two triangles of the diagonal
+// that leaves both turning the right way; the pairing then finds them new
+// partners.  Returns the number of quads cut.
 long split_folded_quads() {
   if (tc.mesh->quads == nullptr) return 0;
   std::vector<mgn_quad*> folded;
   for (mgn_quad** ref :
        mgn_listing_first<mgn_quad*>(mgn_get_first_listing_block(tc.mesh->quads), tc.mesh->quad_total)) {
     mgn_quad* q = *ref;
-    if (q == nullptr || !own_quad(q)) continue;
-    double normal[3];
-    reference_normal(q->n, 4, normal);
-    if (!mgn_check_quad_convexity(q->n[0]->xyz, q->n[1]->xyz, q->n[2]->xyz, q->n[3]->xyz, normal))
-      folded.push_back(q);
+    if (q != nullptr && own_quad(q) && quad_score(q->n[0], q->n[1], q->n[2], q->n[3]) <= 0.0) folded.push_back(q);
   }
   long cut = 0;
   for (mgn_quad* q : folded) {
@@ -609,25 +609,32 @@ long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pai
 void mgn_clean_quad_mesh(int kind, void* entity) {
   set_context(kind, entity);
   if (tc.mesh == nullptr || tc.mesh->discretized) return;
-  if (walk_memory.kind != kind || walk_memory.entity != entity) walk_memory = failed_walks{kind, entity, {}};
-  split_folded_quads();
+  if (walk_memory.kind != kind || walk_memory.entity != entity) walk_memory = failed_walks{kind, entity, {}, false};
+  const long split = split_folded_quads();
+  // A mesh the last clean-up left with quads only stays so unless a quad
+  // was folded since.
+  if (split == 0 && walk_memory.quads_only && tc.mesh->face_count == 0) return;
   std::vector<mgn_face*> failed;
   for (int round = 0; round < kRounds; ++round) {
-    long changes = pair_neighbours();
-    changes += remove_valency_two_nodes();
+    const std::vector<mgn_face*> faces = live_faces();
+    long changes = pair_neighbours(faces);
+    if (round == 0 || changes > 0) changes += remove_valency_two_nodes();
     failed.clear();
-    for (mgn_face* f : live_faces()) {
+    long walked = 0;
+    for (mgn_face* f : faces) {
       if (!own_face(f)) continue;
       // A triangle whose long walk failed before, and that has not moved
       // since, looks only nearby (a smoothing pass may have made a quad
       // there convex); far away nothing has changed for it.
       const bool known = std::binary_search(walk_memory.faces.begin(), walk_memory.faces.end(), f);
-      if (walk_lone_triangle(f, known ? kNearWalk : kFarWalk)) ++changes;
+      if (walk_lone_triangle(f, known ? kNearWalk : kFarWalk)) ++walked;
       else if (own_face(f)) failed.push_back(f);
     }
-    changes += remove_valency_two_nodes();
+    if (walked > 0) walked += remove_valency_two_nodes();
+    changes += walked;
     std::sort(failed.begin(), failed.end());
     walk_memory.faces = failed;
     if (changes == 0 || tc.mesh->face_count == 0) break;
   }
+  walk_memory.quads_only = tc.mesh->face_count == 0;
 }

@@ -1077,3 +1077,35 @@ TEST(QuadFatalProgramTest, FoldedSurfaceEndsWithTheLeftFaceMessageAndThePartialM
 }
 
 }  // namespace
+
+namespace {
+
+// Coarse quads on a sphere that a smoothing pass warps until opposite
+// corners turn against each other: the clean-up after the pass cuts them,
+// so the run ends normally and no written quad is folded.
+TEST(QuadProgramTest, QuadsWarpedBySmoothingAreCutNotReported) {
+  const std::string dir = mgn_temp_dir();
+  const mgn_run_result r = mgn_run_program(
+      {"-i", std::string(MGN_TEST_MODELS) + "/coarse_octant_quads.mgn", "-w", "0.5", "-s", "2", "-C", "-o", "out.msh"},
+      dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const mixed_mesh m = read_mixed_mesh(mgn_read_file(dir + "/out.msh"));
+  ASSERT_GT(m.quads.size(), 10u);
+  for (const std::vector<long>& q : m.quads) {
+    // The corner normals (twice the corner triangles' areas).
+    double n[4][3];
+    for (int i = 0; i < 4; ++i) {
+      const double* p = m.nodes.at(q[i]).data();
+      const double* a = m.nodes.at(q[(i + 3) % 4]).data();
+      const double* b = m.nodes.at(q[(i + 1) % 4]).data();
+      double u[3], v[3];
+      mgn_sub(a, p, u);
+      mgn_sub(b, p, v);
+      mgn_cross(v, u, n[i]);
+    }
+    EXPECT_GT(mgn_dot(n[0], n[2]), 0.0) << "quad " << q[0] << " " << q[1] << " " << q[2] << " " << q[3];
+    EXPECT_GT(mgn_dot(n[1], n[3]), 0.0) << "quad " << q[0] << " " << q[1] << " " << q[2] << " " << q[3];
+  }
+}
+
+}  // namespace
