@@ -120,6 +120,9 @@ class Model:
         self.patch_normal = {}    # patch id -> function(point) -> NORMAL
         self.shell_area = {}      # shell id -> (area, planar, area of its window)
         self.shell_normal = {}    # shell id -> function(point) -> Su x Sv of its surface
+        # (key, id) -> function(point) -> distance from the exact surface of
+        # a surface (key 3), patch (5) or shell (6)
+        self.residual = {}
         self.np = 0
         self.nsh = 0
         self.needs_size = True    # no sizes on the entities: -u or -d required
@@ -131,6 +134,11 @@ class Model:
 
     def comment(self, text):
         self.lines.append("# " + text)
+
+    def quad_flag(self):
+        """A QUAD request on about a third of the surfaces, patches and
+        shells (their quad meshes are checked as the triangles are)."""
+        return " quad" if self.rng.random() < 0.35 else ""
 
     def vertex(self, p, extra=""):
         if self.sized and " size " not in extra:
@@ -173,7 +181,7 @@ class Model:
     def surface(self, sides, extra="", polygon=()):
         """A surface on four sides; a surface with inner control points and
         no polygon lines given ends its (empty) polygon with POLYEND."""
-        extra += output_flags(self.rng, False)
+        extra += output_flags(self.rng, False) + self.quad_flag()
         self.ns += 1
         self.lines.append("surface %d curve %d %d %d %d%s" % ((self.ns,) + tuple(sides) + (extra,)))
         given = re.search(r" order (\d+) (\d+)", extra)
@@ -278,6 +286,7 @@ def add_square(m, origin, side, z, sized, fixed_inside=False, hole=False, curved
         m.lines.append("surface %d curve %d %d %d %d fixed surface %d hole" % ((m.ns,) + tuple(cs) + (sid,)))
         area -= (hi - lo) ** 2 * side * side
     m.surface_area[sid] = (area, True)
+    m.residual[(3, sid)] = lambda p: abs(p[2] - z)
     return sid, (c1, c2, c3, c4), (v1, v2, v3, v4)
 
 
@@ -303,6 +312,7 @@ def add_two_squares(m, origin, side, z, sized):
     s2 = m.surface((c5, curves[3], c6, c7))
     m.surface_area[s2] = (side * side, True)
     m.surface_normal[s2] = lambda p: (0.0, 0.0, 1.0)
+    m.residual[(3, s2)] = lambda p: abs(p[2] - z)
 
 
 def add_cylinder(m, center, radius, height, angle_deg, sized):
@@ -328,6 +338,7 @@ def add_cylinder(m, center, radius, height, angle_deg, sized):
     sid = m.surface((c1, c2, c3, c4), extra)
     m.surface_area[sid] = (radius * a * height, False)
     m.surface_normal[sid] = lambda p: (p[0] - cx, p[1] - cy, 0.0)
+    m.residual[(3, sid)] = lambda p: abs(math.hypot(p[0] - cx, p[1] - cy) - radius)
 
 
 def add_sphere_octant(m, center, radius, sized, pole_first=False):
@@ -352,6 +363,7 @@ def add_sphere_octant(m, center, radius, sized, pole_first=False):
     sid = m.surface((c1, c2, c3, c4), "", poly)
     m.surface_area[sid] = (math.pi * r * r / 2, False)
     m.surface_normal[sid] = lambda p: (p[0] - cx, p[1] - cy, p[2] - cz)
+    m.residual[(3, sid)] = lambda p: abs(dist(p, center) - r)
 
 
 def add_wire(m, origin, extent, sized):
@@ -513,7 +525,8 @@ def generate_model(rng, kinds=PART_KINDS):
         # significant digits of the written coordinates do not resolve the
         # elements: no expectation beyond the checks of any mesh.
         m.curve_length.clear()
-        for d in (m.surface_area, m.surface_normal, m.patch_area, m.patch_normal, m.shell_area, m.shell_normal):
+        for d in (m.surface_area, m.surface_normal, m.patch_area, m.patch_normal, m.shell_area, m.shell_normal,
+                  m.residual):
             d.clear()
     if sized and rng.random() < 0.05:
         # One vertex with an extreme size.  Not below a millionth of the
@@ -618,9 +631,11 @@ def add_patch(m, origin, extent, sized):
         text += " boundary curve " + " ".join(str(c) for c in hole_loops)
     if sized and rng.random() < 0.5:
         text += " size %s" % fmt(sig(rand_size(rng, extent)))
+    text += m.quad_flag()
     m.lines.append(text)
     m.patch_area[m.np] = (area, bulges, hole_area)
     m.patch_normal[m.np] = lambda p: normal
+    m.residual[(5, m.np)] = lambda p: abs(dot(sub(p, centre), normal))
 
 
 def add_cylinder_shell(m, center, radius, height, angle_deg, sized):
@@ -671,10 +686,12 @@ def add_cylinder_shell(m, center, radius, height, angle_deg, sized):
         m.nsh, sid, c1, c4, -c3, -c2, " ".join(str(c) for c in window))
     if sized and rng.random() < 0.5:
         text += " size %s" % fmt(sig(rand_size(rng, radius)))
+    text += m.quad_flag()
     m.lines.append(text)
     window_area = radius * (angle(u1) - angle(u0)) * height * (t1 - t0)
     m.shell_area[m.nsh] = (radius * a * height - window_area, False, window_area)
     m.shell_normal[m.nsh] = lambda p: (p[0] - cx, p[1] - cy, 0.0)
+    m.residual[(6, m.nsh)] = lambda p: abs(math.hypot(p[0] - cx, p[1] - cy) - radius)
 
 
 def add_spike(m, origin, side, sized):
@@ -1040,9 +1057,10 @@ def option_pair(opts, name, default):
 
 
 def check_surface_topology(elements, nodes, strict, silent=frozenset()):
-    """The triangles of one surface form an oriented surface mesh: an edge
-    bounds at most two of them, in opposite directions; with strict, an edge
-    that bounds only one lies on a curve (a free edge elsewhere is a gap).
+    """The triangles and quads of one surface form an oriented conforming
+    surface mesh: an edge bounds at most two of them, in opposite
+    directions; with strict, an edge that bounds only one lies on a curve (a
+    free edge elsewhere is a gap, or a hanging node on the side of a quad).
     The edges of silent curves (OUTPUT NO) are not written: a free edge
     whose nodes lie on vertices and on such a curve is taken as on it."""
 
@@ -1056,10 +1074,12 @@ def check_surface_topology(elements, nodes, strict, silent=frozenset()):
     for ns, key, eid in elements.get("edge", []):
         curve_edges.add((min(ns[0], ns[1]), max(ns[0], ns[1])))
     directed = {}
-    for ns, key, eid in elements.get("tria", []):
-        d = directed.setdefault((key, eid), {})
-        for x, y in ((ns[0], ns[1]), (ns[1], ns[2]), (ns[2], ns[0])):
-            d[(x, y)] = d.get((x, y), 0) + 1
+    for kind, corners in (("tria", 3), ("quad", 4)):
+        for ns, key, eid in elements.get(kind, []):
+            d = directed.setdefault((key, eid), {})
+            for i in range(corners):
+                x, y = ns[i], ns[(i + 1) % corners]
+                d[(x, y)] = d.get((x, y), 0) + 1
     for (key, eid), d in sorted(directed.items()):
         done = set()
         for (x, y), n in sorted(d.items()):
@@ -1069,14 +1089,14 @@ def check_surface_topology(elements, nodes, strict, silent=frozenset()):
             done.add(e)
             fwd, back = d.get((x, y), 0), d.get((y, x), 0)
             if fwd + back > 2:
-                problems.append("edge %s bounds %d triangles of key %d id %d" % (e, fwd + back, key, eid))
+                problems.append("edge %s bounds %d faces of key %d id %d" % (e, fwd + back, key, eid))
                 return problems
             if fwd == 2 or back == 2:
-                problems.append("triangles of key %d id %d on both sides of edge %s have the same orientation"
+                problems.append("faces of key %d id %d on both sides of edge %s have the same orientation"
                                 % (key, eid, e))
                 return problems
             if strict and fwd + back == 1 and e not in curve_edges and not on_silent_curve(x, y):
-                problems.append("free edge %s of the triangles of key %d id %d lies on no curve (a gap)"
+                problems.append("free edge %s of the faces of key %d id %d lies on no curve (a gap)"
                                 % (e, key, eid))
                 return problems
     return problems
@@ -1158,6 +1178,7 @@ def check_geometry(count, nodes, elements, stdout, model, opts):
                 continue
             problems.append("triangle %s on surface %d has zero area" % (ns[:3], eid))
             break
+    problems += check_quads(elements, p, model, limited)
     for ns, key, eid in elements.get("edge", []):
         if dist(p(ns[0]), p(ns[1])) == 0.0 and not limited:
             problems.append("edge %s on key %d id %d has zero length" % (ns[:2], key, eid))
@@ -1197,15 +1218,15 @@ def check_geometry(count, nodes, elements, stdout, model, opts):
                 6: ("shell", model.shell_area, model.shell_normal)}
     area = {}
     signs = {}
-    for ns, key, eid in elements.get("tria", []):
+    for ns, key, eid in elements.get("tria", []) + elements.get("quad", []):
         if key not in expected:
             continue
-        a, b, c = p(ns[0]), p(ns[1]), p(ns[2])
-        n = cross(sub(b, a), sub(c, a))
+        corners = [p(v) for v in ns[:3 if len(ns) in (3, 6) else 4]]
+        n = polygon_normal(corners)
         area[(key, eid)] = area.get((key, eid), 0.0) + norm(n) / 2
         ref = expected[key][2].get(eid)
         if ref is not None:
-            centre = tuple((a[k] + b[k] + c[k]) / 3 for k in range(3))
+            centre = tuple(sum(c[k] for c in corners) / len(corners) for k in range(3))
             s = dot(n, ref(centre))
             signs.setdefault((key, eid), set()).add(1 if s > 0 else -1 if s < 0 else 0)
     for key, (word, areas, _) in sorted(expected.items()):
@@ -1229,14 +1250,67 @@ def check_geometry(count, nodes, elements, stdout, model, opts):
                 if key == 6:
                     high += 0.37 * expectation[2]
             if got > high or got < low:
-                problems.append("triangles of %s %d cover %.9g, the %s %.9g" % (word, sid, got, word, want))
+                problems.append("faces of %s %d cover %.9g, the %s %.9g" % (word, sid, got, word, want))
     for (key, sid), s in signs.items():
         if key == 3 and len(s) > 1:
-            problems.append("triangles of surface %d are not all oriented alike (%s)" % (sid, sorted(s)))
+            problems.append("faces of surface %d are not all oriented alike (%s)" % (sid, sorted(s)))
         elif key != 3 and s != {1}:
-            problems.append("triangles of %s %d are not all oriented along its normal (%s)"
+            problems.append("faces of %s %d are not all oriented along its normal (%s)"
                             % (expected[key][0], sid, sorted(s)))
+    # Every corner of the faces of a surface, patch or shell of known shape
+    # lies on it (eight significant digits written).  Midside nodes of
+    # quadratic elements lie at the straight midpoints of their edges.
+    tolerance = 1e-6 * model.extent
+    for kind, corners in (("tria", 3), ("quad", 4)):
+        for ns, key, eid in elements.get(kind, []):
+            residual = model.residual.get((key, eid))
+            if residual is None:
+                continue
+            for v in ns[:corners]:
+                x = p(v)
+                if residual(x) > tolerance + 1e-7 * max(abs(c) for c in x):
+                    problems.append("node %d of a %s of key %d id %d lies %.3g off its surface"
+                                    % (v, kind, key, eid, residual(x)))
+                    return problems
     return problems
+
+
+def polygon_normal(corners):
+    """The area vector of a polygon (Newell): twice its area along its
+    normal, for a triangle the cross product of two sides."""
+    n = [0.0, 0.0, 0.0]
+    for i, a in enumerate(corners):
+        b = corners[(i + 1) % len(corners)]
+        n[0] += (a[1] - b[1]) * (a[2] + b[2])
+        n[1] += (a[2] - b[2]) * (a[0] + b[0])
+        n[2] += (a[0] - b[0]) * (a[1] + b[1])
+    return tuple(n)
+
+
+def check_quads(elements, p, model, limited):
+    """Every quad is convex: its four corners turn the same way about its
+    normal (the entity's when the model is known: along it on a patch or
+    shell, either way on a surface, as its triangles; else the quad's own),
+    none by less than a sliver of the corner's sides."""
+    if limited:
+        return []
+    normals = {3: model.surface_normal, 5: model.patch_normal, 6: model.shell_normal} if model is not None else {}
+    for ns, key, eid in elements.get("quad", []):
+        q = [p(v) for v in ns[:4]]
+        ref = normals.get(key, {}).get(eid)
+        centre = tuple(sum(c[k] for c in q) / 4 for k in range(3))
+        n = ref(centre) if ref is not None else polygon_normal(q)
+        turns = []
+        for i in range(4):
+            u, w = sub(q[i], q[i - 1]), sub(q[(i + 1) % 4], q[i])
+            scale = norm(u) * norm(w) * norm(n)
+            turns.append(dot(cross(u, w), n) / scale if scale > 0.0 else 0.0)
+        ccw = min(turns) > 1e-9
+        cw = max(turns) < -1e-9 and key == 3
+        if not (ccw or cw):
+            return ["quad %s of key %d id %d is not convex (corner turns %s)"
+                    % (ns[:4], key, eid, ", ".join("%.3g" % t for t in turns))]
+    return []
 
 
 # ---------------------------------------------------------------------------
