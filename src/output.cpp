@@ -17,6 +17,7 @@
 #include "mesh1.h"
 #include "mesh2.h"
 #include "message.h"
+#include "number_text.h"
 #include "progress.h"
 #include "project.h"
 #include "renum.h"
@@ -24,28 +25,39 @@
 namespace {
 
 // The open mesh file: stream, name and the number of the line being
-// written (for the error reports).
+// written (for the error reports), and the text not yet written: lines are
+// formatted into it and go to the stream in blocks of about a megabyte.
 struct writer {
   FILE* stream = nullptr;
   const char* name = "";
   long line = 1;
   int spec = 0;        // output specification
   int degree = 1;      // element degree
+  std::string text;
 };
 writer out;
+
+constexpr std::size_t WRITE_BLOCK = 1 << 20;
 
 [[noreturn]] void write_failed(const char* routine, int source_line) {
   mgn_output_error("", routine, mgn_module_name(__FILE__), source_line, out.name, out.line);
 }
 
-// Every line writer prints with its template and fails with an output error.
-#define MGN_PUT(...)                                                   \
-  do {                                                                 \
-    if (std::fprintf(out.stream, __VA_ARGS__) < 0) write_failed(__func__, __LINE__); \
-  } while (0)
+// Writes out the text held; a short write is an output error.
+void flush_text() {
+  if (out.text.empty()) return;
+  const std::size_t written = std::fwrite(out.text.data(), 1, out.text.size(), out.stream);
+  if (written != out.text.size()) write_failed(__func__, __LINE__);
+  out.text.clear();
+}
+
+// Every line writer prints with its template (or the number writers for
+// the fields of the long sections).
+#define MGN_PUT(...) mgn_append_format(out.text, __VA_ARGS__)
 
 void mgn_output_new_line() {
-  MGN_PUT("\n");
+  out.text.push_back('\n');
+  if (out.text.size() >= WRITE_BLOCK) flush_text();
   ++out.line;
   mgn_progress_tick();
 }
@@ -54,10 +66,18 @@ void mgn_output_classification(int kind, const void* entity) {
   int key;
   long id, property;
   mgn_get_entity_classification(kind, entity, &key, &id, &property);
-  MGN_PUT(" %4d %9ld %9ld", key, id, property);
+  out.text.push_back(' ');
+  mgn_append_integer(out.text, key, 4);
+  out.text.push_back(' ');
+  mgn_append_integer(out.text, id, 9);
+  out.text.push_back(' ');
+  mgn_append_integer(out.text, property, 9);
 }
 
-void mgn_output_iso_type(int iso) { MGN_PUT(" %4d", iso); }
+void mgn_output_iso_type(int iso) {
+  out.text.push_back(' ');
+  mgn_append_integer(out.text, iso, 4);
+}
 
 void mgn_output_mesh_info(int type) {
   MGN_PUT(" %9d %9d %9d %9d", type, mgn_set.element_degree, mgn_set.renumbering_type & ~4, out.spec);
@@ -77,14 +97,23 @@ void mgn_output_mixed_mesh_numbers() {
   mgn_output_new_line();
 }
 
+// " %9ld %14.7e %14.7e %14.7e": number and coordinates.
 void mgn_output_node(const mgn_node* node) {
-  MGN_PUT(" %9ld %14.7e %14.7e %14.7e", static_cast<long>(node->id), node->xyz[0], node->xyz[1], node->xyz[2]);
+  out.text.push_back(' ');
+  mgn_append_integer(out.text, node->id, 9);
+  for (int k = 0; k < 3; ++k) {
+    out.text.push_back(' ');
+    mgn_append_scientific(out.text, node->xyz[k], 14, 7);
+  }
 }
 
 // A node data group: five blanks, then the values.
 void mgn_output_values(const double* v, int count) {
-  MGN_PUT(" %4s", "");
-  for (int k = 0; k < count; ++k) MGN_PUT(" %9.6f", v[k]);
+  out.text.append(5, ' ');
+  for (int k = 0; k < count; ++k) {
+    out.text.push_back(' ');
+    mgn_append_fixed(out.text, v[k], 9, 6);
+  }
 }
 
 void mgn_output_node_tangent(const double t[3]) { mgn_output_values(t, 3); }
@@ -92,7 +121,10 @@ void mgn_output_node_normal(const double n[3]) { mgn_output_values(n, 3); }
 void mgn_output_node_t(double t) { mgn_output_values(&t, 1); }
 void mgn_output_node_uv(const double uv[2]) { mgn_output_values(uv, 2); }
 
-void mgn_output_number(long number) { MGN_PUT(" %9ld", number); }
+void mgn_output_number(long number) {
+  out.text.push_back(' ');
+  mgn_append_integer(out.text, number, 9);
+}
 
 // ---------------------------------------------------------------------------
 // Node data
@@ -707,6 +739,8 @@ void mgn_store_mesh_default(FILE* stream, const char* file_name) {
   out.stream = stream;
   out.name = file_name;
   out.line = 1;
+  out.text.clear();
+  out.text.reserve(WRITE_BLOCK + 4096);
   out.spec = mgn_set.output_spec;
   out.degree = mgn_set.element_degree;
   // Header and counts.
@@ -731,6 +765,7 @@ void mgn_store_mesh_default(FILE* stream, const char* file_name) {
   store_section<mgn_wedge>(mgn_mesh.fe_wedges, mgn_run.wedges.fe, mgn_store_wedge);
   store_section<mgn_hexa>(mgn_mesh.fe_hexas, mgn_run.hexas.fe, mgn_store_hexa);
   if (out.spec & 16) store_boundary_associations();
+  flush_text();
 }
 
 int mgn_store_mesh_on_file() {

@@ -13,6 +13,7 @@
 #include "element.h"
 #include "list.h"
 #include "message.h"
+#include "number_text.h"
 #include "octree.h"
 #include "output.h"
 
@@ -20,12 +21,17 @@
 namespace {
 
 // An open graphics file; lines counted for the error report of a failed
-// write.
+// write.  Lines are formatted into text, which goes to the stream in blocks
+// of about a megabyte.
 struct graphics_file {
   FILE* stream = nullptr;
   std::string name;
   long lines = 0;
+  std::string text;
+  bool failed = false;  // a block could not be written
 };
+
+constexpr std::size_t GRAPHICS_BLOCK = 1 << 20;
 
 graphics_file open_graphics(const char* routine, int line) {
   graphics_file g;
@@ -34,13 +40,27 @@ graphics_file open_graphics(const char* routine, int line) {
   if (g.stream == nullptr)
     mgn_file_manipulation_error(mgn_format("Output file %s opening error", g.name.c_str()), routine,
                                 mgn_module_name(__FILE__), line);
+  g.text.reserve(GRAPHICS_BLOCK + 4096);
   return g;
+}
+
+void write_text(graphics_file& g) {
+  if (!g.text.empty() && std::fwrite(g.text.data(), 1, g.text.size(), g.stream) != g.text.size()) g.failed = true;
+  g.text.clear();
+}
+
+// Ends a line of text written piece by piece.
+void end_line(graphics_file& g) {
+  g.text.push_back('\n');
+  ++g.lines;
+  if (g.text.size() >= GRAPHICS_BLOCK) write_text(g);
 }
 
 // Closes the file; a write that failed (full disk, ...) is an output error
 // rather than a silently truncated file.
 void close_graphics(graphics_file& g, const char* routine, int line) {
-  bool failed = std::fflush(g.stream) != 0 || std::ferror(g.stream) != 0;
+  write_text(g);
+  bool failed = g.failed || std::fflush(g.stream) != 0 || std::ferror(g.stream) != 0;
   failed = std::fclose(g.stream) != 0 || failed;
   g.stream = nullptr;
   if (failed) mgn_output_error("", routine, mgn_module_name(__FILE__), line, g.name, g.lines);
@@ -50,9 +70,10 @@ void put(graphics_file& g, const char* format, ...) __attribute__((format(printf
 void put(graphics_file& g, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(g.stream, format, args);
+  mgn_append_vformat(g.text, format, args);
   va_end(args);
   for (const char* c = format; *c != '\0'; ++c) g.lines += *c == '\n';
+  if (g.text.size() >= GRAPHICS_BLOCK) write_text(g);
 }
 
 long point_index(const mgn_node* node) { return static_cast<long>(node->id) - mgn_set.numbering_shift[0] - 1; }
@@ -240,7 +261,13 @@ int mgn_store_graphics_vtk() {
   std::vector<const mgn_node*> nodes;
   mgn_get_output_nodes(nodes);
   put(g, "POINTS %ld float\n", static_cast<long>(nodes.size()));
-  for (const mgn_node* node : nodes) put(g, "%g %g %g\n", node->xyz[0], node->xyz[1], node->xyz[2]);
+  for (const mgn_node* node : nodes) {  // "%g %g %g\n"
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0) g.text.push_back(' ');
+      mgn_append_general(g.text, node->xyz[k], 6);
+    }
+    end_line(g);
+  }
 
   // Cells: count first, then the node lists, then the types.
   long cells = 0, size = 0;
@@ -264,9 +291,12 @@ int mgn_store_graphics_vtk() {
   auto write = [&]<typename T>(mgn_listing* listing, int nodes_per_cell, bool skip_interface, int type, T*) {
     for_each_valid<T>(listing, [&](T* e) {
       if (skip_interface && !drawn(e)) return;
-      put(g, "%d", nodes_per_cell);
-      for (int k = 0; k < nodes_per_cell; ++k) put(g, " %ld", point_index(e->n[k]));
-      put(g, "\n");
+      mgn_append_integer(g.text, nodes_per_cell, 0);
+      for (int k = 0; k < nodes_per_cell; ++k) {
+        g.text.push_back(' ');
+        mgn_append_integer(g.text, point_index(e->n[k]), 0);
+      }
+      end_line(g);
       types.push_back(type);
     });
   };
@@ -278,14 +308,20 @@ int mgn_store_graphics_vtk() {
   write(mgn_mesh.fe_wedges, 6, true, 13, static_cast<mgn_wedge*>(nullptr));
   write(mgn_mesh.fe_hexas, 8, true, 12, static_cast<mgn_hexa*>(nullptr));
   put(g, "CELL_TYPES %ld\n", cells);
-  for (int type : types) put(g, "%d\n", type);
+  for (int type : types) {
+    mgn_append_integer(g.text, type, 0);
+    end_line(g);
+  }
 
   if (mgn_set.graphics_spec & 2) {
     put(g, "POINT_DATA %ld\n", static_cast<long>(nodes.size()));
     put(g, "SCALARS iso float\n");
     const bool grey = (mgn_set.graphics_spec & 8) != 0;
     put(g, grey ? "LOOKUP_TABLE bw\n" : "LOOKUP_TABLE default\n");
-    for (const mgn_node* node : nodes) put(g, "%g\n", contour_value(node->size));
+    for (const mgn_node* node : nodes) {
+      mgn_append_general(g.text, contour_value(node->size), 6);
+      end_line(g);
+    }
     if (grey) {
       static const double levels[11] = {0.090909091, 0.18181818, 0.27272727, 0.36363636,
                                         0.45454545,  0.54545455, 0.63636364, 0.72727273,
