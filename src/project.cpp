@@ -186,18 +186,6 @@ int curve_iteration(const mgn_curve* curve, double* tp, double* tangent, double*
   return result;
 }
 
-// Point, derivatives (with the tangent fallback) at (u, v); false when a
-// tangent vanishes.
-bool surface_point_tangents(const mgn_surface* surface, double u, double v, double* p, double* su,
-                            double* sv) {
-  mgn_get_surface_point_derivatives(surface, u, v, p, su, sv);
-  const bool edge = u == 0.0 || u == 1.0 || v == 0.0 || v == 1.0;
-  double lu = mgn_dot(su, su), lv = mgn_dot(sv, sv);
-  if (edge || lu < mgn_tol.eps2) lu = mgn_get_surface_tangent_u(surface, u, v, su);
-  if (edge || lv < mgn_tol.eps2) lv = mgn_get_surface_tangent_v(surface, u, v, sv);
-  return lu > 0.0 && lv > 0.0;
-}
-
 // Smaller in magnitude of two values of the same sign.
 inline double smaller(double a, double b) { return std::fabs(a) <= std::fabs(b) ? a : b; }
 
@@ -332,7 +320,7 @@ int surface_iteration(const mgn_surface* surface, double* up, double* vp, double
       }
     }
     double q[3];
-    const bool tangents = surface_point_tangents(surface, u, v, q, a, b);
+    const bool tangents = mgn_get_surface_point_tangents(surface, u, v, q, a, b);
     mgn_sub(q, p, r);
     moved2 = mgn_dot(r, r);
     for (int m = 0; m < 3; ++m) p[m] = q[m];
@@ -391,6 +379,16 @@ int mgn_clip_point_curve(const mgn_curve* curve, double* t, double* tangent, dou
                          int* iterations) {
   return curve_iteration(curve, t, tangent, point, target, tol_xyz, tol_t, true, strict,
                          iterations, __func__);
+}
+
+bool mgn_get_surface_point_tangents(const mgn_surface* surface, double u, double v, double* p, double* su,
+                                    double* sv) {
+  mgn_get_surface_point_derivatives(surface, u, v, p, su, sv);
+  const bool edge = u == 0.0 || u == 1.0 || v == 0.0 || v == 1.0;
+  double lu = mgn_dot(su, su), lv = mgn_dot(sv, sv);
+  if (edge || lu < mgn_tol.eps2) lu = mgn_get_surface_tangent_u(surface, u, v, su);
+  if (edge || lv < mgn_tol.eps2) lv = mgn_get_surface_tangent_v(surface, u, v, sv);
+  return lu > 0.0 && lv > 0.0;
 }
 
 void mgn_project_point_surface(const mgn_surface* surface, double* u, double* v, double* normal,
@@ -601,7 +599,7 @@ bool consider_surface(surface_search& s, double u, double v, const double* p, do
 
 void clip_from(surface_search& s, double u, double v, double hu, double hv) {
   double p[3], a[3], b[3], n[3];
-  if (!surface_point_tangents(s.surface, u, v, p, a, b)) return;
+  if (!mgn_get_surface_point_tangents(s.surface, u, v, p, a, b)) return;
   if (s.surface->planar) {
     for (int k = 0; k < 3; ++k) n[k] = s.surface->normal[k];
   } else {

@@ -25,6 +25,13 @@ int mgn_clip_point_curve(const mgn_curve* curve, double* t, double* tangent, dou
                          const double* target, double tol_xyz, double tol_t, bool strict,
                          int* iterations = nullptr);
 
+// Point and tangents at (u, v) from one evaluation: the same values as
+// mgn_get_surface_point, mgn_get_surface_tangent_u and _v (the derivatives,
+// with the tangent fallback on the sides and where a derivative vanishes);
+// false when a tangent vanishes.
+bool mgn_get_surface_point_tangents(const mgn_surface* surface, double u, double v, double* p, double* su,
+                                    double* sv);
+
 // normal: unit normal (kept as given for a planar surface); su, sv: first
 // derivatives.  Fatal on a vanishing tangent or normal and on no convergence.
 void mgn_project_point_surface(const mgn_surface* surface, double* u, double* v, double* normal,

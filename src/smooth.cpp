@@ -86,6 +86,13 @@ struct smooth_state {
   std::vector<smooth_corner> corners;
   std::vector<const void*> seen;
   std::vector<smooth_hidden_node> hidden_nodes;
+  // Per node of st.nodes of a surface, patch or shell run: whether the
+  // node's surface data hold the tangents at its parameters, from its last
+  // projection in the run (which ends with the point and the tangents at
+  // the parameters it found, the node's from then on); and the index in
+  // st.nodes of the node a pass visits (-1 outside a pass).
+  std::vector<uint8_t> tangents_known;
+  long visiting = -1;
   std::vector<std::pair<mgn_node*, float>> attracting;  // saved sizes
   std::vector<long> tetra_start;                       // region node -> tetras
   std::vector<mgn_tetra*> tetras;
@@ -337,12 +344,9 @@ double* current_parameters(mgn_node* node) {
   return node->parameters;
 }
 
-// Point, tangents and normal of the geometry at (u, v) as the projection
-// starts from them.
-void start_point(const smooth_geometry& g, double u, double v, smooth_place& p) {
-  mgn_get_surface_point(g.surface, u, v, p.xyz);
-  mgn_get_surface_tangent_u(g.surface, u, v, p.su);
-  mgn_get_surface_tangent_v(g.surface, u, v, p.sv);
+// The unit normal of a place from its tangents (the plane's own normal on
+// a planar geometry).
+void set_normal(const smooth_geometry& g, smooth_place& p) {
   if (g.planar) {
     for (int k = 0; k < 3; ++k) p.normal[k] = g.normal[k];
     return;
@@ -355,20 +359,60 @@ void start_point(const smooth_geometry& g, double u, double v, smooth_place& p) 
   for (int k = 0; k < 3; ++k) p.normal[k] *= f;
 }
 
-// Puts the target onto the geometry from the parameters uv: projected when
-// project is set, else taken as it is (it stays in the plane).
-void place_on_surface(const smooth_geometry& g, const double* uv, const double* target,
-                      bool project, smooth_place& p) {
+// Point, tangents and normal of the geometry at (u, v), as projections
+// start from them.
+void evaluate_place(const smooth_geometry& g, double u, double v, smooth_place& p) {
+  mgn_get_surface_point_tangents(g.surface, u, v, p.xyz, p.su, p.sv);
+  set_normal(g, p);
+}
+
+// The surface data of the node a pass visits when they hold the tangents
+// at its parameters (null outside a pass, as for a per-node routine called
+// on its own).
+mgn_surface_data* data_with_tangents(const mgn_node* node) {
+  const long i = st.visiting;
+  if (i < 0 || i >= static_cast<long>(st.tangents_known.size()) || st.nodes[i] != node || !st.tangents_known[i])
+    return nullptr;
+  return static_cast<mgn_surface_data*>(node->aux);
+}
+
+// Point, tangents and normal of the geometry at the node's parameters uv,
+// where its projections start.  After a projection of the node in this run
+// the node lies at the point the projection ended on, and while the mesher
+// keeps its surface data they hold the tangents there: nothing needs
+// evaluating.
+void start_place(const smooth_geometry& g, mgn_node* node, const double* uv, smooth_place& p) {
   p.uv[0] = uv[0];
   p.uv[1] = uv[1];
-  p.projected = project;
+  p.projected = false;
+  const mgn_surface_data* data = g.planar ? nullptr : data_with_tangents(node);
+  if (data == nullptr) {
+    evaluate_place(g, uv[0], uv[1], p);
+    return;
+  }
+  for (int k = 0; k < 3; ++k) {
+    p.xyz[k] = node->xyz[k];
+    p.su[k] = data->su[k];
+    p.sv[k] = data->sv[k];
+  }
+  set_normal(g, p);
+}
+
+// Puts the target onto the geometry from the start place: projected when
+// project is set, else taken as it is (it stays in the plane).
+void place_on_surface(const smooth_geometry& g, const smooth_place& start, const double* target, bool project,
+                      smooth_place& p) {
   if (!project) {
+    p.uv[0] = start.uv[0];
+    p.uv[1] = start.uv[1];
+    p.projected = false;
     for (int k = 0; k < 3; ++k) p.xyz[k] = target[k];
     return;
   }
-  start_point(g, p.uv[0], p.uv[1], p);
-  mgn_project_point_surface(g.surface, &p.uv[0], &p.uv[1], p.normal, p.su, p.sv, p.xyz, target,
-                            st.eps, 1e-06);
+  p = start;
+  p.projected = true;
+  mgn_project_point_surface(g.surface, &p.uv[0], &p.uv[1], p.normal, p.su, p.sv, p.xyz, target, st.eps,
+                            MGN_SMOOTH_TOLERANCE_UV);
 }
 
 // Stores a new place of a node of the run's entity: coordinates (with the
@@ -407,15 +451,22 @@ void smooth_face_node(mgn_node* node, bool weighted, bool quad) {
   if (!get_mean(node, weighted, quad, !g.planar, target)) return;
   const double* uv = current_parameters(node);
   const bool project = !g.planar || last_pass();
+  smooth_place start;
+  if (project) {
+    start_place(g, node, uv, start);
+  } else {
+    start.uv[0] = uv[0];
+    start.uv[1] = uv[1];
+  }
   smooth_place p;
-  place_on_surface(g, uv, target, project, p);
+  place_on_surface(g, start, target, project, p);
   gather_corners(node);
   if (!corners_kept(node, p.xyz)) {
     // Shorten the move toward the old position until no corner turns over.
     const double old[3] = {node->xyz[0], node->xyz[1], node->xyz[2]};
     const double refused[3] = {p.xyz[0], p.xyz[1], p.xyz[2]};
     const bool found = back_off(old, refused, [&](const double* trial) {
-      place_on_surface(g, uv, trial, project, p);
+      place_on_surface(g, start, trial, project, p);
       return corners_kept(node, p.xyz);
     });
     if (!found) {
@@ -424,7 +475,7 @@ void smooth_face_node(mgn_node* node, bool weighted, bool quad) {
       // passes: they are found for the place kept.
       if (!last_pass()) return;
       if (g.planar) {
-        place_on_surface(g, uv, old, true, p);
+        place_on_surface(g, start, old, true, p);
       } else {
         p.uv[0] = uv[0];
         p.uv[1] = uv[1];
@@ -434,6 +485,9 @@ void smooth_face_node(mgn_node* node, bool weighted, bool quad) {
     }
   }
   store_place(node, p);
+  const long i = st.visiting;
+  if (i >= 0 && i < static_cast<long>(st.tangents_known.size()) && st.nodes[i] == node)
+    st.tangents_known[i] = p.projected && node->aux != nullptr;
 }
 
 // The nodes of an entity's node listing that the run moves (entity null:
@@ -448,6 +502,7 @@ void collect_nodes(mgn_listing* listing, int kind, const void* entity) {
         (node->flags & MGN_NODE_MIDSIDE) == 0)
       st.nodes.push_back(node);
   }
+  st.tangents_known.assign(st.entities > 0 && !st.hidden ? st.nodes.size() : 0, 0);
 }
 
 // Marks the nodes of the attracting vertices and curves of the entity with
@@ -502,11 +557,12 @@ void run_passes(int passes, void (*routine)(mgn_node*), bool topology, mgn_listi
       mgn_smooth_hook.quad_topology(kind, entity);
       collect_nodes(*listing, kind, entity);
     }
-    if (pass % 2 == 0) {
-      for (mgn_node* node : st.nodes) routine(node);
-    } else {
-      for (auto it = st.nodes.rbegin(); it != st.nodes.rend(); ++it) routine(*it);
+    const long n = static_cast<long>(st.nodes.size());
+    for (long k = 0; k < n; ++k) {
+      st.visiting = pass % 2 == 0 ? k : n - 1 - k;
+      routine(st.nodes[st.visiting]);
     }
+    st.visiting = -1;
     if (topology && mgn_smooth_hook.quad_topology != nullptr) {
       mgn_smooth_hook.quad_topology(kind, entity);
       collect_nodes(*listing, kind, entity);
@@ -528,8 +584,9 @@ void reset_state() {
   st.smoothing_type = mgn_set.smoothing_type;
   st.size_weight = (st.smoothing_type & 1) != 0;
   st.connectivity_weight = (st.smoothing_type & 2) != 0;
-  st.eps = st.eps;
-  st.eps2 = st.eps2;
+  st.eps = mgn_tol.eps;
+  st.eps2 = mgn_tol.eps2;
+  st.visiting = -1;
   st.valence_divisor = 6.0;
   st.listing_count = -1;
 }
@@ -546,7 +603,7 @@ bool place_hidden(smooth_hidden_node& h, const double* target, double* xyz) {
   for (int i = 0; i < 2; ++i) {
     if (!h.on[i]) continue;
     smooth_place p;
-    start_point(st.geo[i], h.uv[i][0], h.uv[i][1], p);
+    evaluate_place(st.geo[i], h.uv[i][0], h.uv[i][1], p);
     double u = h.uv[i][0], v = h.uv[i][1];
     if (mgn_clip_point_surface(st.geo[i].surface, &u, &v, p.normal, p.su, p.sv, p.xyz, target,
                                st.eps, 1e-06, false) == 0)
