@@ -227,12 +227,13 @@ class box_tree {
       const double combined = half_area(unite(n.bounds, b));
       const double cost = 2.0 * combined;
       const double inherit = 2.0 * (combined - area);
+      // From the copies of the children's boxes held by the node.
       auto child_cost = [&](int c) {
-        const double merged = half_area(unite(nodes_[c].bounds, b));
-        return (nodes_[c].left < 0 ? merged : merged - half_area(nodes_[c].bounds)) + inherit;
+        const double merged = half_area(unite(n.child[c], b));
+        return (n.child_item[c] != kInner ? merged : merged - half_area(n.child[c])) + inherit;
       };
-      const double cost_left = child_cost(n.left);
-      const double cost_right = child_cost(n.right);
+      const double cost_left = child_cost(0);
+      const double cost_right = child_cost(1);
       if (cost < cost_left && cost < cost_right) break;
       index = cost_left < cost_right ? n.left : n.right;
     }
@@ -1057,7 +1058,8 @@ void take_fixed_pieces(const mgn_tetra* t) {
 
 // Creates the tetra A B C X on the front face `base` (X new when null: at
 // xyz), closes the front faces it covers and adds its other faces.
-mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz) {
+// apex_edges: as tetra_valid found them just before (null: looked up here).
+mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz, const int8_t* apex_edges = nullptr) {
   front_face f = ctx.faces[base];
   const bool fresh = x == nullptr;
   if (x == nullptr) {
@@ -1096,7 +1098,13 @@ mgn_tetra* create_tetra(int32_t base, mgn_node* x, const double* xyz) {
     }
   }
   // The base's edges exist; the three edges to the apex may not.
-  for (int k = 0; k < 3; ++k) use_edge(x, n[k], fresh);
+  for (int k = 0; k < 3; ++k) {
+    if (!fresh && apex_edges != nullptr && apex_edges[k] >= 0) {
+      if (apex_edges[k] == 0) mgn_create_edge(x, n[k], MGN_REGION, ctx.region, &ctx.region->mesh.edges);
+    } else {
+      use_edge(x, n[k], fresh);
+    }
+  }
   take_fixed_pieces(t);
   return t;
 }
@@ -1175,7 +1183,9 @@ bool fixed_segment(const mgn_node* a, const mgn_node* b) {
 
 // Whether the tetra A B C X (X a node, or null with its point xyz) may be
 // added: see the opening comment.  base: the front face it stands on.
-bool tetra_valid(int32_t base, mgn_node* x, mgn_node* const abc[3]) {
+// apex_edges (optional, three entries): whether the edge from x to each base
+// node exists (1), does not (0) or was not looked up (-1), when valid.
+bool tetra_valid(int32_t base, mgn_node* x, mgn_node* const abc[3], int8_t* apex_edges = nullptr) {
   mgn_node* n[4] = {abc[0], abc[1], abc[2], x};
   const double* p[4] = {abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, x->xyz};
   if (mgn_orient3d(p[0], p[1], p[2], p[3]) <= 0) return false;
@@ -1192,10 +1202,18 @@ bool tetra_valid(int32_t base, mgn_node* x, mgn_node* const abc[3]) {
       if (same && closing[k] < 0) return false;
     }
   }
-  // An edge already in the mesh must still lie on the front.
-  for (int k = 0; k < 3; ++k)
-    if (!on_front_together(x, abc[k]) && !fixed_segment(x, abc[k]) && mgn_get_node_edge(x, abc[k]) != nullptr)
-      return false;
+  // An edge already in the mesh must still lie on the front (so an edge
+  // to the apex exists exactly when the apex shares a front face or a fixed
+  // segment with the base node; what was found is told to the caller).
+  for (int k = 0; k < 3; ++k) {
+    int8_t exists = 1;
+    if (!on_front_together(x, abc[k])) {
+      if (fixed_segment(x, abc[k])) exists = -1;
+      else if (mgn_get_node_edge(x, abc[k]) != nullptr) return false;
+      else exists = 0;
+    }
+    if (apex_edges != nullptr) apex_edges[k] = exists;
+  }
   // Front faces (each new face tested against the faces its box meets).
   box fb[3];
   for (int k = 0; k < 3; ++k) {
@@ -1484,8 +1502,9 @@ bool try_face(int32_t index) {
     candidate& c = ctx.candidates[i];
     if (c.quality < 0.0) c.quality = tetra_quality(abc[0]->xyz, abc[1]->xyz, abc[2]->xyz, c.node->xyz, nullptr);
     if (c.quality <= threshold || !(c.quality > 0.0)) return false;
-    if (!tetra_valid(index, c.node, abc)) return false;
-    create_tetra(index, c.node, nullptr);
+    int8_t apex_edges[3];
+    if (!tetra_valid(index, c.node, abc, apex_edges)) return false;
+    create_tetra(index, c.node, nullptr, apex_edges);
     return true;
   };
   // 1. Near the ideal point: the best node of the sphere criterion up to
