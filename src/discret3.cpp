@@ -311,7 +311,8 @@ class box_tree {
   }
 
   void clear() {
-    nodes_.clear();
+    nodes_ = {};
+    stack_ = {};
     root_ = -1;
     free_ = -1;
     changes_ = 0;
@@ -2232,6 +2233,7 @@ void release_context() {
   ctx.near_pieces = {};
   ctx.near_nodes = {};
   ctx.candidates = {};
+  ctx.tried = {};
   ctx.region = nullptr;
 }
 

@@ -517,12 +517,12 @@ void check_face_areas(const mgn_tetra* t) {
 
 }  // namespace
 
-void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
-  if (tetra == nullptr || tetra->id == 0) return;
+double mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
+  if (tetra == nullptr || tetra->id == 0) return -1.0;
   check_face_areas(tetra);
   const double quality =
       mgn_get_tetra_shape_quality(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz, nullptr);
-  if (quality > MGN_REPAIR_SWAP_QUALITY) return;
+  if (quality > MGN_REPAIR_SWAP_QUALITY) return quality;
   // A fair tetra (not bad) gets the swaps only.
   const bool only_swaps = quality > MGN_REPAIR_QUALITY;
   // A bad tetra's edges must all be in the mesh (else the run ends).
@@ -571,9 +571,9 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   }
   if (chosen != nullptr) {
     mgn_apply_plan(ctx, *chosen);
-    return;
+    return -1.0;
   }
-  if (mgn_orient3d(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz) > 0) return;
+  if (mgn_orient3d(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz) > 0) return quality;
   // A tetra that stays inverted.
   if (!crossing_pair(tetra)) {
     mgn_note_partial_tetra(tetra);
@@ -584,6 +584,7 @@ void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   else
     mgn_warning("Warning: Negative volume of tetra %ld (last cycle !!!)\n", static_cast<long>(tetra->id));
   ++ctx.counters.warnings;
+  return quality;
 }
 
 // ---------------------------------------------------------------------------
@@ -639,23 +640,52 @@ void repair_pass(mgn_region* region, int cycle, bool backward) {
     // kPassLength times the tetras it started with.
     const long limit = kPassLength * static_cast<long>(region->mesh.tetra_total);
     long visited = 0;
+    bool whole = true;
+    // The flat tetras the walk leaves, in listing order.  A change replaces
+    // the tetras of its cavity and moves no node of a tetra it keeps, so a
+    // tetra the walk left keeps its quality until it is retired.
+    std::vector<mgn_tetra*> flat;
     for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) {
-      if (visited++ > limit) break;
-      mgn_fix_region_tetra(ctx, *ref);
+      if (visited++ > limit) {
+        whole = false;
+        break;
+      }
+      const double q = mgn_fix_region_tetra(ctx, *ref);
+      if (q >= 0.0 && q < kFlat) flat.push_back(*ref);
     }
     // A flat tetra that no change could mend when the walk met it may be
     // mended once its neighbours have changed: the flat ones left are taken
-    // again, up to kFlatRounds times.
-    for (int round = 0; round < kFlatRounds; ++round) {
-      std::vector<mgn_tetra*> flat;
+    // again, up to kFlatRounds times (with the tetras the round made, which
+    // join the listing's end).
+    long listed = visited;
+    auto is_flat = [](const mgn_tetra* t) {
+      return t != nullptr && t->id != 0 &&
+             mgn_get_tetra_shape_quality(t->n[0]->xyz, t->n[1]->xyz, t->n[2]->xyz, t->n[3]->xyz, nullptr) < kFlat;
+    };
+    if (!whole) {
+      flat.clear();
+      listed = 0;
       for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) {
-        const mgn_tetra* t = *ref;
-        if (t != nullptr && t->id != 0 &&
-            mgn_get_tetra_shape_quality(t->n[0]->xyz, t->n[1]->xyz, t->n[2]->xyz, t->n[3]->xyz, nullptr) < kFlat)
-          flat.push_back(*ref);
+        ++listed;
+        if (is_flat(*ref)) flat.push_back(*ref);
       }
-      if (flat.empty()) break;
-      for (mgn_tetra* t : flat) mgn_fix_region_tetra(ctx, t);
+    }
+    for (int round = 0; round < kFlatRounds; ++round) {
+      std::vector<mgn_tetra*> left;
+      for (mgn_tetra* t : flat)
+        if (t->id != 0) left.push_back(t);
+      if (left.empty()) break;
+      flat.clear();
+      for (mgn_tetra* t : left) {
+        const double q = mgn_fix_region_tetra(ctx, t);
+        if (q >= 0.0 && q < kFlat) flat.push_back(t);
+      }
+      long index = 0;
+      for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) {
+        if (index++ < listed) continue;
+        if (is_flat(*ref)) flat.push_back(*ref);
+      }
+      listed = index;
     }
   }
   mgn_compact_region_listings(region);

@@ -166,8 +166,9 @@ void mgn_repair_region_backward(mgn_region* region, int cycle);
 
 // Repairs one tetra when it is bad, swaps around it when it is fair
 // (retired tetras are ignored); warns about a tetra whose volume stays
-// negative.
-void mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra);
+// negative.  Returns the tetra's boundary quality when it stays in the mesh
+// unchanged, and -1 when it was replaced or was retired already.
+double mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra);
 
 // Compacts the region's listings: retired records leave their slots and the
 // totals become the counts.
