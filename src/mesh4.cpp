@@ -55,19 +55,29 @@ struct topology_context {
   bool sides = false;  // the entity bounds a region: elements get side slots
   bool planar = false;
   double normal[3] = {0.0, 0.0, 0.0};
+  // The live triangles as last listed and those made since (known: the
+  // listing need not be read again).
+  bool faces_known = false;
+  std::vector<mgn_face*> faces;
+  std::vector<mgn_face*> made;
 };
 topology_context tc;
 
-// The entity the clean-ups work on, the triangles (by address, sorted)
-// whose walks failed in its last round without moving them, and whether the
-// last clean-up left quads only.
-struct failed_walks {
+// What the last clean-up of an entity left: the triangles (by address,
+// sorted) whose walks failed in its last round without moving them, the
+// live triangles with the entity's face total then (the smoothing passes
+// between two clean-ups make no faces, so the next clean-up need not read
+// the whole face listing, which holds every retired half of a quad), and
+// whether it left quads only.
+struct cleanup_memory {
   int kind = 0;
   void* entity = nullptr;
+  std::vector<mgn_face*> failed;
   std::vector<mgn_face*> faces;
+  int32_t face_total = -1;
   bool quads_only = false;
 };
-failed_walks walk_memory;
+cleanup_memory memory;
 
 template <typename Entity>
 void set_sides(const Entity* e) {
@@ -190,6 +200,7 @@ void drop_quad(mgn_quad* q) {
 mgn_face* add_face(mgn_node* a, mgn_node* b, mgn_node* c) {
   mgn_face* f = mgn_create_face(a, b, c, tc.kind, tc.entity, &tc.mesh->faces, nullptr, tc.sides);
   for (int i = 0; i < 3; ++i) mgn_add_edge_face(edge_of(f->n[i], f->n[(i + 1) % 3]), f);
+  tc.made.push_back(f);
   return f;
 }
 
@@ -282,10 +293,18 @@ void for_each_neighbour(const element& el, F&& visit) {
 
 std::vector<mgn_face*> live_faces() {
   std::vector<mgn_face*> out;
-  if (tc.mesh->faces == nullptr) return out;
-  for (mgn_face** ref :
-       mgn_listing_first<mgn_face*>(mgn_get_first_listing_block(tc.mesh->faces), tc.mesh->face_total))
-    if (*ref != nullptr && own_face(*ref)) out.push_back(*ref);
+  if (tc.faces_known) {
+    for (const auto* list : {&tc.faces, &tc.made})
+      for (mgn_face* f : *list)
+        if (own_face(f)) out.push_back(f);
+  } else if (tc.mesh->faces != nullptr) {
+    for (mgn_face** ref :
+         mgn_listing_first<mgn_face*>(mgn_get_first_listing_block(tc.mesh->faces), tc.mesh->face_total))
+      if (*ref != nullptr && own_face(*ref)) out.push_back(*ref);
+  }
+  tc.faces = out;
+  tc.made.clear();
+  tc.faces_known = true;
   return out;
 }
 
@@ -609,11 +628,15 @@ long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pai
 void mgn_clean_quad_mesh(int kind, void* entity) {
   set_context(kind, entity);
   if (tc.mesh == nullptr || tc.mesh->discretized) return;
-  if (walk_memory.kind != kind || walk_memory.entity != entity) walk_memory = failed_walks{kind, entity, {}, false};
+  if (memory.kind != kind || memory.entity != entity) memory = cleanup_memory{kind, entity, {}, {}, -1, false};
+  if (memory.face_total == tc.mesh->face_total) {
+    tc.faces = memory.faces;
+    tc.faces_known = true;
+  }
   const long split = split_folded_quads();
   // A mesh the last clean-up left with quads only stays so unless a quad
   // was folded since.
-  if (split == 0 && walk_memory.quads_only && tc.mesh->face_count == 0) return;
+  if (split == 0 && memory.quads_only && tc.mesh->face_count == 0) return;
   std::vector<mgn_face*> failed;
   for (int round = 0; round < kRounds; ++round) {
     const std::vector<mgn_face*> faces = live_faces();
@@ -626,15 +649,17 @@ void mgn_clean_quad_mesh(int kind, void* entity) {
       // A triangle whose long walk failed before, and that has not moved
       // since, looks only nearby (a smoothing pass may have made a quad
       // there convex); far away nothing has changed for it.
-      const bool known = std::binary_search(walk_memory.faces.begin(), walk_memory.faces.end(), f);
+      const bool known = std::binary_search(memory.failed.begin(), memory.failed.end(), f);
       if (walk_lone_triangle(f, known ? kNearWalk : kFarWalk)) ++walked;
       else if (own_face(f)) failed.push_back(f);
     }
     if (walked > 0) walked += remove_valency_two_nodes();
     changes += walked;
     std::sort(failed.begin(), failed.end());
-    walk_memory.faces = failed;
+    memory.failed = failed;
     if (changes == 0 || tc.mesh->face_count == 0) break;
   }
-  walk_memory.quads_only = tc.mesh->face_count == 0;
+  memory.quads_only = tc.mesh->face_count == 0;
+  memory.faces = live_faces();
+  memory.face_total = tc.mesh->face_total;
 }
