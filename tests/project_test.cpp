@@ -412,6 +412,48 @@ mgn_surface* bumps(mgn_geom_store& store) {
   return store.surface(1, 5, 5, net, w);
 }
 
+// The point and tangents of one evaluation are bit for bit those of the
+// three separate queries (the smoothing starts projections from either and
+// its meshes must not depend on which): inside, on the sides, at the
+// corners, on a side that shrinks to a point (the tangent fallback) and on
+// nets of the orders whose basis is written out and of higher ones.
+TEST_F(ProjectTest, PointAndTangentsOfOneEvaluationMatchTheSeparateQueries) {
+  std::mt19937 rng(7);
+  // A quadrilateral whose side v = 1 shrinks to a point (not flagged as
+  // collapsed: its tangent comes from the chord fallback).
+  std::vector<mgn_xyz> shrinking = {{0, 0, 0}, {1, 0, 0.2}, {2, 0, 0}, {0, 1, 0.5}, {1, 1, 0.9},
+                                    {2, 1, 0.5}, {1, 2, 1}, {1, 2, 1}, {1, 2, 1}};
+  struct net_case {
+    const char* name;
+    mgn_surface* surface;
+  };
+  const net_case nets[] = {
+      {"cylinder", cylinder(store, 1)},
+      {"bumps of order 5", bumps(store)},
+      {"random of order 7 x 3", store.surface(3, 7, 3, mgn_random_points(rng, 21), mgn_random_weights(rng, 21))},
+      {"shrinking side", store.surface(4, 3, 3, shrinking)},
+  };
+  const double params[][2] = {{0.5, 0.5}, {0.123, 0.877}, {0.0, 0.4}, {1.0, 0.6}, {0.3, 0.0},
+                              {0.7, 1.0}, {0.0, 0.0},     {1.0, 1.0}, {0.0, 1.0}, {1e-9, 0.999999}};
+  for (const net_case& n : nets) {
+    for (const auto& uv : params) {
+      SCOPED_TRACE(::testing::Message() << n.name << " at " << uv[0] << ", " << uv[1]);
+      double p[3], su[3], sv[3];
+      const bool tangents = mgn_get_surface_point_tangents(n.surface, uv[0], uv[1], p, su, sv);
+      double q[3], tu[3], tv[3];
+      mgn_get_surface_point(n.surface, uv[0], uv[1], q);
+      const double lu = mgn_get_surface_tangent_u(n.surface, uv[0], uv[1], tu);
+      const double lv = mgn_get_surface_tangent_v(n.surface, uv[0], uv[1], tv);
+      for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(p[k], q[k]);
+        EXPECT_EQ(su[k], tu[k]);
+        EXPECT_EQ(sv[k], tv[k]);
+      }
+      EXPECT_EQ(tangents, lu > 0.0 && lv > 0.0);
+    }
+  }
+}
+
 double brute_surface(const mgn_surface* s, const double* target) {
   const int n = 400;
   double best = HUGE_VAL, bu = 0, bv = 0;
