@@ -4,9 +4,12 @@
 // (forward over the node listing, then backward, alternately) and moves it
 // to the (weighted) mean of its neighbours, the other ends of its edges in
 // the entity.  On a curved entity the node itself joins the mean and the
-// result is projected onto the surface in every pass; on a planar one the
-// mean stays in the plane and is projected only in the last pass, which
-// also relocates the node in the octree and saves its parameters.
+// result is projected onto the surface in every pass (loosely before the
+// last pass, mostly one Newton step from the node's place and tangents,
+// which its previous projection left; to full precision in the last); on a
+// planar one the mean stays in the plane and is projected only in the last
+// pass, which also relocates the node in the octree and saves its
+// parameters.
 //
 // A move that would fold one of the node's elements (a triangle or quad
 // corner turning over, a tetra losing its volume) is shortened step by step
