@@ -414,12 +414,8 @@ void place_on_surface(const smooth_geometry& g, const smooth_place& start, const
   }
   p = start;
   p.projected = true;
-  // Only the last pass puts the node at the foot of its target to full
-  // precision.  Before it, the first Newton step of the projection (or the
-  // few a large move needs) leaves the node on the surface at a place a
-  // little off that foot, which the next pass moves anyway.
-  const double tolerance = last_pass() ? MGN_SMOOTH_TOLERANCE_UV : MGN_SMOOTH_EARLY_TOLERANCE_UV;
-  mgn_project_point_surface(g.surface, &p.uv[0], &p.uv[1], p.normal, p.su, p.sv, p.xyz, target, st.eps, tolerance);
+  mgn_project_point_surface(g.surface, &p.uv[0], &p.uv[1], p.normal, p.su, p.sv, p.xyz, target, st.eps,
+                            MGN_SMOOTH_TOLERANCE_UV);
 }
 
 // Stores a new place of a node of the run's entity: coordinates (with the

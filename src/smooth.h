@@ -25,10 +25,8 @@ constexpr int MGN_SMOOTH_EXTRUDED_PASSES = 12;
 // at most this many times, before the node stays where it was.
 constexpr double MGN_SMOOTH_BACKOFF = 0.9;
 constexpr int MGN_SMOOTH_BACKOFF_STEPS = 20;
-// Parameter tolerance of the projection of a moved node onto its surface in
-// the last pass, and in the passes before it.
+// Parameter tolerance of the projection of a moved node onto its surface.
 constexpr double MGN_SMOOTH_TOLERANCE_UV = 1e-06;
-constexpr double MGN_SMOOTH_EARLY_TOLERANCE_UV = 1e-03;
 // A region node whose worst tetra is below this boundary quality climbs
 // toward the point that raises it, in at most this many steps.
 constexpr double MGN_SMOOTH_OPTIMIZE_BELOW = 0.3;
