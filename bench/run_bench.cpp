@@ -5,7 +5,10 @@
 // triangles, octree leaves, the CPU seconds of each stage and of the whole
 // process, microseconds per triangle of the octree and of the whole run,
 // and the whole-process peak resident memory per triangle.  Each run is a
-// process of its own, so that its peak belongs to it alone.
+// process of its own, so that its peak belongs to it alone.  With
+// MGN_BENCH_STAGES set in the environment, the peak and current resident
+// bytes per triangle and the processor seconds used follow after each stage
+// (the octree is given back after meshing, as the program does).
 //
 //   run_bench                    the sphere of examples/ at about 0.1, 1
 //                                and 2 million triangles
@@ -46,6 +49,24 @@ struct cpu_clock {
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
   }
 };
+
+// The process's peak and current resident bytes (VmHWM, VmRSS) and the
+// processor seconds it has used.
+struct stage_figures {
+  double peak = 0.0;
+  double now = 0.0;
+  double cpu = 0.0;
+};
+stage_figures resident_bytes() {
+  stage_figures f;
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) f.peak = 1024.0 * std::atof(line.c_str() + 6);
+    if (line.rfind("VmRSS:", 0) == 0) f.now = 1024.0 * std::atof(line.c_str() + 6);
+  }
+  f.cpu = cpu_clock::now();
+  return f;
+}
 
 double seconds_since(double start) { return cpu_clock::now() - start; }
 
@@ -95,20 +116,30 @@ void run(const std::string& model, const std::string& size) {
   mgn_build_model_from_file();
   std::remove(input.c_str());
 
+  // Resident bytes (peak so far, now) and processor seconds after each
+  // stage.
+  std::vector<std::pair<const char*, stage_figures>> stages;
+  stages.emplace_back("model", resident_bytes());
   auto start = cpu_clock::now();
   mgn_build_octree();
+  stages.emplace_back("octree", resident_bytes());
   const double octree = seconds_since(start);
   const long leaves = count_leaves(mgn_tree.root);
   start = cpu_clock::now();
   mgn_discretize_model();
+  mgn_release_octree();
   const double meshing = seconds_since(start);
+  stages.emplace_back("meshing", resident_bytes());
   start = cpu_clock::now();
   mgn_evaluate_quality();
+  stages.emplace_back("quality", resident_bytes());
   mgn_renumber_mesh();
+  stages.emplace_back("numbering", resident_bytes());
   const double numbering = seconds_since(start);
   start = cpu_clock::now();
   mgn_store_mesh_on_file();
   const double writing = seconds_since(start);
+  stages.emplace_back("writing", resident_bytes());
   std::remove(output.c_str());
   const double whole = seconds_since(process_start);
 
@@ -123,6 +154,10 @@ void run(const std::string& model, const std::string& size) {
               "quality+numbering %6.3f s  writing %6.3f s  whole %7.3f s (%5.2f us/tri)  peak %6.1f B/tri\n",
               size.c_str(), triangles, leaves, octree, 1e6 * octree / triangles, 100.0 * octree / whole, meshing,
               numbering, writing, whole, 1e6 * whole / triangles, resident / triangles);
+  if (std::getenv("MGN_BENCH_STAGES") != nullptr)
+    for (const auto& [stage, f] : stages)
+      std::printf("  after %-10s peak %6.1f B/tri, resident %6.1f B/tri, processor %7.3f s\n", stage,
+                  f.peak / triangles, f.now / triangles, f.cpu);
   std::fflush(stdout);
 }
 

@@ -946,7 +946,7 @@ void gather_local(generation& g, search_buffers& buf) {
   add_octants(g.b->octant, g.b->xyz, r_base);
   for (mgn_octant* octant : buf.octants) {
     if (octant->state != MGN_OCTANT_NODES) continue;
-    for (mgn_list_item* item = octant->faces->nodes; item != nullptr; item = item->next) {
+    for (mgn_list_item* item = octant->nodes; item != nullptr; item = item->next) {
       auto* node = static_cast<mgn_node*>(item->object);
       if (node->front_count == 0 || node->work == mark || node->aux == nullptr) continue;
       node->work = mark;
@@ -990,7 +990,7 @@ bool gather_box(generation& g, search_buffers& buf, const double* centre, double
   }
   for_each_leaf_in_box(ctx.root, lo, hi, [&](mgn_octant* leaf) {
     if (leaf->state != MGN_OCTANT_NODES) return;
-    for (mgn_list_item* item = leaf->faces->nodes; item != nullptr; item = item->next) {
+    for (mgn_list_item* item = leaf->nodes; item != nullptr; item = item->next) {
       auto* node = static_cast<mgn_node*>(item->object);
       if (node->front_count == 0 || node->work == mark || node->aux == nullptr) continue;
       node->work = mark;

@@ -16,6 +16,7 @@
 #include "input7.h"
 #include "list.h"
 #include "message.h"
+#include "octree.h"
 #include "octree1.h"
 #include "option.h"
 #include "output.h"
@@ -197,6 +198,7 @@ void mgn_run_meshing() {
   mgn_run.octree_built = true;
   mgn_print_message(stdout, "Octree built");
   mgn_discretize_model();
+  mgn_release_octree();
   mgn_run.discretization_done = true;
   mgn_progress_stage numbering_stage;
   numbering_stage.name = "Evaluating quality and renumbering";

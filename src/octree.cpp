@@ -62,22 +62,19 @@ void create_pools() {
   destroy_pool(mgn_tree.octants);
   destroy_pool(mgn_tree.origins);
   destroy_pool(mgn_tree.corners);
-  destroy_pool(mgn_tree.faces);
   const long capacity = pool_capacity();
   mgn_tree.octants = mgn_create_listing(capacity, sizeof(mgn_octant));
   mgn_tree.origins = mgn_create_listing(capacity, 3 * sizeof(double));
   mgn_tree.corners = mgn_create_listing(capacity, sizeof(float));
-  mgn_tree.faces = mgn_create_listing(capacity, sizeof(mgn_octant_faces));
 }
 
-// A new leaf (zero-filled: no neighbours, no nodes) with its face record.
+// A new leaf (zero-filled: no nodes).
 mgn_octant* new_octant(mgn_octant* parent, double size, double* origin) {
   auto* octant = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.octants));
   octant->state = MGN_OCTANT_EMPTY;
   octant->parent = parent;
   octant->size = static_cast<float>(size);  // sizes come rounded to single precision
   octant->origin = origin;
-  octant->faces = static_cast<mgn_octant_faces*>(mgn_get_listing_item(mgn_tree.faces));
   return octant;
 }
 
@@ -124,10 +121,10 @@ float* corner_of_divided(const mgn_octant* octant, const int g[3]) {
 // the coarser leaf there), reached through a face neighbour of the same
 // size; null on the root boundary.
 mgn_octant* edge_neighbour(const mgn_octant* octant, int f1, int f2) {
-  const mgn_octant* first = octant->faces->neighbour[f1];
-  if (first != nullptr && first->size == octant->size) return first->faces->neighbour[f2];
-  const mgn_octant* second = octant->faces->neighbour[f2];
-  if (second != nullptr && second->size == octant->size) return second->faces->neighbour[f1];
+  const mgn_octant* first = mgn_get_octant_neighbour(octant, f1);
+  if (first != nullptr && first->size == octant->size) return mgn_get_octant_neighbour(first, f2);
+  const mgn_octant* second = mgn_get_octant_neighbour(octant, f2);
+  if (second != nullptr && second->size == octant->size) return mgn_get_octant_neighbour(second, f1);
   return nullptr;
 }
 
@@ -136,7 +133,7 @@ mgn_octant* edge_neighbour(const mgn_octant* octant, int f1, int f2) {
 void balance_neighbours(mgn_octant* octant) {
   for (int f = 0; f < 6; ++f) {
     for (;;) {
-      mgn_octant* neighbour = octant->faces->neighbour[f];
+      mgn_octant* neighbour = mgn_get_octant_neighbour(octant, f);
       if (neighbour == nullptr || !is_leaf(neighbour) || neighbour->size <= octant->size) break;
       if (mgn_divide_terminal_octant(neighbour) == 0) break;
     }
@@ -186,7 +183,7 @@ void gather_grid_corners(const mgn_octant* octant, double half, float* grid[27])
           for (int i = 0; i < count && across != nullptr; ++i) {
             if (!(subset & (1 << i))) continue;
             const int a = axes[i];
-            across = across->faces->neighbour[mgn_octant_face(a, g[a] == 2)];
+            across = mgn_get_octant_neighbour(across, mgn_octant_face(a, g[a] == 2));
             if (across != nullptr && across->size != octant->size) across = nullptr;
             h[a] = 2 - g[a];
           }
@@ -201,7 +198,7 @@ void gather_grid_corners(const mgn_octant* octant, double half, float* grid[27])
 // Recomputes the state of a leaf from its node list.
 void update_leaf_state(mgn_octant* leaf) {
   int state = MGN_OCTANT_EMPTY;
-  for (mgn_list_item* item = leaf->faces->nodes; item != nullptr; item = item->next) {
+  for (mgn_list_item* item = leaf->nodes; item != nullptr; item = item->next) {
     if (static_cast<const mgn_node*>(item->object)->kind != MGN_REGION) {
       state = MGN_OCTANT_NODES;
       break;
@@ -222,8 +219,8 @@ inline void note_node_arrival(mgn_octant* leaf, const mgn_node* node) {
 
 // Moves the nodes of a divided octant to its children, keeping their order.
 void migrate_nodes(mgn_octant* octant, double half) {
-  mgn_list_item* item = octant->faces->nodes;
-  octant->faces->nodes = nullptr;
+  mgn_list_item* item = octant->nodes;
+  octant->nodes = nullptr;
   mgn_list_item* tails[8] = {};
   while (item != nullptr) {
     mgn_list_item* next = item->next;
@@ -234,7 +231,7 @@ void migrate_nodes(mgn_octant* octant, double half) {
     if (tails[k] != nullptr) {
       tails[k]->next = item;
     } else {
-      child->faces->nodes = item;
+      child->nodes = item;
     }
     tails[k] = item;
     node->octant = child;
@@ -242,7 +239,7 @@ void migrate_nodes(mgn_octant* octant, double half) {
     item = next;
   }
   for (mgn_octant* child : octant->children) {
-    for (mgn_list_item* moved = child->faces->nodes; moved != nullptr; moved = moved->next) {
+    for (mgn_list_item* moved = child->nodes; moved != nullptr; moved = moved->next) {
       auto* node = static_cast<mgn_node*>(moved->object);
       mgn_octant* hint = child;
       node->size = static_cast<float>(mgn_get_octree_mesh_size(&hint, node->xyz, false));
@@ -372,6 +369,29 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
   }
 }
 
+mgn_octant* mgn_get_octant_neighbour(const mgn_octant* octant, int face) {
+  const mgn_octant* parent = octant->parent;
+  if (parent == nullptr) return nullptr;
+  int k = 0;
+  while (parent->children[k] != octant) ++k;
+  const int bit = 1 << (face < 3 ? face : 5 - face);
+  // A face toward the inside of the parent meets a sibling; otherwise the
+  // neighbour is the parent's neighbour (a leaf, or null on the root
+  // boundary) or its child facing this octant.
+  const bool high = face >= 3;
+  if (((k & bit) != 0) != high) return parent->children[k ^ bit];
+  mgn_octant* across = mgn_get_octant_neighbour(parent, face);
+  if (across == nullptr || is_leaf(across)) return across;
+  return across->children[k ^ bit];
+}
+
+void mgn_release_octree() {
+  destroy_pool(mgn_tree.octants);
+  destroy_pool(mgn_tree.origins);
+  destroy_pool(mgn_tree.corners);
+  mgn_tree.root = nullptr;
+}
+
 int mgn_get_octant_level(const mgn_octant* octant) {
   int level = 0;
   for (; octant->parent != nullptr; octant = octant->parent) ++level;
@@ -414,33 +434,11 @@ int mgn_divide_terminal_octant(mgn_octant* octant) {
     }
     children[k] = child;
   }
-  for (int k = 0; k < 8; ++k) {
-    mgn_octant* child = children[k];
-    for (int a = 0; a < 3; ++a) {
-      const int bit = (k >> a) & 1;
-      for (int side = 0; side < 2; ++side) {
-        const int f = mgn_octant_face(a, side);
-        if (side != bit) {
-          child->faces->neighbour[f] = children[k ^ (1 << a)];
-          continue;
-        }
-        mgn_octant* outside = octant->faces->neighbour[f];
-        if (outside == nullptr || is_leaf(outside)) {
-          child->faces->neighbour[f] = outside;
-        } else {
-          mgn_octant* facing = outside->children[k ^ (1 << a)];
-          child->faces->neighbour[f] = facing;
-          facing->faces->neighbour[5 - f] = child;
-        }
-      }
-    }
-  }
-
   octant->state = MGN_OCTANT_DIVIDED;
   for (int k = 0; k < 8; ++k) octant->children[k] = children[k];
   mgn_tree.octant_count += 7;
   mgn_progress_tick();
-  if (octant->faces->nodes != nullptr) migrate_nodes(octant, half);
+  if (octant->nodes != nullptr) migrate_nodes(octant, half);
   return 1;
 }
 
@@ -618,17 +616,17 @@ mgn_octant* mgn_refine_octree_to_level(mgn_octant* start, int level, const doubl
   for (int a = 0; a < 3; ++a) {
     const int bit = (position >> a) & 1;
     const bool beyond = bit ? p[a] > centre[a] + band : p[a] < centre[a] - band;
-    selected[a] = beyond && octant->faces->neighbour[mgn_octant_face(a, bit)] != nullptr;
+    selected[a] = beyond && mgn_get_octant_neighbour(octant, mgn_octant_face(a, bit)) != nullptr;
     shift[a] = bit ? octant->size : -octant->size;
   }
   if (is_leaf(octant)) {
     for (int a = 0; a < 3; ++a) {
       if (!selected[a]) continue;
       const int f = mgn_octant_face(a, (position >> a) & 1);
-      mgn_octant* neighbour = octant->faces->neighbour[f];
+      mgn_octant* neighbour = mgn_get_octant_neighbour(octant, f);
       if (is_leaf(neighbour) && neighbour->size > octant->size) {
         mgn_divide_terminal_octant(neighbour);
-        neighbour = octant->faces->neighbour[f];
+        neighbour = mgn_get_octant_neighbour(octant, f);
       }
       if (is_leaf(neighbour)) lower_corners(neighbour, *s_scaled);
     }
@@ -732,7 +730,7 @@ void mgn_locate_node(mgn_node* node, mgn_octant* hint) {
   }
   mgn_octant* leaf = hint;
   node->size = static_cast<float>(mgn_get_octree_mesh_size(&leaf, node->xyz, false));
-  mgn_add_item_to_head(leaf->faces->nodes, node);
+  mgn_add_item_to_head(leaf->nodes, node);
   node->octant = leaf;
   note_node_arrival(leaf, node);
 }
@@ -740,7 +738,7 @@ void mgn_locate_node(mgn_node* node, mgn_octant* hint) {
 void mgn_unlocate_node(mgn_node* node) {
   mgn_octant* leaf = node->octant;
   if (leaf == nullptr) return;
-  mgn_remove_item(leaf->faces->nodes, node);
+  mgn_remove_item(leaf->nodes, node);
   update_leaf_state(leaf);
   node->octant = nullptr;
 }
@@ -752,10 +750,10 @@ void mgn_relocate_node(mgn_node* node) {
   node->size = static_cast<float>(mgn_get_octree_mesh_size(&leaf, node->xyz, false));
   if (leaf == old_leaf) return;
   if (old_leaf != nullptr) {
-    mgn_remove_item(old_leaf->faces->nodes, node);
+    mgn_remove_item(old_leaf->nodes, node);
     update_leaf_state(old_leaf);
   }
-  mgn_add_item_to_head(leaf->faces->nodes, node);
+  mgn_add_item_to_head(leaf->nodes, node);
   node->octant = leaf;
   note_node_arrival(leaf, node);
 }

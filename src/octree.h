@@ -107,6 +107,20 @@ inline void mgn_lower_corner_size(float* corner, double size) {
   if (*corner > size) *corner = static_cast<float>(size);
 }
 
+// The octant across face f of the octant (see mgn_octant for the face
+// numbering): the octant of the same size there, or the coarser leaf
+// covering that place when there is none; null on the root boundary.  It
+// is found by walking up to the common ancestor and down again, in a few
+// steps on average.
+mgn_octant* mgn_get_octant_neighbour(const mgn_octant* octant, int face);
+
+// Gives back the octants, origins and corner records once the mesh is
+// complete, so that the passes after meshing (renumbering, output) run in
+// the room they held.  The root box, its size and the octant count stay;
+// node octant references are not to be followed afterwards.  A later run
+// builds a new tree.
+void mgn_release_octree();
+
 // Number of the octant's level (0 for the root).
 int mgn_get_octant_level(const mgn_octant* octant);
 

@@ -569,35 +569,29 @@ enum mgn_octant_state : int32_t {
   MGN_OCTANT_NODES = 4          // leaf holding at least one other node
 };
 
-// Face record of an octant: the neighbour across each face and the mesh
-// nodes lying in the leaf.  Face f of axis a (0 x, 1 y, 2 z) is a on the low
-// side and 5 - a on the high side: 0 -x, 1 -y, 2 -z, 3 +z, 4 +y, 5 +x; the
-// opposite of face f is 5 - f.  A neighbour is an octant of the same size,
-// or a larger leaf where the other side is coarser; null on the root
-// boundary.
-struct mgn_octant_faces {
-  mgn_octant* neighbour[6];
-  mgn_list nodes;  // mgn_node* of the leaf (empty for divided octants)
-};
-
 // Octant: a cube of the octree.  Child and corner k lies at origin + size x
 // (bit 0 of k, bit 1 of k, bit 2 of k).  A leaf holds its eight corner size
-// records, shared with every octant meeting at the corner point; a divided
-// octant holds its eight children.
+// records, shared with every octant meeting at the corner point, and the
+// mesh nodes lying in it; a divided octant holds its eight children.  Face f
+// of axis a (0 x, 1 y, 2 z) is a on the low side and 5 - a on the high
+// side: 0 -x, 1 -y, 2 -z, 3 +z, 4 +y, 5 +x; the opposite of face f is
+// 5 - f.  Neighbours across faces are not stored: they are found by walking
+// the tree (mgn_get_octant_neighbour), which keeps the record at 96 bytes
+// with no record beside it but its origin.
 struct mgn_octant {
   int32_t state;        // mgn_octant_state
   float size;           // edge length: always a single-precision value, so
                         // it is held as one (it reads back as the same double)
   mgn_octant* parent;   // null for the root
   double* origin;       // corner with the smallest x, y, z
-  mgn_octant_faces* faces;
+  mgn_list nodes;       // mgn_node* of a leaf (empty for divided octants)
   union {
     float* corners[8];        // leaf: mesh size at each corner
     mgn_octant* children[8];  // divided
   };
 };
 
-// The octree of a run: root, root box, depth limits, octant count, the four
+// The octree of a run: root, root box, depth limits, octant count, the three
 // record pools, and the model box measured before the root was created.
 struct mgn_octree {
   mgn_octant* root = nullptr;
@@ -607,12 +601,11 @@ struct mgn_octree {
   int16_t max_depth = 0;                 // D
   double min_size = 0.0;                 // R / 2^D
   long octant_count = 0;
-  // Record pools: octants, origins (three doubles), corner sizes (one
-  // float) and face records.
+  // Record pools: octants, origins (three doubles) and corner sizes (one
+  // float).
   mgn_listing* octants = nullptr;
   mgn_listing* origins = nullptr;
   mgn_listing* corners = nullptr;
-  mgn_listing* faces = nullptr;
   // Model box and model size (its largest extent).
   double model_min[3] = {0.0, 0.0, 0.0};
   double model_max[3] = {0.0, 0.0, 0.0};

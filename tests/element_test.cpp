@@ -321,7 +321,7 @@ TEST_F(MeshStore, MovedNodeChangesLeafAndTakesTheSizeThere) {
   own(surface.mesh.nodes);
   mgn_octant* first = a->octant;
   ASSERT_NE(first, nullptr);
-  EXPECT_NE(mgn_find_item(first->faces->nodes, a), nullptr);
+  EXPECT_NE(mgn_find_item(first->nodes, a), nullptr);
   EXPECT_EQ(first->state, MGN_OCTANT_NODES);
   const float coarse = a->size;
   EXPECT_GT(coarse, 0.0f);
@@ -329,8 +329,8 @@ TEST_F(MeshStore, MovedNodeChangesLeafAndTakesTheSizeThere) {
   mgn_move_node(a, there);
   EXPECT_DOUBLE_EQ(a->xyz[0], 0.9);
   EXPECT_NE(a->octant, first);
-  EXPECT_NE(mgn_find_item(a->octant->faces->nodes, a), nullptr);
-  EXPECT_EQ(mgn_find_item(first->faces->nodes, a), nullptr);
+  EXPECT_NE(mgn_find_item(a->octant->nodes, a), nullptr);
+  EXPECT_EQ(mgn_find_item(first->nodes, a), nullptr);
   EXPECT_EQ(first->state, MGN_OCTANT_EMPTY);
   EXPECT_LT(a->size, coarse);
   EXPECT_FLOAT_EQ(a->size, float(mgn_get_octree_mesh_size(nullptr, there, false)));

@@ -3,9 +3,10 @@
 //  - the structure: parent links, child sizes and origins, states, the
 //    octant count;
 //  - every leaf is reached from the root by child selection of its centre;
-//  - face links: null exactly on the root boundary, otherwise the octant of
-//    the same size across (linking back) or, when there is none, the coarser
-//    leaf covering the cell across;
+//  - face neighbours (mgn_get_octant_neighbour) against the integer
+//    positions: null exactly on the root boundary, otherwise the octant of
+//    the same size across (whose neighbour back is this one) or, when there
+//    is none, the coarser leaf covering the cell across;
 //  - corner records: one record per point, shared by every leaf that has the
 //    point as a corner, with a value in (0, leaf size];
 //  - balance: no leaf has a face or edge neighbour more than one level
@@ -90,7 +91,7 @@ inline ::testing::AssertionResult octree_invariants_hold() {
           if (c->origin[a] != expected) return ::testing::AssertionFailure() << "bad child origin";
         }
       }
-      if (o->faces->nodes != nullptr) {
+      if (o->nodes != nullptr) {
         return ::testing::AssertionFailure() << "divided octant holds nodes";
       }
     } else {
@@ -148,13 +149,13 @@ inline ::testing::AssertionResult octree_invariants_hold() {
         }
       }
     }
-    // Face links.
+    // Face neighbours.
     for (int f = 0; f < 6; ++f) {
       const int a = f < 3 ? f : 5 - f;
       const int side = f < 3 ? -1 : 1;
       int64_t j[3] = {cell.i[0], cell.i[1], cell.i[2]};
       j[a] += side;
-      const mgn_octant* n = o->faces->neighbour[f];
+      const mgn_octant* n = mgn_get_octant_neighbour(o, f);
       if (j[a] < 0 || j[a] >= extent) {
         if (n != nullptr) return ::testing::AssertionFailure() << "link across the root boundary";
         continue;
@@ -162,7 +163,7 @@ inline ::testing::AssertionResult octree_invariants_hold() {
       if (n == nullptr) return ::testing::AssertionFailure() << "missing face link " << f;
       auto same = by_position.find(key{cell.level, j[0], j[1], j[2]});
       if (same != by_position.end()) {
-        if (n != same->second->octant || n->faces->neighbour[5 - f] != o) {
+        if (n != same->second->octant || mgn_get_octant_neighbour(n, 5 - f) != o) {
           return ::testing::AssertionFailure() << "face link " << f << " at level " << cell.level
                                                << " not symmetric";
         }

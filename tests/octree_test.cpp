@@ -467,7 +467,7 @@ struct test_node {
 
 std::vector<mgn_node*> nodes_of(const mgn_octant* leaf) {
   std::vector<mgn_node*> nodes;
-  for (mgn_node* node : mgn_list_range<mgn_node>(leaf->faces->nodes)) nodes.push_back(node);
+  for (mgn_node* node : mgn_list_range<mgn_node>(leaf->nodes)) nodes.push_back(node);
   return nodes;
 }
 

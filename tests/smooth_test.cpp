@@ -72,7 +72,7 @@ class Smoothing : public ::testing::Test {
       }
     }
     // The root stays a single leaf: its node list is all the octree holds.
-    if (mgn_tree.root != nullptr) mgn_destroy_list(mgn_tree.root->faces->nodes);
+    if (mgn_tree.root != nullptr) mgn_destroy_list(mgn_tree.root->nodes);
     mgn_reset_mesh_store();
     mgn_smooth_hook = mgn_smooth_hooks{};
   }
