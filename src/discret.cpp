@@ -188,7 +188,7 @@ void create_curve_midnodes() {
       continue;
     // Edges the master and slave pass dropped stay in the listing, retired.
     for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(curve->mesh.edges, curve->mesh.edge_total))
-      if ((*ref)->id != 0 && (*ref)->entity == curve && (*ref)->mid == nullptr) mgn_create_midnode(*ref);
+      if ((*ref)->id != 0 && (*ref)->entity == curve && mgn_edge_mid(*ref) == nullptr) mgn_create_midnode(*ref);
   }
 }
 
@@ -200,7 +200,7 @@ void create_face_entity_midnodes(const mgn_entity_store& store) {
     if (entity->id == 0 || !entity->mesh.discretized) continue;
     for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(entity->mesh.edges, entity->mesh.edge_total)) {
       mgn_edge* edge = *ref;
-      if (edge != nullptr && edge->id != 0 && edge->mid == nullptr) mgn_create_midnode(edge);
+      if (edge != nullptr && edge->id != 0 && mgn_edge_mid(edge) == nullptr) mgn_create_midnode(edge);
     }
   }
 }
@@ -218,7 +218,7 @@ void give_interface_placeholder_midnodes() {
       placeholder->entity = interface;
     }
     for (mgn_edge** ref : mgn_listing_first<mgn_edge*>(interface->mesh.edges, interface->mesh.edge_count))
-      (*ref)->mid = placeholder;
+      mgn_set_edge_mid(*ref, placeholder);
   }
 }
 

@@ -657,7 +657,7 @@ mgn_node* mgn_create_midnode(mgn_edge* edge) {
   node->xyz = xyz;
   node->flags = MGN_NODE_MIDSIDE;
   mgn_link_node_edge(node, edge);
-  edge->mid = node;
+  mgn_set_edge_mid(edge, node);
   if (mgn_mesh.midnodes == nullptr) mgn_mesh.midnodes = mgn_create_listing(small_capacity(), sizeof(void*));
   store_reference(&mgn_mesh.midnodes, node);
   ++mgn_mesh.midnode_count;

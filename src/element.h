@@ -166,6 +166,12 @@ class mgn_edge_quads {
 // front), created on first use.
 mgn_edge_more* mgn_get_edge_more(mgn_edge* edge);
 
+// The midside node of an edge (null in a linear mesh), and its setting.
+inline mgn_node* mgn_edge_mid(const mgn_edge* edge) {
+  return edge->more != nullptr ? edge->more->mid : nullptr;
+}
+inline void mgn_set_edge_mid(mgn_edge* edge, mgn_node* mid) { mgn_get_edge_more(edge)->mid = mid; }
+
 // Side slots of a surface front (see mgn_edge): the edge's own pair while a
 // front holds it (it was taken over from another entity), else its face
 // slots.

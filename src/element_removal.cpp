@@ -53,7 +53,7 @@ bool mgn_check_node_removal(mgn_node* node, mgn_node_removal* plan) {
   // live triangles and no quad.
   for (mgn_edge* e : mgn_node_edges(node)) {
     if (e->id == 0) continue;
-    if (plan->count == 4 || e->kind != node->kind || e->entity != node->entity || e->mid != nullptr ||
+    if (plan->count == 4 || e->kind != node->kind || e->entity != node->entity || mgn_edge_mid(e) != nullptr ||
         mgn_edge_has_quads(e))
       return false;
     plan->edges[plan->count++] = e;

@@ -271,8 +271,8 @@ void mgn_store_node(const mgn_node* node) {
 // Number of the midside node of the edge between two nodes.
 long midside_number(const mgn_node* a, const mgn_node* b) {
   mgn_edge* edge = mgn_get_node_edge(a, b);
-  if (edge == nullptr || edge->mid == nullptr) unexpected(__func__, __LINE__);
-  return edge->mid->id;
+  if (edge == nullptr || mgn_edge_mid(edge) == nullptr) unexpected(__func__, __LINE__);
+  return mgn_edge_mid(edge)->id;
 }
 
 // Corner numbers, then (quadratic) the midside numbers in local edge order.
@@ -377,8 +377,8 @@ void mgn_store_edge(const mgn_edge* edge) {
   mgn_output_number(edge->n[1]->id);
   if (out.degree == 2) {
     // Interface edges share one placeholder midside node numbered 0.
-    if (edge->mid == nullptr) unexpected(__func__, __LINE__);
-    mgn_output_number(edge->mid->id);
+    if (mgn_edge_mid(edge) == nullptr) unexpected(__func__, __LINE__);
+    mgn_output_number(mgn_edge_mid(edge)->id);
   }
   mgn_output_classification(edge->kind, edge->entity);
   mgn_output_new_line();

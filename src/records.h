@@ -688,33 +688,35 @@ struct mgn_surface_data {
 };
 
 // Faces beyond the first two and the quads using an edge (rare: a curve
-// bounding three surfaces or more, quad meshes), and the side slots of an
-// edge that the surface front takes over from another entity (a curve
-// edge): has_sides while that front holds them.
+// bounding three surfaces or more, quad meshes), the side slots of an edge
+// that the surface front takes over from another entity (a curve edge):
+// has_sides while that front holds them, and the midside node of an edge of
+// a quadratic mesh (read through mgn_edge_mid).  Fields an edge seldom
+// needs live here, so that the edge record stays small.
 struct mgn_edge_more {
   mgn_list faces;
   mgn_list quads;
   mgn_face* sides[2];
+  mgn_node* mid;
   bool has_sides;
 };
 
-// Mesh edge between n[0] and n[1]; mid is the midside node of a quadratic
-// mesh.  next[k] continues the edge list of node n[k].  face: the first two
-// triangles using the edge (null slots are free), more: the further ones
-// and the quads (null when there are none); read them through
-// mgn_edge_faces and mgn_edge_quads.  The side slots of the surface front
-// (the face on each side, k = 0 on the left of n[0] -> n[1]) are the face
-// slots themselves for an edge the front creates (its two faces are the
-// ones on its sides) and more->sides for an edge it takes over;
+// Mesh edge between n[0] and n[1].  next[k] continues the edge list of node
+// n[k].  face: the first two triangles using the edge (null slots are
+// free), more: the further ones, the quads and the midside node of a
+// quadratic mesh (null when there are none); read them through
+// mgn_edge_faces, mgn_edge_quads and mgn_edge_mid.  The side slots of the
+// surface front (the face on each side, k = 0 on the left of n[0] -> n[1])
+// are the face slots themselves for an edge the front creates (its two faces
+// are the ones on its sides) and more->sides for an edge it takes over;
 // free_sides: 0 when the edge is not on a front.  An edge is the most
-// numerous record of a surface mesh (one and a half per triangle): its
-// fields are ordered to leave no padding beyond the last word (88 bytes).
+// numerous record of a surface mesh (one and a half per triangle): its fields
+// are ordered to leave no padding beyond the last word (80 bytes).
 struct mgn_edge {
   int32_t id;
   int32_t work;
   void* entity;
   mgn_node* n[2];
-  mgn_node* mid;
   mgn_edge* next[2];
   mgn_face* face[2];
   mgn_edge_more* more;

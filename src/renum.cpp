@@ -195,11 +195,11 @@ long number_component(sloan_state& st, const std::vector<int>& component, int s,
       // are numbered; interface edges carry no midside node of their own.
       mgn_node* node = g.nodes[x];
       for (mgn_edge* edge : mgn_node_edges(node)) {
-        if (edge->kind == MGN_INTERFACE || edge->mid == nullptr) continue;
+        if (edge->kind == MGN_INTERFACE || mgn_edge_mid(edge) == nullptr) continue;
         mgn_node* other = edge->n[0] == node ? edge->n[1] : edge->n[0];
         int o = g.index(other);
         if (o < 0 || st.status[o] != NUMBERED) continue;
-        int m = g.index(edge->mid);
+        int m = g.index(mgn_edge_mid(edge));
         if (m < 0 || st.number[m] != 0) continue;
         st.number[m] = ++counter;
         st.status[m] = NUMBERED;
@@ -263,8 +263,8 @@ void spread_element_minimum(const mgn_node_graph& g, const std::vector<long>& nu
     }
     for (std::size_t k = 0; k < E; ++k) {
       mgn_edge* edge = mgn_get_node_edge(element->n[edges[k][0]], element->n[edges[k][1]]);
-      if (edge == nullptr || edge->mid == nullptr) continue;
-      int i = g.index(edge->mid);
+      if (edge == nullptr || mgn_edge_mid(edge) == nullptr) continue;
+      int i = g.index(mgn_edge_mid(edge));
       if (i >= 0) members[count++] = i;
     }
     if (count == 0) return;
@@ -290,7 +290,7 @@ void for_each_element_node(mgn_listing* listing, const int (&edges)[E][2], F&& f
     if (!quadratic) return;
     for (std::size_t k = 0; k < E; ++k) {
       mgn_edge* edge = mgn_get_node_edge(element->n[edges[k][0]], element->n[edges[k][1]]);
-      if (edge != nullptr && edge->mid != nullptr && edge->mid->id != 0) f(edge->mid);
+      if (edge != nullptr && mgn_edge_mid(edge) != nullptr && mgn_edge_mid(edge)->id != 0) f(mgn_edge_mid(edge));
     }
   });
 }

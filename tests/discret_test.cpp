@@ -68,8 +68,8 @@ class DriverTest : public ::testing::Test {
     const std::set<mgn_node*> node_set(nodes.begin(), nodes.end());
     for (const mgn_edge* edge : edges) {
       EXPECT_TRUE(node_set.count(edge->n[0]) && node_set.count(edge->n[1])) << "edge " << edge->id;
-      if (edge->mid != nullptr) {
-        EXPECT_TRUE(node_set.count(edge->mid)) << "edge " << edge->id;
+      if (mgn_edge_mid(edge) != nullptr) {
+        EXPECT_TRUE(node_set.count(mgn_edge_mid(edge))) << "edge " << edge->id;
       }
     }
   }
@@ -218,8 +218,8 @@ TEST_F(DriverTest, QuadraticMeshGetsAMidsideNodePerEdge) {
   const std::vector<mgn_edge*> edges = edges_of(mgn_find_curve(1));
   ASSERT_EQ(edges.size(), 10u);
   for (const mgn_edge* edge : edges) {
-    ASSERT_NE(edge->mid, nullptr);
-    EXPECT_NEAR(edge->mid->xyz[0], 0.5 * (edge->n[0]->xyz[0] + edge->n[1]->xyz[0]), 1e-12);
+    ASSERT_NE(mgn_edge_mid(edge), nullptr);
+    EXPECT_NEAR(mgn_edge_mid(edge)->xyz[0], 0.5 * (edge->n[0]->xyz[0] + edge->n[1]->xyz[0]), 1e-12);
   }
   EXPECT_EQ(mgn_mesh.midnode_count, 10);
   EXPECT_EQ(mgn_run.nodes.fe, 21);

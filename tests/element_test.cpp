@@ -269,7 +269,7 @@ TEST_F(MeshStore, MidsideNodeSitsAtTheStraightMidpoint) {
   mgn_edge* e = mgn_create_edge(a, b, MGN_CURVE, &curve, nullptr);
   mgn_node* m = mgn_create_midnode(e);
   EXPECT_EQ(m->id, 3);
-  EXPECT_EQ(e->mid, m);
+  EXPECT_EQ(mgn_edge_mid(e), m);
   EXPECT_DOUBLE_EQ(m->xyz[0], 1.0);
   EXPECT_DOUBLE_EQ(m->xyz[1], 2.0);
   EXPECT_DOUBLE_EQ(m->xyz[2], -3.0);

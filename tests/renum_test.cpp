@@ -323,7 +323,7 @@ TEST_F(Renumbering, QuadraticMeshIsReversedWithMidsideNodes) {
   EXPECT_EQ(mgn_run.nodes.fe, n);
   std::vector<long> all;
   for (mgn_node* node : nodes_) all.push_back(node->id);
-  for (mgn_edge* e : edges_) all.push_back(e->mid->id);
+  for (mgn_edge* e : edges_) all.push_back(mgn_edge_mid(e)->id);
   EXPECT_TRUE(is_permutation_from(all, 11));
   EXPECT_LE(mgn_run.profile_new, mgn_run.profile_old);
   // Written from the end of the order array, the nodes come in ascending
@@ -335,7 +335,7 @@ TEST_F(Renumbering, QuadraticMeshIsReversedWithMidsideNodes) {
   // number after the reversal.
   for (mgn_edge* e : edges_) {
     long low = std::min(e->n[0]->id, e->n[1]->id);
-    EXPECT_LT(e->mid->id, low);
+    EXPECT_LT(mgn_edge_mid(e)->id, low);
   }
 }
 
