@@ -62,10 +62,13 @@ void create_pools() {
   destroy_pool(mgn_tree.octants);
   destroy_pool(mgn_tree.origins);
   destroy_pool(mgn_tree.corners);
+  destroy_pool(mgn_tree.node_cells);
+  mgn_tree.free_cells = nullptr;
   const long capacity = pool_capacity();
   mgn_tree.octants = mgn_create_listing(capacity, sizeof(mgn_octant));
   mgn_tree.origins = mgn_create_listing(capacity, 3 * sizeof(double));
   mgn_tree.corners = mgn_create_listing(capacity, sizeof(float));
+  mgn_tree.node_cells = mgn_create_listing(capacity, sizeof(mgn_list_item));
 }
 
 // A new leaf (zero-filled: no nodes).
@@ -79,6 +82,28 @@ mgn_octant* new_octant(mgn_octant* parent, double size, double* origin) {
 }
 
 double* new_origin() { return static_cast<double*>(mgn_get_listing_item(mgn_tree.origins)); }
+
+// Node list cells come from the tree's pool (a cell given back is reused
+// first): a cell allocated on its own would cost twice its 16 bytes, and one
+// is held for every mesh node.
+void enter_in_leaf(mgn_octant* leaf, mgn_node* node) {
+  mgn_list_item* cell = mgn_tree.free_cells;
+  if (cell != nullptr) {
+    mgn_tree.free_cells = cell->next;
+  } else {
+    cell = static_cast<mgn_list_item*>(mgn_get_listing_item(mgn_tree.node_cells));
+  }
+  cell->object = node;
+  cell->next = leaf->nodes;
+  leaf->nodes = cell;
+}
+
+void take_out_of_leaf(mgn_octant* leaf, mgn_node* node) {
+  mgn_list_item* cell = mgn_unlink_item(leaf->nodes, node);
+  if (cell == nullptr) return;
+  cell->next = mgn_tree.free_cells;
+  mgn_tree.free_cells = cell;
+}
 
 float* new_corner(double value) {
   auto* corner = static_cast<float*>(mgn_get_listing_item(mgn_tree.corners));
@@ -389,6 +414,8 @@ void mgn_release_octree() {
   destroy_pool(mgn_tree.octants);
   destroy_pool(mgn_tree.origins);
   destroy_pool(mgn_tree.corners);
+  destroy_pool(mgn_tree.node_cells);
+  mgn_tree.free_cells = nullptr;
   mgn_tree.root = nullptr;
 }
 
@@ -730,7 +757,7 @@ void mgn_locate_node(mgn_node* node, mgn_octant* hint) {
   }
   mgn_octant* leaf = hint;
   node->size = static_cast<float>(mgn_get_octree_mesh_size(&leaf, node->xyz, false));
-  mgn_add_item_to_head(leaf->nodes, node);
+  enter_in_leaf(leaf, node);
   node->octant = leaf;
   note_node_arrival(leaf, node);
 }
@@ -738,7 +765,7 @@ void mgn_locate_node(mgn_node* node, mgn_octant* hint) {
 void mgn_unlocate_node(mgn_node* node) {
   mgn_octant* leaf = node->octant;
   if (leaf == nullptr) return;
-  mgn_remove_item(leaf->nodes, node);
+  take_out_of_leaf(leaf, node);
   update_leaf_state(leaf);
   node->octant = nullptr;
 }
@@ -750,10 +777,10 @@ void mgn_relocate_node(mgn_node* node) {
   node->size = static_cast<float>(mgn_get_octree_mesh_size(&leaf, node->xyz, false));
   if (leaf == old_leaf) return;
   if (old_leaf != nullptr) {
-    mgn_remove_item(old_leaf->nodes, node);
+    take_out_of_leaf(old_leaf, node);
     update_leaf_state(old_leaf);
   }
-  mgn_add_item_to_head(leaf->nodes, node);
+  enter_in_leaf(leaf, node);
   node->octant = leaf;
   note_node_arrival(leaf, node);
 }

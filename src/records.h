@@ -591,7 +591,7 @@ struct mgn_octant {
   };
 };
 
-// The octree of a run: root, root box, depth limits, octant count, the three
+// The octree of a run: root, root box, depth limits, octant count, the
 // record pools, and the model box measured before the root was created.
 struct mgn_octree {
   mgn_octant* root = nullptr;
@@ -601,11 +601,14 @@ struct mgn_octree {
   int16_t max_depth = 0;                 // D
   double min_size = 0.0;                 // R / 2^D
   long octant_count = 0;
-  // Record pools: octants, origins (three doubles) and corner sizes (one
-  // float).
+  // Record pools: octants, origins (three doubles), corner sizes (one
+  // float), and the list cells of the leaves' node lists with the chain of
+  // cells given back (reused first).
   mgn_listing* octants = nullptr;
   mgn_listing* origins = nullptr;
   mgn_listing* corners = nullptr;
+  mgn_listing* node_cells = nullptr;
+  mgn_list_item* free_cells = nullptr;
   // Model box and model size (its largest extent).
   double model_min[3] = {0.0, 0.0, 0.0};
   double model_max[3] = {0.0, 0.0, 0.0};

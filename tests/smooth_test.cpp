@@ -71,8 +71,7 @@ class Smoothing : public ::testing::Test {
         *listing = nullptr;
       }
     }
-    // The root stays a single leaf: its node list is all the octree holds.
-    if (mgn_tree.root != nullptr) mgn_destroy_list(mgn_tree.root->nodes);
+    mgn_release_octree();
     mgn_reset_mesh_store();
     mgn_smooth_hook = mgn_smooth_hooks{};
   }
