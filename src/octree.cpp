@@ -144,21 +144,25 @@ float* corner_of_divided(const mgn_octant* octant, const int g[3]) {
 
 // The octant of the same size across the edge between faces f1 and f2 (or
 // the coarser leaf there), reached through a face neighbour of the same
-// size; null on the root boundary.
-mgn_octant* edge_neighbour(const mgn_octant* octant, int f1, int f2) {
-  const mgn_octant* first = mgn_get_octant_neighbour(octant, f1);
+// size; null on the root boundary.  faces: the octant's face neighbours.
+mgn_octant* edge_neighbour(const mgn_octant* octant, mgn_octant* const faces[6], int f1, int f2) {
+  const mgn_octant* first = faces[f1];
   if (first != nullptr && first->size == octant->size) return mgn_get_octant_neighbour(first, f2);
-  const mgn_octant* second = mgn_get_octant_neighbour(octant, f2);
+  const mgn_octant* second = faces[f2];
   if (second != nullptr && second->size == octant->size) return mgn_get_octant_neighbour(second, f1);
   return nullptr;
 }
 
 // Divides every leaf coarser than the octant across its faces and edges, so
-// that its children will be at most one level finer than any neighbour.
-void balance_neighbours(mgn_octant* octant) {
+// that its children will be at most one level finer than any neighbour, and
+// returns the face neighbours as they then stand.  A division across an
+// edge does not change them: it only divides leaves coarser than the leaf
+// divided, and the face neighbours are no longer coarser than the octant.
+void balance_neighbours(mgn_octant* octant, mgn_octant* faces[6]) {
   for (int f = 0; f < 6; ++f) {
     for (;;) {
       mgn_octant* neighbour = mgn_get_octant_neighbour(octant, f);
+      faces[f] = neighbour;
       if (neighbour == nullptr || !is_leaf(neighbour) || neighbour->size <= octant->size) break;
       if (mgn_divide_terminal_octant(neighbour) == 0) break;
     }
@@ -170,7 +174,7 @@ void balance_neighbours(mgn_octant* octant) {
           const int f1 = mgn_octant_face(a1, s1);
           const int f2 = mgn_octant_face(a2, s2);
           for (;;) {
-            mgn_octant* neighbour = edge_neighbour(octant, f1, f2);
+            mgn_octant* neighbour = edge_neighbour(octant, faces, f1, f2);
             if (neighbour == nullptr || !is_leaf(neighbour) || neighbour->size <= octant->size)
               break;
             if (mgn_divide_terminal_octant(neighbour) == 0) break;
@@ -184,7 +188,8 @@ void balance_neighbours(mgn_octant* octant) {
 // The corner records of the 3 x 3 x 3 grid of points of a leaf about to be
 // divided (index x + 3 y + 9 z): the leaf's own corners, records of the
 // same points held by divided neighbours, and new records of value half.
-void gather_grid_corners(const mgn_octant* octant, double half, float* grid[27]) {
+// faces: the octant's face neighbours.
+void gather_grid_corners(const mgn_octant* octant, mgn_octant* const faces[6], double half, float* grid[27]) {
   for (int k = 0; k < 8; ++k) {
     grid[2 * (k & 1) + 6 * ((k >> 1) & 1) + 18 * ((k >> 2) & 1)] = octant->corners[k];
   }
@@ -208,7 +213,8 @@ void gather_grid_corners(const mgn_octant* octant, double half, float* grid[27])
           for (int i = 0; i < count && across != nullptr; ++i) {
             if (!(subset & (1 << i))) continue;
             const int a = axes[i];
-            across = mgn_get_octant_neighbour(across, mgn_octant_face(a, g[a] == 2));
+            const int f = mgn_octant_face(a, g[a] == 2);
+            across = across == octant ? faces[f] : mgn_get_octant_neighbour(across, f);
             if (across != nullptr && across->size != octant->size) across = nullptr;
             h[a] = 2 - g[a];
           }
@@ -438,11 +444,12 @@ int mgn_divide_terminal_octant(mgn_octant* octant) {
     warn_too_fine_at_point(centre);
     return 0;
   }
-  balance_neighbours(octant);
+  mgn_octant* faces[6];
+  balance_neighbours(octant, faces);
 
   const double half = single(0.5 * octant->size);
   float* grid[27];
-  gather_grid_corners(octant, half, grid);
+  gather_grid_corners(octant, faces, half, grid);
   for (float* corner : octant->corners) mgn_lower_corner_size(corner, half);
 
   mgn_octant* children[8];
