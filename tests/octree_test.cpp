@@ -522,6 +522,43 @@ TEST_F(OctreeTest, NodesEnterLeavesAndFollowDivisionAndMoves) {
   mgn_unlocate_node(&region_b.node);
   EXPECT_EQ(mgn_locate_leaf_octant(root, region_b.xyz)->state, MGN_OCTANT_EMPTY);
   EXPECT_TRUE(octree_invariants_hold());
+
+  // The cells given back hold the nodes entered next (no new cell), and
+  // every leaf lists exactly its own nodes.
+  const auto cells = [] { return mgn_count_listing_items(mgn_get_first_listing_block(mgn_tree.node_cells)); };
+  const long before = cells();
+  mgn_locate_node(&curve.node, nullptr);
+  mgn_locate_node(&region_b.node, nullptr);
+  EXPECT_EQ(cells(), before);
+  EXPECT_EQ(curve.node.octant, region_b.node.octant);
+  EXPECT_EQ(nodes_of(curve.node.octant), (std::vector<mgn_node*>{&region_b.node, &curve.node}));
+  EXPECT_EQ(nodes_of(region_a.node.octant), std::vector<mgn_node*>{&region_a.node});
+}
+
+// A released tree keeps its box and octant count, holds no records, and a
+// new one can be built and indexed in its place.
+TEST_F(OctreeTest, ReleasedTreeCanBeBuiltAgain) {
+  for (int run = 0; run < 2; ++run) {
+    unit_root();
+    const double p[3] = {0.2, 0.7, 0.4};
+    mgn_refine_octree_at_point(p, 0.85 * 0.125, 0.5, false);
+    ASSERT_TRUE(octree_invariants_hold());
+    test_node a(0.2, 0.7, 0.4, MGN_SURFACE);
+    test_node b(0.21, 0.7, 0.4, MGN_SURFACE);
+    mgn_locate_node(&a.node, nullptr);
+    mgn_locate_node(&b.node, nullptr);
+    mgn_unlocate_node(&a.node);
+    mgn_locate_node(&a.node, nullptr);
+    EXPECT_EQ(nodes_of(a.node.octant), (std::vector<mgn_node*>{&a.node, &b.node}));
+    const long octants = mgn_tree.octant_count;
+    mgn_release_octree();
+    EXPECT_EQ(mgn_tree.root, nullptr);
+    for (mgn_listing* pool : {mgn_tree.octants, mgn_tree.origins, mgn_tree.corners, mgn_tree.node_cells})
+      EXPECT_EQ(pool, nullptr);
+    EXPECT_EQ(mgn_tree.free_cells, nullptr);
+    EXPECT_EQ(mgn_tree.octant_count, octants);
+    EXPECT_EQ(mgn_tree.root_size, 1.0);
+  }
 }
 
 }  // namespace
