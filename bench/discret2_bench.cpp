@@ -51,6 +51,7 @@ void print_breakdown(const mgn_surface* s, long triangles) {
     mgn_listing* chain;
   } rows[] = {{"octants", mgn_tree.octants},         {"octant origins", mgn_tree.origins},
               {"octant corners", mgn_tree.corners},
+              {"leaf node cells", mgn_tree.node_cells},
               {"nodes", mgn_mesh.node_pool},         {"coordinates", mgn_mesh.coordinates},
               {"surface params", mgn_mesh.surface_params}, {"list cells", mgn_mesh.cells},
               {"edges", mgn_mesh.edge_pool},         {"faces", mgn_mesh.face_pool},
