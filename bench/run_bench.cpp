@@ -34,6 +34,7 @@
 #include "octree1.h"
 #include "option.h"
 #include "output.h"
+#include "program_run.h"
 #include "quality.h"
 #include "records.h"
 #include "renum.h"
@@ -91,28 +92,11 @@ std::string surfaces_only(const std::string& model, const std::string& path) {
 
 void run(const std::string& model, const std::string& size) {
   const auto process_start = cpu_clock::now();
-  // The program's progress messages go nowhere; the figures to the
-  // benchmark's standard output.
-  std::fflush(stdout);
-  const int figures = dup(STDOUT_FILENO);
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) return;
   const std::string dir = "/tmp";
   const std::string input = surfaces_only(model, dir + "/mgn_run_bench_" + std::to_string(getpid()) + ".mgn");
   const std::string output = dir + "/mgn_run_bench_" + std::to_string(getpid()) + ".mgnmesh";
-  std::vector<std::string> words = {"mgn", "-Q", "-i", input, "-u", size, "-o", output};
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  mgn_init_options();
-  mgn_init_mesh_output();
-  mgn_analyze_options(static_cast<int>(argv.size()), argv.data());
-  // The tolerances as the program fixes them before reading the model.
-  mgn_tol.relative = 1e-14;
-  mgn_tol.user_eps = std::min(mgn_set.user_epsilon, 1e-5);
-  mgn_tol.user_eps2 = mgn_tol.user_eps * mgn_tol.user_eps;
-  mgn_tol.user_eps3 = mgn_tol.user_eps2 * mgn_tol.user_eps;
-  mgn_tol.eps = mgn_tol.user_eps;
-  mgn_tol.eps2 = mgn_tol.user_eps2;
-  mgn_tol.eps3 = mgn_tol.user_eps3;
+  const int figures = mgn_bench_start_program_run({"mgn", "-Q", "-i", input, "-u", size, "-o", output});
+  if (figures < 0) return;
   mgn_build_model_from_file();
   std::remove(input.c_str());
 
@@ -143,9 +127,7 @@ void run(const std::string& model, const std::string& size) {
   std::remove(output.c_str());
   const double whole = seconds_since(process_start);
 
-  std::fflush(stdout);
-  dup2(figures, STDOUT_FILENO);
-  close(figures);
+  mgn_bench_end_program_run(figures);
   const long triangles = mgn_run.trias.fe;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

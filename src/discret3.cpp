@@ -176,11 +176,10 @@ inline bool contains(const box& b, const double* p) {
     if (p[k] < b.lo[k] || p[k] > b.hi[k]) return false;
   return true;
 }
-// Without early exits: the six comparisons cost less than the mispredicted
-// branches of a walk whose tests go either way.
 inline bool overlap(const float_box& a, const float_box& b) {
-  return (a.hi[0] >= b.lo[0]) & (b.hi[0] >= a.lo[0]) & (a.hi[1] >= b.lo[1]) & (b.hi[1] >= a.lo[1]) &
-         (a.hi[2] >= b.lo[2]) & (b.hi[2] >= a.lo[2]);
+  for (int k = 0; k < 3; ++k)
+    if (a.hi[k] < b.lo[k] || b.hi[k] < a.lo[k]) return false;
+  return true;
 }
 inline double half_area(const float_box& b) {
   const double x = static_cast<double>(b.hi[0]) - b.lo[0], y = static_cast<double>(b.hi[1]) - b.lo[1],

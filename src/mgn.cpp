@@ -54,19 +54,6 @@ void print_banner() {
   mgn_print_message(stdout, "Program started");
 }
 
-// Fixed relative tolerance and the working user epsilon with its powers.
-void set_tolerances() {
-  double relative = 1.0;
-  for (int i = 0; i < 14; ++i) relative /= 10.0;
-  mgn_tol.relative = relative;
-  mgn_tol.user_eps = std::min(mgn_set.user_epsilon, 1e-5);
-  mgn_tol.user_eps2 = mgn_tol.user_eps * mgn_tol.user_eps;
-  mgn_tol.user_eps3 = mgn_tol.user_eps2 * mgn_tol.user_eps;
-  // Until the model box is known the geometric tolerance is the user epsilon.
-  mgn_tol.eps = mgn_tol.user_eps;
-  mgn_tol.eps2 = mgn_tol.user_eps2;
-  mgn_tol.eps3 = mgn_tol.user_eps3;
-}
 
 void print_count(const char* label, const mgn_record_count& count) {
   if (count.fe != 0 || count.total != 0)
@@ -268,7 +255,7 @@ int main(int argc, char** argv) {
 
   mgn_analyze_options(argc, argv);
   mgn_print_message(stdout, "Options analyzed");
-  set_tolerances();
+  mgn_set_tolerances();
 
   if (!restored) {
     mgn_build_model_from_file();

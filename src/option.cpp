@@ -1,6 +1,7 @@
 // Command line analysis and the informational outputs of the program.
 #include "option.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -682,4 +683,17 @@ void mgn_print_parameters() {
                                                 {4, "reverted contours"},
                                                 {8, "black-and-white contours"}};
   print_value_block("Graphics output spec:", "%d", graphics_spec, s.graphics_spec, true);
+}
+
+void mgn_set_tolerances() {
+  double relative = 1.0;
+  for (int i = 0; i < 14; ++i) relative /= 10.0;
+  mgn_tol.relative = relative;
+  mgn_tol.user_eps = std::min(mgn_set.user_epsilon, 1e-5);
+  mgn_tol.user_eps2 = mgn_tol.user_eps * mgn_tol.user_eps;
+  mgn_tol.user_eps3 = mgn_tol.user_eps2 * mgn_tol.user_eps;
+  // Until the model box is known the geometric tolerance is the user epsilon.
+  mgn_tol.eps = mgn_tol.user_eps;
+  mgn_tol.eps2 = mgn_tol.user_eps2;
+  mgn_tol.eps3 = mgn_tol.user_eps3;
 }

@@ -26,6 +26,11 @@ void mgn_init_options();
 // again.
 void mgn_analyze_options(int argc, char** argv);
 
+// Sets the fixed relative tolerance and the working user epsilon with its
+// powers from the analysed settings; until the model box is known the
+// geometric tolerance is the user epsilon.
+void mgn_set_tolerances();
+
 // Prints the closing warning total ("Altogether ... generated") through the
 // warning print when at least one warning was counted.
 void mgn_print_warning_total();
