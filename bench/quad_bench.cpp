@@ -15,8 +15,13 @@
 // quads and the printed mean quad quality (arithmetic and worst).  Each run
 // is a process of its own, so that its peak belongs to it alone.
 //
+// The topology of the quad mesh is summed up by its irregular interior
+// nodes: nodes inside a surface, patch or shell with other than four
+// element edges (valency 3 and 5 or more).
+//
 //   quad_bench                    both surfaces at the three sizes
 //   quad_bench square|octant SIZE [...]   one surface at each SIZE
+//   quad_bench file MODEL [OPTION ...]    the model file with the options
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -27,6 +32,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,15 +93,40 @@ double listing_area(mgn_listing* listing, int corners) {
   return area;
 }
 
-void run(const std::string& shape, const std::string& size) {
+// Interior nodes of surfaces, patches and shells by their number of
+// element edges (in the collected quads and triangles).
+std::map<int, long> interior_valencies() {
+  std::map<const mgn_node*, std::set<const mgn_node*>> around;
+  auto add = [&](mgn_node* const* n, int count) {
+    for (int i = 0; i < count; ++i) {
+      around[n[i]].insert(n[(i + 1) % count]);
+      around[n[(i + 1) % count]].insert(n[i]);
+    }
+  };
+  for (mgn_quad** ref : mgn_listing_range<mgn_quad*>(mgn_get_first_listing_block(mgn_mesh.fe_quads)))
+    if (*ref != nullptr && (*ref)->id != 0) add((*ref)->n, 4);
+  for (mgn_face** ref : mgn_listing_range<mgn_face*>(mgn_get_first_listing_block(mgn_mesh.fe_faces)))
+    if (*ref != nullptr && (*ref)->id != 0) add((*ref)->n, 3);
+  std::map<int, long> count;
+  for (const auto& [node, others] : around)
+    if (node->kind == MGN_SURFACE || node->kind == MGN_PATCH || node->kind == MGN_SHELL)
+      ++count[static_cast<int>(others.size())];
+  return count;
+}
+
+void run(const std::string& shape, const std::string& size, const std::vector<std::string>& options = {}) {
   const double process_start = cpu_seconds();
   const std::string base = "/tmp/mgn_quad_bench_" + std::to_string(getpid());
-  const std::string input = base + ".mgn", output = base + ".mgnmesh";
-  std::ofstream(input) << (shape == "octant" ? kOctant : kSquare);
-  const int figures = mgn_bench_start_program_run({"mgn", "-Q", "-i", input, "-u", size, "-o", output});
+  const bool from_file = shape == "file";
+  const std::string input = from_file ? size : base + ".mgn", output = base + ".mgnmesh";
+  if (!from_file) std::ofstream(input) << (shape == "octant" ? kOctant : kSquare);
+  std::vector<std::string> arguments = {"mgn", "-Q", "-i", input, "-o", output};
+  if (!from_file) arguments.insert(arguments.end(), {"-u", size});
+  arguments.insert(arguments.end(), options.begin(), options.end());
+  const int figures = mgn_bench_start_program_run(arguments);
   if (figures < 0) return;
   mgn_build_model_from_file();
-  std::remove(input.c_str());
+  if (!from_file) std::remove(input.c_str());
 
   mgn_build_octree();
   double start = cpu_seconds();
@@ -124,6 +156,17 @@ void run(const std::string& shape, const std::string& size) {
               shape.c_str(), size.c_str(), quads, trias, meshing, quads / meshing, 1e6 * meshing / quads, whole,
               quads / whole, numbering, writing, resident / quads,
               100.0 * quad_area / (quad_area + tria_area), q.count > 0 ? q.sum / q.count : 0.0, q.worst);
+  long interior = 0, irregular = 0;
+  std::string valencies;
+  for (const auto& [valency, nodes] : interior_valencies()) {
+    interior += nodes;
+    if (valency != 4) irregular += nodes;
+    char item[48];
+    std::snprintf(item, sizeof item, " %d:%ld", valency, nodes);
+    valencies += item;
+  }
+  std::printf("       interior nodes %ld, irregular %ld (%.2f %%), by valency%s\n", interior, irregular,
+              interior > 0 ? 100.0 * irregular / interior : 0.0, valencies.c_str());
   std::fflush(stdout);
 }
 
@@ -131,7 +174,11 @@ void run(const std::string& shape, const std::string& size) {
 
 int main(int argc, char** argv) {
   std::vector<std::pair<std::string, std::string>> runs;
-  if (argc > 2) {
+  std::vector<std::string> options;
+  if (argc > 2 && std::string(argv[1]) == "file") {
+    runs.emplace_back(argv[1], argv[2]);
+    options.assign(argv + 3, argv + argc);
+  } else if (argc > 2) {
     for (int k = 2; k < argc; ++k) runs.emplace_back(argv[1], argv[k]);
   } else {
     // About 10 thousand, 100 thousand and 1 million quads: the unit square
@@ -142,7 +189,7 @@ int main(int argc, char** argv) {
   for (const auto& [shape, size] : runs) {
     const pid_t pid = fork();
     if (pid == 0) {
-      run(shape, size);
+      run(shape, size, options);
       std::_Exit(0);
     }
     int status = 0;

@@ -26,6 +26,7 @@
 #include <cmath>
 #include <deque>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "element.h"
@@ -60,6 +61,12 @@ struct topology_context {
   bool faces_known = false;
   std::vector<mgn_face*> faces;
   std::vector<mgn_face*> made;
+  // The nodes of the triangles still to be paired and of the elements
+  // around them (sorted): the valency operations leave them to the walks.
+  std::vector<const mgn_node*> near_triangles;
+  // The nodes of the elements made in this clean-up, where valencies may
+  // have changed.
+  std::vector<mgn_node*> touched;
 };
 topology_context tc;
 
@@ -76,6 +83,12 @@ struct cleanup_memory {
   std::vector<mgn_face*> faces;
   int32_t face_total = -1;
   bool quads_only = false;
+  // Whether the valencies of the whole mesh were looked at, and the
+  // valency operations refused since for what the passes or the walks may
+  // change.
+  bool valencies_seen = false;
+  std::vector<mgn_edge*> retry_flips;
+  std::vector<mgn_quad*> retry_collapses;
 };
 cleanup_memory memory;
 
@@ -201,12 +214,14 @@ mgn_face* add_face(mgn_node* a, mgn_node* b, mgn_node* c) {
   mgn_face* f = mgn_create_face(a, b, c, tc.kind, tc.entity, &tc.mesh->faces, nullptr, tc.sides);
   for (int i = 0; i < 3; ++i) mgn_add_edge_face(edge_of(f->n[i], f->n[(i + 1) % 3]), f);
   tc.made.push_back(f);
+  tc.touched.insert(tc.touched.end(), f->n, f->n + 3);
   return f;
 }
 
 mgn_quad* add_quad(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d) {
   mgn_quad* q = mgn_create_quad(a, b, c, d, tc.kind, tc.entity, &tc.mesh->quads, tc.sides);
   for (int i = 0; i < 4; ++i) mgn_add_edge_quad(edge_of(q->n[i], q->n[(i + 1) % 4]), q);
+  tc.touched.insert(tc.touched.end(), q->n, q->n + 4);
   return q;
 }
 
@@ -599,6 +614,464 @@ long remove_valency_two_nodes() {
   return removed;
 }
 
+// ---------------------------------------------------------------------------
+// Valencies
+// ---------------------------------------------------------------------------
+
+// A quad mesh is at its best where every node has the valency of a square
+// grid: 4 inside, and on the boundary one more than the quarter turns of
+// the boundary's angle there (2 at a right corner, 3 along a straight
+// side).  The deviation of a node is its valency less that ideal; the
+// operations below lower the sum of the squared deviations.
+struct node_valency {
+  int count = 0;       // element edges at the node
+  double ideal = 4.0;  // the valency of a square grid there
+};
+
+// The corner angle of the element at the node (the node first in circuit).
+double corner_angle(mgn_node* const* circuit, int count) {
+  double u[3], v[3];
+  mgn_sub(circuit[1]->xyz, circuit[0]->xyz, u);
+  mgn_sub(circuit[count - 1]->xyz, circuit[0]->xyz, v);
+  const double nu = mgn_norm(u), nv = mgn_norm(v);
+  if (!(nu > 0.0) || !(nv > 0.0)) return 0.0;
+  return std::acos(std::clamp(mgn_dot(u, v) / (nu * nv), -1.0, 1.0));
+}
+
+bool near_triangle(const mgn_node* node) {
+  return std::binary_search(tc.near_triangles.begin(), tc.near_triangles.end(), node);
+}
+
+bool interior_node(const mgn_node* node) { return node->kind == tc.kind && node->entity == tc.entity; }
+
+node_valency valency_of(mgn_node* node) {
+  node_valency v;
+  if (interior_node(node)) {
+    v.count = node->edge_count;
+    return v;
+  }
+  // A node on a curve: its edges that bound elements of the entity, and
+  // the angle the elements fill at it.
+  std::vector<element> around;
+  for (mgn_edge* e : mgn_node_edges(node)) {
+    bool used = false;
+    for (mgn_face* f : mgn_edge_faces(e)) {
+      if (!own_face(f)) continue;
+      used = true;
+      if (std::find(around.begin(), around.end(), element{f, nullptr}) == around.end()) around.push_back({f, nullptr});
+    }
+    for (mgn_quad* q : mgn_edge_quads(e)) {
+      if (!own_quad(q)) continue;
+      used = true;
+      if (std::find(around.begin(), around.end(), element{nullptr, q}) == around.end()) around.push_back({nullptr, q});
+    }
+    if (used) ++v.count;
+  }
+  if (static_cast<int>(around.size()) >= v.count) return v;  // the elements close around it
+  double angle = 0.0;
+  for (const element& el : around) {
+    mgn_node* circuit[4];
+    const int count = circuit_from(el, node, circuit);
+    if (count > 0) angle += corner_angle(circuit, count);
+  }
+  constexpr double kQuarterTurn = 1.57079632679489661923;  // pi / 2
+  v.ideal = 1.0 + std::max(1.0, angle / kQuarterTurn);
+  return v;
+}
+
+// Change of the squared deviation when the valency changes by step (+1, -1).
+double deviation_change(const node_valency& v, int step) {
+  const double before = v.count - v.ideal, after = before + step;
+  return after * after - before * before;
+}
+
+// The quality below which a valency operation may not take a quad: a
+// regular node is not worth a quad that the smoothing may not save.
+constexpr double kValencyQualityFloor = 0.3;
+// Passes of flips and collapses in one clean-up.
+constexpr int kValencyPasses = 6;
+
+// Edge flip: the own edge shared by two quads is a diagonal of their
+// hexagon h0 .. h5 (counterclockwise, the edge joins h0 and h3); it is
+// turned to h1-h4 or to h2-h5, which takes one edge from h0 and h3 and
+// gives one to each end of the new edge.  Turned to h1-h4:
+//
+//     h4 ---- h3 ---- h2          h4 ---- h3 ---- h2
+//     |       |       |           | `-.           |
+//     |       |       |    ->     |    `-.        |
+//     |       |       |           |       `-.     |
+//     h5 ---- h0 ---- h1          h5 ---- h0 ---- h1
+//
+// the quads h1 h2 h3 h4 and h4 h5 h0 h1.
+struct flip_plan {
+  mgn_edge* edge = nullptr;
+  mgn_quad* old[2] = {nullptr, nullptr};
+  mgn_node* quads[2][4] = {};
+  double gain = 0.0;     // decrease of the sum of squared valency deviations
+  double quality = 0.0;  // the poorer new quad
+  bool retry = false;    // a turn that would help was refused for what may change
+                         // (the quality of its quads, a triangle nearby)
+};
+
+// Checks only: whether turning the edge lowers the valency deviation and
+// leaves two convex quads not poorer than the floor; the better of the two
+// turns in plan.  The edge must be an own edge between exactly two quads of
+// the entity (no triangle on it), with six distinct hexagon nodes, and the
+// new diagonal must not be an edge yet.
+bool check_quad_flip(mgn_edge* e, flip_plan& plan) {
+  if (!own_edge(e)) return false;
+  for (mgn_face* f : mgn_edge_faces(e))
+    if (own_face(f)) return false;
+  mgn_quad* q[2] = {nullptr, nullptr};
+  int nq = 0;
+  for (mgn_quad* quad : mgn_edge_quads(e)) {
+    if (!own_quad(quad)) continue;
+    if (nq == 2) return false;
+    q[nq++] = quad;
+  }
+  if (nq != 2) return false;
+  // Q0 runs a -> b along the edge, Q1 b -> a.
+  const int i0 = edge_index(q[0]->n, e->n[0], e->n[1]);
+  if (i0 < 0) return false;
+  mgn_node* a = q[0]->n[i0];
+  mgn_node* b = q[0]->n[(i0 + 1) % 4];
+  const int i1 = edge_index(q[1]->n, a, b);
+  if (i1 < 0 || q[1]->n[i1] != b || q[1]->n[(i1 + 1) % 4] != a) return false;
+  // The hexagon, counterclockwise: a, then Q1's far nodes, b, Q0's.
+  mgn_node* const h[6] = {a, q[1]->n[(i1 + 2) % 4], q[1]->n[(i1 + 3) % 4],
+                          b, q[0]->n[(i0 + 2) % 4], q[0]->n[(i0 + 3) % 4]};
+  bool near = false;
+  for (int i = 0; i < 6; ++i) {
+    near = near || near_triangle(h[i]);
+    for (int j = i + 1; j < 6; ++j)
+      if (h[i] == h[j]) return false;
+  }
+  // Valencies; the ends of the edge each lose one.
+  node_valency v[6];
+  for (int i = 0; i < 6; ++i) v[i] = valency_of(h[i]);
+  for (int i : {0, 3})
+    if (v[i].count - 1 < (interior_node(h[i]) ? 3 : 2)) return false;
+  const double loss = deviation_change(v[0], -1) + deviation_change(v[3], -1);
+  bool found = false;
+  for (int k : {1, 2}) {
+    const double gain = -(loss + deviation_change(v[k], 1) + deviation_change(v[k + 3], 1));
+    if (!(gain > 1e-9) || mgn_get_node_edge(h[k], h[k + 3]) != nullptr) continue;
+    if (near) {
+      plan.retry = true;
+      continue;
+    }
+    mgn_node* const first[4] = {h[k], h[k + 1], h[(k + 2) % 6], h[(k + 3) % 6]};
+    mgn_node* const second[4] = {h[(k + 3) % 6], h[(k + 4) % 6], h[(k + 5) % 6], h[k]};
+    const double quality = std::min(quad_score(first[0], first[1], first[2], first[3]),
+                                    quad_score(second[0], second[1], second[2], second[3]));
+    if (!(quality > 0.0) || quality < kValencyQualityFloor) {
+      plan.retry = true;
+      continue;
+    }
+    if (found && (gain < plan.gain || (gain == plan.gain && quality <= plan.quality))) continue;
+    found = true;
+    plan.edge = e;
+    plan.old[0] = q[0];
+    plan.old[1] = q[1];
+    std::copy(first, first + 4, plan.quads[0]);
+    std::copy(second, second + 4, plan.quads[1]);
+    plan.gain = gain;
+    plan.quality = quality;
+  }
+  return found;
+}
+
+// The flip planned by check_quad_flip, done: the two quads are replaced,
+// the old edge retired and the new one made.
+void apply_quad_flip(const flip_plan& plan) {
+  drop_quad(plan.old[0]);
+  drop_quad(plan.old[1]);
+  for (const auto& n : plan.quads) add_quad(n[0], n[1], n[2], n[3]);
+  retire_if_unused(plan.edge);
+}
+
+// Whether a flip of the edge could lower the deviation at all: only the
+// ends of the edge lose a valency, so one of them must have more than its
+// ideal.
+bool has_excess(mgn_node* node) {
+  if (interior_node(node)) return node->edge_count > 4;
+  const node_valency v = valency_of(node);
+  return v.count > v.ideal + 1e-9;
+}
+
+// The edges a flip could help: own edges at a node of excess valency.
+std::vector<mgn_edge*> flip_candidates() {
+  std::vector<mgn_edge*> candidates;
+  if (tc.mesh->edges == nullptr || tc.mesh->quad_count < 2) return candidates;
+  for (mgn_edge** ref :
+       mgn_listing_first<mgn_edge*>(mgn_get_first_listing_block(tc.mesh->edges), tc.mesh->edge_total)) {
+    mgn_edge* e = *ref;
+    if (e != nullptr && own_edge(e) && (has_excess(e->n[0]) || has_excess(e->n[1]))) candidates.push_back(e);
+  }
+  return candidates;
+}
+
+// The flips of the candidate edges that check out, in their order; those
+// refused for what may change go to retry.  Returns the flips made.
+long try_flips(const std::vector<mgn_edge*>& candidates, std::vector<mgn_edge*>& retry) {
+  long made = 0;
+  for (mgn_edge* e : candidates) {
+    flip_plan plan;
+    if (check_quad_flip(e, plan)) {
+      apply_quad_flip(plan);
+      ++made;
+    } else if (plan.retry) {
+      retry.push_back(e);
+    }
+  }
+  return made;
+}
+
+// The elements of the entity at a node.
+std::vector<element> elements_at(mgn_node* node) {
+  std::vector<element> around;
+  for (mgn_edge* e : mgn_node_edges(node)) {
+    for (mgn_face* f : mgn_edge_faces(e))
+      if (own_face(f) && std::find(around.begin(), around.end(), element{f, nullptr}) == around.end())
+        around.push_back({f, nullptr});
+    for (mgn_quad* q : mgn_edge_quads(e))
+      if (own_quad(q) && std::find(around.begin(), around.end(), element{nullptr, q}) == around.end())
+        around.push_back({nullptr, q});
+  }
+  return around;
+}
+
+// The quality of an element with the node from replaced by the node to
+// (quads: the printed measure when convex, else -1; triangles: 1 when they
+// turn the right way, else -1).
+double element_score(const element& el, const mgn_node* from, mgn_node* to) {
+  const int count = el.face != nullptr ? 3 : 4;
+  mgn_node* const* src = el.face != nullptr ? el.face->n : el.quad->n;
+  mgn_node* n[4];
+  for (int i = 0; i < count; ++i) n[i] = src[i] == from ? to : src[i];
+  if (count == 3) return triangle_turns(n[0], n[1], n[2]) ? 1.0 : -1.0;
+  return quad_score(n[0], n[1], n[2], n[3]);
+}
+
+// Diamond collapse: a quad p s r t whose opposite corners p and r are
+// interior nodes is removed and r joins p (p keeps its place, which lies
+// on the surface); the edges r-s and r-t become p-s and p-t, so s and t
+// lose one edge each and p has the valencies of both less two.  Two
+// corners of valency 3 become one node of valency 4:
+//
+//           t                    t
+//         /   \                  |
+//       p  (q)  r      ->        p          (s and t: one edge less)
+//         \   /                  |
+//           s                    s
+struct collapse_plan {
+  mgn_quad* quad = nullptr;
+  mgn_node* keep = nullptr;  // stays where it is
+  mgn_node* gone = nullptr;  // joins keep
+  double gain = 0.0;         // decrease of the sum of squared valency deviations
+  double quality = 0.0;      // the poorest element made again at keep
+  bool retry = false;        // a collapse that would help was refused for what may
+                             // change (quality, a triangle nearby)
+};
+
+// The neighbours of a node along its edges.
+std::vector<mgn_node*> neighbours_of(mgn_node* node) {
+  std::vector<mgn_node*> out;
+  for (mgn_edge* e : mgn_node_edges(node)) out.push_back(e->n[0] == node ? e->n[1] : e->n[0]);
+  return out;
+}
+
+// Checks only: whether removing the quad by joining one pair of its
+// opposite interior corners lowers the valency deviation and leaves every
+// element made again at the joined node valid and not poorer than the
+// floor.  The joined nodes must share no neighbour but the quad's two
+// other corners (else two edges would fall onto one).
+bool check_diamond_collapse(mgn_quad* q, collapse_plan& plan) {
+  if (!own_quad(q)) return false;
+  bool found = false;
+  for (int d = 0; d < 2; ++d) {
+    mgn_node* p = q->n[d];
+    mgn_node* r = q->n[d + 2];
+    mgn_node* side[2] = {q->n[d + 1], q->n[(d + 3) % 4]};
+    if (!interior_node(p) || !interior_node(r) || (p->edge_count != 3 && r->edge_count != 3)) continue;
+    node_valency vs[2] = {valency_of(side[0]), valency_of(side[1])};
+    bool thin = false;
+    for (int k = 0; k < 2; ++k) thin |= vs[k].count - 1 < (interior_node(side[k]) ? 3 : 2);
+    if (thin) continue;
+    const double dp = p->edge_count - 4.0, dr = r->edge_count - 4.0, joined = p->edge_count + r->edge_count - 6.0;
+    const double gain =
+        dp * dp + dr * dr - joined * joined - deviation_change(vs[0], -1) - deviation_change(vs[1], -1);
+    if (!(gain > 1e-9) || (found && gain < plan.gain) || mgn_get_node_edge(p, r) != nullptr) continue;
+    if (near_triangle(p) || near_triangle(r) || near_triangle(side[0]) || near_triangle(side[1])) {
+      plan.retry = true;
+      continue;
+    }
+    // No neighbour in common but the two other corners.
+    const std::vector<mgn_node*> around_p = neighbours_of(p);
+    bool shared = false;
+    for (mgn_node* x : neighbours_of(r))
+      if (x != side[0] && x != side[1] && std::find(around_p.begin(), around_p.end(), x) != around_p.end()) shared = true;
+    if (shared) continue;
+    // Which of the two stays: the one that leaves the better elements.
+    const std::vector<element> at_p = elements_at(p), at_r = elements_at(r);
+    for (int keep = 0; keep < 2; ++keep) {
+      mgn_node* stays = keep == 0 ? p : r;
+      mgn_node* moves = keep == 0 ? r : p;
+      double after = 1.0;
+      for (const element& el : keep == 0 ? at_r : at_p)
+        if (!(el == element{nullptr, q})) after = std::min(after, element_score(el, moves, stays));
+      if (!(after > 0.0) || after < kValencyQualityFloor) {
+        plan.retry = true;
+        continue;
+      }
+      if (found && gain == plan.gain && after <= plan.quality) continue;
+      found = true;
+      plan.quad = q;
+      plan.keep = stays;
+      plan.gone = moves;
+      plan.gain = gain;
+      plan.quality = after;
+    }
+  }
+  return found;
+}
+
+// The collapse planned by check_diamond_collapse, done: the quad goes, the
+// elements of the joining node are made again on the node that stays, and
+// the joining node and its edges are retired.
+void apply_diamond_collapse(const collapse_plan& plan) {
+  const std::vector<element> around = elements_at(plan.gone);
+  drop_quad(plan.quad);
+  for (const element& el : around) {
+    if (el == element{nullptr, plan.quad}) continue;
+    const int count = el.face != nullptr ? 3 : 4;
+    mgn_node* n[4];
+    for (int i = 0; i < count; ++i) {
+      mgn_node* x = el.face != nullptr ? el.face->n[i] : el.quad->n[i];
+      n[i] = x == plan.gone ? plan.keep : x;
+    }
+    if (el.face != nullptr) {
+      drop_face(el.face);
+      add_face(n[0], n[1], n[2]);
+    } else {
+      drop_quad(el.quad);
+      add_quad(n[0], n[1], n[2], n[3]);
+    }
+  }
+  std::vector<mgn_edge*> edges;
+  for (mgn_edge* e : mgn_node_edges(plan.gone)) edges.push_back(e);
+  for (mgn_edge* e : edges) mgn_retire_edge(e);
+  mgn_retire_node(plan.gone);
+}
+
+// The candidates near the touched nodes (their edges and elements and
+// those of their neighbours), in the order the nodes were touched; the
+// touched list is emptied.
+void touched_candidates(std::vector<mgn_edge*>& edges, std::vector<mgn_quad*>& quads) {
+  std::unordered_set<const void*> seen;
+  std::vector<mgn_node*> nodes;
+  for (mgn_node* node : tc.touched) {
+    if (node->id == 0) continue;
+    if (seen.insert(node).second) nodes.push_back(node);
+    for (mgn_node* other : neighbours_of(node))
+      if (seen.insert(other).second) nodes.push_back(other);
+  }
+  tc.touched.clear();
+  for (mgn_node* node : nodes) {
+    for (mgn_edge* e : mgn_node_edges(node))
+      if (own_edge(e) && seen.insert(e).second && (has_excess(e->n[0]) || has_excess(e->n[1]))) edges.push_back(e);
+    if (!interior_node(node) || node->edge_count != 3) continue;
+    for (const element& el : elements_at(node))
+      if (el.quad != nullptr && seen.insert(el.quad).second) quads.push_back(el.quad);
+  }
+}
+
+// The quads a collapse could help: those with an interior corner of
+// valency 3.
+std::vector<mgn_quad*> collapse_candidates() {
+  std::vector<mgn_quad*> candidates;
+  if (tc.mesh->quads == nullptr) return candidates;
+  for (mgn_quad** ref :
+       mgn_listing_first<mgn_quad*>(mgn_get_first_listing_block(tc.mesh->quads), tc.mesh->quad_total)) {
+    mgn_quad* q = *ref;
+    if (q == nullptr || !own_quad(q)) continue;
+    for (int i = 0; i < 4; ++i)
+      if (interior_node(q->n[i]) && q->n[i]->edge_count == 3) {
+        candidates.push_back(q);
+        break;
+      }
+  }
+  return candidates;
+}
+
+// The collapses of the candidate quads that check out; those refused for
+// what may change go to retry.  Returns the collapses made.
+long try_collapses(const std::vector<mgn_quad*>& candidates, std::vector<mgn_quad*>& retry) {
+  long made = 0;
+  for (mgn_quad* q : candidates) {
+    collapse_plan plan;
+    if (check_diamond_collapse(q, plan)) {
+      apply_diamond_collapse(plan);
+      ++made;
+    } else if (plan.retry) {
+      retry.push_back(q);
+    }
+  }
+  return made;
+}
+
+// The items in their first order, each once.
+template <typename T>
+std::vector<T*> without_repeats(const std::vector<T*>& items) {
+  std::unordered_set<const T*> seen;
+  std::vector<T*> out;
+  for (T* item : items)
+    if (seen.insert(item).second) out.push_back(item);
+  return out;
+}
+
+// The valency clean-up: flips and collapses until neither finds work.
+// The smoothing passes between two clean-ups move nodes only, and the
+// other operations of the clean-up change valencies only where they make
+// elements: after the first look at the whole mesh, only the neighbourhood
+// of the elements made and what was refused for quality are looked at.
+void improve_valencies() {
+  tc.near_triangles.clear();
+  if (tc.mesh->face_count > 0) {
+    for (mgn_face* f : live_faces())
+      for (mgn_node* corner : f->n)
+        for (const element& el : elements_at(corner)) {
+          mgn_node* const* n = el.face != nullptr ? el.face->n : el.quad->n;
+          tc.near_triangles.insert(tc.near_triangles.end(), n, n + (el.face != nullptr ? 3 : 4));
+        }
+    std::sort(tc.near_triangles.begin(), tc.near_triangles.end());
+  }
+  // The first clean-up of the entity looks at the whole mesh; the later
+  // ones near what they changed and at what was refused for quality.
+  std::vector<mgn_edge*> edges;
+  std::vector<mgn_quad*> quads;
+  if (!memory.valencies_seen) {
+    edges = flip_candidates();
+    quads = collapse_candidates();
+    tc.touched.clear();
+    memory.valencies_seen = true;
+  } else {
+    edges = memory.retry_flips;
+    quads = memory.retry_collapses;
+    touched_candidates(edges, quads);
+  }
+  std::vector<mgn_edge*> retry_flips;
+  std::vector<mgn_quad*> retry_collapses;
+  for (int pass = 0; pass < kValencyPasses; ++pass) {
+    if (try_flips(edges, retry_flips) + try_collapses(quads, retry_collapses) == 0) break;
+    edges.clear();
+    quads.clear();
+    touched_candidates(edges, quads);
+  }
+  memory.retry_flips = without_repeats(retry_flips);
+  memory.retry_collapses = without_repeats(retry_collapses);
+}
+
 }  // namespace
 
 bool mgn_check_quad_convexity(const double* a, const double* b, const double* c, const double* d,
@@ -628,7 +1101,11 @@ long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pai
 void mgn_clean_quad_mesh(int kind, void* entity) {
   set_context(kind, entity);
   if (tc.mesh == nullptr || tc.mesh->discretized) return;
-  if (memory.kind != kind || memory.entity != entity) memory = cleanup_memory{kind, entity, {}, {}, -1, false};
+  if (memory.kind != kind || memory.entity != entity) {
+    memory = cleanup_memory{};
+    memory.kind = kind;
+    memory.entity = entity;
+  }
   if (memory.face_total == tc.mesh->face_total) {
     tc.faces = memory.faces;
     tc.faces_known = true;
@@ -636,7 +1113,10 @@ void mgn_clean_quad_mesh(int kind, void* entity) {
   const long split = split_folded_quads();
   // A mesh the last clean-up left with quads only stays so unless a quad
   // was folded since.
-  if (split == 0 && memory.quads_only && tc.mesh->face_count == 0) return;
+  if (split == 0 && memory.quads_only && tc.mesh->face_count == 0) {
+    improve_valencies();
+    return;
+  }
   std::vector<mgn_face*> failed;
   for (int round = 0; round < kRounds; ++round) {
     const std::vector<mgn_face*> faces = live_faces();
@@ -659,6 +1139,8 @@ void mgn_clean_quad_mesh(int kind, void* entity) {
     memory.failed = failed;
     if (changes == 0 || tc.mesh->face_count == 0) break;
   }
+  // Flips and collapses make triangles only from triangles that were there.
+  improve_valencies();
   memory.quads_only = tc.mesh->face_count == 0;
   memory.faces = live_faces();
   memory.face_total = tc.mesh->face_total;
