@@ -1,5 +1,6 @@
 // Quad topology of surface meshes: merging triangles into quads, moving lone
-// triangles toward one another, removing interior nodes of valency 2.
+// triangles toward one another, removing interior nodes of valency 2, and
+// lowering irregular valencies.
 //
 // The quad front builds each quad as two triangles on its diagonal and hands
 // the pairs over here once the front is closed.  What the front could not
@@ -20,6 +21,18 @@
 // and that has not moved since looks only nearby the next time (where the
 // pass may have made a quad convex), which keeps the clean-ups around the
 // passes cheap on large meshes.
+//
+// Last, each clean-up lowers the irregular valencies the front left (a
+// quad front leaves interior nodes of valency 3 and 5 where rows of quads
+// meet): edges between two quads are turned and diamonds of two valency-3
+// corners collapsed wherever that lowers the squared deviation of the
+// valencies from those of a square grid and leaves good convex quads.
+// Neither moves a node, so every node stays on the surface.  Only the
+// first clean-up of an entity looks at the whole mesh; the later ones look
+// near the elements they made and at what was refused for the quality of
+// its quads or for a triangle nearby (the smoothing passes in between only
+// move nodes).  Triangles still to be paired, and the elements around
+// them, are left to the walks.
 #include "mesh4.h"
 
 #include <algorithm>
