@@ -474,6 +474,39 @@ void mgn_retire_tetra(mgn_tetra* tetra) {
   count_on_entity(MGN_REGION, tetra->region, TETRA, -1);
 }
 
+mgn_tetra* mgn_renew_tetra(mgn_tetra* tetra, mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d) {
+  mgn_region* region = tetra->region;
+  *tetra = mgn_tetra{};
+  tetra->id = next_id(mgn_mesh.tetra_id, mgn_run.tetras);
+  tetra->region = region;
+  tetra->n[0] = a;
+  tetra->n[1] = b;
+  tetra->n[2] = c;
+  tetra->n[3] = d;
+  return tetra;
+}
+
+bool mgn_can_renew_edge(const mgn_edge* edge) {
+  return edge->id != 0 && edge->kind == MGN_REGION && edge->more == nullptr && edge->face[0] == nullptr &&
+         edge->face[1] == nullptr;
+}
+
+mgn_edge* mgn_renew_edge(mgn_edge* edge, mgn_node* a, mgn_node* b) {
+  mgn_unlink_node_edge(edge->n[0], edge);
+  if (edge->n[1] != edge->n[0]) mgn_unlink_node_edge(edge->n[1], edge);
+  const int8_t kind = edge->kind;
+  void* entity = edge->entity;
+  *edge = mgn_edge{};
+  edge->id = next_id(mgn_mesh.edge_id, mgn_run.edges);
+  edge->kind = kind;
+  edge->entity = entity;
+  edge->n[0] = a;
+  edge->n[1] = b;
+  mgn_link_node_edge(a, edge);
+  if (b != a) mgn_link_node_edge(b, edge);
+  return edge;
+}
+
 void mgn_retire_pyram(mgn_pyram* pyram) {
   if (pyram->id == 0) return;
   pyram->id = 0;

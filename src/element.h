@@ -232,6 +232,18 @@ void mgn_retire_pyram(mgn_pyram* pyram);
 void mgn_retire_wedge(mgn_wedge* wedge);
 void mgn_retire_hexa(mgn_hexa* hexa);
 
+// Renewal: a record about to be retired becomes a new element in place,
+// with a new identifier, keeping its owner and its slot in the owner's
+// listing (no new reference is stored), so that a local remeshing that
+// replaces elements does not grow the record pools.  Every reference to
+// the old element must go with it: the caller holds none after the call.
+// A renewed edge leaves the edge lists of its old nodes and joins those of
+// the new ones; only a region edge without further faces, quads or midside
+// node can be renewed (mgn_can_renew_edge).
+mgn_tetra* mgn_renew_tetra(mgn_tetra* tetra, mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d);
+bool mgn_can_renew_edge(const mgn_edge* edge);
+mgn_edge* mgn_renew_edge(mgn_edge* edge, mgn_node* a, mgn_node* b);
+
 // Swaps the diagonal of the two triangles on an edge: with the triangles
 // (p, q, x) and (q, p, y) on the edge p-q, they become (p, y, x) and
 // (y, q, x) and the edge joins y and x.  Done only when the edge carries

@@ -310,9 +310,22 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
   std::vector<mgn_repair_context::face_pair>& pairs = ctx.pairs;
   if (!pair_faces(ctx, tetras, &pairs)) mgn_manipulation_error("Unexpected situation", MGN_HERE);
   collect_edges(ctx, plan.cavity, tetras);
+  // The cavity's nodes, read before its records are renewed: those no new
+  // tetra keeps leave the mesh.
+  std::vector<mgn_node*>& cavity_nodes = ctx.cavity_nodes;
+  cavity_nodes.clear();
+  for (const mgn_tetra* t : plan.cavity)
+    for (mgn_node* node : t->n) cavity_nodes.push_back(node);
+  // The new tetras take the cavity's records first (the pools do not grow
+  // when a change replaces tetras), then new ones; records left over are
+  // retired.
   ctx.made.clear();
-  for (const mgn_tetra_nodes& n : tetras)
-    ctx.made.push_back(mgn_create_tetra(n[0], n[1], n[2], n[3], region, &region->mesh.tetras));
+  const std::size_t renewed = std::min(plan.cavity.size(), tetras.size());
+  for (std::size_t i = 0; i < tetras.size(); ++i) {
+    const mgn_tetra_nodes& n = tetras[i];
+    ctx.made.push_back(i < renewed ? mgn_renew_tetra(plan.cavity[i], n[0], n[1], n[2], n[3])
+                                   : mgn_create_tetra(n[0], n[1], n[2], n[3], region, &region->mesh.tetras));
+  }
   // Links: a new face on the cavity's boundary takes over what lay across
   // it; two new faces are linked to each other.
   for (const auto& p : pairs) {
@@ -336,19 +349,29 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
       mgn_set_tetra_neighbour(t, k, f.across, f.across_type);
     }
   }
+  // Edges that go give their records to the edges that come, as far as
+  // they reach.
+  std::vector<mgn_edge*>& gone = ctx.gone_edges;
+  gone.clear();
   for (const auto& e : ctx.old_edges)
     if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less)) {
       mgn_edge* edge = mgn_get_node_edge(e[0], e[1]);
       if (edge == nullptr) mgn_manipulation_error("Unexpected situation", MGN_HERE);
-      mgn_retire_edge(edge);
+      gone.push_back(edge);
     }
+  std::size_t reused = 0;
   for (const auto& e : ctx.new_edges)
-    if (!std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less))
-      mgn_create_edge(e[0], e[1], MGN_REGION, region, &region->mesh.edges);
-  for (mgn_tetra* t : plan.cavity)
-    for (mgn_node* node : t->n)
-      if (node->id != 0 && !kept(tetras, node)) mgn_retire_node(node);
-  for (mgn_tetra* t : plan.cavity) mgn_retire_tetra(t);
+    if (!std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less)) {
+      while (reused < gone.size() && !mgn_can_renew_edge(gone[reused])) mgn_retire_edge(gone[reused++]);
+      if (reused < gone.size())
+        mgn_renew_edge(gone[reused++], e[0], e[1]);
+      else
+        mgn_create_edge(e[0], e[1], MGN_REGION, region, &region->mesh.edges);
+    }
+  for (; reused < gone.size(); ++reused) mgn_retire_edge(gone[reused]);
+  for (mgn_node* node : cavity_nodes)
+    if (node->id != 0 && !kept(tetras, node)) mgn_retire_node(node);
+  for (std::size_t i = renewed; i < plan.cavity.size(); ++i) mgn_retire_tetra(plan.cavity[i]);
   ++ctx.counters.done[plan.kind];
   return added;
 }
@@ -628,16 +651,18 @@ void repair_pass(mgn_region* region, int cycle, bool backward) {
   mgn_listing* first = mgn_get_first_listing_block(region->mesh.tetras);
   if (backward) {
     // From the last tetra to the first: the tetras made on the way are
-    // not met.
+    // not met, but for those that took the record of a tetra they replaced
+    // (met when the walk reaches that record).
     std::vector<mgn_tetra*> tetras;
     tetras.reserve(static_cast<std::size_t>(region->mesh.tetra_total));
     for (mgn_tetra** ref : mgn_listing_range<mgn_tetra*>(first)) tetras.push_back(*ref);
     for (auto it = tetras.rbegin(); it != tetras.rend(); ++it) mgn_fix_region_tetra(ctx, *it);
   } else {
     // From the first tetra to the last, the tetras made on the way
-    // included (they join the listing's end); each change makes its
-    // cavity's worst tetra better, and the walk stops in any case after
-    // kPassLength times the tetras it started with.
+    // included (they join the listing's end, or take the slot of a tetra
+    // they replaced, met if the walk has not passed it); each change makes
+    // its cavity's worst tetra better, and the walk stops in any case
+    // after kPassLength times the tetras it started with.
     const long limit = kPassLength * static_cast<long>(region->mesh.tetra_total);
     long visited = 0;
     bool whole = true;

@@ -142,6 +142,8 @@ struct mgn_repair_context {
   std::vector<std::array<mgn_node*, 2>> old_edges, new_edges;
   std::vector<mgn_tetra_nodes> applied;
   std::vector<mgn_tetra*> made;  // also the second ball of a collapse
+  std::vector<mgn_node*> cavity_nodes;  // nodes of the cavity being replaced
+  std::vector<mgn_edge*> gone_edges;    // its edges that go
   // Plans of one tetra (the candidates, the order they are tried in) and
   // the trial plan of a routine that compares several.
   std::vector<mgn_remesh_plan> plans;

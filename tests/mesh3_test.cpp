@@ -285,8 +285,13 @@ TEST_F(RepairSwaps, EdgeRemovalNToM) {
       const bool planned = mgn_plan_remove_edge(ctx_, t[0], e, plan_);
       EXPECT_EQ(planned, c.pays) << "n = " << c.n << ", h = " << c.h << ", turn " << turn;
       if (c.pays) {
+        const int32_t edges_before = region_.mesh.edge_total;
         ASSERT_TRUE(make(planned, plan_));
         EXPECT_EQ(region_.mesh.tetra_count, 2 * (c.n - 2));
+        // The new tetras and edges take the records of those they replace:
+        // only the surplus is new (n - 3 ring diagonals replace edge a-b).
+        EXPECT_EQ(region_.mesh.tetra_total, std::max(c.n, 2 * (c.n - 2)));
+        EXPECT_EQ(region_.mesh.edge_total, edges_before + std::max(0, c.n - 4));
         EXPECT_EQ(mgn_get_node_edge(a, b), nullptr);
       }
       expect_sound(volume);
@@ -456,8 +461,14 @@ TEST_F(Repair, FlatTetraIsSplitAwayAtItsCrossingEdges) {
   const double volume = volume_of(&region_);
   ASSERT_EQ(mgn_check_region_mesh(&region_), "");
   ASSERT_LT(mgn_get_tetra_shape_quality(p1->xyz, p2->xyz, q1->xyz, q2->xyz, nullptr), 1e-6);
+  const int32_t flat_id = t[0]->id;
   ASSERT_TRUE(make(mgn_plan_split_flat(ctx_, t[0], plan_), plan_));
-  EXPECT_EQ(t[0]->id, 0);
+  // The flat tetra is gone (its record may hold one of the new tetras).
+  EXPECT_NE(t[0]->id, flat_id);
+  if (t[0]->id != 0) {
+    EXPECT_GT(mgn_get_tetra_shape_quality(t[0]->n[0]->xyz, t[0]->n[1]->xyz, t[0]->n[2]->xyz, t[0]->n[3]->xyz, nullptr),
+              0.2);
+  }
   EXPECT_EQ(region_.mesh.tetra_count, 8);
   EXPECT_EQ(region_.mesh.node_count, 1);
   EXPECT_GT(plan_.after, 0.2);
