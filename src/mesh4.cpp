@@ -1105,6 +1105,10 @@ bool mgn_check_quad_convexity(const double* a, const double* b, const double* c,
 
 long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pair<mgn_face*, mgn_face*>>& pairs) {
   set_context(kind, entity);
+  // A new quad mesh of the entity: nothing the clean-ups remembered holds.
+  memory = cleanup_memory{};
+  memory.kind = kind;
+  memory.entity = entity;
   long made = 0;
   for (const auto& [f, g] : pairs)
     if (f->id != 0 && g->id != 0 && merge_faces(f, g, kMinMergeQuality) != nullptr) ++made;

@@ -32,7 +32,8 @@
 
 // Merges every pair of triangles that share an own edge into one quad where
 // that quad is convex and not too poor; pairs no longer valid are skipped.
-// Returns the number of quads made.
+// Returns the number of quads made.  This hands a new quad mesh of the
+// entity over: what earlier clean-ups remembered of it is forgotten.
 long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pair<mgn_face*, mgn_face*>>& pairs);
 
 // The pairing of the entity's remaining triangles and the clean-up of its
