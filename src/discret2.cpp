@@ -541,6 +541,12 @@ struct generation {
   double open_a = 10.0, open_b = 10.0;
   mgn_node* prefer = nullptr;
   mgn_face* made = nullptr;
+  // The second half: the first half of its quad, and the quad's fourth
+  // corner it aims at (when has_corner) with the size there.
+  const mgn_face* first = nullptr;
+  bool has_corner = false;
+  double corner[3];
+  double corner_size = 0.0;
 };
 
 void generate(mgn_edge* edge, int side, int depth);
@@ -703,6 +709,14 @@ void compute_ideal_point(generation& g) {
   if (g.quad_step == 1) {
     // The side of a quad: the size at its base node, square to the base.
     mgn_copy3(g.m, g.over_a ? g.a->xyz : g.b->xyz);
+  } else if (g.quad_step == 2 && g.has_corner) {
+    // Toward the quad's fourth corner: from its foot on the diagonal,
+    // square to the diagonal.
+    double r[3];
+    mgn_sub(g.corner, g.a->xyz, r);
+    const double along = mgn_dot(r, g.d);
+    for (int k = 0; k < 3; ++k) g.m[k] = g.a->xyz[k] + along * g.d[k];
+    t = mgn_dot(r, g.p);
   } else if (g.quad_step == 2) {
     // Over a quad's diagonal: the right angle of the square's other half.
     mgn_copy3(g.m, g.mid);
@@ -1738,18 +1752,72 @@ void choose_quad_side(generation& g) {
   if (opening < kQuadClosing && near_side(g, g.over_a ? g.a : g.b, neighbour)) g.prefer = neighbour;
 }
 
-// The second half: the neighbour of the narrower opening beside the
-// diagonal when it closes.
-void choose_half_apex(generation& g) {
-  const bool at_a = g.open_a <= g.open_b;
-  const double opening = at_a ? g.open_a : g.open_b;
-  if (opening < kHalfClosing) g.prefer = at_a ? g.ngb_a : g.ngb_b;
+// Bounds of the second side of a quad, in sizes at its base node: it
+// copies the first side down to kSideShrink sizes (the rows of a front that
+// narrows keep their quads square) but never beyond the size (the rows of
+// a graded mesh follow the sizes).
+constexpr double kSideShrink = 0.75;
+
+// Where the second half of a quad aims: the fourth corner F of the quad
+// O, D, F, X that the first half O, D, X began (right angle at O, diagonal
+// D-X).  The side D-F copies the first side O-X: it leaves D between the
+// square to the base and the parallel of O-X, so that rows of quads keep
+// the lean the front gave them, and takes the length of O-X between
+// kSideShrink times the size at D and that size.  A quad aimed at the
+// right angle over the diagonal instead grows with its diagonal: a long
+// first side (a closing over a gap wider than the size) makes longer
+// second sides, and the rows after it longer still, until the front
+// tangles.  No corner when it would not lie well over the diagonal.
+void place_fourth_corner(generation& g) {
+  const mgn_face* first = g.first;
+  mgn_node* x = first->n[2];
+  mgn_node* d = g.a == x ? g.b : g.a;
+  mgn_node* o = first->n[0] == d ? first->n[1] : first->n[0];
+  // The first half turns counterclockwise: its base runs n0 -> n1 and the
+  // square to it points into the face.
+  double base[3], normal[3], square[3], side[3], direction[3];
+  mgn_sub(first->n[1]->xyz, first->n[0]->xyz, base);
+  if (ctx.planar) mgn_copy3(normal, ctx.normal);
+  else mgn_copy3(normal, data_of(d)->singular ? g.n : data_of(d)->normal);
+  mgn_cross(normal, base, square);
+  mgn_sub(x->xyz, o->xyz, side);
+  const double length = mgn_norm(side);
+  if (!mgn_normalize(square) || !mgn_normalize(side)) return;
+  for (int k = 0; k < 3; ++k) direction[k] = square[k] + side[k];
+  if (!mgn_normalize(direction)) return;
+  const double size = d->size > 0.0f ? d->size : size_at(g, d->xyz);
+  const double side_length = std::clamp(length, kSideShrink * size, size);
+  for (int k = 0; k < 3; ++k) g.corner[k] = d->xyz[k] + side_length * direction[k];
+  double r[3];
+  mgn_sub(g.corner, g.a->xyz, r);
+  if (mgn_dot(r, g.p) < 0.25 * size) return;
+  g.has_corner = true;
+  g.corner_size = size;
 }
 
-mgn_face* generate_on_side(mgn_edge* edge, int side, int depth, int quad_step) {
+// The second half: the neighbour of the narrower opening beside the
+// diagonal when the opening closes and the neighbour lies within
+// kCornerCatch sizes of the fourth corner (a farther one would stretch the
+// quad's side across more than one row).
+constexpr double kCornerCatch = 0.75;
+void choose_half_apex(generation& g) {
+  place_fourth_corner(g);
+  const bool at_a = g.open_a <= g.open_b;
+  const double opening = at_a ? g.open_a : g.open_b;
+  mgn_node* neighbour = at_a ? g.ngb_a : g.ngb_b;
+  if (opening >= kHalfClosing || neighbour == nullptr) return;
+  if (g.has_corner) {
+    const double catch_distance = kCornerCatch * g.corner_size;
+    if (mgn_get_point_square_distance(neighbour->xyz, g.corner) > catch_distance * catch_distance) return;
+  }
+  g.prefer = neighbour;
+}
+
+mgn_face* generate_on_side(mgn_edge* edge, int side, int depth, int quad_step, const mgn_face* first = nullptr) {
   if (edge == nullptr || edge->id <= 0 || !on_front(edge) || sides_of(edge)[side] != nullptr) return nullptr;
   generation g;
   g.quad_step = quad_step;
+  g.first = first;
   g.edge = edge;
   g.side = side;
   g.depth = depth;
@@ -1800,7 +1868,7 @@ void generate_quad_on_side(mgn_edge* edge, int side, int depth) {
   if (diagonal == nullptr || !on_front(diagonal)) return;
   const int k = 1 - face_side(first, diagonal);
   if (sides_of(diagonal)[k] != nullptr) return;
-  mgn_face* second = generate_on_side(diagonal, k, depth, 2);
+  mgn_face* second = generate_on_side(diagonal, k, depth, 2, first);
   if (second != nullptr && second->id != 0) ctx.pairs.emplace_back(first, second);
 }
 

@@ -1046,12 +1046,17 @@ INSTANTIATE_TEST_SUITE_P(
                       quad_case{"SquareFine", "square", "", "0.37", 0, 0.99, 0, 100.0, 1e-9},
                       quad_case{"SquareOddBoundary", "square", " count 9", "1", 1, 0.85, 0, 100.0, 1e-9},
                       quad_case{"SquareUnequalSides", "square", " count 6", "1", 0, 0.85, 0, 100.0, 1e-9},
+                      // A large even square stays a regular grid.
+                      quad_case{"SquareGrid", "square", "", "0.1", 0, 0.99, 0, 100.0, 1e-9},
                       quad_case{"GradedPlate", "graded_plate", "", "", 0, 0.85, 0, 4000.0, 1e-9},
+                      // Fronts that once grew long sides and tangled.
+                      quad_case{"GradedPlateOdd", "graded_plate_odd", "", "", 3, 0.85, 0, 4000.0, 1e-9},
                       quad_case{"QuarterCylinder", "quarter_cylinder", "", "0.2", 0, 0.9, 1, 3.0 * kPi, 2e-3},
                       quad_case{"SphereOctant", "sphere_octant", "", "0.1", 1, 0.85, 2, 2.0 * kPi, 5e-3},
                       // Fine enough that a smoothing pass folds quads: they
                       // are cut and paired again, none reaches the report.
-                      quad_case{"SphereOctantFine", "sphere_octant", "", "0.02", 8, 0.85, 2, 2.0 * kPi, 5e-3}),
+                      quad_case{"SphereOctantFine", "sphere_octant", "", "0.02", 8, 0.85, 2, 2.0 * kPi, 5e-3},
+                      quad_case{"SphereOctantGrownSides", "sphere_octant", "", "0.0249878", 5, 0.85, 2, 2.0 * kPi, 5e-3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 
