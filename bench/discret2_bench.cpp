@@ -49,8 +49,7 @@ void print_breakdown(const mgn_surface* s, long triangles) {
   const struct {
     const char* name;
     mgn_listing* chain;
-  } rows[] = {{"octants", mgn_tree.octants},         {"octant origins", mgn_tree.origins},
-              {"octant corners", mgn_tree.corners},
+  } rows[] = {{"root octant", mgn_tree.octants},     {"octant children", mgn_tree.children},
               {"leaf node cells", mgn_tree.node_cells},
               {"nodes", mgn_mesh.node_pool},         {"coordinates", mgn_mesh.coordinates},
               {"surface params", mgn_mesh.surface_params}, {"list cells", mgn_mesh.cells},
@@ -60,6 +59,8 @@ void print_breakdown(const mgn_surface* s, long triangles) {
               {"surface edges", s->mesh.edges},      {"surface faces", s->mesh.faces},
               {"scratch data", mgn_surface_work.data},   {"edge extras", mgn_mesh.edge_more}};
   for (const auto& row : rows) std::printf("  %-16s %7.1f B/triangle\n", row.name, chain_bytes(row.chain) / triangles);
+  const double corner_bytes = static_cast<double>(mgn_tree.corners.chunks.size() * MGN_CORNER_CHUNK * sizeof(float));
+  std::printf("  %-16s %7.1f B/triangle\n", "octant corners", corner_bytes / triangles);
 }
 
 const char* kModel =

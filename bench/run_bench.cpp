@@ -76,7 +76,7 @@ long count_leaves(const mgn_octant* octant) {
   if (octant == nullptr) return 0;
   if (octant->state != MGN_OCTANT_DIVIDED) return 1;
   long n = 0;
-  for (const mgn_octant* child : octant->children) n += count_leaves(child);
+  for (int k = 0; k < 8; ++k) n += count_leaves(mgn_octant_child(octant, k));
   return n;
 }
 

@@ -985,7 +985,7 @@ void for_each_leaf_in_box(mgn_octant* octant, const double* lo, const double* hi
     visit(octant);
     return;
   }
-  for (mgn_octant* child : octant->children) for_each_leaf_in_box(child, lo, hi, visit);
+  for (int k = 0; k < 8; ++k) for_each_leaf_in_box(mgn_octant_child(octant, k), lo, hi, visit);
 }
 
 // Front nodes in the box of half width r around the point; true when the

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr double kScale = MGN_OCTREE_SIZE_SCALE;
+static_assert(sizeof(mgn_octant) == 80, "octant record grew: one per octant, most numerous with the edges");
 // Range of the sizes of the tree (single precision): the root at most a
 // quarter of the largest single-precision value, so that twice its size and
 // the scaled sizes stay finite; no octant below the smallest normal one.
@@ -58,30 +59,28 @@ void destroy_pool(mgn_listing*& pool) {
   pool = nullptr;
 }
 
-void create_pools() {
+void destroy_pools() {
   destroy_pool(mgn_tree.octants);
-  destroy_pool(mgn_tree.origins);
-  destroy_pool(mgn_tree.corners);
+  destroy_pool(mgn_tree.children);
   destroy_pool(mgn_tree.node_cells);
+  mgn_tree.corners = mgn_corner_store{};
   mgn_tree.free_cells = nullptr;
+}
+
+void create_pools() {
+  destroy_pools();
   const long capacity = pool_capacity();
-  mgn_tree.octants = mgn_create_listing(capacity, sizeof(mgn_octant));
-  mgn_tree.origins = mgn_create_listing(capacity, 3 * sizeof(double));
-  mgn_tree.corners = mgn_create_listing(capacity, sizeof(float));
+  mgn_tree.octants = mgn_create_listing(1, sizeof(mgn_octant));
+  mgn_tree.children = mgn_create_listing(capacity, 8 * sizeof(mgn_octant));
   mgn_tree.node_cells = mgn_create_listing(capacity, sizeof(mgn_list_item));
 }
 
-// A new leaf (zero-filled: no nodes).
-mgn_octant* new_octant(mgn_octant* parent, double size, double* origin) {
-  auto* octant = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.octants));
+// Fills a new leaf (zero-filled slot: no nodes).
+void init_octant(mgn_octant* octant, mgn_octant* parent, double size) {
   octant->state = MGN_OCTANT_EMPTY;
   octant->parent = parent;
   octant->size = static_cast<float>(size);  // sizes come rounded to single precision
-  octant->origin = origin;
-  return octant;
 }
-
-double* new_origin() { return static_cast<double*>(mgn_get_listing_item(mgn_tree.origins)); }
 
 // Node list cells come from the tree's pool (a cell given back is reused
 // first): a cell allocated on its own would cost twice its 16 bytes, and one
@@ -105,10 +104,19 @@ void take_out_of_leaf(mgn_octant* leaf, mgn_node* node) {
   mgn_tree.free_cells = cell;
 }
 
-float* new_corner(double value) {
-  auto* corner = static_cast<float*>(mgn_get_listing_item(mgn_tree.corners));
-  *corner = static_cast<float>(value);
-  return corner;
+// A new corner size record; returns its number.
+uint32_t new_corner(double value) {
+  mgn_corner_store& store = mgn_tree.corners;
+  const uint32_t number = store.count;
+  if ((number & (MGN_CORNER_CHUNK - 1)) == 0) {
+    if (number == 0 && !store.chunks.empty()) {
+      mgn_manipulation_error("Too many octree corners (more than 2^32)", MGN_HERE);
+    }
+    store.chunks.emplace_back(new float[MGN_CORNER_CHUNK]);
+  }
+  store.chunks[number >> MGN_CORNER_CHUNK_BITS][number & (MGN_CORNER_CHUNK - 1)] = static_cast<float>(value);
+  ++store.count;
+  return number;
 }
 
 // --- warnings -------------------------------------------------------------
@@ -129,7 +137,7 @@ void warn_too_fine_at_point(const double p[3]) {
 // Corner record at grid point g (each 0, 1 or 2 in units of half the size)
 // of a divided octant: the corner of the leaf below it that has the point
 // as corner.
-float* corner_of_divided(const mgn_octant* octant, const int g[3]) {
+uint32_t corner_of_divided(const mgn_octant* octant, const int g[3]) {
   int child = 0;
   int corner = 0;
   for (int a = 0; a < 3; ++a) {
@@ -137,8 +145,8 @@ float* corner_of_divided(const mgn_octant* octant, const int g[3]) {
     child |= c << a;
     corner |= (g[a] - c) << a;
   }
-  const mgn_octant* leaf = octant->children[child];
-  while (!is_leaf(leaf)) leaf = leaf->children[corner];
+  const mgn_octant* leaf = mgn_octant_child(octant, child);
+  while (!is_leaf(leaf)) leaf = mgn_octant_child(leaf, corner);
   return leaf->corners[corner];
 }
 
@@ -189,7 +197,7 @@ void balance_neighbours(mgn_octant* octant, mgn_octant* faces[6]) {
 // divided (index x + 3 y + 9 z): the leaf's own corners, records of the
 // same points held by divided neighbours, and new records of value half.
 // faces: the octant's face neighbours.
-void gather_grid_corners(const mgn_octant* octant, mgn_octant* const faces[6], double half, float* grid[27]) {
+void gather_grid_corners(const mgn_octant* octant, mgn_octant* const faces[6], double half, uint32_t grid[27]) {
   for (int k = 0; k < 8; ++k) {
     grid[2 * (k & 1) + 6 * ((k >> 1) & 1) + 18 * ((k >> 2) & 1)] = octant->corners[k];
   }
@@ -203,11 +211,12 @@ void gather_grid_corners(const mgn_octant* octant, mgn_octant* const faces[6], d
           if (g[a] != 1) axes[count++] = a;
         }
         if (count == 3) continue;  // a corner of the octant itself
-        float* found = nullptr;
+        bool found = false;
+        uint32_t number = 0;
         // Face neighbours across each boundary plane of the point, then the
         // edge neighbour across both.
         const int subsets = (1 << count) - 1;
-        for (int subset = 1; subset <= subsets && found == nullptr; ++subset) {
+        for (int subset = 1; subset <= subsets && !found; ++subset) {
           const mgn_octant* across = octant;
           int h[3] = {g[0], g[1], g[2]};
           for (int i = 0; i < count && across != nullptr; ++i) {
@@ -218,9 +227,12 @@ void gather_grid_corners(const mgn_octant* octant, mgn_octant* const faces[6], d
             if (across != nullptr && across->size != octant->size) across = nullptr;
             h[a] = 2 - g[a];
           }
-          if (across != nullptr && !is_leaf(across)) found = corner_of_divided(across, h);
+          if (across != nullptr && !is_leaf(across)) {
+            number = corner_of_divided(across, h);
+            found = true;
+          }
         }
-        grid[x + 3 * y + 9 * z] = found != nullptr ? found : new_corner(half);
+        grid[x + 3 * y + 9 * z] = found ? number : new_corner(half);
       }
     }
   }
@@ -257,7 +269,7 @@ void migrate_nodes(mgn_octant* octant, double half) {
     mgn_list_item* next = item->next;
     auto* node = static_cast<mgn_node*>(item->object);
     const int k = child_index(octant, half, node->xyz);
-    mgn_octant* child = octant->children[k];
+    mgn_octant* child = mgn_octant_child(octant, k);
     item->next = nullptr;
     if (tails[k] != nullptr) {
       tails[k]->next = item;
@@ -269,7 +281,8 @@ void migrate_nodes(mgn_octant* octant, double half) {
     note_node_arrival(child, node);
     item = next;
   }
-  for (mgn_octant* child : octant->children) {
+  for (int k = 0; k < 8; ++k) {
+    mgn_octant* child = mgn_octant_child(octant, k);
     for (mgn_list_item* moved = child->nodes; moved != nullptr; moved = moved->next) {
       auto* node = static_cast<mgn_node*>(moved->object);
       mgn_octant* hint = child;
@@ -308,7 +321,7 @@ void collect_touching(collection& found, mgn_octant* octant, const int touch[3])
     for (int a = 0; a < 3; ++a) {
       if (touch[a] >= 0 && ((k >> a) & 1) != touch[a]) touches = false;
     }
-    if (touches) collect_touching(found, octant->children[k], touch);
+    if (touches) collect_touching(found, mgn_octant_child(octant, k), touch);
   }
 }
 
@@ -365,10 +378,10 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
                            MGN_HERE);
   }
 
-  double* root_origin = new_origin();
-  for (int a = 0; a < 3; ++a) root_origin[a] = origin[a];
-  mgn_octant* root = new_octant(nullptr, size, root_origin);
-  for (float*& corner : root->corners) corner = new_corner(size);
+  auto* root = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.octants));
+  init_octant(root, nullptr, size);
+  for (int a = 0; a < 3; ++a) root->origin[a] = origin[a];
+  for (uint32_t& corner : root->corners) corner = new_corner(size);
   mgn_tree.root = root;
   mgn_tree.root_size = size;
   mgn_tree.octant_count = 1;
@@ -403,25 +416,20 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
 mgn_octant* mgn_get_octant_neighbour(const mgn_octant* octant, int face) {
   const mgn_octant* parent = octant->parent;
   if (parent == nullptr) return nullptr;
-  int k = 0;
-  while (parent->children[k] != octant) ++k;
+  const int k = static_cast<int>(octant - parent->children);
   const int bit = 1 << (face < 3 ? face : 5 - face);
   // A face toward the inside of the parent meets a sibling; otherwise the
   // neighbour is the parent's neighbour (a leaf, or null on the root
   // boundary) or its child facing this octant.
   const bool high = face >= 3;
-  if (((k & bit) != 0) != high) return parent->children[k ^ bit];
+  if (((k & bit) != 0) != high) return mgn_octant_child(parent, k ^ bit);
   mgn_octant* across = mgn_get_octant_neighbour(parent, face);
   if (across == nullptr || is_leaf(across)) return across;
-  return across->children[k ^ bit];
+  return mgn_octant_child(across, k ^ bit);
 }
 
 void mgn_release_octree() {
-  destroy_pool(mgn_tree.octants);
-  destroy_pool(mgn_tree.origins);
-  destroy_pool(mgn_tree.corners);
-  destroy_pool(mgn_tree.node_cells);
-  mgn_tree.free_cells = nullptr;
+  destroy_pools();
   mgn_tree.root = nullptr;
 }
 
@@ -448,28 +456,26 @@ int mgn_divide_terminal_octant(mgn_octant* octant) {
   balance_neighbours(octant, faces);
 
   const double half = single(0.5 * octant->size);
-  float* grid[27];
+  uint32_t grid[27];
   gather_grid_corners(octant, faces, half, grid);
-  for (float* corner : octant->corners) mgn_lower_corner_size(corner, half);
+  for (int k = 0; k < 8; ++k) mgn_lower_corner_size(mgn_octant_corner(octant, k), half);
 
-  mgn_octant* children[8];
+  auto* children = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.children));
   for (int k = 0; k < 8; ++k) {
-    double* origin = octant->origin;
-    if (k != 0) {
-      origin = new_origin();
-      for (int a = 0; a < 3; ++a) origin[a] = octant->origin[a] + (((k >> a) & 1) ? half : 0.0);
+    mgn_octant* child = children + k;
+    init_octant(child, octant, half);
+    for (int a = 0; a < 3; ++a) {
+      child->origin[a] = k == 0 ? octant->origin[a] : octant->origin[a] + (((k >> a) & 1) ? half : 0.0);
     }
-    mgn_octant* child = new_octant(octant, half, origin);
     for (int m = 0; m < 8; ++m) {
       const int x = (k & 1) + (m & 1);
       const int y = ((k >> 1) & 1) + ((m >> 1) & 1);
       const int z = ((k >> 2) & 1) + ((m >> 2) & 1);
       child->corners[m] = grid[x + 3 * y + 9 * z];
     }
-    children[k] = child;
   }
   octant->state = MGN_OCTANT_DIVIDED;
-  for (int k = 0; k < 8; ++k) octant->children[k] = children[k];
+  octant->children = children;
   mgn_tree.octant_count += 7;
   mgn_progress_tick();
   if (octant->nodes != nullptr) migrate_nodes(octant, half);
@@ -484,13 +490,13 @@ mgn_octant* mgn_get_child_octant(const mgn_octant* octant, double half, const do
                                  int* index) {
   const int k = child_index(octant, half, p);
   if (index != nullptr) *index = k;
-  return octant->children[k];
+  return mgn_octant_child(octant, k);
 }
 
 mgn_octant* mgn_locate_leaf_octant(mgn_octant* start, const double p[3]) {
   mgn_octant* octant = start;
   while (!is_leaf(octant)) {
-    octant = octant->children[child_index(octant, octant->children[0]->size, p)];
+    octant = mgn_octant_child(octant, child_index(octant, octant->children->size, p));
   }
   return octant;
 }
@@ -548,7 +554,7 @@ double mgn_get_octree_mesh_size(mgn_octant** hint, const double p[3], bool check
   for (int k = 0; k < 8; ++k) {
     const double weight =
         ((k & 1) ? a[0] : b[0]) * ((k & 2) ? a[1] : b[1]) * ((k & 4) ? a[2] : b[2]);
-    sum += static_cast<float>(*leaf->corners[k] * weight);
+    sum += static_cast<float>(*mgn_octant_corner(leaf, k) * weight);
   }
   double size = kScale * sum;
   if (mgn_set.uniform_size > 0.0 && size > mgn_set.uniform_size) size = mgn_set.uniform_size;
@@ -562,7 +568,7 @@ double mgn_get_octree_mesh_size(mgn_octant** hint, const double p[3], bool check
 namespace {
 
 void lower_corners(mgn_octant* leaf, double size) {
-  for (float* corner : leaf->corners) mgn_lower_corner_size(corner, size);
+  for (int k = 0; k < 8; ++k) mgn_lower_corner_size(mgn_octant_corner(leaf, k), size);
 }
 
 }  // namespace
@@ -607,7 +613,7 @@ mgn_octant* mgn_refine_octree_to_level(mgn_octant* start, int level, const doubl
       *s_scaled = 0.5 * octant->size * mgn_set.octant_excess;
       break;
     }
-    octant = octant->children[child_index(octant, octant->children[0]->size, p)];
+    octant = mgn_octant_child(octant, child_index(octant, octant->children->size, p));
   }
   if (!top) return octant;
 
@@ -633,7 +639,7 @@ mgn_octant* mgn_refine_octree_to_level(mgn_octant* start, int level, const doubl
         for (int a = 0; a < 3; ++a) {
           if (((k >> a) & 1) == excluded_bit[a]) near = false;
         }
-        if (near) mgn_lower_corner_size(octant->corners[k], *s_scaled);
+        if (near) mgn_lower_corner_size(mgn_octant_corner(octant, k), *s_scaled);
       }
     }
   }
@@ -641,8 +647,8 @@ mgn_octant* mgn_refine_octree_to_level(mgn_octant* start, int level, const doubl
   // Neighbours of the octant reached on its parent's outer sides near p.
   if (!(r > 0.0) || octant->parent == nullptr) return octant;
   int position = 0;
-  while (octant->parent->children[position] != octant) ++position;
-  const bool deep = !is_leaf(octant) && !is_leaf(octant->children[position]);
+  position = static_cast<int>(octant - octant->parent->children);
+  const bool deep = !is_leaf(octant) && !is_leaf(mgn_octant_child(octant, position));
   if (deep) return octant;
   bool selected[3];
   double shift[3];
@@ -744,7 +750,7 @@ int mgn_collect_octree_neighbourhood(mgn_octant* start, mgn_octant* out[MGN_OCTA
       mgn_octant* across = leaf;
       while (across->parent != nullptr && !contains(across, q)) across = across->parent;
       while (!is_leaf(across) && across->size > h) {
-        across = across->children[child_index(across, across->children[0]->size, q)];
+        across = mgn_octant_child(across, child_index(across, across->children->size, q));
       }
       collect_touching(found, across, touch);
     }

@@ -114,7 +114,7 @@ inline void mgn_lower_corner_size(float* corner, double size) {
 // steps on average.
 mgn_octant* mgn_get_octant_neighbour(const mgn_octant* octant, int face);
 
-// Gives back the octants, origins, corner records and node list cells once the mesh is
+// Gives back the octants, corner records and node list cells once the mesh is
 // complete, so that the passes after meshing (renumbering, output) run in
 // the room they held.  The root box, its size and the octant count stay;
 // node octant references are not to be followed afterwards.  A later run

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -572,23 +573,35 @@ enum mgn_octant_state : int32_t {
 // Octant: a cube of the octree.  Child and corner k lies at origin + size x
 // (bit 0 of k, bit 1 of k, bit 2 of k).  A leaf holds its eight corner size
 // records, shared with every octant meeting at the corner point, and the
-// mesh nodes lying in it; a divided octant holds its eight children.  Face f
-// of axis a (0 x, 1 y, 2 z) is a on the low side and 5 - a on the high
-// side: 0 -x, 1 -y, 2 -z, 3 +z, 4 +y, 5 +x; the opposite of face f is
+// mesh nodes lying in it; a divided octant holds its eight children, made
+// together as one block (child k is children + k, see mgn_octant_child).
+// Face f of axis a (0 x, 1 y, 2 z) is a on the low side and 5 - a on the
+// high side: 0 -x, 1 -y, 2 -z, 3 +z, 4 +y, 5 +x; the opposite of face f is
 // 5 - f.  Neighbours across faces are not stored: they are found by walking
-// the tree (mgn_get_octant_neighbour), which keeps the record at 96 bytes
-// with no record beside it but its origin.
+// the tree (mgn_get_octant_neighbour).  The corners are numbers of records
+// of the tree's corner store (mgn_octant_corner) and the children one
+// reference, which keeps the record at 80 bytes with its origin inside.
 struct mgn_octant {
   int32_t state;        // mgn_octant_state
   float size;           // edge length: always a single-precision value, so
                         // it is held as one (it reads back as the same double)
   mgn_octant* parent;   // null for the root
-  double* origin;       // corner with the smallest x, y, z
   mgn_list nodes;       // mgn_node* of a leaf (empty for divided octants)
+  double origin[3];     // corner with the smallest x, y, z
   union {
-    float* corners[8];        // leaf: mesh size at each corner
-    mgn_octant* children[8];  // divided
+    uint32_t corners[8];   // leaf: numbers of the corner size records
+    mgn_octant* children;  // divided: the first of the eight children
   };
+};
+
+// The corner size records of the tree: single-precision values numbered
+// from 0, held in chunks that never move, so that a record's address stays
+// valid while the store grows.
+constexpr int MGN_CORNER_CHUNK_BITS = 14;
+constexpr uint32_t MGN_CORNER_CHUNK = uint32_t{1} << MGN_CORNER_CHUNK_BITS;
+struct mgn_corner_store {
+  std::vector<std::unique_ptr<float[]>> chunks;
+  uint32_t count = 0;
 };
 
 // The octree of a run: root, root box, depth limits, octant count, the
@@ -601,12 +614,12 @@ struct mgn_octree {
   int16_t max_depth = 0;                 // D
   double min_size = 0.0;                 // R / 2^D
   long octant_count = 0;
-  // Record pools: octants, origins (three doubles), corner sizes (one
-  // float), and the list cells of the leaves' node lists with the chain of
-  // cells given back (reused first).
+  // Record pools: the root octant, the blocks of eight children, the
+  // corner sizes, and the list cells of the leaves' node lists with the
+  // chain of cells given back (reused first).
   mgn_listing* octants = nullptr;
-  mgn_listing* origins = nullptr;
-  mgn_listing* corners = nullptr;
+  mgn_listing* children = nullptr;
+  mgn_corner_store corners;
   mgn_listing* node_cells = nullptr;
   mgn_list_item* free_cells = nullptr;
   // Model box and model size (its largest extent).
@@ -615,6 +628,16 @@ struct mgn_octree {
   double model_size = 0.0;
 };
 extern mgn_octree mgn_tree;
+
+// Child k of a divided octant.
+inline mgn_octant* mgn_octant_child(const mgn_octant* octant, int k) { return octant->children + k; }
+
+// The size record at corner k of a leaf (shared with the leaves that meet
+// there).
+inline float* mgn_octant_corner(const mgn_octant* octant, int k) {
+  const uint32_t number = octant->corners[k];
+  return mgn_tree.corners.chunks[number >> MGN_CORNER_CHUNK_BITS].get() + (number & (MGN_CORNER_CHUNK - 1));
+}
 
 // ---------------------------------------------------------------------------
 // 6. Mesh records

@@ -40,7 +40,7 @@ inline std::vector<octree_cell> octree_cells() {
     const octree_cell cell = cells[n];
     if (cell.octant->state != MGN_OCTANT_DIVIDED) continue;
     for (int k = 0; k < 8; ++k) {
-      octree_cell child{cell.octant->children[k], cell.level + 1, {}};
+      octree_cell child{mgn_octant_child(cell.octant, k), cell.level + 1, {}};
       for (int a = 0; a < 3; ++a) child.i[a] = 2 * cell.i[a] + ((k >> a) & 1);
       cells.push_back(child);
     }
@@ -73,7 +73,7 @@ inline ::testing::AssertionResult octree_invariants_hold() {
     return ::testing::AssertionFailure() << "octant count " << mgn_tree.octant_count << " for "
                                          << divided << " divisions";
   }
-  std::map<std::tuple<int64_t, int64_t, int64_t>, float*> corner_at;
+  std::map<std::tuple<int64_t, int64_t, int64_t>, uint32_t> corner_at;
   for (const octree_cell& cell : cells) {
     const mgn_octant* o = cell.octant;
     const int64_t extent = int64_t{1} << cell.level;  // octants per axis at this level
@@ -82,7 +82,7 @@ inline ::testing::AssertionResult octree_invariants_hold() {
     }
     if (o->state == MGN_OCTANT_DIVIDED) {
       for (int k = 0; k < 8; ++k) {
-        const mgn_octant* c = o->children[k];
+        const mgn_octant* c = mgn_octant_child(o, k);
         if (c->parent != o || c->size != o->size / 2) {
           return ::testing::AssertionFailure() << "bad child " << k << " at level " << cell.level;
         }
@@ -108,12 +108,15 @@ inline ::testing::AssertionResult octree_invariants_hold() {
         const auto point = std::make_tuple((cell.i[0] + (m & 1)) << shift,
                                            (cell.i[1] + ((m >> 1) & 1)) << shift,
                                            (cell.i[2] + ((m >> 2) & 1)) << shift);
+        if (o->corners[m] >= mgn_tree.corners.count) {
+          return ::testing::AssertionFailure() << "corner record " << o->corners[m] << " not in the store";
+        }
         auto [it, inserted] = corner_at.emplace(point, o->corners[m]);
         if (!inserted && it->second != o->corners[m]) {
           return ::testing::AssertionFailure()
                  << "two corner records at one point (leaf level " << cell.level << ")";
         }
-        const float value = *o->corners[m];
+        const float value = *mgn_octant_corner(o, m);
         if (!(value > 0.0f) || value > o->size) {
           return ::testing::AssertionFailure() << "corner value " << value << " in a leaf of size "
                                                << o->size;

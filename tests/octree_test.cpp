@@ -108,7 +108,7 @@ TEST_F(OctreeTest, RootCreationFromModelBoxAndSettings) {
     EXPECT_EQ(mgn_tree.min_size, std::ldexp(c.expect_size, -depth));
     EXPECT_EQ(mgn_tree.octant_count, 1);
     EXPECT_EQ(mgn_tree.root->state, MGN_OCTANT_EMPTY);
-    for (float* corner : mgn_tree.root->corners) EXPECT_EQ(*corner, c.expect_size);
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(*mgn_octant_corner(mgn_tree.root, k), c.expect_size);
     EXPECT_TRUE(octree_invariants_hold());
   }
 }
@@ -143,7 +143,7 @@ TEST_F(OctreeTest, TooFineUniformSizeIsReducedToTheDeepestLevel) {
 TEST_F(OctreeTest, QueryInterpolatesTheCornersOfTheLeaf) {
   unit_root();
   // Distinct corner values 0.1 .. 0.8 at corners 0 .. 7.
-  for (int k = 0; k < 8; ++k) *mgn_tree.root->corners[k] = 0.1f * (k + 1);
+  for (int k = 0; k < 8; ++k) *mgn_octant_corner(mgn_tree.root, k) = 0.1f * (k + 1);
   // On the root boundary the distances are exactly 0 and 1: the corner
   // values come out exactly (times 0.85).
   for (int k = 0; k < 8; ++k) {
@@ -172,7 +172,7 @@ TEST_F(OctreeTest, PointOnAMidPlaneGoesToTheUpperChild) {
     int index = -1;
     mgn_octant* child = mgn_get_child_octant(mgn_tree.root, 0.5, c.p, &index);
     EXPECT_EQ(index, c.child);
-    EXPECT_EQ(child, mgn_tree.root->children[c.child]);
+    EXPECT_EQ(child, mgn_octant_child(mgn_tree.root, c.child));
     EXPECT_EQ(mgn_locate_leaf_octant(mgn_tree.root, c.p), child);
   }
   EXPECT_TRUE(octree_invariants_hold());
@@ -193,7 +193,7 @@ TEST_F(OctreeTest, HintIsUpdatedAndAStaleHintGivesTheSameSize) {
   mgn_octant* stale = mgn_locate_leaf_octant(mgn_tree.root, a);
   EXPECT_EQ(mgn_get_octree_mesh_size(&stale, b, true), at_b);
   EXPECT_EQ(stale, hint);
-  mgn_octant* divided = mgn_tree.root->children[0];
+  mgn_octant* divided = mgn_octant_child(mgn_tree.root, 0);
   EXPECT_EQ(mgn_get_octree_mesh_size(&divided, b, true), at_b);
   EXPECT_EQ(divided, hint);
   EXPECT_EQ(mgn_warning_count, 0);
@@ -220,7 +220,7 @@ TEST_F(OctreeTest, OverflowCheckWarnsNearTheRootAndStopsFarOutside) {
 
 TEST_F(OctreeTest, UncheckedQueryFarOutsideIsPulledBackToHalfALeaf) {
   unit_root();
-  for (int k = 0; k < 8; ++k) *mgn_tree.root->corners[k] = (k & 1) ? 0.5f : 0.25f;
+  for (int k = 0; k < 8; ++k) *mgn_octant_corner(mgn_tree.root, k) = (k & 1) ? 0.5f : 0.25f;
   // Linear in x: 0.25 at x = 0, 0.5 at x = 1; far points behave as x = 1.5
   // or x = -0.5.
   const double far_high[3] = {40.0, 0.5, 0.5};
@@ -255,7 +255,7 @@ TEST_F(OctreeTest, SizesAtOrAboveHalfTheRootOnlyLowerTheRootCorners) {
     const double p[3] = {0.3, 0.6, 0.2};
     mgn_refine_octree_at_point(p, c.size, 0.5, false);
     EXPECT_EQ(mgn_tree.octant_count, 1);
-    for (float* corner : mgn_tree.root->corners) EXPECT_FLOAT_EQ(*corner, c.corner);
+    for (int k = 0; k < 8; ++k) EXPECT_FLOAT_EQ(*mgn_octant_corner(mgn_tree.root, k), c.corner);
     EXPECT_TRUE(octree_invariants_hold());
   }
   // Just below the border the root is divided.
@@ -553,8 +553,9 @@ TEST_F(OctreeTest, ReleasedTreeCanBeBuiltAgain) {
     const long octants = mgn_tree.octant_count;
     mgn_release_octree();
     EXPECT_EQ(mgn_tree.root, nullptr);
-    for (mgn_listing* pool : {mgn_tree.octants, mgn_tree.origins, mgn_tree.corners, mgn_tree.node_cells})
-      EXPECT_EQ(pool, nullptr);
+    for (mgn_listing* pool : {mgn_tree.octants, mgn_tree.children, mgn_tree.node_cells}) EXPECT_EQ(pool, nullptr);
+    EXPECT_TRUE(mgn_tree.corners.chunks.empty());
+    EXPECT_EQ(mgn_tree.corners.count, 0u);
     EXPECT_EQ(mgn_tree.free_cells, nullptr);
     EXPECT_EQ(mgn_tree.octant_count, octants);
     EXPECT_EQ(mgn_tree.root_size, 1.0);

@@ -78,7 +78,7 @@ class Smoothing : public ::testing::Test {
 
   // Corner sizes of the root: low x side and high x side.
   static void set_corner_sizes(float low_x, float high_x) {
-    for (int k = 0; k < 8; ++k) *mgn_tree.root->corners[k] = (k & 1) ? high_x : low_x;
+    for (int k = 0; k < 8; ++k) *mgn_octant_corner(mgn_tree.root, k) = (k & 1) ? high_x : low_x;
   }
 
   mgn_curve* new_curve(int id) {
