@@ -526,14 +526,27 @@ void mgn_retire_hexa(mgn_hexa* hexa) {
 }
 
 void mgn_link_partner_nodes(mgn_node* a, mgn_node* b) {
-  if (a == b || mgn_find_item(a->partners, b) != nullptr) return;
-  mgn_link_item_to_head(a->partners, take_cell(b));
-  mgn_link_item_to_head(b->partners, take_cell(a));
+  if (a == b || mgn_find_item(mgn_node_partners(a), b) != nullptr) return;
+  mgn_link_item_to_head(mgn_mesh.partners[a], take_cell(b));
+  mgn_link_item_to_head(mgn_mesh.partners[b], take_cell(a));
 }
 
+namespace {
+
+// Takes b out of the partners of a; a node left without partners leaves
+// the table.
+void unlink_partner(const mgn_node* a, mgn_node* b) {
+  const auto found = mgn_mesh.partners.find(a);
+  if (found == mgn_mesh.partners.end()) return;
+  mgn_unlink_item(found->second, b);
+  if (found->second == nullptr) mgn_mesh.partners.erase(found);
+}
+
+}  // namespace
+
 void mgn_unlink_partner_nodes(mgn_node* a, mgn_node* b) {
-  mgn_unlink_item(a->partners, b);
-  mgn_unlink_item(b->partners, a);
+  unlink_partner(a, b);
+  unlink_partner(b, a);
 }
 
 // ---------------------------------------------------------------------------

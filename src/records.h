@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // An entity's identifier as the long that messages print.
@@ -678,8 +679,9 @@ enum mgn_elem_type : int8_t {
 // region node.  octant: the leaf holding the node (after meshing, the master
 // node of a slave node).  edges: the first edge of the node's edge list, with
 // edge_count edges; the list runs through the edges themselves (see
-// mgn_edge::next), so it costs no list cells.  partners: additional
-// neighbours (coincident nodes across an interface, diagonals of quads).
+// mgn_edge::next), so it costs no list cells.  The additional neighbours
+// of the few nodes that have them (the diagonal nodes of quads) sit beside
+// the records, in mgn_mesh.partners (read with mgn_node_partners).
 struct mgn_node {
   int32_t id;
   int32_t kind;
@@ -689,7 +691,6 @@ struct mgn_node {
   double* xyz;
   mgn_octant* octant;
   mgn_edge* edges;
-  mgn_list partners;
   int32_t front_count;   // front entities still using the node
   float size;            // requested element size at the node
   int16_t edge_count;
@@ -872,8 +873,10 @@ struct mgn_mesh_store {
   int32_t node_id = 0, edge_id = 0, face_id = 0, quad_id = 0;
   int32_t tetra_id = 0, pyram_id = 0, wedge_id = 0, hexa_id = 0;
   long midnode_count = 0;
-  // Partner links between the diagonal nodes of quads are kept.
+  // Partner links between the diagonal nodes of quads are kept, and the
+  // partners of each node that has some (list cells of the cell pool).
   bool keep_partners = false;
+  std::unordered_map<const mgn_node*, mgn_list> partners;
   // Node order of the renumbering (references in new-number order), written
   // from its end when reverse is set; empty when the nodes go in listing
   // order.
@@ -881,5 +884,12 @@ struct mgn_mesh_store {
   bool reverse = false;
 };
 extern mgn_mesh_store mgn_mesh;
+
+// The partners of a node (null when it has none).
+inline mgn_list mgn_node_partners(const mgn_node* node) {
+  if (mgn_mesh.partners.empty()) return nullptr;
+  const auto found = mgn_mesh.partners.find(node);
+  return found != mgn_mesh.partners.end() ? found->second : nullptr;
+}
 
 #endif  // MGN_RECORDS_H

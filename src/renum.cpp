@@ -363,7 +363,7 @@ void mgn_build_node_graph(mgn_node_graph& g) {
       add(edge->n[0] == node ? edge->n[1] : edge->n[0]);
     }
     if (partners)
-      for (mgn_list_item* item = node->partners; item != nullptr; item = item->next)
+      for (mgn_list_item* item = mgn_node_partners(node); item != nullptr; item = item->next)
         add(static_cast<mgn_node*>(item->object));
   }
   g.start[n] = static_cast<int>(g.adj.size());

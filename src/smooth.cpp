@@ -236,7 +236,7 @@ bool get_mean(mgn_node* node, bool weighted, bool quad, bool self, double* mean)
   for (const mgn_edge* edge : mgn_node_edges(node))
     if (edge->id != 0 && own(edge->kind, edge->entity)) add(other_end(edge, node));
   if (quad)
-    for (const mgn_node* j : mgn_list_range<mgn_node>(node->partners))
+    for (const mgn_node* j : mgn_list_range<mgn_node>(mgn_node_partners(node)))
       if (mgn_get_point_square_distance(node->xyz, j->xyz) > st.eps2) add(j);
   if (count == 0) unexpected(node, MGN_HERE);
   if (!(total > 0.0)) return false;

@@ -198,16 +198,17 @@ TEST_F(MeshStore, QuadDiagonalsArePartnersWhileTheQuadLives) {
   mgn_quad* q = mgn_create_quad(n[0], n[1], n[2], n[3], MGN_SURFACE, &surface, &surface.mesh.quads, false);
   own(surface.mesh.quads);
   EXPECT_EQ(q->id, 1);
-  EXPECT_NE(mgn_find_item(n[0]->partners, n[2]), nullptr);
-  EXPECT_NE(mgn_find_item(n[2]->partners, n[0]), nullptr);
-  EXPECT_NE(mgn_find_item(n[1]->partners, n[3]), nullptr);
-  EXPECT_EQ(mgn_find_item(n[0]->partners, n[1]), nullptr);
+  EXPECT_NE(mgn_find_item(mgn_node_partners(n[0]), n[2]), nullptr);
+  EXPECT_NE(mgn_find_item(mgn_node_partners(n[2]), n[0]), nullptr);
+  EXPECT_NE(mgn_find_item(mgn_node_partners(n[1]), n[3]), nullptr);
+  EXPECT_EQ(mgn_find_item(mgn_node_partners(n[0]), n[1]), nullptr);
   // Linking again adds no second cell.
   mgn_link_partner_nodes(n[0], n[2]);
-  EXPECT_EQ(mgn_count_items(n[0]->partners), 1);
+  EXPECT_EQ(mgn_count_items(mgn_node_partners(n[0])), 1);
   mgn_retire_quad(q);
   EXPECT_EQ(q->id, 0);
-  for (mgn_node* m : n) EXPECT_EQ(m->partners, nullptr);
+  for (mgn_node* m : n) EXPECT_EQ(mgn_node_partners(m), nullptr);
+  EXPECT_TRUE(mgn_mesh.partners.empty());  // no entries left for nodes without partners
   EXPECT_EQ(surface.mesh.quad_count, 0);
   EXPECT_EQ(surface.mesh.quad_total, 1);
 }
