@@ -701,6 +701,9 @@ double deviation_change(const node_valency& v, int step) {
 // The quality below which a valency operation may not take a quad: a
 // regular node is not worth a quad that the smoothing may not save.
 constexpr double kValencyQualityFloor = 0.3;
+// What a turn below the floor must add to the poorer of the quads it
+// replaces.
+constexpr double kValencyQualityGain = 0.05;
 // Passes of flips and collapses in one clean-up.
 constexpr int kValencyPasses = 6;
 
@@ -727,8 +730,8 @@ struct flip_plan {
 };
 
 // Checks only: whether turning the edge lowers the valency deviation and
-// leaves two convex quads not poorer than the floor; the better of the two
-// turns in plan.  The edge must be an own edge between exactly two quads of
+// leaves two convex quads not poorer than the floor (or, below it, clearly
+// better than the two it replaces); the better of the two turns in plan.  The edge must be an own edge between exactly two quads of
 // the entity (no triangle on it), with six distinct hexagon nodes, and the
 // new diagonal must not be an edge yet.
 bool check_quad_flip(mgn_edge* e, flip_plan& plan) {
@@ -765,6 +768,11 @@ bool check_quad_flip(mgn_edge* e, flip_plan& plan) {
   for (int i : {0, 3})
     if (v[i].count - 1 < (interior_node(h[i]) ? 3 : 2)) return false;
   const double loss = deviation_change(v[0], -1) + deviation_change(v[3], -1);
+  // Below the floor a turn must at least better the quads it replaces.
+  const double floor = std::min(kValencyQualityFloor,
+                                std::min(quad_score(q[0]->n[0], q[0]->n[1], q[0]->n[2], q[0]->n[3]),
+                                         quad_score(q[1]->n[0], q[1]->n[1], q[1]->n[2], q[1]->n[3])) +
+                                    kValencyQualityGain);
   bool found = false;
   for (int k : {1, 2}) {
     const double gain = -(loss + deviation_change(v[k], 1) + deviation_change(v[k + 3], 1));
@@ -777,7 +785,7 @@ bool check_quad_flip(mgn_edge* e, flip_plan& plan) {
     mgn_node* const second[4] = {h[(k + 3) % 6], h[(k + 4) % 6], h[(k + 5) % 6], h[k]};
     const double quality = std::min(quad_score(first[0], first[1], first[2], first[3]),
                                     quad_score(second[0], second[1], second[2], second[3]));
-    if (!(quality > 0.0) || quality < kValencyQualityFloor) {
+    if (!(quality > 0.0) || quality < floor) {
       plan.retry = true;
       continue;
     }

@@ -47,7 +47,8 @@ long mgn_merge_triangle_pairs(int kind, void* entity, const std::vector<std::pai
 // two quads is turned to another diagonal of their hexagon, and a quad
 // with two opposite interior corners of valency 3 is collapsed, where that
 // lowers the squared deviation of the valencies from a square grid's and
-// leaves convex quads of quality 0.3 or more; curve nodes stay where they
+// leaves convex quads of quality 0.3 or more (a turn may also better
+// poorer quads); curve nodes stay where they
 // are, and no node moves.  The smoothing runs it before and after its
 // passes.
 void mgn_clean_quad_mesh(int kind, void* entity);
