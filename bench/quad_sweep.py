@@ -2,7 +2,7 @@
 """Sweep of uniform sizes over quad-meshed models: runs the program on each
 model at many sizes and lists the runs that do not end with status 0.
 
-  quad_sweep.py [--mgn build/mgn] [--jobs 2] [--count 30] [--keep-regions]
+  quad_sweep.py [--mgn build/mgn] [--jobs 2] [--count 30] [--lo A --hi B] [--keep-regions]
                 [model ...]
 
 Models: square (unit square), octant (unit sphere octant), plate (the quad
@@ -36,10 +36,10 @@ MODELS = {
 }
 
 
-def model_text(spec, keep_regions):
-    text = spec
-    if os.path.exists(spec):
-        with open(spec) as f:
+def model_text(source, keep_regions):
+    text = source
+    if os.path.exists(source):
+        with open(source) as f:
             text = f.read()
     if not keep_regions:
         text = re.sub(r"(?m)^region .*$", "", text)
@@ -74,11 +74,11 @@ def main():
     failed = 0
     with tempfile.TemporaryDirectory() as workdir:
         for name in a.models:
-            spec, lo, hi = MODELS.get(name, (name, a.lo or 0.01, a.hi or 1.0))
+            source, lo, hi = MODELS.get(name, (name, a.lo or 0.01, a.hi or 1.0))
             lo, hi = a.lo or lo, a.hi or hi
             path = os.path.join(workdir, os.path.basename(name) + ".mgn")
             with open(path, "w") as f:
-                f.write(model_text(spec, a.keep_regions))
+                f.write(model_text(source, a.keep_regions))
             n = a.count
             sizes = ["%.6g" % (hi * (lo / hi) ** (i / max(n - 1, 1))) for i in range(n)]
             with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
