@@ -1853,11 +1853,31 @@ mgn_face* generate_on_side(mgn_edge* edge, int side, int depth, int quad_step, c
   return g.made;
 }
 
+// A front edge longer than kLongQuadBase sizes (a boundary coarser than
+// the size, a curve of few edges beside fine ones, a sharp size change)
+// takes a plain triangle instead of a quad.  A quad over it would copy the
+// long edge one row inward (the quad's sides are about a size long, its far
+// side as long as its base), row after row, until long edges from several
+// sides cross the finer front and tangle; the triangle's apex splits the
+// long edge in two shorter ones, so the front comes down to the size.  The
+// triangle is left for the pairing clean-up.
+constexpr double kLongQuadBase = 2.0;
+bool long_quad_base(const mgn_edge* edge) {
+  const double sa = edge->n[0]->size, sb = edge->n[1]->size;
+  if (!(sa > 0.0) || !(sb > 0.0)) return false;
+  const double limit = kLongQuadBase * 2.0 * sa * sb / (sa + sb);
+  return mgn_get_point_square_distance(edge->n[0]->xyz, edge->n[1]->xyz) > limit * limit;
+}
+
 // One step of the quad front on a base edge: the first half of the quad on
 // the base, then the second half on the first half's diagonal (its longer
 // new edge, the hypotenuse of the right angle at the base), noted as a pair
 // to be merged when the front is closed.
 void generate_quad_on_side(mgn_edge* edge, int side, int depth) {
+  if (long_quad_base(edge)) {
+    generate_on_side(edge, side, depth, 0);
+    return;
+  }
   mgn_face* first = generate_on_side(edge, side, depth, 1);
   if (first == nullptr || first->id == 0) return;
   mgn_node* x = first->n[2];

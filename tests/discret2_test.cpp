@@ -1056,7 +1056,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // Fine enough that a smoothing pass folds quads: they
                       // are cut and paired again, none reaches the report.
                       quad_case{"SphereOctantFine", "sphere_octant", "", "0.02", 8, 0.85, 2, 2.0 * kPi, 5e-3},
-                      quad_case{"SphereOctantGrownSides", "sphere_octant", "", "0.0249878", 5, 0.85, 2, 2.0 * kPi, 5e-3}),
+                      quad_case{"SphereOctantGrownSides", "sphere_octant", "", "0.0249878", 5, 0.85, 2, 2.0 * kPi, 5e-3},
+                      // Fronts starting from edges several sizes long: a
+                      // slave side of two edges, holes whose sizes jump
+                      // (the second patch of that model is all triangles).
+                      quad_case{"SquareLongSlaveSide", "square_long_slave_side", "", "7.55", 8, 0.85, 0, 10000.0, 1e-9},
+                      quad_case{"PatchSmallHoles", "quad_patch_small_holes", "", "4.08333333", 480, 0.6, 0, 2849.15949, 1e-3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 
