@@ -221,15 +221,25 @@ mgn_node* mgn_create_node(const double xyz[3], const double* params, int kind, v
   return node;
 }
 
-mgn_edge* mgn_create_edge(mgn_node* a, mgn_node* b, int kind, void* entity, mgn_listing** listing) {
-  auto* edge = take_record<mgn_edge>(mgn_mesh.edge_pool, pool_capacity());
+namespace {
+
+// A new edge in a clean record: identifier, owner, nodes, and a place in
+// the edge lists of its nodes.
+void fill_edge(mgn_edge* edge, mgn_node* a, mgn_node* b, int kind, void* entity) {
   edge->id = next_id(mgn_mesh.edge_id, mgn_run.edges);
-  edge->kind = kind;
+  edge->kind = static_cast<int8_t>(kind);
   edge->entity = entity;
   edge->n[0] = a;
   edge->n[1] = b;
   mgn_link_node_edge(a, edge);
   if (b != a) mgn_link_node_edge(b, edge);
+}
+
+}  // namespace
+
+mgn_edge* mgn_create_edge(mgn_node* a, mgn_node* b, int kind, void* entity, mgn_listing** listing) {
+  auto* edge = take_record<mgn_edge>(mgn_mesh.edge_pool, pool_capacity());
+  fill_edge(edge, a, b, kind, entity);
   store_reference(listing, edge);
   count_on_entity(kind, entity, EDGE, 1);
   return edge;
@@ -494,16 +504,10 @@ bool mgn_can_renew_edge(const mgn_edge* edge) {
 mgn_edge* mgn_renew_edge(mgn_edge* edge, mgn_node* a, mgn_node* b) {
   mgn_unlink_node_edge(edge->n[0], edge);
   if (edge->n[1] != edge->n[0]) mgn_unlink_node_edge(edge->n[1], edge);
-  const int8_t kind = edge->kind;
+  const int kind = edge->kind;
   void* entity = edge->entity;
   *edge = mgn_edge{};
-  edge->id = next_id(mgn_mesh.edge_id, mgn_run.edges);
-  edge->kind = kind;
-  edge->entity = entity;
-  edge->n[0] = a;
-  edge->n[1] = b;
-  mgn_link_node_edge(a, edge);
-  if (b != a) mgn_link_node_edge(b, edge);
+  fill_edge(edge, a, b, kind, entity);
   return edge;
 }
 

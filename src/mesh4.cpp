@@ -832,20 +832,26 @@ std::vector<mgn_edge*> flip_candidates() {
   return candidates;
 }
 
-// The flips of the candidate edges that check out, in their order; those
-// refused for what may change go to retry.  Returns the flips made.
-long try_flips(const std::vector<mgn_edge*>& candidates, std::vector<mgn_edge*>& retry) {
+// The operations on the candidates (edges to flip, quads to collapse) that
+// check out, in their order; those refused for what may change go to
+// retry.  Returns the operations made.
+template <typename Plan, typename Record>
+long try_operations(const std::vector<Record*>& candidates, std::vector<Record*>& retry,
+                    bool (*check)(Record*, Plan&), void (*apply)(const Plan&)) {
   long made = 0;
-  for (mgn_edge* e : candidates) {
-    flip_plan plan;
-    if (check_quad_flip(e, plan)) {
-      apply_quad_flip(plan);
+  for (Record* r : candidates) {
+    Plan plan;
+    if (check(r, plan)) {
+      apply(plan);
       ++made;
     } else if (plan.retry) {
-      retry.push_back(e);
+      retry.push_back(r);
     }
   }
   return made;
+}
+long try_flips(const std::vector<mgn_edge*>& candidates, std::vector<mgn_edge*>& retry) {
+  return try_operations<flip_plan>(candidates, retry, check_quad_flip, apply_quad_flip);
 }
 
 // The elements of the entity at a node.
@@ -1025,20 +1031,8 @@ std::vector<mgn_quad*> collapse_candidates() {
   return candidates;
 }
 
-// The collapses of the candidate quads that check out; those refused for
-// what may change go to retry.  Returns the collapses made.
 long try_collapses(const std::vector<mgn_quad*>& candidates, std::vector<mgn_quad*>& retry) {
-  long made = 0;
-  for (mgn_quad* q : candidates) {
-    collapse_plan plan;
-    if (check_diamond_collapse(q, plan)) {
-      apply_diamond_collapse(plan);
-      ++made;
-    } else if (plan.retry) {
-      retry.push_back(q);
-    }
-  }
-  return made;
+  return try_operations<collapse_plan>(candidates, retry, check_diamond_collapse, apply_diamond_collapse);
 }
 
 // The items in their first order, each once.
