@@ -283,15 +283,24 @@ mgn_quad* mgn_create_quad(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, in
   return quad;
 }
 
-mgn_tetra* mgn_create_tetra(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, mgn_region* region,
-                            mgn_listing** listing) {
-  auto* tetra = take_record<mgn_tetra>(mgn_mesh.tetra_pool, pool_capacity());
+namespace {
+
+// A new tetra in a clean record: identifier, region and nodes.
+void fill_tetra(mgn_tetra* tetra, mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, mgn_region* region) {
   tetra->id = next_id(mgn_mesh.tetra_id, mgn_run.tetras);
   tetra->region = region;
   tetra->n[0] = a;
   tetra->n[1] = b;
   tetra->n[2] = c;
   tetra->n[3] = d;
+}
+
+}  // namespace
+
+mgn_tetra* mgn_create_tetra(mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d, mgn_region* region,
+                            mgn_listing** listing) {
+  auto* tetra = take_record<mgn_tetra>(mgn_mesh.tetra_pool, pool_capacity());
+  fill_tetra(tetra, a, b, c, d, region);
   store_reference(listing, tetra);
   count_on_entity(MGN_REGION, region, TETRA, 1);
   return tetra;
@@ -487,12 +496,7 @@ void mgn_retire_tetra(mgn_tetra* tetra) {
 mgn_tetra* mgn_renew_tetra(mgn_tetra* tetra, mgn_node* a, mgn_node* b, mgn_node* c, mgn_node* d) {
   mgn_region* region = tetra->region;
   *tetra = mgn_tetra{};
-  tetra->id = next_id(mgn_mesh.tetra_id, mgn_run.tetras);
-  tetra->region = region;
-  tetra->n[0] = a;
-  tetra->n[1] = b;
-  tetra->n[2] = c;
-  tetra->n[3] = d;
+  fill_tetra(tetra, a, b, c, d, region);
   return tetra;
 }
 

@@ -319,6 +319,16 @@ void for_each_neighbour(const element& el, F&& visit) {
   }
 }
 
+// Adds the entity's elements on edge e that are not in `around` yet.
+void add_elements_of_edge(const mgn_edge* e, std::vector<element>& around) {
+  for (mgn_face* f : mgn_edge_faces(e))
+    if (own_face(f) && std::find(around.begin(), around.end(), element{f, nullptr}) == around.end())
+      around.push_back({f, nullptr});
+  for (mgn_quad* q : mgn_edge_quads(e))
+    if (own_quad(q) && std::find(around.begin(), around.end(), element{nullptr, q}) == around.end())
+      around.push_back({nullptr, q});
+}
+
 std::vector<mgn_face*> live_faces() {
   std::vector<mgn_face*> out;
   if (tc.faces_known) {
@@ -579,12 +589,7 @@ bool remove_valency_two(mgn_node* node) {
   for (mgn_edge* e : mgn_node_edges(node)) {
     if (!own_edge(e) || ne == 2) return false;
     edges[ne++] = e;
-    for (mgn_face* f : mgn_edge_faces(e))
-      if (own_face(f) && std::find(around.begin(), around.end(), element{f, nullptr}) == around.end())
-        around.push_back({f, nullptr});
-    for (mgn_quad* q : mgn_edge_quads(e))
-      if (own_quad(q) && std::find(around.begin(), around.end(), element{nullptr, q}) == around.end())
-        around.push_back({nullptr, q});
+    add_elements_of_edge(e, around);
   }
   if (ne != 2 || around.size() != 2) return false;
   mgn_node* c1[4];
@@ -858,12 +863,7 @@ long try_flips(const std::vector<mgn_edge*>& candidates, std::vector<mgn_edge*>&
 std::vector<element> elements_at(mgn_node* node) {
   std::vector<element> around;
   for (mgn_edge* e : mgn_node_edges(node)) {
-    for (mgn_face* f : mgn_edge_faces(e))
-      if (own_face(f) && std::find(around.begin(), around.end(), element{f, nullptr}) == around.end())
-        around.push_back({f, nullptr});
-    for (mgn_quad* q : mgn_edge_quads(e))
-      if (own_quad(q) && std::find(around.begin(), around.end(), element{nullptr, q}) == around.end())
-        around.push_back({nullptr, q});
+    add_elements_of_edge(e, around);
   }
   return around;
 }
