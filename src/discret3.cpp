@@ -254,7 +254,7 @@ class box_tree {
     } else {
       nodes_[old_parent].right = parent;
     }
-    refit(nodes_[leaf].parent);
+    refit(parent, 2);  // the new parent, and the old one whose child it replaced
     return leaf;
   }
 
@@ -274,7 +274,7 @@ class box_tree {
       else nodes_[grand].right = sibling;
       nodes_[sibling].parent = grand;
       release(parent);
-      refit(grand);
+      refit(grand, 1);
     } else {
       root_ = sibling;
       nodes_[sibling].parent = -1;
@@ -430,13 +430,29 @@ class box_tree {
     free_ = index;
   }
 
-  // Walks up from index, balancing and refitting every node on the way.
-  void refit(int index) {
+  // Walks up from index, balancing and refitting the nodes on the way.  The
+  // first `forced` nodes are always refitted (their children changed);
+  // above them the walk stops at the first node that keeps its box and
+  // height without a rotation: its ancestors' copies of it still hold, and
+  // no height above it changes, so none needs balancing.
+  void refit(int index, int forced) {
     while (index >= 0) {
-      index = balance(index);
-      fix(index);
-      index = nodes_[index].parent;
+      const float_box before = nodes_[index].bounds;
+      const int height = nodes_[index].height;
+      const int now = balance(index);
+      fix(now);
+      if (forced > 0) {
+        --forced;
+      } else if (now == index && height == nodes_[now].height && same(before, nodes_[now].bounds)) {
+        return;
+      }
+      index = nodes_[now].parent;
     }
+  }
+  static bool same(const float_box& a, const float_box& b) {
+    for (int k = 0; k < 3; ++k)
+      if (a.lo[k] != b.lo[k] || a.hi[k] != b.hi[k]) return false;
+    return true;
   }
 
   void replace_child(int parent, int from, int to) {
