@@ -210,20 +210,20 @@ class box_tree {
     ++leaves_;
     const float_box b = widen(exact);
     const int leaf = allocate();
-    nodes_[leaf].bounds = b;
-    nodes_[leaf].item = item;
-    nodes_[leaf].height = 0;
+    cold_[leaf].bounds = b;
+    cold_[leaf].item = item;
+    cold_[leaf].height = 0;
     if (root_ < 0) {
       root_ = leaf;
-      nodes_[leaf].parent = -1;
+      cold_[leaf].parent = -1;
       return leaf;
     }
     // The sibling whose union with the new box costs the least surface.
     int index = root_;
     while (nodes_[index].left >= 0) {
       const node& n = nodes_[index];
-      const double area = half_area(n.bounds);
-      const double combined = half_area(unite(n.bounds, b));
+      const double area = half_area(cold_[index].bounds);
+      const double combined = half_area(unite(cold_[index].bounds, b));
       const double cost = 2.0 * combined;
       const double inherit = 2.0 * (combined - area);
       // From the copies of the children's boxes held by the node.
@@ -237,16 +237,16 @@ class box_tree {
       index = cost_left < cost_right ? n.left : n.right;
     }
     const int sibling = index;
-    const int old_parent = nodes_[sibling].parent;
+    const int old_parent = cold_[sibling].parent;
     const int parent = allocate();
-    nodes_[parent].parent = old_parent;
-    nodes_[parent].bounds = unite(nodes_[sibling].bounds, b);
-    nodes_[parent].height = nodes_[sibling].height + 1;
-    nodes_[parent].item = -1;
+    cold_[parent].parent = old_parent;
+    cold_[parent].bounds = unite(cold_[sibling].bounds, b);
+    cold_[parent].height = cold_[sibling].height + 1;
+    cold_[parent].item = -1;
     nodes_[parent].left = sibling;
     nodes_[parent].right = leaf;
-    nodes_[sibling].parent = parent;
-    nodes_[leaf].parent = parent;
+    cold_[sibling].parent = parent;
+    cold_[leaf].parent = parent;
     if (old_parent < 0) {
       root_ = parent;
     } else if (nodes_[old_parent].left == sibling) {
@@ -266,18 +266,18 @@ class box_tree {
       release(leaf);
       return;
     }
-    const int parent = nodes_[leaf].parent;
-    const int grand = nodes_[parent].parent;
+    const int parent = cold_[leaf].parent;
+    const int grand = cold_[parent].parent;
     const int sibling = nodes_[parent].left == leaf ? nodes_[parent].right : nodes_[parent].left;
     if (grand >= 0) {
       if (nodes_[grand].left == parent) nodes_[grand].left = sibling;
       else nodes_[grand].right = sibling;
-      nodes_[sibling].parent = grand;
+      cold_[sibling].parent = grand;
       release(parent);
       refit(grand, 1);
     } else {
       root_ = sibling;
-      nodes_[sibling].parent = -1;
+      cold_[sibling].parent = -1;
       release(parent);
     }
     release(leaf);
@@ -292,7 +292,7 @@ class box_tree {
     // An inner node holds its children's boxes and the items of its leaf
     // children, so a walk reads one record per inner node it enters.
     if (nodes_[root_].left < 0) {
-      if (overlap(nodes_[root_].bounds, b)) visit(nodes_[root_].item);
+      if (overlap(cold_[root_].bounds, b)) visit(cold_[root_].item);
       return;
     }
     stack_.clear();
@@ -311,6 +311,7 @@ class box_tree {
 
   void clear() {
     nodes_ = {};
+    cold_ = {};
     stack_ = {};
     root_ = -1;
     free_ = -1;
@@ -338,11 +339,13 @@ class box_tree {
     };
     std::vector<keyed> leaves;
     leaves.reserve(static_cast<std::size_t>(leaves_));
-    const float_box all = nodes_[root_].bounds;
+    const float_box all = cold_[root_].bounds;
     stack_.clear();
     stack_.push_back(root_);
     while (!stack_.empty()) {
-      const node& n = nodes_[stack_.back()];
+      const int index = stack_.back();
+      const node& n = nodes_[index];
+      const node_info& info = cold_[index];
       stack_.pop_back();
       if (n.left >= 0) {
         stack_.push_back(n.left);
@@ -351,24 +354,26 @@ class box_tree {
       }
       double centre[3], lo[3], hi[3];
       for (int k = 0; k < 3; ++k) {
-        centre[k] = 0.5 * (static_cast<double>(n.bounds.lo[k]) + n.bounds.hi[k]);
+        centre[k] = 0.5 * (static_cast<double>(info.bounds.lo[k]) + info.bounds.hi[k]);
         lo[k] = all.lo[k];
         hi[k] = all.hi[k];
       }
-      leaves.push_back({morton_code(centre, lo, hi), n.item, n.bounds});
+      leaves.push_back({morton_code(centre, lo, hi), info.item, info.bounds});
     }
     std::sort(leaves.begin(), leaves.end(), [](const keyed& a, const keyed& b) {
       return a.key != b.key ? a.key < b.key : a.item < b.item;
     });
     nodes_.clear();
+    cold_.clear();
     free_ = -1;
     nodes_.reserve(2 * leaves.size());
+    cold_.reserve(2 * leaves.size());
     // Pre-order: a node, then its left subtree, then its right one.
     auto build = [&](auto&& self, std::size_t lo, std::size_t hi) -> int {
       const int index = allocate();
       if (hi - lo == 1) {
-        nodes_[index].bounds = leaves[lo].bounds;
-        nodes_[index].item = leaves[lo].item;
+        cold_[index].bounds = leaves[lo].bounds;
+        cold_[index].item = leaves[lo].item;
         placed(leaves[lo].item, index);
         return index;
       }
@@ -377,24 +382,30 @@ class box_tree {
       const int right = self(self, mid, hi);
       nodes_[index].left = left;
       nodes_[index].right = right;
-      nodes_[left].parent = index;
-      nodes_[right].parent = index;
+      cold_[left].parent = index;
+      cold_[right].parent = index;
       fix(index);
       return index;
     };
     root_ = build(build, 0, leaves.size());
-    nodes_[root_].parent = -1;
+    cold_[root_].parent = -1;
   }
-  std::size_t capacity_bytes() const { return nodes_.capacity() * sizeof(node); }
+  std::size_t capacity_bytes() const { return nodes_.capacity() * sizeof(node) + cold_.capacity() * sizeof(node_info); }
 
  private:
   // Marks a child that is an inner node (items are face slots, >= 0, and
   // fixed pieces, small negative numbers).
   static constexpr int32_t kInner = std::numeric_limits<int32_t>::min();
-  struct node {
+  // A node is split in two records of two parallel arrays: what a query
+  // walk reads (one cache line: the children's boxes, indices and items)
+  // and what only the changes of the tree read.
+  struct alignas(64) node {
     float_box child[2];           // boxes of the children (inner nodes)
     int32_t left = -1, right = -1;
     int32_t child_item[2] = {kInner, kInner};  // items of leaf children
+  };
+  static_assert(sizeof(node) == 64, "a walk reads one cache line per node");
+  struct node_info {
     float_box bounds;
     int32_t parent = -1, height = 0, item = -1;
   };
@@ -403,30 +414,32 @@ class box_tree {
   // inner node index, from its children.
   void fix(int index) {
     node& n = nodes_[index];
-    const node& l = nodes_[n.left];
-    const node& r = nodes_[n.right];
-    n.height = 1 + std::max(l.height, r.height);
-    n.bounds = unite(l.bounds, r.bounds);
+    const node_info& l = cold_[n.left];
+    const node_info& r = cold_[n.right];
+    cold_[index].height = 1 + std::max(l.height, r.height);
+    cold_[index].bounds = unite(l.bounds, r.bounds);
     n.child[0] = l.bounds;
     n.child[1] = r.bounds;
-    n.child_item[0] = l.left < 0 ? l.item : kInner;
-    n.child_item[1] = r.left < 0 ? r.item : kInner;
+    n.child_item[0] = nodes_[n.left].left < 0 ? l.item : kInner;
+    n.child_item[1] = nodes_[n.right].left < 0 ? r.item : kInner;
   }
 
   int allocate() {
     if (free_ >= 0) {
       const int index = free_;
-      free_ = nodes_[index].parent;
+      free_ = cold_[index].parent;
       nodes_[index] = node{};
+      cold_[index] = node_info{};
       return index;
     }
     nodes_.emplace_back();
+    cold_.emplace_back();
     return static_cast<int>(nodes_.size()) - 1;
   }
   void release(int index) {
-    nodes_[index].parent = free_;
+    cold_[index].parent = free_;
     nodes_[index].left = nodes_[index].right = -1;
-    nodes_[index].height = -1;
+    cold_[index].height = -1;
     free_ = index;
   }
 
@@ -437,16 +450,16 @@ class box_tree {
   // no height above it changes, so none needs balancing.
   void refit(int index, int forced) {
     while (index >= 0) {
-      const float_box before = nodes_[index].bounds;
-      const int height = nodes_[index].height;
+      const float_box before = cold_[index].bounds;
+      const int height = cold_[index].height;
       const int now = balance(index);
       fix(now);
       if (forced > 0) {
         --forced;
-      } else if (now == index && height == nodes_[now].height && same(before, nodes_[now].bounds)) {
+      } else if (now == index && height == cold_[now].height && same(before, cold_[now].bounds)) {
         return;
       }
-      index = nodes_[now].parent;
+      index = cold_[now].parent;
     }
   }
   static bool same(const float_box& a, const float_box& b) {
@@ -469,9 +482,9 @@ class box_tree {
   // differ by more than one; returns the node now in a's place.
   int balance(int a) {
     node& na = nodes_[a];
-    if (na.left < 0 || na.height < 2) return a;
+    if (na.left < 0 || cold_[a].height < 2) return a;
     const int b = na.left, c = na.right;
-    const int diff = nodes_[c].height - nodes_[b].height;
+    const int diff = cold_[c].height - cold_[b].height;
     if (diff > 1) return rotate_up(a, c, false);
     if (diff < -1) return rotate_up(a, b, true);
     return a;
@@ -480,24 +493,25 @@ class box_tree {
   // taller grandchild stays under up, the shorter moves under a.
   int rotate_up(int a, int up, bool up_is_left) {
     const int f = nodes_[up].left, g = nodes_[up].right;
-    const int parent = nodes_[a].parent;
+    const int parent = cold_[a].parent;
     nodes_[up].left = a;
-    nodes_[up].parent = parent;
-    nodes_[a].parent = up;
+    cold_[up].parent = parent;
+    cold_[a].parent = up;
     replace_child(parent, a, up);
-    const bool f_taller = nodes_[f].height > nodes_[g].height;
+    const bool f_taller = cold_[f].height > cold_[g].height;
     const int keep = f_taller ? f : g;
     const int move = f_taller ? g : f;
     nodes_[up].right = keep;
     if (up_is_left) nodes_[a].left = move;
     else nodes_[a].right = move;
-    nodes_[move].parent = a;
+    cold_[move].parent = a;
     fix(a);
     fix(up);
     return up;
   }
 
   std::vector<node> nodes_;
+  std::vector<node_info> cold_;
   std::vector<int> stack_;
   int root_ = -1;
   int free_ = -1;
