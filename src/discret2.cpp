@@ -1044,6 +1044,10 @@ const mgn_node* map_base(const generation& g, const double* apex) {
 }
 
 // x null: the ideal point.  The new edges are A-X and B-X.
+// A triangle whose doubled area is below this share of its longest side
+// squared is flat: the front never makes one.
+constexpr double kFlatTriangle = 1e-6;
+
 check_outcome check_triangle(generation& g, search_buffers& buf, mgn_node* x) {
   check_outcome out;
   const double* apex = x != nullptr ? x->xyz : g.ideal;
@@ -1070,8 +1074,16 @@ check_outcome check_triangle(generation& g, search_buffers& buf, mgn_node* x) {
     out.result = CHECK_REJECT;
     return out;
   }
-  // Counterclockwise.
-  const double tol = 1e-9 * base2;
+  // Counterclockwise, and not flat: the doubled area is more than a
+  // millionth of the longest side squared (an apex a few nanometres off
+  // the base's line, such as a curve node level with a fixed inner curve,
+  // would make a triangle with angles of a millionth of a degree).
+  double longest2 = base2;
+  for (const double* q : {xa2, xb2}) {
+    longest2 = std::max(longest2, (q[0] - a2[0]) * (q[0] - a2[0]) + (q[1] - a2[1]) * (q[1] - a2[1]));
+    longest2 = std::max(longest2, (q[0] - b2[0]) * (q[0] - b2[0]) + (q[1] - b2[1]) * (q[1] - b2[1]));
+  }
+  const double tol = std::max(1e-9 * base2, kFlatTriangle * longest2);
   if (!(orient2(a2, b2, xa2) > tol) || !(orient2(a2, b2, xb2) > tol)) {
     out.result = CHECK_REJECT;
     return out;

@@ -1093,6 +1093,30 @@ namespace {
 // Coarse quads on a sphere that a smoothing pass warps until opposite
 // corners turn against each other: the clean-up after the pass cuts them,
 // so the run ends normally and no written quad is folded.
+// A front edge (here a fixed inner curve's) never closes on a node that
+// lies a rounding error off its line: the triangle would be flat.
+TEST(QuadProgramTest, NoFlatTriangleOnANodeLevelWithTheBase) {
+  const std::string dir = mgn_temp_dir();
+  const mgn_run_result r = mgn_run_program({"-i", std::string(MGN_TEST_MODELS) + "/quad_fixed_curve_level.mgn", "-u",
+                                            "2.04166667", "-t", "0", "-o", "out.msh"},
+                                           dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const mixed_mesh m = read_mixed_mesh(mgn_read_file(dir + "/out.msh"));
+  ASSERT_GT(m.trias.size(), 0u);
+  for (const std::vector<long>& t : m.trias) {
+    const double* a = m.nodes.at(t[0]).data();
+    const double* b = m.nodes.at(t[1]).data();
+    const double* c = m.nodes.at(t[2]).data();
+    double u[3], v[3], w[3], x[3];
+    mgn_sub(b, a, u);
+    mgn_sub(c, a, v);
+    mgn_sub(c, b, x);
+    mgn_cross(u, v, w);
+    const double longest2 = std::max({mgn_dot(u, u), mgn_dot(v, v), mgn_dot(x, x)});
+    EXPECT_GT(std::sqrt(mgn_dot(w, w)), 1e-3 * longest2) << "triangle " << t[0] << " " << t[1] << " " << t[2];
+  }
+}
+
 TEST(QuadProgramTest, QuadsWarpedBySmoothingAreCutNotReported) {
   const std::string dir = mgn_temp_dir();
   const mgn_run_result r = mgn_run_program(
