@@ -304,7 +304,13 @@ class box_tree {
       for (int c = 0; c < 2; ++c) {
         if (!overlap(n.child[c], b)) continue;
         if (n.child_item[c] != kInner) visit(n.child_item[c]);
-        else stack_.push_back(c == 0 ? n.left : n.right);
+        else {
+          // Asked for now, read when popped: the loads of the subtrees
+          // still to walk overlap instead of waiting one after another.
+          const int child = c == 0 ? n.left : n.right;
+          __builtin_prefetch(&nodes_[child]);
+          stack_.push_back(child);
+        }
       }
     }
   }
