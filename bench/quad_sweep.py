@@ -3,11 +3,13 @@
 model at many sizes and lists the runs that do not end with status 0.
 
   quad_sweep.py [--mgn build/mgn] [--jobs 2] [--count 30] [--lo A --hi B] [--keep-regions]
-                [model ...]
+                [--trias] [model ...]
 
 Models: square (unit square), octant (unit sphere octant), plate (the quad
 plate example, its region left out unless --keep-regions), or a file name.
 Sizes run geometrically between the model's bounds (--count of them).
+With --trias every run is listed with the triangles its mesh keeps and
+the sum per model is printed (to compare two builds of the quad clean-up).
 """
 import argparse
 import concurrent.futures
@@ -54,11 +56,12 @@ def run(mgn, path, size, workdir):
         status = p.returncode
         lines = (p.stdout + p.stderr).splitlines()
         msg = next((lines[i + 1] for i, l in enumerate(lines[:-1]) if l.startswith("(routine")), "")
+        trias = next((int(l.split()[3]) for l in lines if l.startswith("Number of trias:")), -1)
     except subprocess.TimeoutExpired:
-        status, msg = -1, "timeout"
+        status, msg, trias = -1, "timeout", -1
     if os.path.exists(out):
         os.remove(out)
-    return size, status, msg
+    return size, status, msg, trias
 
 
 def main():
@@ -69,6 +72,7 @@ def main():
     ap.add_argument("--lo", type=float)
     ap.add_argument("--hi", type=float)
     ap.add_argument("--keep-regions", action="store_true")
+    ap.add_argument("--trias", action="store_true")
     ap.add_argument("models", nargs="*", default=["square", "octant", "plate"])
     a = ap.parse_args()
     failed = 0
@@ -81,12 +85,16 @@ def main():
                 f.write(model_text(source, a.keep_regions))
             n = a.count
             sizes = ["%.6g" % (hi * (lo / hi) ** (i / max(n - 1, 1))) for i in range(n)]
+            total = 0
             with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
-                for size, status, msg in pool.map(lambda s: run(a.mgn, path, s, workdir), sizes):
+                for size, status, msg, trias in pool.map(lambda s: run(a.mgn, path, s, workdir), sizes):
+                    total += max(trias, 0)
                     if status != 0:
                         failed += 1
                         print("%s -u %s: status %d: %s" % (name, size, status, msg), flush=True)
-            print("%s: %d sizes run" % (name, n), flush=True)
+                    elif a.trias:
+                        print("%s -u %s: %d trias" % (name, size, trias), flush=True)
+            print("%s: %d sizes run" % (name, n) + (", %d trias" % total if a.trias else ""), flush=True)
     print("failed: %d" % failed)
     return 1 if failed else 0
 

@@ -52,10 +52,18 @@ namespace {
 // A merged quad below this quality is not made: the two triangles are
 // better than a quad that is nearly a triangle.
 constexpr double kMinMergeQuality = 0.02;
-// Elements a walk from a lone triangle visits before it gives up: a
-// triangle that has failed before and stayed where it was looks nearby only.
+// Places a walk from a lone triangle looks at before it gives up (about
+// two per quad): a triangle that has failed before and stayed where it was
+// looks nearby only.
 constexpr std::size_t kNearWalk = 400;
-constexpr std::size_t kFarWalk = 4000;
+constexpr std::size_t kFarWalk = 2000;
+// A walk that may cover the whole mesh: for the triangles no other lies
+// near (the front leaves a few far apart on a large mesh).
+constexpr std::size_t kWholeWalk = static_cast<std::size_t>(-1);
+// Clean-ups of one entity that walk the remaining triangles without a
+// bound: each may visit the whole mesh, so a pair the geometry keeps apart
+// is not looked for again and again.
+constexpr int kWholeWalkCleanups = 3;
 // Chains a lone triangle tries before it stays.
 constexpr int kWalkAttempts = 8;
 // Rounds of pairing and walking in one clean-up.
@@ -102,6 +110,11 @@ struct cleanup_memory {
   bool valencies_seen = false;
   std::vector<mgn_edge*> retry_flips;
   std::vector<mgn_quad*> retry_collapses;
+  // The clean-ups that walked without a bound, and the triangles (sorted)
+  // the last of them left.
+  int whole_walks = 0;
+  int cleanups = 0;
+  std::vector<mgn_face*> whole_walk_left;
 };
 cleanup_memory memory;
 
@@ -370,16 +383,22 @@ long pair_neighbours(const std::vector<mgn_face*>& faces) {
   return made;
 }
 
-// One step of a walk: the lone triangle t (its nodes) and the quad q
-// across the edge e_in; the quad is cut so that the half at t joins t and
-// the other half, which holds e_out (when given), becomes the lone
-// triangle.  Checks only: false when no cut gives a convex quad.
+// One step of a walk: the lone triangle t (its corners) and the quad q
+// across the edge e_in.  The quad is cut along one of its diagonals: the
+// half at t joins t into a quad, the other half is the triangle that goes
+// on.  With t = (a, b, c) over e_in = a-b and q = (b, a, q1, q2):
+//
+//   cut q1-b: the quad a q1 b c, the triangle (b, q1, q2) goes on;
+//   cut a-q2: the quad a q2 b c, the triangle (a, q1, q2) goes on.
+//
+// A cut passes when its quad is convex (and not nearly a triangle) and the
+// triangle that goes on turns the right way.
 struct move_plan {
   mgn_node* quad[4];  // the quad the triangle and the half at it make
   mgn_node* rest[3];  // the triangle that goes on
+  int left_out;       // the corner of q the triangle that goes on lacks
 };
-bool plan_move(mgn_node* const (&t)[3], const mgn_quad* q, const mgn_edge* e_in, const mgn_edge* e_out,
-               move_plan& plan) {
+bool cuts_of(mgn_node* const (&t)[3], const mgn_quad* q, const mgn_edge* e_in, move_plan (&cuts)[2]) {
   const int ti = edge_index(t, e_in->n[0], e_in->n[1]);
   const int qi = edge_index(q->n, e_in->n[0], e_in->n[1]);
   if (ti < 0 || qi < 0) return false;
@@ -389,140 +408,113 @@ bool plan_move(mgn_node* const (&t)[3], const mgn_quad* q, const mgn_edge* e_in,
   if (q->n[qi] != b || q->n[(qi + 1) % 4] != a) return false;
   mgn_node* const q1 = q->n[(qi + 2) % 4];  // after a
   mgn_node* const q2 = q->n[(qi + 3) % 4];  // before b
-  // Cut q1-b: the half (b, a, q1) joins t, the quad a q1 b c; (b, q1, q2)
-  // goes on.  Cut a-q2: the half (b, a, q2) joins t, the quad a q2 b c;
-  // (a, q1, q2) goes on.
-  const move_plan cuts[2] = {{{a, q1, b, c}, {b, q1, q2}}, {{a, q2, b, c}, {a, q1, q2}}};
-  int best = -1;
-  double best_score = kMinMergeQuality;
-  for (int k = 0; k < 2; ++k) {
-    const move_plan& ct = cuts[k];
-    if (e_out != nullptr && edge_index(ct.rest, e_out->n[0], e_out->n[1]) < 0) continue;
-    if (!triangle_turns(ct.rest[0], ct.rest[1], ct.rest[2])) continue;
-    const double s = quad_score(ct.quad[0], ct.quad[1], ct.quad[2], ct.quad[3]);
-    if (s > best_score) {
-      best_score = s;
-      best = k;
-    }
-  }
-  if (best < 0) return false;
-  plan = cuts[best];
+  cuts[0] = {{a, q1, b, c}, {b, q1, q2}, (qi + 1) % 4};
+  cuts[1] = {{a, q2, b, c}, {a, q1, q2}, qi};
   return true;
 }
 
-// The step planned by plan_move, done: returns the triangle that goes on,
-// or null when there is no such step (nothing changes then).
-mgn_face* move_through(mgn_face* t, mgn_quad* q, mgn_edge* e_in, const mgn_edge* e_out) {
-  move_plan plan;
-  if (!plan_move(t->n, q, e_in, e_out, plan)) return nullptr;
-  drop_face(t);
-  drop_quad(q);
-  add_quad(plan.quad[0], plan.quad[1], plan.quad[2], plan.quad[3]);
-  mgn_face* rest = add_face(plan.rest[0], plan.rest[1], plan.rest[2]);
-  retire_if_unused(e_in);
-  return rest;
+bool cut_passes(const move_plan& cut) {
+  return triangle_turns(cut.rest[0], cut.rest[1], cut.rest[2]) &&
+         quad_score(cut.quad[0], cut.quad[1], cut.quad[2], cut.quad[3]) > kMinMergeQuality;
 }
 
-// The shortest chain of quads from the triangle to another triangle,
-// avoiding the blocked elements: the elements after the start (the last is
-// the triangle found) and the edge crossed into each.  False when none.
-bool find_chain(mgn_face* start, const std::vector<const void*>& blocked, std::size_t max_walk,
-                std::vector<element>& chain, std::vector<mgn_edge*>& crossed) {
-  struct visit {
-    element from;
-    mgn_edge* edge;  // crossed to get here
-  };
-  std::unordered_map<const void*, visit> seen;
-  std::deque<element> queue;
-  const element origin{start, nullptr};
-  seen[origin.key()] = {element{}, nullptr};
-  for (const void* b : blocked) seen[b] = {element{}, nullptr};
-  queue.push_back(origin);
-  element target{};
-  while (!queue.empty() && target.face == nullptr && seen.size() < max_walk) {
-    const element el = queue.front();
-    queue.pop_front();
-    for_each_neighbour(el, [&](const element& next, mgn_edge* e) {
-      if (target.face != nullptr || seen.count(next.key()) != 0) return;
-      seen[next.key()] = {el, e};
-      if (next.face != nullptr) target = next;
-      else queue.push_back(next);
-    });
-  }
-  if (target.face == nullptr) return false;
-  chain.clear();
-  crossed.clear();
-  for (element el = target; !(el == origin);) {
-    const visit& v = seen[el.key()];
-    chain.push_back(el);
-    crossed.push_back(v.edge);
-    el = v.from;
-  }
-  std::reverse(chain.begin(), chain.end());
-  std::reverse(crossed.begin(), crossed.end());
-  return true;
-}
+// A place of the lone triangle on a walk: its corners, the quad it was cut
+// from and the edge it entered that quad by (none at the start), and the
+// index of the place it came from.
+struct walk_place {
+  mgn_node* t[3];
+  mgn_quad* quad;
+  mgn_edge* entered;
+  int left_out;
+  int from;
+};
 
-// Walks the lone triangle along the chain (chain[k] reached across
-// crossed[k], the last element the triangle to merge with) and merges the
-// two.  Returns chain.size() when they merged, else the index of the
-// element that stopped the walk (a quad the triangle could not pass
-// convexly, or the last one when the two make no convex quad); lone is left
-// where the triangle got to.
-std::size_t walk_chain(mgn_face*& lone, const std::vector<element>& chain, const std::vector<mgn_edge*>& crossed) {
-  for (std::size_t k = 0; k + 1 < chain.size(); ++k) {
-    mgn_face* next = move_through(lone, chain[k].quad, crossed[k], crossed[k + 1]);
-    if (next == nullptr) return k;
-    lone = next;
-  }
-  if (merge_faces(lone, chain.back().face, kMinMergeQuality) != nullptr) return chain.size();
-  return chain.size() - 1;
-}
-
-// Moves the lone triangle into one of its quads, away from the other
-// triangle: the first quad (in the order of the triangle's edges) through
-// which it passes convexly onto an edge the other does not hold.
-bool step_aside(mgn_face* lone, const mgn_face* other, mgn_face** moved) {
-  for (int i = 0; i < 3; ++i) {
-    mgn_edge* e = mgn_get_node_edge(lone->n[i], lone->n[(i + 1) % 3]);
-    if (!own_edge(e)) continue;
-    for (mgn_quad* q : mgn_edge_quads(e)) {
-      if (!own_quad(q)) continue;
-      for (int k = 0; k < 4; ++k) {
-        mgn_edge* out = mgn_get_node_edge(q->n[k], q->n[(k + 1) % 4]);
-        if (out == e || out == nullptr || edge_index(other->n, out->n[0], out->n[1]) >= 0) continue;
-        if (mgn_face* next = move_through(lone, q, e, out)) {
-          *moved = next;
-          return true;
+// The shortest walk of the lone triangle to another triangle along which
+// every step passes and that ends with a convex merge: a search over the
+// places the triangle can take (each quad holds four, one per corner left
+// out), so a quad that would not pass the triangle on from one side, or a
+// meeting that makes no convex quad, is gone around.  Quads in `blocked`
+// are not entered; at most max_walk places are looked at.  path[0] is the
+// start; false when there is no such walk.
+bool find_walk(mgn_face* start, const std::vector<const void*>& blocked, std::size_t max_walk,
+               std::vector<walk_place>& path, mgn_face** partner) {
+  constexpr unsigned kEveryPlace = 0xF;
+  std::vector<walk_place> places;
+  std::unordered_map<const void*, unsigned> reached;  // per quad, a bit per corner left out
+  for (const void* b : blocked) reached[b] = kEveryPlace;
+  places.push_back({{start->n[0], start->n[1], start->n[2]}, nullptr, nullptr, -1, -1});
+  int found = -1;
+  for (std::size_t next = 0; next < places.size() && found < 0 && places.size() < max_walk; ++next) {
+    const walk_place here = places[next];  // a copy: places grows below
+    for (int i = 0; i < 3 && found < 0; ++i) {
+      mgn_edge* e = mgn_get_node_edge(here.t[i], here.t[(i + 1) % 3]);
+      if (!own_edge(e)) continue;
+      for (mgn_face* g : mgn_edge_faces(e)) {
+        mgn_node* n[4];
+        if (g == start || !own_face(g) || reached.count(g) != 0 || !merged_nodes(here.t, g->n, e, n)) continue;
+        if (quad_score(n[0], n[1], n[2], n[3]) <= kMinMergeQuality) continue;
+        found = static_cast<int>(next);
+        *partner = g;
+        break;
+      }
+      if (found >= 0) break;
+      for (mgn_quad* q : mgn_edge_quads(e)) {
+        if (q == here.quad || !own_quad(q)) continue;
+        move_plan cuts[2];
+        if (!cuts_of(here.t, q, e, cuts)) continue;
+        unsigned& mask = reached[q];
+        for (const move_plan& cut : cuts) {
+          const unsigned bit = 1u << cut.left_out;
+          if ((mask & bit) != 0 || !cut_passes(cut)) continue;
+          mask |= bit;
+          places.push_back({{cut.rest[0], cut.rest[1], cut.rest[2]}, q, e, cut.left_out, static_cast<int>(next)});
         }
       }
     }
   }
-  return false;
+  if (found < 0) return false;
+  path.clear();
+  for (int k = found; k >= 0; k = places[k].from) path.push_back(places[k]);
+  std::reverse(path.begin(), path.end());
+  return true;
 }
 
-// Walks the lone triangle along the shortest chain of quads to the nearest
-// other triangle and merges the two there.  A quad that cannot pass the
-// triangle on convexly, or a triangle it cannot merge with, is avoided by
-// the next chain, from wherever the triangle got to.  True when it merged.
+// Walks the lone triangle along the path and merges it with the partner.
+// Returns path.size() when they merged, else the index of the place the
+// walk could not take (its quad was changed by an earlier step of the same
+// walk); lone is left where the triangle got to.
+std::size_t walk_path(mgn_face*& lone, const std::vector<walk_place>& path, mgn_face* partner) {
+  for (std::size_t k = 1; k < path.size(); ++k) {
+    const walk_place& place = path[k];
+    move_plan cuts[2];
+    if (!own_quad(place.quad) || !cuts_of(lone->n, place.quad, place.entered, cuts)) return k;
+    const move_plan& cut = cuts[0].left_out == place.left_out ? cuts[0] : cuts[1];
+    if (!cut_passes(cut)) return k;
+    drop_face(lone);
+    drop_quad(place.quad);
+    add_quad(cut.quad[0], cut.quad[1], cut.quad[2], cut.quad[3]);
+    lone = add_face(cut.rest[0], cut.rest[1], cut.rest[2]);
+    retire_if_unused(place.entered);
+  }
+  if (merge_faces(lone, partner, kMinMergeQuality) != nullptr) return path.size();
+  return path.size() - 1;
+}
+
+// Walks the lone triangle to the nearest other triangle it can reach and
+// merges the two there.  A walk that crosses its own track meets a quad it
+// has already cut; that quad is avoided by the next walk, from wherever the
+// triangle got to.  True when it merged.
 bool walk_lone_triangle(mgn_face* start, std::size_t max_walk) {
   std::vector<const void*> blocked;
-  std::vector<element> chain;
-  std::vector<mgn_edge*> crossed;
+  std::vector<walk_place> path;
   mgn_face* lone = start;
   for (int attempt = 0; attempt < kWalkAttempts; ++attempt) {
-    if (!find_chain(lone, blocked, max_walk, chain, crossed)) return false;
-    // chain[k] is reached across crossed[k]; the last is the triangle found.
-    const std::size_t stop = walk_chain(lone, chain, crossed);
-    if (stop == chain.size()) return true;
-    if (stop + 1 < chain.size()) {
-      blocked.push_back(chain[stop].key());
-      continue;
-    }
-    // The two triangles met but make no convex quad: the lone one steps
-    // aside into a quad it does not share with the other, and the next
-    // chain takes it back around.
-    if (!step_aside(lone, chain.back().face, &lone)) blocked.push_back(chain.back().key());
+    mgn_face* partner = nullptr;
+    if (!find_walk(lone, blocked, max_walk, path, &partner)) return false;
+    const std::size_t stop = walk_path(lone, path, partner);
+    if (stop == path.size()) return true;
+    if (stop < path.size() - 1) blocked.push_back(path[stop].quad);
+    else blocked.push_back(partner);
   }
   return false;
 }
@@ -1087,6 +1079,29 @@ void improve_valencies() {
   memory.retry_collapses = without_repeats(retry_collapses);
 }
 
+// The triangles whose bounded walks found no partner: the walks reach a few
+// thousand elements, and the front may leave two triangles a hundred rows
+// apart on a large mesh.  Each remaining triangle walks to its nearest
+// partner however far, in a few clean-ups of the entity only, and only when
+// the triangles changed since the last such walk (the same triangles in the
+// same places would fail the same way).
+void walk_far_triangles(std::vector<mgn_face*>& failed) {
+  if (tc.mesh->face_count < 2 || memory.whole_walks >= kWholeWalkCleanups || memory.cleanups < 2) return;
+  std::vector<mgn_face*> faces = live_faces();
+  std::sort(faces.begin(), faces.end());
+  if (faces == memory.whole_walk_left) return;
+  ++memory.whole_walks;
+  long walked = 0;
+  for (mgn_face* f : live_faces())
+    if (own_face(f) && tc.mesh->face_count >= 2 && walk_lone_triangle(f, kWholeWalk)) ++walked;
+  if (walked > 0) remove_valency_two_nodes();
+  failed.clear();
+  for (mgn_face* f : live_faces()) failed.push_back(f);
+  std::sort(failed.begin(), failed.end());
+  memory.failed = failed;
+  memory.whole_walk_left = failed;
+}
+
 }  // namespace
 
 bool mgn_check_quad_convexity(const double* a, const double* b, const double* c, const double* d,
@@ -1148,8 +1163,9 @@ void mgn_clean_quad_mesh(int kind, void* entity) {
       // A triangle whose long walk failed before, and that has not moved
       // since, looks only nearby (a smoothing pass may have made a quad
       // there convex); far away nothing has changed for it.
+      // A last triangle has no partner to walk to.
       const bool known = std::binary_search(memory.failed.begin(), memory.failed.end(), f);
-      if (walk_lone_triangle(f, known ? kNearWalk : kFarWalk)) ++walked;
+      if (tc.mesh->face_count >= 2 && walk_lone_triangle(f, known ? kNearWalk : kFarWalk)) ++walked;
       else if (own_face(f)) failed.push_back(f);
     }
     if (walked > 0) walked += remove_valency_two_nodes();
@@ -1158,9 +1174,11 @@ void mgn_clean_quad_mesh(int kind, void* entity) {
     memory.failed = failed;
     if (changes == 0 || tc.mesh->face_count == 0) break;
   }
+  walk_far_triangles(failed);
   // Flips and collapses make triangles only from triangles that were there.
   improve_valencies();
   memory.quads_only = tc.mesh->face_count == 0;
+  ++memory.cleanups;
   memory.faces = live_faces();
   memory.face_total = tc.mesh->face_total;
 }
