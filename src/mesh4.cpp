@@ -57,13 +57,12 @@ constexpr double kMinMergeQuality = 0.02;
 // looks nearby only.
 constexpr std::size_t kNearWalk = 400;
 constexpr std::size_t kFarWalk = 2000;
-// A walk that may cover the whole mesh: for the triangles no other lies
-// near (the front leaves a few far apart on a large mesh).
-constexpr std::size_t kWholeWalk = static_cast<std::size_t>(-1);
-// Clean-ups of one entity that walk the remaining triangles without a
-// bound: each may visit the whole mesh, so a pair the geometry keeps apart
-// is not looked for again and again.
-constexpr int kWholeWalkCleanups = 3;
+// Places per element of the mesh that the walks of the triangles no other
+// lies near may look at in one clean-up (each quad holds four), and the
+// clean-ups of one entity that walk them: each may look at the whole mesh,
+// so a pair the geometry keeps apart is not looked for again and again.
+constexpr std::size_t kWholeWalkPlaces = 8;
+constexpr int kWholeWalkCleanups = 5;
 // Chains a lone triangle tries before it stays.
 constexpr int kWalkAttempts = 8;
 // Rounds of pairing and walking in one clean-up.
@@ -110,11 +109,11 @@ struct cleanup_memory {
   bool valencies_seen = false;
   std::vector<mgn_edge*> retry_flips;
   std::vector<mgn_quad*> retry_collapses;
-  // The clean-ups that walked without a bound, and the triangles (sorted)
-  // the last of them left.
-  int whole_walks = 0;
+  // The clean-ups of the entity so far, those that walked the far
+  // triangles, and the last of them.
   int cleanups = 0;
-  std::vector<mgn_face*> whole_walk_left;
+  int whole_walks = 0;
+  int last_whole_walk = -2;
 };
 cleanup_memory memory;
 
@@ -434,9 +433,10 @@ struct walk_place {
 // places the triangle can take (each quad holds four, one per corner left
 // out), so a quad that would not pass the triangle on from one side, or a
 // meeting that makes no convex quad, is gone around.  Quads in `blocked`
-// are not entered; at most max_walk places are looked at.  path[0] is the
-// start; false when there is no such walk.
-bool find_walk(mgn_face* start, const std::vector<const void*>& blocked, std::size_t max_walk,
+// are not entered; at most max_walk places are looked at, and max_walk is
+// lowered by the places looked at.  path[0] is the start; false when there
+// is no such walk.
+bool find_walk(mgn_face* start, const std::vector<const void*>& blocked, std::size_t& max_walk,
                std::vector<walk_place>& path, mgn_face** partner) {
   constexpr unsigned kEveryPlace = 0xF;
   std::vector<walk_place> places;
@@ -472,6 +472,7 @@ bool find_walk(mgn_face* start, const std::vector<const void*>& blocked, std::si
       }
     }
   }
+  max_walk -= std::min(max_walk, places.size());
   if (found < 0) return false;
   path.clear();
   for (int k = found; k >= 0; k = places[k].from) path.push_back(places[k]);
@@ -503,8 +504,9 @@ std::size_t walk_path(mgn_face*& lone, const std::vector<walk_place>& path, mgn_
 // Walks the lone triangle to the nearest other triangle it can reach and
 // merges the two there.  A walk that crosses its own track meets a quad it
 // has already cut; that quad is avoided by the next walk, from wherever the
-// triangle got to.  True when it merged.
-bool walk_lone_triangle(mgn_face* start, std::size_t max_walk) {
+// triangle got to.  The walks look at max_walk places together (lowered by
+// those looked at).  True when it merged.
+bool walk_lone_triangle(mgn_face* start, std::size_t& max_walk) {
   std::vector<const void*> blocked;
   std::vector<walk_place> path;
   mgn_face* lone = start;
@@ -1082,24 +1084,27 @@ void improve_valencies() {
 // The triangles whose bounded walks found no partner: the walks reach a few
 // thousand elements, and the front may leave two triangles a hundred rows
 // apart on a large mesh.  Each remaining triangle walks to its nearest
-// partner however far, in a few clean-ups of the entity only, and only when
-// the triangles changed since the last such walk (the same triangles in the
-// same places would fail the same way).
+// partner however far, within a budget of places for all of them together
+// (about two looks at the whole mesh).  Only clean-ups after a smoothing
+// pass do so, not two in a row (nothing moves between the clean-up after a
+// pass and the one before the next), and a few per entity: where no walk
+// passes now, a pass may straighten the quads in the way.
 void walk_far_triangles(std::vector<mgn_face*>& failed) {
-  if (tc.mesh->face_count < 2 || memory.whole_walks >= kWholeWalkCleanups || memory.cleanups < 2) return;
-  std::vector<mgn_face*> faces = live_faces();
-  std::sort(faces.begin(), faces.end());
-  if (faces == memory.whole_walk_left) return;
+  if (tc.mesh->face_count < 2 || memory.cleanups < 2 || memory.cleanups < memory.last_whole_walk + 2 ||
+      memory.whole_walks >= kWholeWalkCleanups)
+    return;
   ++memory.whole_walks;
+  memory.last_whole_walk = memory.cleanups;
+  std::size_t budget = kWholeWalkPlaces * static_cast<std::size_t>(tc.mesh->quad_count + tc.mesh->face_count);
   long walked = 0;
-  for (mgn_face* f : live_faces())
-    if (own_face(f) && tc.mesh->face_count >= 2 && walk_lone_triangle(f, kWholeWalk)) ++walked;
+  for (mgn_face* f : live_faces()) {
+    if (!own_face(f) || tc.mesh->face_count < 2 || budget == 0) continue;
+    if (walk_lone_triangle(f, budget)) ++walked;
+  }
   if (walked > 0) remove_valency_two_nodes();
-  failed.clear();
-  for (mgn_face* f : live_faces()) failed.push_back(f);
+  failed = live_faces();
   std::sort(failed.begin(), failed.end());
   memory.failed = failed;
-  memory.whole_walk_left = failed;
 }
 
 }  // namespace
@@ -1165,7 +1170,8 @@ void mgn_clean_quad_mesh(int kind, void* entity) {
       // there convex); far away nothing has changed for it.
       // A last triangle has no partner to walk to.
       const bool known = std::binary_search(memory.failed.begin(), memory.failed.end(), f);
-      if (tc.mesh->face_count >= 2 && walk_lone_triangle(f, known ? kNearWalk : kFarWalk)) ++walked;
+      std::size_t reach = known ? kNearWalk : kFarWalk;
+      if (tc.mesh->face_count >= 2 && walk_lone_triangle(f, reach)) ++walked;
       else if (own_face(f)) failed.push_back(f);
     }
     if (walked > 0) walked += remove_valency_two_nodes();

@@ -1048,6 +1048,10 @@ INSTANTIATE_TEST_SUITE_P(
                       quad_case{"SquareUnequalSides", "square", " count 6", "1", 0, 0.85, 0, 100.0, 1e-9},
                       // A large even square stays a regular grid.
                       quad_case{"SquareGrid", "square", "", "0.1", 0, 0.99, 0, 100.0, 1e-9},
+                      // Boundary spacing a little off the size: the lone
+                      // triangles the front leaves meet only around quads
+                      // they cannot pass straight through.
+                      quad_case{"SquareSpacingOffSize", "square", "", "0.3", 0, 0.99, 0, 100.0, 1e-9},
                       quad_case{"GradedPlate", "graded_plate", "", "", 0, 0.85, 0, 4000.0, 1e-9},
                       // Fronts that once grew long sides and tangled.
                       quad_case{"GradedPlateOdd", "graded_plate_odd", "", "", 3, 0.85, 0, 4000.0, 1e-9},

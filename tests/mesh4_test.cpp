@@ -59,7 +59,7 @@ class QuadValency : public ::testing::Test {
   }
 
   void build(const std::vector<node_spec>& nodes, const std::vector<std::array<int, 4>>& quads,
-             const std::vector<std::array<int, 2>>& inner = {}) {
+             const std::vector<std::array<int, 2>>& inner = {}, const std::vector<std::array<int, 3>>& triangles = {}) {
     for (const node_spec& n : nodes) {
       const double p[3] = {n.x, n.y, 0.0};
       const double uv[2] = {n.x, n.y};
@@ -70,21 +70,26 @@ class QuadValency : public ::testing::Test {
     std::map<std::pair<int, int>, int> uses;
     for (const auto& q : quads)
       for (int k = 0; k < 4; ++k) ++uses[key(q[k], q[(k + 1) % 4])];
+    for (const auto& t : triangles)
+      for (int k = 0; k < 3; ++k) ++uses[key(t[k], t[(k + 1) % 3])];
+    auto edge = [&](int a, int b) {
+      mgn_edge* e = mgn_get_node_edge(nodes_[a], nodes_[b]);
+      if (e != nullptr) return e;
+      const bool on_inner =
+          std::find(inner.begin(), inner.end(), std::array<int, 2>{std::min(a, b), std::max(a, b)}) != inner.end();
+      if (uses[key(a, b)] == 1) return mgn_create_edge(nodes_[a], nodes_[b], MGN_CURVE, &ring_, &ring_.mesh.edges);
+      if (on_inner) return mgn_create_edge(nodes_[a], nodes_[b], MGN_CURVE, &inner_, &inner_.mesh.edges);
+      return mgn_create_edge(nodes_[a], nodes_[b], MGN_PATCH, &patch_, &patch_.mesh.edges);
+    };
     for (const auto& q : quads) {
       mgn_quad* quad = mgn_create_quad(nodes_[q[0]], nodes_[q[1]], nodes_[q[2]], nodes_[q[3]], MGN_PATCH, &patch_,
                                        &patch_.mesh.quads, false);
-      for (int k = 0; k < 4; ++k) {
-        const int a = q[k], b = q[(k + 1) % 4];
-        mgn_edge* e = mgn_get_node_edge(nodes_[a], nodes_[b]);
-        if (e == nullptr) {
-          const bool on_inner = std::find(inner.begin(), inner.end(), std::array<int, 2>{std::min(a, b), std::max(a, b)}) !=
-                                inner.end();
-          if (uses[key(a, b)] == 1) e = mgn_create_edge(nodes_[a], nodes_[b], MGN_CURVE, &ring_, &ring_.mesh.edges);
-          else if (on_inner) e = mgn_create_edge(nodes_[a], nodes_[b], MGN_CURVE, &inner_, &inner_.mesh.edges);
-          else e = mgn_create_edge(nodes_[a], nodes_[b], MGN_PATCH, &patch_, &patch_.mesh.edges);
-        }
-        mgn_add_edge_quad(e, quad);
-      }
+      for (int k = 0; k < 4; ++k) mgn_add_edge_quad(edge(q[k], q[(k + 1) % 4]), quad);
+    }
+    for (const auto& t : triangles) {
+      mgn_face* face = mgn_create_face(nodes_[t[0]], nodes_[t[1]], nodes_[t[2]], MGN_PATCH, &patch_,
+                                       &patch_.mesh.faces, nullptr, false);
+      for (int k = 0; k < 3; ++k) mgn_add_edge_face(edge(t[k], t[(k + 1) % 3]), face);
     }
   }
   // The mesh handed over as the quad front hands its own, then cleaned up.
@@ -236,6 +241,40 @@ TEST_F(QuadValency, CollapsesADiamondOfTwoValencyThreeCorners) {
   EXPECT_EQ(joined->edge_count, 4);
   EXPECT_EQ(joined->xyz[0], 2.0);
   EXPECT_TRUE(joined->xyz[1] == 2.3 || joined->xyz[1] == 1.7);
+}
+
+// Two lone triangles with a quad between them that make no two convex
+// quads: nodes 5 and 6 stand a little above the line from 4 to 7, so the
+// hexagon 4 5 6 7 8 9 bends inward at them.
+//
+//     9 ------- 8         row y = 2: 9 8
+//    / \       | \        row y = 1: 4 5 6 7
+//   4 - 5 ----- 6 - 7      row y = 0: 0 1 2 3
+//   |   |       |   |      the triangles 4 5 9 and 6 7 8, the quad
+//   0 - 1 ----- 2 - 3      5 6 8 9 between them
+//
+// The walk goes around below, through the three quads of the lower row
+// (node 2 lies a little low, so that the last of them passes the triangle
+// on), and the clean-up leaves five quads, convex and conforming.
+TEST_F(QuadValency, PairsTrianglesWhoseMeetingMakesNoConvexQuadAroundIt) {
+  std::vector<node_spec> nodes = {{0, 0, true}, {1, 0, true}, {3, -0.2, true}, {4, 0, true},  {0, 1, true},
+                                  {1, 1.1, false}, {3, 1.1, false}, {4, 1, true}, {3.2, 2, true}, {0.8, 2, true}};
+  build(nodes, {{0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {5, 6, 8, 9}}, {}, {{4, 5, 9}, {6, 7, 8}});
+
+  clean();
+
+  expect_valid();
+  EXPECT_EQ(patch_.mesh.face_count, 0);
+  EXPECT_EQ(patch_.mesh.quad_count, 5);
+  // Conforming: the eight boundary edges once, every other edge twice.
+  std::map<std::pair<int, int>, int> use;
+  for (mgn_quad** ref : mgn_listing_range<mgn_quad*>(mgn_get_first_listing_block(patch_.mesh.quads)))
+    if (*ref != nullptr && (*ref)->id != 0)
+      for (int k = 0; k < 4; ++k) ++use[key(index((*ref)->n[k]), index((*ref)->n[(k + 1) % 4]))];
+  const std::set<std::pair<int, int>> boundary = {{0, 1}, {1, 2}, {2, 3}, {3, 7}, {7, 8}, {8, 9}, {4, 9}, {0, 4}};
+  for (const auto& [edge, count] : use)
+    EXPECT_EQ(count, boundary.count(edge) != 0 ? 1 : 2) << "edge " << edge.first << "-" << edge.second;
+  EXPECT_EQ(use.size(), 14u);  // eight boundary edges and six inside
 }
 
 // Program runs of quad surfaces: the written mesh is conforming (curve
