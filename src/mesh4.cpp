@@ -5,22 +5,30 @@
 // The quad front builds each quad as two triangles on its diagonal and hands
 // the pairs over here once the front is closed.  What the front could not
 // pair is paired afterwards: first every triangle with a neighbour across an
-// own edge, best quad first; then each lone triangle walks along the
-// shortest chain of quads to the nearest other triangle (every quad of the
-// chain is re-cut along the diagonal that passes the triangle on) and the
-// two merge when they meet.  A mesh whose boundary has an even number of
-// edges has an even number of triangles (each triangle adds three edge
-// sides, each quad four, and the boundary edges are the odd ones), so the
-// walks end with quads only unless the geometry forbids a convex quad on
-// the way; an odd boundary keeps one triangle.
+// own edge, best quad first; then each lone triangle walks through the quads
+// to the nearest other triangle it can reach and the two merge where they
+// meet.  Each step of a walk cuts a quad along one of its diagonals: the
+// half at the triangle joins it into a quad, the other half goes on.  The
+// walk is searched over the places the triangle can take (four in each
+// quad) and keeps only steps whose quads are convex and a meeting whose
+// quad is convex, so where the straight way would make a corner of 180
+// degrees or more (rows of quads meeting on a straight line) it goes
+// around.  A mesh whose boundary has an even number of edges has an even
+// number of triangles (each triangle adds three edge sides, each quad four,
+// and the boundary edges are the odd ones), so the walks end with quads
+// only unless the geometry forbids every convex way; an odd boundary keeps
+// one triangle.
 //
 // The smoothing runs the clean-up before and after each of its passes.  A
 // pass may push a corner of a quad across its diagonal: such a folded quad
 // is cut into two triangles, which the pairing then takes up like any
-// other.  The passes move nodes only, so a triangle whose long walk failed
-// and that has not moved since looks only nearby the next time (where the
-// pass may have made a quad convex), which keeps the clean-ups around the
-// passes cheap on large meshes.
+// other.  The passes move nodes only, so a triangle whose walk failed and
+// that has not moved since looks only nearby the next time (where the pass
+// may have made a quad convex), which keeps the clean-ups around the passes
+// cheap on large meshes.  The front may also leave two triangles a hundred
+// rows apart, beyond any nearby look: a few clean-ups after passes let the
+// remaining triangles walk as far as their partners, within a budget of
+// places of about two looks at the whole mesh.
 //
 // Last, each clean-up lowers the irregular valencies the front left (a
 // quad front leaves interior nodes of valency 3 and 5 where rows of quads
