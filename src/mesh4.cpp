@@ -321,14 +321,15 @@ struct element {
   mgn_face* face = nullptr;
   mgn_quad* quad = nullptr;
   bool operator==(const element& o) const { return face == o.face && quad == o.quad; }
-  const void* key() const { return face != nullptr ? static_cast<const void*>(face) : quad; }
+  int corners() const { return face != nullptr ? 3 : 4; }
+  mgn_node* const* nodes() const { return face != nullptr ? face->n : quad->n; }
 };
 
 // The elements across the own edges of an element, with those edges.
 template <typename F>
 void for_each_neighbour(const element& el, F&& visit) {
-  const int count = el.face != nullptr ? 3 : 4;
-  mgn_node* const* n = el.face != nullptr ? el.face->n : el.quad->n;
+  const int count = el.corners();
+  mgn_node* const* n = el.nodes();
   for (int i = 0; i < count; ++i) {
     mgn_edge* e = mgn_get_node_edge(n[i], n[(i + 1) % count]);
     if (!own_edge(e)) continue;
@@ -339,14 +340,19 @@ void for_each_neighbour(const element& el, F&& visit) {
   }
 }
 
-// Adds the entity's elements on edge e that are not in `around` yet.
-void add_elements_of_edge(const mgn_edge* e, std::vector<element>& around) {
+// Adds the entity's elements on edge e that are not in `around` yet;
+// whether the edge bounds any element of the entity.
+bool add_elements_of_edge(const mgn_edge* e, std::vector<element>& around) {
+  bool used = false;
+  auto add = [&](const element& el) {
+    used = true;
+    if (std::find(around.begin(), around.end(), el) == around.end()) around.push_back(el);
+  };
   for (mgn_face* f : mgn_edge_faces(e))
-    if (own_face(f) && std::find(around.begin(), around.end(), element{f, nullptr}) == around.end())
-      around.push_back({f, nullptr});
+    if (own_face(f)) add({f, nullptr});
   for (mgn_quad* q : mgn_edge_quads(e))
-    if (own_quad(q) && std::find(around.begin(), around.end(), element{nullptr, q}) == around.end())
-      around.push_back({nullptr, q});
+    if (own_quad(q)) add({nullptr, q});
+  return used;
 }
 
 std::vector<mgn_face*> live_faces() {
@@ -572,8 +578,8 @@ long split_folded_quads() {
 
 // The circuit of an element started at the node (the node first).
 int circuit_from(const element& el, const mgn_node* node, mgn_node* out[4]) {
-  const int count = el.face != nullptr ? 3 : 4;
-  mgn_node* const* n = el.face != nullptr ? el.face->n : el.quad->n;
+  const int count = el.corners();
+  mgn_node* const* n = el.nodes();
   int i = 0;
   while (i < count && n[i] != node) ++i;
   if (i == count) return 0;
@@ -673,20 +679,8 @@ node_valency valency_of(mgn_node* node) {
   // A node on a curve: its edges that bound elements of the entity, and
   // the angle the elements fill at it.
   std::vector<element> around;
-  for (mgn_edge* e : mgn_node_edges(node)) {
-    bool used = false;
-    for (mgn_face* f : mgn_edge_faces(e)) {
-      if (!own_face(f)) continue;
-      used = true;
-      if (std::find(around.begin(), around.end(), element{f, nullptr}) == around.end()) around.push_back({f, nullptr});
-    }
-    for (mgn_quad* q : mgn_edge_quads(e)) {
-      if (!own_quad(q)) continue;
-      used = true;
-      if (std::find(around.begin(), around.end(), element{nullptr, q}) == around.end()) around.push_back({nullptr, q});
-    }
-    if (used) ++v.count;
-  }
+  for (mgn_edge* e : mgn_node_edges(node))
+    if (add_elements_of_edge(e, around)) ++v.count;
   if (static_cast<int>(around.size()) >= v.count) return v;  // the elements close around it
   double angle = 0.0;
   for (const element& el : around) {
@@ -874,8 +868,8 @@ std::vector<element> elements_at(mgn_node* node) {
 // (quads: the printed measure when convex, else -1; triangles: 1 when they
 // turn the right way, else -1).
 double element_score(const element& el, const mgn_node* from, mgn_node* to) {
-  const int count = el.face != nullptr ? 3 : 4;
-  mgn_node* const* src = el.face != nullptr ? el.face->n : el.quad->n;
+  const int count = el.corners();
+  mgn_node* const* src = el.nodes();
   mgn_node* n[4];
   for (int i = 0; i < count; ++i) n[i] = src[i] == from ? to : src[i];
   if (count == 3) return triangle_turns(n[0], n[1], n[2]) ? 1.0 : -1.0;
@@ -973,12 +967,8 @@ void apply_diamond_collapse(const collapse_plan& plan) {
   drop_quad(plan.quad);
   for (const element& el : around) {
     if (el == element{nullptr, plan.quad}) continue;
-    const int count = el.face != nullptr ? 3 : 4;
     mgn_node* n[4];
-    for (int i = 0; i < count; ++i) {
-      mgn_node* x = el.face != nullptr ? el.face->n[i] : el.quad->n[i];
-      n[i] = x == plan.gone ? plan.keep : x;
-    }
+    for (int i = 0; i < el.corners(); ++i) n[i] = el.nodes()[i] == plan.gone ? plan.keep : el.nodes()[i];
     if (el.face != nullptr) {
       drop_face(el.face);
       add_face(n[0], n[1], n[2]);
@@ -1057,10 +1047,8 @@ void improve_valencies() {
   if (tc.mesh->face_count > 0) {
     for (mgn_face* f : live_faces())
       for (mgn_node* corner : f->n)
-        for (const element& el : elements_at(corner)) {
-          mgn_node* const* n = el.face != nullptr ? el.face->n : el.quad->n;
-          tc.near_triangles.insert(tc.near_triangles.end(), n, n + (el.face != nullptr ? 3 : 4));
-        }
+        for (const element& el : elements_at(corner))
+          tc.near_triangles.insert(tc.near_triangles.end(), el.nodes(), el.nodes() + el.corners());
     std::sort(tc.near_triangles.begin(), tc.near_triangles.end());
   }
   // The first clean-up of the entity looks at the whole mesh; the later
