@@ -28,7 +28,7 @@
 // cheap on large meshes.  The front may also leave two triangles a hundred
 // rows apart, beyond any nearby look: a few clean-ups after passes let the
 // remaining triangles walk as far as their partners, within a budget of
-// places of about two looks at the whole mesh.
+// places of about one look at the whole mesh.
 //
 // Last, each clean-up lowers the irregular valencies the front left (a
 // quad front leaves interior nodes of valency 3 and 5 where rows of quads
@@ -69,9 +69,9 @@ constexpr std::size_t kFarWalk = 2000;
 // lies near may look at in one clean-up (each quad holds four), and the
 // clean-ups of one entity that walk them: each may look at the whole mesh,
 // so a pair the geometry keeps apart is not looked for again and again.
-constexpr std::size_t kWholeWalkPlaces = 8;
-constexpr int kWholeWalkCleanups = 5;
-// Chains a lone triangle tries before it stays.
+constexpr std::size_t kWholeWalkPlaces = 4;
+constexpr int kWholeWalkCleanups = 4;
+// Walks a lone triangle tries before it stays.
 constexpr int kWalkAttempts = 8;
 // Rounds of pairing and walking in one clean-up.
 constexpr int kRounds = 3;
@@ -1081,7 +1081,7 @@ void improve_valencies() {
 // thousand elements, and the front may leave two triangles a hundred rows
 // apart on a large mesh.  Each remaining triangle walks to its nearest
 // partner however far, within a budget of places for all of them together
-// (about two looks at the whole mesh).  Only clean-ups after a smoothing
+// (about one look at the whole mesh).  Only clean-ups after a smoothing
 // pass do so, not two in a row (nothing moves between the clean-up after a
 // pass and the one before the next), and a few per entity: where no walk
 // passes now, a pass may straighten the quads in the way.
