@@ -57,7 +57,7 @@ void print_breakdown(const mgn_surface* s, long triangles) {
               {"fe nodes", mgn_mesh.fe_nodes},       {"fe edges", mgn_mesh.fe_edges},
               {"fe faces", mgn_mesh.fe_faces},       {"surface nodes", s->mesh.nodes},
               {"surface edges", s->mesh.edges},      {"surface faces", s->mesh.faces},
-              {"scratch data", mgn_surface_work.data},   {"edge extras", mgn_mesh.edge_more}};
+              {"scratch data", mgn_surface_work.data},   {"edge extras", mgn_mesh.edge_more.listing}};
   for (const auto& row : rows) std::printf("  %-16s %7.1f B/triangle\n", row.name, chain_bytes(row.chain) / triangles);
   const double corner_bytes = static_cast<double>(mgn_tree.corners.chunks.size() * MGN_CORNER_CHUNK * sizeof(float));
   std::printf("  %-16s %7.1f B/triangle\n", "octant corners", corner_bytes / triangles);

@@ -253,8 +253,9 @@ mgn_face** take_over_sides(mgn_edge* edge) {
 // Gives the side slots of a taken-over edge back when the entity is done.
 void release_sides(mgn_edge* edge) {
   if (!mgn_edge_has_side_slots(edge)) return;
-  edge->more->has_sides = false;
-  edge->more->sides[0] = edge->more->sides[1] = nullptr;
+  mgn_edge_more* more = mgn_find_edge_more(edge);
+  more->has_sides = false;
+  more->sides[0] = more->sides[1] = nullptr;
 }
 
 // ---------------------------------------------------------------------------

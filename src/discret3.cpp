@@ -1777,8 +1777,9 @@ void remesh_around(int32_t index, int rings) {
         case MGN_ELEM_FACE: {
           auto* face = static_cast<mgn_face*>(t->ngb[k]);
           const int s = mgn_get_face_side_of_tetra(face, t);
-          face->extra->side[s] = nullptr;
-          face->extra->side_type[s] = MGN_ELEM_NONE;
+          mgn_element_extra* extra = mgn_get_element_extra(face);
+          extra->side[s] = nullptr;
+          extra->side_type[s] = MGN_ELEM_NONE;
           if (s == 0) add_front_face(face->n[0], face->n[1], face->n[2], face, MGN_ELEM_FACE, 0);
           else add_front_face(face->n[1], face->n[0], face->n[2], face, MGN_ELEM_FACE, 1);
           break;

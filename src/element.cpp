@@ -156,8 +156,7 @@ void mgn_create_mesh_store(long vertex_count) {
 
 void mgn_reset_mesh_store() {
   mgn_listing** chains[] = {&mgn_mesh.coordinates, &mgn_mesh.surface_params, &mgn_mesh.curve_params,
-                            &mgn_mesh.cells,       &mgn_mesh.edge_more,      &mgn_mesh.extras,
-                            &mgn_mesh.node_pool,   &mgn_mesh.edge_pool,
+                            &mgn_mesh.cells,       &mgn_mesh.node_pool,      &mgn_mesh.edge_pool,
                             &mgn_mesh.face_pool,   &mgn_mesh.quad_pool,      &mgn_mesh.tetra_pool,
                             &mgn_mesh.pyram_pool,  &mgn_mesh.wedge_pool,     &mgn_mesh.hexa_pool,
                             &mgn_mesh.fe_nodes,    &mgn_mesh.fe_edges,       &mgn_mesh.fe_faces,
@@ -167,6 +166,8 @@ void mgn_reset_mesh_store() {
     if (*chain != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(*chain));
     *chain = nullptr;
   }
+  mgn_destroy_numbered_listing(mgn_mesh.edge_more);
+  mgn_destroy_numbered_listing(mgn_mesh.extras);
   mgn_mesh = mgn_mesh_store{};
   mgn_record_count* counts[] = {&mgn_run.nodes,  &mgn_run.edges,  &mgn_run.trias,  &mgn_run.quads,
                                 &mgn_run.tetras, &mgn_run.pyrams, &mgn_run.wedges, &mgn_run.hexas};
@@ -250,7 +251,7 @@ mgn_face* mgn_create_face(mgn_node* a, mgn_node* b, mgn_node* c, int kind, void*
   mgn_listing*& from = pool != nullptr ? *pool : mgn_mesh.face_pool;
   auto* face = take_record<mgn_face>(from, pool_capacity());
   face->id = next_id(mgn_mesh.face_id, mgn_run.trias);
-  face->kind = kind;
+  face->kind = static_cast<int8_t>(kind);
   face->entity = entity;
   face->n[0] = a;
   face->n[1] = b;
@@ -354,17 +355,15 @@ mgn_edge** node_link(mgn_edge* edge, const mgn_node* node) {
 
 template <typename T>
 mgn_element_extra* element_extra(T* element) {
-  if (element->extra == nullptr)
-    element->extra = take_record<mgn_element_extra>(mgn_mesh.extras, small_capacity());
-  return element->extra;
+  if (element->extra == 0) element->extra = mgn_new_numbered_record(mgn_mesh.extras, sizeof(mgn_element_extra));
+  return mgn_numbered_record<mgn_element_extra>(mgn_mesh.extras, element->extra);
 }
 
 }  // namespace
 
 mgn_edge_more* mgn_get_edge_more(mgn_edge* edge) {
-  if (edge->more == nullptr)
-    edge->more = take_record<mgn_edge_more>(mgn_mesh.edge_more, std::max(10L, mgn_set.listing_size / 10));
-  return edge->more;
+  if (edge->more == 0) edge->more = mgn_new_numbered_record(mgn_mesh.edge_more, sizeof(mgn_edge_more));
+  return mgn_numbered_record<mgn_edge_more>(mgn_mesh.edge_more, edge->more);
 }
 
 void mgn_link_node_edge(mgn_node* node, mgn_edge* edge) {
@@ -405,11 +404,13 @@ bool mgn_remove_edge_face(mgn_edge* edge, const mgn_face* face) {
     if (slot == face && face != nullptr) {
       // A further face moves up into the freed slot.
       // (List cells come from the cell pool and are not freed.)
-      mgn_list_item* cell = edge->more != nullptr ? mgn_unlink_head_item(edge->more->faces) : nullptr;
+      mgn_edge_more* more = mgn_find_edge_more(edge);
+      mgn_list_item* cell = more != nullptr ? mgn_unlink_head_item(more->faces) : nullptr;
       slot = cell != nullptr ? static_cast<mgn_face*>(cell->object) : nullptr;
       return true;
     }
-  return edge->more != nullptr && face != nullptr && mgn_unlink_item(edge->more->faces, const_cast<mgn_face*>(face)) != nullptr;
+  mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr && face != nullptr && mgn_unlink_item(more->faces, const_cast<mgn_face*>(face)) != nullptr;
 }
 
 void mgn_replace_edge_face(mgn_edge* edge, const mgn_face* from, mgn_face* to) {
@@ -419,8 +420,8 @@ void mgn_replace_edge_face(mgn_edge* edge, const mgn_face* from, mgn_face* to) {
       slot = to;
       return;
     }
-  if (edge->more != nullptr)
-    for (mgn_list_item* item = edge->more->faces; item != nullptr; item = item->next)
+  if (mgn_edge_more* more = mgn_find_edge_more(edge))
+    for (mgn_list_item* item = more->faces; item != nullptr; item = item->next)
       if (item->object == from) {
         item->object = to;
         return;
@@ -430,7 +431,8 @@ void mgn_replace_edge_face(mgn_edge* edge, const mgn_face* from, mgn_face* to) {
 bool mgn_edge_has_face(const mgn_edge* edge, const mgn_face* face) {
   if (face == nullptr) return false;
   if (edge->face[0] == face || edge->face[1] == face) return true;
-  return edge->more != nullptr && mgn_find_item(edge->more->faces, face) != nullptr;
+  const mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr && mgn_find_item(more->faces, face) != nullptr;
 }
 
 void mgn_add_edge_quad(mgn_edge* edge, mgn_quad* quad) {
@@ -439,13 +441,14 @@ void mgn_add_edge_quad(mgn_edge* edge, mgn_quad* quad) {
 }
 
 bool mgn_edge_has_quad(const mgn_edge* edge, const mgn_quad* quad) {
-  return edge->more != nullptr && quad != nullptr && mgn_find_item(edge->more->quads, quad) != nullptr;
+  const mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr && quad != nullptr && mgn_find_item(more->quads, quad) != nullptr;
 }
 
 void mgn_hand_over_edge_side(mgn_edge* edge, const mgn_face* from, mgn_face* to) {
   mgn_replace_edge_face(edge, from, to);
   if (mgn_edge_has_side_slots(edge))
-    for (mgn_face*& side : edge->more->sides)
+    for (mgn_face*& side : mgn_find_edge_more(edge)->sides)
       if (side == from) side = to;
 }
 
@@ -501,7 +504,7 @@ mgn_tetra* mgn_renew_tetra(mgn_tetra* tetra, mgn_node* a, mgn_node* b, mgn_node*
 }
 
 bool mgn_can_renew_edge(const mgn_edge* edge) {
-  return edge->id != 0 && edge->kind == MGN_REGION && edge->more == nullptr && edge->face[0] == nullptr &&
+  return edge->id != 0 && edge->kind == MGN_REGION && edge->more == 0 && edge->face[0] == nullptr &&
          edge->face[1] == nullptr;
 }
 
@@ -678,8 +681,9 @@ void mgn_apply_edge_swap(mgn_edge* edge, mgn_face* ab, mgn_face* ba, mgn_edge* a
     edge->face[1] = ba;
   }
   if (mgn_edge_has_side_slots(edge)) {
-    edge->more->sides[0] = ab;
-    edge->more->sides[1] = ba;
+    mgn_edge_more* more = mgn_find_edge_more(edge);
+    more->sides[0] = ab;
+    more->sides[1] = ba;
   }
 }
 

@@ -10,6 +10,7 @@
 #ifndef MGN_ELEMENT_H
 #define MGN_ELEMENT_H
 
+#include "list.h"
 #include "records.h"
 
 // Local numbering of the tetra (nodes 0..3).
@@ -84,6 +85,14 @@ class mgn_node_edges {
 void mgn_link_node_edge(mgn_node* node, mgn_edge* edge);
 bool mgn_unlink_node_edge(mgn_node* node, mgn_edge* edge);
 
+// The extra record of an edge (further faces, quads, side slots of a
+// front, midside node): created on first use by mgn_get_edge_more; null
+// from mgn_find_edge_more while the edge has none.
+mgn_edge_more* mgn_get_edge_more(mgn_edge* edge);
+inline mgn_edge_more* mgn_find_edge_more(const mgn_edge* edge) {
+  return edge->more != 0 ? mgn_numbered_record<mgn_edge_more>(mgn_mesh.edge_more, edge->more) : nullptr;
+}
+
 // Faces and quads using an edge.  A face is added once; removing a face
 // that is not there does nothing and returns false.  Replacing puts `to` in
 // the place of `from` (nothing when from is absent).
@@ -94,7 +103,8 @@ bool mgn_edge_has_face(const mgn_edge* edge, const mgn_face* face);
 void mgn_add_edge_quad(mgn_edge* edge, mgn_quad* quad);
 bool mgn_edge_has_quad(const mgn_edge* edge, const mgn_quad* quad);
 inline bool mgn_edge_has_quads(const mgn_edge* edge) {
-  return edge->more != nullptr && edge->more->quads != nullptr;
+  const mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr && more->quads != nullptr;
 }
 
 // The faces of an edge, the two slots first, then the further ones:
@@ -118,7 +128,8 @@ class mgn_edge_faces {
     void settle() {
       while (slot_ < 2 && edge_->face[slot_] == nullptr) ++slot_;
       if (slot_ == 2) {
-        item_ = edge_->more != nullptr ? edge_->more->faces : nullptr;
+        const mgn_edge_more* more = mgn_find_edge_more(edge_);
+        item_ = more != nullptr ? more->faces : nullptr;
         slot_ = 3;
       }
       if (slot_ == 3) {
@@ -155,20 +166,21 @@ class mgn_edge_quads {
     mgn_list_item* item_;
   };
   explicit mgn_edge_quads(const mgn_edge* edge) : edge_(edge) {}
-  iterator begin() const { return iterator(edge_->more != nullptr ? edge_->more->quads : nullptr); }
+  iterator begin() const {
+    const mgn_edge_more* more = mgn_find_edge_more(edge_);
+    return iterator(more != nullptr ? more->quads : nullptr);
+  }
   iterator end() const { return iterator(nullptr); }
 
  private:
   const mgn_edge* edge_;
 };
 
-// The extra record of an edge (further faces, quads, side slots of a
-// front), created on first use.
-mgn_edge_more* mgn_get_edge_more(mgn_edge* edge);
 
 // The midside node of an edge (null in a linear mesh), and its setting.
 inline mgn_node* mgn_edge_mid(const mgn_edge* edge) {
-  return edge->more != nullptr ? edge->more->mid : nullptr;
+  const mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr ? more->mid : nullptr;
 }
 inline void mgn_set_edge_mid(mgn_edge* edge, mgn_node* mid) { mgn_get_edge_more(edge)->mid = mid; }
 
@@ -176,13 +188,16 @@ inline void mgn_set_edge_mid(mgn_edge* edge, mgn_node* mid) { mgn_get_edge_more(
 // front holds it (it was taken over from another entity), else its face
 // slots.
 inline bool mgn_edge_has_side_slots(const mgn_edge* edge) {
-  return edge->more != nullptr && edge->more->has_sides;
+  const mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr && more->has_sides;
 }
 inline mgn_face** mgn_edge_sides(mgn_edge* edge) {
-  return mgn_edge_has_side_slots(edge) ? edge->more->sides : edge->face;
+  mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr && more->has_sides ? more->sides : edge->face;
 }
 inline mgn_face* const* mgn_edge_sides(const mgn_edge* edge) {
-  return mgn_edge_has_side_slots(edge) ? edge->more->sides : edge->face;
+  const mgn_edge_more* more = mgn_find_edge_more(edge);
+  return more != nullptr && more->has_sides ? more->sides : edge->face;
 }
 
 // Hands the side of an edge held by one triangle over to another: in its
@@ -193,10 +208,16 @@ void mgn_hand_over_edge_side(mgn_edge* edge, const mgn_face* from, mgn_face* to)
 // use.
 mgn_element_extra* mgn_get_element_extra(mgn_face* face);
 mgn_element_extra* mgn_get_element_extra(mgn_quad* quad);
+// The same when the face or quad has them, else null.
+template <typename T>
+inline mgn_element_extra* mgn_find_element_extra(const T* element) {
+  return element->extra != 0 ? mgn_numbered_record<mgn_element_extra>(mgn_mesh.extras, element->extra) : nullptr;
+}
 // The neighbour table of a face or quad (null while none is built).
 template <typename T>
 mgn_list_item* mgn_neighbour_table(const T* element) {
-  return element->extra != nullptr ? element->extra->ngb : nullptr;
+  const mgn_element_extra* extra = mgn_find_element_extra(element);
+  return extra != nullptr ? extra->ngb : nullptr;
 }
 
 // Creation.  params: t for kind 1, (u, v) for kinds 2, 4 and 5, ignored

@@ -696,3 +696,32 @@ void mgn_step_listing_backward(mgn_listing* block, long first, long count,
     slot = mgn_last_used_record(block);
   }
 }
+
+// ---------------------------------------------------------------------------
+// Numbered listings
+// ---------------------------------------------------------------------------
+
+uint32_t mgn_new_numbered_record(mgn_numbered_listing& store, std::size_t size) {
+  if (store.listing == nullptr) {
+    store.listing = mgn_create_listing(static_cast<long>(MGN_NUMBERED_BLOCK), size);
+    store.size = size;
+    store.blocks.push_back(store.listing->base);
+    // Slot 0 stays unused: number 0 means "no record".
+    mgn_get_listing_item(store.listing);
+    store.count = 1;
+  }
+  if (size != store.size)
+    mgn_manipulation_error("Invalid item", MGN_HERE);
+  const uint32_t number = store.count;
+  if (number == 0)
+    mgn_manipulation_error("Too many numbered records (more than 2^32)", MGN_HERE);
+  char* slot = static_cast<char*>(mgn_get_listing_item(store.listing));
+  if ((number & (MGN_NUMBERED_BLOCK - 1)) == 0) store.blocks.push_back(slot);
+  ++store.count;
+  return number;
+}
+
+void mgn_destroy_numbered_listing(mgn_numbered_listing& store) {
+  if (store.listing != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(store.listing));
+  store = mgn_numbered_listing{};
+}

@@ -363,4 +363,22 @@ inline void mgn_apply_to_listing(mgn_listing* block, F&& function) {
   for (T* record : mgn_listing_range<T>(block)) function(record);
 }
 
+// ---------------------------------------------------------------------------
+// Numbered listings
+// ---------------------------------------------------------------------------
+
+// A new zero-filled record of size bytes in the numbered listing; returns
+// its number (1 for the first).  Past 2^32 - 1 numbers the run ends with a
+// manipulation error.
+uint32_t mgn_new_numbered_record(mgn_numbered_listing& store, std::size_t size);
+
+// The record of a number the listing handed out (never 0).
+template <typename T>
+inline T* mgn_numbered_record(const mgn_numbered_listing& store, uint32_t number) {
+  return reinterpret_cast<T*>(store.blocks[number >> MGN_NUMBERED_BLOCK_BITS]) + (number & (MGN_NUMBERED_BLOCK - 1));
+}
+
+// Destroys the listing and leaves the store empty.
+void mgn_destroy_numbered_listing(mgn_numbered_listing& store);
+
 #endif  // MGN_LIST_H

@@ -343,8 +343,9 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
       auto* face = static_cast<mgn_face*>(f.across);
       mgn_set_tetra_neighbour(t, k, face, MGN_ELEM_FACE);
       const int s = mgn_get_face_side_of_tetra(face, t);
-      face->extra->side[s] = t;
-      face->extra->side_type[s] = MGN_ELEM_TETRA;
+      mgn_element_extra* extra = mgn_get_element_extra(face);
+      extra->side[s] = t;
+      extra->side_type[s] = MGN_ELEM_TETRA;
     } else {
       mgn_set_tetra_neighbour(t, k, f.across, f.across_type);
     }

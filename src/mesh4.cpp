@@ -238,8 +238,8 @@ void drop_face(mgn_face* f) {
 
 void drop_quad(mgn_quad* q) {
   for (int i = 0; i < 4; ++i)
-    if (mgn_edge* e = mgn_get_node_edge(q->n[i], q->n[(i + 1) % 4]); e != nullptr && e->more != nullptr)
-      mgn_unlink_item(e->more->quads, q);
+    if (mgn_edge* e = mgn_get_node_edge(q->n[i], q->n[(i + 1) % 4]); e != nullptr && e->more != 0)
+      mgn_unlink_item(mgn_find_edge_more(e)->quads, q);
   mgn_retire_quad(q);
 }
 

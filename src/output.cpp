@@ -422,9 +422,9 @@ void mgn_store_tetra(const mgn_tetra* tetra) {
         across = tetra->ngb[cell];
       } else if (tetra->ngb_type[cell] == MGN_ELEM_FACE) {
         const auto* face = static_cast<const mgn_face*>(tetra->ngb[cell]);
-        if (face->extra != nullptr)
+        if (const mgn_element_extra* extra = mgn_find_element_extra(face))
           for (int s = 0; s < 2; ++s)
-            if (face->extra->side[s] != tetra && face->extra->side_type[s] == MGN_ELEM_TETRA) across = face->extra->side[s];
+            if (extra->side[s] != tetra && extra->side_type[s] == MGN_ELEM_TETRA) across = extra->side[s];
       }
       mgn_output_number(across != nullptr ? element_id(across) : 0);
     }
@@ -561,7 +561,8 @@ template <typename T>
 void mgn_store_face_assoc_tetras(const T* face) {
   long count = 0;
   void* const none[2] = {nullptr, nullptr};
-  void* const* side = face->extra != nullptr ? face->extra->side : none;
+  const mgn_element_extra* extra = mgn_find_element_extra(face);
+  void* const* side = extra != nullptr ? extra->side : none;
   for (int s = 0; s < 2; ++s)
     if (side[s] != nullptr && element_id(side[s]) != 0) ++count;
   MGN_PUT(" %9ld", count);

@@ -83,6 +83,22 @@ struct mgn_listing {
   std::size_t bytes;     // bytes of the record array
 };
 
+// Records of one type reached by a 32-bit number in place of a reference:
+// the records come from a listing whose blocks all hold
+// MGN_NUMBERED_BLOCK of them (so the listing's memory stays counted), and
+// the base of each block is kept, so number k lies at
+// blocks[k >> MGN_NUMBERED_BLOCK_BITS] + (k & (MGN_NUMBERED_BLOCK - 1)).
+// Number 0 is never handed out: it stands for "none".  Records do not move
+// and are not recycled before the store is reset.
+constexpr int MGN_NUMBERED_BLOCK_BITS = 10;
+constexpr uint32_t MGN_NUMBERED_BLOCK = uint32_t{1} << MGN_NUMBERED_BLOCK_BITS;
+struct mgn_numbered_listing {
+  mgn_listing* listing = nullptr;
+  std::vector<char*> blocks;  // base of each block, in order
+  std::size_t size = 0;       // bytes per record
+  uint32_t count = 0;         // numbers handed out, 0 included
+};
+
 // ---------------------------------------------------------------------------
 // 3. Settings (one record per process) and run state
 // ---------------------------------------------------------------------------
@@ -730,15 +746,16 @@ struct mgn_edge_more {
 
 // Mesh edge between n[0] and n[1].  next[k] continues the edge list of node
 // n[k].  face: the first two triangles using the edge (null slots are
-// free), more: the further ones, the quads and the midside node of a
-// quadratic mesh (null when there are none); read them through
-// mgn_edge_faces, mgn_edge_quads and mgn_edge_mid.  The side slots of the
+// free), more: the number of the record (in mgn_mesh.edge_more) with the
+// further ones, the quads and the midside node of a quadratic mesh (0 when
+// there are none); read them through mgn_edge_faces, mgn_edge_quads and
+// mgn_edge_mid.  The side slots of the
 // surface front (the face on each side, k = 0 on the left of n[0] -> n[1])
 // are the face slots themselves for an edge the front creates (its two faces
 // are the ones on its sides) and more->sides for an edge it takes over;
 // free_sides: 0 when the edge is not on a front.  An edge is the most
 // numerous record of a surface mesh (one and a half per triangle): its fields
-// are ordered to leave no padding beyond the last word (80 bytes).
+// are ordered to leave no padding (72 bytes).
 struct mgn_edge {
   int32_t id;
   int32_t work;
@@ -746,11 +763,12 @@ struct mgn_edge {
   mgn_node* n[2];
   mgn_edge* next[2];
   mgn_face* face[2];
-  mgn_edge_more* more;
-  int16_t free_sides;
+  uint32_t more;
   int16_t iso_type;
+  int8_t free_sides;
   int8_t kind;
 };
+static_assert(sizeof(mgn_edge) == 72, "the edge record is the bulk of a surface mesh: keep it packed");
 
 // The volume element on each side of a triangle or a quad bounding a region
 // (type MGN_ELEM_NONE and null while the side is on a region front), and
@@ -764,31 +782,33 @@ struct mgn_element_extra {
   mgn_list_item* ngb;
 };
 
-// Triangular face.  extra: the side cells, created with the face when the
-// owning entity bounds a region (has_sides), and the neighbour table; null
-// while neither exists.  The record is the most numerous of a surface mesh
-// after the edge: its fields are ordered to leave no padding (56 bytes).
+// Triangular face.  extra: the number of the record (in mgn_mesh.extras)
+// with the side cells, created with the face when the owning entity bounds
+// a region (has_sides), and the neighbour table; 0 while neither exists
+// (read it through mgn_find_element_extra).  The record is the most
+// numerous of a surface mesh after the edge: its fields are ordered to
+// leave no padding (48 bytes).
 struct mgn_face {
   int32_t id;
-  int16_t kind;
+  int8_t kind;
+  bool has_sides;
   int16_t iso_type;
   void* entity;
   mgn_node* n[3];
-  mgn_element_extra* extra;
+  uint32_t extra;
   int32_t work;          // scratch value of the mesher that owns the face
-  bool has_sides;
-  int8_t pad[3];
 };
+static_assert(sizeof(mgn_face) == 48, "the face record is the bulk of a surface mesh: keep it packed");
 
 // Quad: four nodes in circuit order; side cells and neighbour table as for
-// faces.
+// faces (72 bytes).
 struct mgn_quad {
   int32_t id;
   int32_t kind;
   void* entity;
   mgn_node* n[4];
   void* word;
-  mgn_element_extra* extra;
+  uint32_t extra;
   bool has_sides;
   int8_t pad;
   int16_t iso_type;
@@ -849,8 +869,8 @@ struct mgn_mesh_store {
   mgn_listing* curve_params = nullptr;    // t per curve node
   mgn_listing* cells = nullptr;           // list items (partner lists, further faces and
                                           // quads of edges, neighbour tables)
-  mgn_listing* edge_more = nullptr;       // mgn_edge_more records
-  mgn_listing* extras = nullptr;          // mgn_element_extra records
+  mgn_numbered_listing edge_more;         // mgn_edge_more records
+  mgn_numbered_listing extras;            // mgn_element_extra records
   mgn_listing* node_pool = nullptr;
   mgn_listing* edge_pool = nullptr;
   mgn_listing* face_pool = nullptr;

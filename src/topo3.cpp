@@ -152,13 +152,14 @@ std::string check_faces_of(const T* entity, const char* word, const mgn_region* 
   mgn_for_own_records<mgn_face>(entity->mesh.faces, entity->mesh.face_total, entity->mesh.discretized,
                                 [&](const mgn_face* f) { faces.push_back(f); });
   for (const mgn_face* f : faces) {
-    if (f->extra == nullptr)
+    const mgn_element_extra* extra = mgn_find_element_extra(f);
+    if (extra == nullptr)
       return mgn_format("face %ld of %s %ld bounds region %ld without side cells", static_cast<long>(f->id), word,
                         static_cast<long>(entity->id), static_cast<long>(region->id));
     for (int s = 0; s < 2; ++s) {
       if (!(s == 0 ? side0 : side1)) continue;
-      const auto* t = static_cast<const mgn_tetra*>(f->extra->side[s]);
-      if (t == nullptr || f->extra->side_type[s] != MGN_ELEM_TETRA || t->id == 0)
+      const auto* t = static_cast<const mgn_tetra*>(extra->side[s]);
+      if (t == nullptr || extra->side_type[s] != MGN_ELEM_TETRA || t->id == 0)
         return mgn_format("side %d of face %ld of %s %ld has no tetra of region %ld", s, static_cast<long>(f->id),
                           word, static_cast<long>(entity->id), static_cast<long>(region->id));
       if (t->region != region)
@@ -210,7 +211,8 @@ std::string check_tetra(const mgn_tetra* t) {
         if (mgn_get_tetra_face_index(t, f->n[0], f->n[1], f->n[2]) != k)
           return mgn_format("tetra %ld links face %ld on another face", id, static_cast<long>(f->id));
         const int s = mgn_get_face_side_of_tetra(f, t);
-        if (f->extra == nullptr || f->extra->side[s] != t)
+        const mgn_element_extra* extra = mgn_find_element_extra(f);
+        if (extra == nullptr || extra->side[s] != t)
           return mgn_format("face %ld does not hold tetra %ld on its side", static_cast<long>(f->id), id);
         break;
       }

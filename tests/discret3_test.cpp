@@ -435,9 +435,9 @@ TEST_F(RegionMeshTest, CubeOfQuadsFillsWithPyramidsAndTetras) {
       mgn_for_own_records<mgn_quad>(s->mesh.quads, s->mesh.quad_total, true, [&](const mgn_quad* q) {
         ++quads;
         EXPECT_EQ(bases.count({q->n[0], q->n[1], q->n[2], q->n[3]}), 1u) << label << ": quad " << q->id;
-        ASSERT_NE(q->extra, nullptr);
+        ASSERT_NE(mgn_find_element_extra(q), nullptr);
         const int side = id == 1 || id == 4 || id == 5 ? 0 : 1;
-        EXPECT_EQ(q->extra->side_type[side], MGN_ELEM_PYRAM) << label << ": quad " << q->id;
+        EXPECT_EQ(mgn_find_element_extra(q)->side_type[side], MGN_ELEM_PYRAM) << label << ": quad " << q->id;
       });
     }
     EXPECT_GT(quads, 0) << label;

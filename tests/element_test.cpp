@@ -250,9 +250,9 @@ TEST_F(MeshStore, FacesOfARegionAlwaysHaveSides) {
   EXPECT_TRUE(f1->has_sides);
   EXPECT_FALSE(f2->has_sides);
   EXPECT_TRUE(f3->has_sides);
-  ASSERT_NE(f3->extra, nullptr);
-  EXPECT_EQ(f3->extra->side[0], nullptr);
-  EXPECT_EQ(f2->extra, nullptr);
+  ASSERT_NE(mgn_find_element_extra(f3), nullptr);
+  EXPECT_EQ(mgn_find_element_extra(f3)->side[0], nullptr);
+  EXPECT_EQ(mgn_find_element_extra(f2), nullptr);
   EXPECT_EQ(f3->id, 3);
   EXPECT_EQ(surface.mesh.face_count, 2);
   // A face taken from a scratch pool is numbered in the same sequence.

@@ -776,6 +776,51 @@ TEST(ListingDeath, MisuseIsAManipulationError) {
   mgn_destroy_listing(first);
 }
 
+// ---------------------------------------------------------------------------
+// Numbered listings
+// ---------------------------------------------------------------------------
+
+TEST(NumberedListing, NumbersFromOneReachStableZeroedRecordsAcrossBlocks) {
+  mgn_numbered_listing store;
+  const std::size_t before = mgn_listing_memory();
+  // Past two block borders: the last record of a block and the first of the
+  // next must not share a slot, and a record must stay where it was while
+  // later blocks are added.
+  const uint32_t n = 2 * MGN_NUMBERED_BLOCK + 5;
+  std::vector<rec*> first_seen;
+  for (uint32_t k = 1; k <= n; ++k) {
+    ASSERT_EQ(mgn_new_numbered_record(store, sizeof(rec)), k);
+    rec* r = mgn_numbered_record<rec>(store, k);
+    EXPECT_EQ(r->id, 0) << k;
+    EXPECT_EQ(r->value, 0.0) << k;
+    r->id = static_cast<long>(k);
+    first_seen.push_back(r);
+  }
+  EXPECT_EQ(store.blocks.size(), 3u);
+  for (uint32_t k = 1; k <= n; ++k) {
+    ASSERT_EQ(mgn_numbered_record<rec>(store, k), first_seen[k - 1]) << k;
+    EXPECT_EQ(mgn_numbered_record<rec>(store, k)->id, static_cast<long>(k));
+  }
+  // The records are listing memory (three full blocks with their headers),
+  // and all of it goes with the store.
+  EXPECT_EQ(mgn_listing_memory() - before, 3 * (MGN_LISTING_HEADER_BYTES + MGN_NUMBERED_BLOCK * sizeof(rec)));
+  mgn_destroy_numbered_listing(store);
+  EXPECT_EQ(mgn_listing_memory(), before);
+  EXPECT_TRUE(store.blocks.empty());
+  // A store given back starts again from number 1.
+  EXPECT_EQ(mgn_new_numbered_record(store, sizeof(rec)), 1u);
+  EXPECT_EQ(mgn_numbered_record<rec>(store, 1)->id, 0);
+  mgn_destroy_numbered_listing(store);
+}
+
+TEST(NumberedListingDeath, RecordsOfAnotherSizeAreRefused) {
+  mgn_numbered_listing store;
+  mgn_new_numbered_record(store, sizeof(rec));
+  EXPECT_EXIT(mgn_new_numbered_record(store, sizeof(long)), ::testing::ExitedWithCode(10),
+              place("mgn_new_numbered_record") + "\nInvalid item");
+  mgn_destroy_numbered_listing(store);
+}
+
 TEST(ListingDeath, AllocationFailureIsAnAllocationError) {
   EXPECT_EXIT(mgn_create_listing(1L << 62, 1024), ::testing::ExitedWithCode(15),
               place("mgn_create_listing") + "\nMemory allocation failed");

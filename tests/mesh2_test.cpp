@@ -789,7 +789,7 @@ TEST(SurfaceScratch, NodesAndEdgesDropTheirScratchRecordsAndLaterSmoothingLeaves
   for (mgn_edge* e : mgn_listing_range<mgn_edge>(mgn_get_first_listing_block(mgn_mesh.edge_pool))) {
     ++edges;
     // Side slots a front gave to a curve edge are given back with the front.
-    if (e->more != nullptr && e->more->has_sides) ++with_sides;
+    if (mgn_edge_has_side_slots(e)) ++with_sides;
   }
   EXPECT_GT(nodes, 20);
   EXPECT_GT(edges, 40);

@@ -139,8 +139,9 @@ class Repair : public ::testing::Test {
           face = mgn_create_face(a, b, c, MGN_SURFACE, &skin_, &skin_.mesh.faces, nullptr, true);
         }
         const int s = mgn_get_face_side_of_tetra(face, t);
-        face->extra->side[s] = t;
-        face->extra->side_type[s] = MGN_ELEM_TETRA;
+        mgn_element_extra* extra = mgn_get_element_extra(face);
+        extra->side[s] = t;
+        extra->side_type[s] = MGN_ELEM_TETRA;
         mgn_set_tetra_neighbour(t, k, face, MGN_ELEM_FACE);
       }
     // Edges: of the skin (or wall) on its triangles, of the region inside.
