@@ -39,6 +39,12 @@ struct heap_entry {
   }
 };
 
+// Frees the array of a vector (clear keeps it).
+template <typename T>
+void give_back(std::vector<T>& v) {
+  std::vector<T>().swap(v);
+}
+
 // Rooted level structure: the nodes by level, breadth first.
 struct level_structure {
   std::vector<int> nodes;
@@ -346,6 +352,18 @@ void mgn_build_node_graph(mgn_node_graph& g) {
   g.midside.assign(n, 0);
   for (int i = 0; i < n; ++i) g.midside[i] = (g.nodes[i]->flags & MGN_NODE_MIDSIDE) != 0;
   g.start.assign(n + 1, 0);
+  // The adjacency array is reserved once at its largest possible size (every
+  // edge and partner of every corner node): grown by doubling, it would hold
+  // up to twice its records, and the old and new arrays side by side at each
+  // growth, which made the peak of large meshes.
+  std::size_t most = 0;
+  for (int i = 0; i < n; ++i) {
+    if (g.midside[i]) continue;
+    most += static_cast<std::size_t>(g.nodes[i]->edge_count);
+    if (partners)
+      for (mgn_list_item* item = mgn_node_partners(g.nodes[i]); item != nullptr; item = item->next) ++most;
+  }
+  g.adj.reserve(most);
   std::vector<int> seen(n, -1);
   for (int i = 0; i < n; ++i) {
     g.start[i] = static_cast<int>(g.adj.size());
@@ -473,7 +491,10 @@ void mgn_renumber_mesh() {
         }
       }
 
-      // 4. Profile before; isolated nodes first.
+      // 4. Profile before (the natural numbers go before the work arrays
+      // come: the node identifiers hold them); isolated nodes first.
+      mgn_run.profile_old = mgn_get_mesh_profile(g, natural);
+      give_back(natural);
       sloan_state st(g);
       st.number.assign(n, 0);
       st.status.assign(n, INACTIVE);
@@ -483,7 +504,6 @@ void mgn_renumber_mesh() {
       st.order = std::move(order);
       st.first_number = shift + 1;
       st.quadratic = quadratic_mesh();
-      mgn_run.profile_old = mgn_get_mesh_profile(g, natural);
       long counter = shift;
       for (int i = 0; i < n; ++i) {
         st.max_degree = std::max(st.max_degree, g.degree(i));
@@ -574,7 +594,15 @@ void mgn_renumber_mesh() {
         }
 
       // 7. Profile after, on the reversed numbering of quadratic meshes;
-      // the natural numbering stays when it is better.
+      // the natural numbering stays when it is better.  The work arrays of
+      // the numbering go first: only the numbers and the order are left.
+      give_back(st.status);
+      give_back(st.priority);
+      give_back(st.distance);
+      give_back(st.mark);
+      give_back(starts);
+      give_back(component_levels.nodes);
+      give_back(component_levels.level_start);
       if (mgn_mesh.reverse)
         for (int i = 0; i < n; ++i) st.number[i] = n + 2 * shift - st.number[i] + 1;
       mgn_run.profile_new = mgn_get_mesh_profile(g, st.number);
