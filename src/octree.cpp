@@ -17,7 +17,6 @@
 namespace {
 
 constexpr double kScale = MGN_OCTREE_SIZE_SCALE;
-static_assert(sizeof(mgn_octant) == 80, "octant record grew: one per octant, most numerous with the edges");
 // Range of the sizes of the tree (single precision): the root at most a
 // quarter of the largest single-precision value, so that twice its size and
 // the scaled sizes stay finite; no octant below the smallest normal one.
@@ -70,8 +69,8 @@ void destroy_pools() {
 void create_pools() {
   destroy_pools();
   const long capacity = pool_capacity();
-  mgn_tree.octants = mgn_create_listing(1, sizeof(mgn_octant));
-  mgn_tree.children = mgn_create_listing(capacity, 8 * sizeof(mgn_octant));
+  mgn_tree.octants = mgn_create_listing(1, sizeof(mgn_octant_block));
+  mgn_tree.children = mgn_create_listing(capacity, sizeof(mgn_octant_block));
   mgn_tree.node_cells = mgn_create_listing(capacity, sizeof(mgn_list_item));
 }
 
@@ -147,7 +146,7 @@ uint32_t corner_of_divided(const mgn_octant* octant, const int g[3]) {
   }
   const mgn_octant* leaf = mgn_octant_child(octant, child);
   while (!is_leaf(leaf)) leaf = mgn_octant_child(leaf, corner);
-  return leaf->corners[corner];
+  return mgn_octant_corner_number(leaf, corner);
 }
 
 // The octant of the same size across the edge between faces f1 and f2 (or
@@ -199,7 +198,7 @@ void balance_neighbours(mgn_octant* octant, mgn_octant* faces[6]) {
 // faces: the octant's face neighbours.
 void gather_grid_corners(const mgn_octant* octant, mgn_octant* const faces[6], double half, uint32_t grid[27]) {
   for (int k = 0; k < 8; ++k) {
-    grid[2 * (k & 1) + 6 * ((k >> 1) & 1) + 18 * ((k >> 2) & 1)] = octant->corners[k];
+    grid[2 * (k & 1) + 6 * ((k >> 1) & 1) + 18 * ((k >> 2) & 1)] = mgn_octant_corner_number(octant, k);
   }
   for (int z = 0; z < 3; ++z) {
     for (int y = 0; y < 3; ++y) {
@@ -378,10 +377,11 @@ void mgn_create_root_octant(const double box_min[3], const double box_max[3]) {
                            MGN_HERE);
   }
 
-  auto* root = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.octants));
+  auto* block = static_cast<mgn_octant_block*>(mgn_get_listing_item(mgn_tree.octants));
+  mgn_octant* root = block->octants;
   init_octant(root, nullptr, size);
   for (int a = 0; a < 3; ++a) root->origin[a] = origin[a];
-  for (uint32_t& corner : root->corners) corner = new_corner(size);
+  for (int m = 0; m < 8; ++m) block->corners[mgn_block_grid_point(0, m)] = new_corner(size);
   mgn_tree.root = root;
   mgn_tree.root_size = size;
   mgn_tree.octant_count = 1;
@@ -456,22 +456,17 @@ int mgn_divide_terminal_octant(mgn_octant* octant) {
   balance_neighbours(octant, faces);
 
   const double half = single(0.5 * octant->size);
-  uint32_t grid[27];
-  gather_grid_corners(octant, faces, half, grid);
+  auto* block = static_cast<mgn_octant_block*>(mgn_get_listing_item(mgn_tree.children));
+  gather_grid_corners(octant, faces, half, block->corners);
   for (int k = 0; k < 8; ++k) mgn_lower_corner_size(mgn_octant_corner(octant, k), half);
 
-  auto* children = static_cast<mgn_octant*>(mgn_get_listing_item(mgn_tree.children));
+  mgn_octant* children = block->octants;
   for (int k = 0; k < 8; ++k) {
     mgn_octant* child = children + k;
     init_octant(child, octant, half);
+    child->index = static_cast<int16_t>(k);
     for (int a = 0; a < 3; ++a) {
       child->origin[a] = k == 0 ? octant->origin[a] : octant->origin[a] + (((k >> a) & 1) ? half : 0.0);
-    }
-    for (int m = 0; m < 8; ++m) {
-      const int x = (k & 1) + (m & 1);
-      const int y = ((k >> 1) & 1) + ((m >> 1) & 1);
-      const int z = ((k >> 2) & 1) + ((m >> 2) & 1);
-      child->corners[m] = grid[x + 3 * y + 9 * z];
     }
   }
   octant->state = MGN_OCTANT_DIVIDED;

@@ -588,27 +588,40 @@ enum mgn_octant_state : int32_t {
 };
 
 // Octant: a cube of the octree.  Child and corner k lies at origin + size x
-// (bit 0 of k, bit 1 of k, bit 2 of k).  A leaf holds its eight corner size
-// records, shared with every octant meeting at the corner point, and the
-// mesh nodes lying in it; a divided octant holds its eight children, made
-// together as one block (child k is children + k, see mgn_octant_child).
-// Face f of axis a (0 x, 1 y, 2 z) is a on the low side and 5 - a on the
-// high side: 0 -x, 1 -y, 2 -z, 3 +z, 4 +y, 5 +x; the opposite of face f is
-// 5 - f.  Neighbours across faces are not stored: they are found by walking
-// the tree (mgn_get_octant_neighbour).  The corners are numbers of records
-// of the tree's corner store (mgn_octant_corner) and the children one
-// reference, which keeps the record at 80 bytes with its origin inside.
+// (bit 0 of k, bit 1 of k, bit 2 of k).  A leaf has eight corner size
+// records, shared with every octant meeting at the corner point, and holds
+// the mesh nodes lying in it; a divided octant holds its eight children,
+// made together as one sibling block (child k is children + k, see
+// mgn_octant_child).  Face f of axis a (0 x, 1 y, 2 z) is a on the low side
+// and 5 - a on the high side: 0 -x, 1 -y, 2 -z, 3 +z, 4 +y, 5 +x; the
+// opposite of face f is 5 - f.  Neighbours across faces are not stored: they
+// are found by walking the tree (mgn_get_octant_neighbour).  The corners are
+// numbers of records of the tree's corner store, held once per sibling block
+// for the points the eight siblings share (mgn_octant_corner), which keeps
+// the record at 56 bytes with its parent and origin inside.
 struct mgn_octant {
-  int32_t state;        // mgn_octant_state
+  int16_t state;        // mgn_octant_state
+  int16_t index;        // its place in its sibling block (child index; 0 for the root)
   float size;           // edge length: always a single-precision value, so
                         // it is held as one (it reads back as the same double)
   mgn_octant* parent;   // null for the root
   mgn_list nodes;       // mgn_node* of a leaf (empty for divided octants)
   double origin[3];     // corner with the smallest x, y, z
-  union {
-    uint32_t corners[8];   // leaf: numbers of the corner size records
-    mgn_octant* children;  // divided: the first of the eight children
-  };
+  mgn_octant* children; // divided: the first of the eight children (null for a leaf)
+};
+static_assert(sizeof(mgn_octant) == 56, "an octant is held for about every triangle: keep it packed");
+
+// The eight children of an octant, made together, and the numbers of the
+// corner size records at the 3 x 3 x 3 grid of points they share (index
+// x + 3 y + 9 z, in units of a child's size): corner m of child k is grid
+// point (bit 0 of k + bit 0 of m, bit 1 of k + bit 1 of m, bit 2 + bit 2).
+// The root sits alone in a block of its own, as child 0.  Sharing the grid
+// costs 108 bytes per eight octants, against 32 bytes per octant for eight
+// numbers of its own.
+struct mgn_octant_block {
+  uint32_t corners[27];
+  uint32_t unused;
+  mgn_octant octants[8];
 };
 
 // The corner size records of the tree: single-precision values numbered
@@ -631,7 +644,7 @@ struct mgn_octree {
   int16_t max_depth = 0;                 // D
   double min_size = 0.0;                 // R / 2^D
   long octant_count = 0;
-  // Record pools: the root octant, the blocks of eight children, the
+  // Record pools: the root's block, the blocks of eight children, the
   // corner sizes, and the list cells of the leaves' node lists with the
   // chain of cells given back (reused first).
   mgn_listing* octants = nullptr;
@@ -649,12 +662,41 @@ extern mgn_octree mgn_tree;
 // Child k of a divided octant.
 inline mgn_octant* mgn_octant_child(const mgn_octant* octant, int k) { return octant->children + k; }
 
-// The size record at corner k of a leaf (shared with the leaves that meet
-// there).
-inline float* mgn_octant_corner(const mgn_octant* octant, int k) {
-  const uint32_t number = octant->corners[k];
+// The sibling block of an octant.
+inline mgn_octant_block* mgn_octant_block_of(const mgn_octant* octant) {
+  const mgn_octant* first = octant - octant->index;
+  return reinterpret_cast<mgn_octant_block*>(const_cast<char*>(reinterpret_cast<const char*>(first)) -
+                                             offsetof(mgn_octant_block, octants));
+}
+
+// The grid point of corner m of child k in a sibling block, and the same
+// as a table (mgn_block_grid[k][m]) for the lookups of the size queries.
+constexpr int mgn_block_grid_point(int k, int m) {
+  return (k & 1) + (m & 1) + 3 * (((k >> 1) & 1) + ((m >> 1) & 1)) + 9 * (((k >> 2) & 1) + ((m >> 2) & 1));
+}
+struct mgn_block_grid_table {
+  uint8_t point[8][8];
+};
+constexpr mgn_block_grid_table mgn_make_block_grid() {
+  mgn_block_grid_table table{};
+  for (int k = 0; k < 8; ++k)
+    for (int m = 0; m < 8; ++m) table.point[k][m] = static_cast<uint8_t>(mgn_block_grid_point(k, m));
+  return table;
+}
+inline constexpr mgn_block_grid_table mgn_block_grid = mgn_make_block_grid();
+
+// The number of the size record at corner k of a leaf, and the record
+// itself (shared with the leaves that meet there).
+inline uint32_t mgn_octant_corner_number(const mgn_octant* octant, int k) {
+  return mgn_octant_block_of(octant)->corners[mgn_block_grid.point[octant->index][k]];
+}
+inline float* mgn_corner_record(uint32_t number) {
   return mgn_tree.corners.chunks[number >> MGN_CORNER_CHUNK_BITS].get() + (number & (MGN_CORNER_CHUNK - 1));
 }
+inline float* mgn_octant_corner(const mgn_octant* octant, int k) {
+  return mgn_corner_record(mgn_octant_corner_number(octant, k));
+}
+
 
 // ---------------------------------------------------------------------------
 // 6. Mesh records

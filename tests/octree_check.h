@@ -83,7 +83,7 @@ inline ::testing::AssertionResult octree_invariants_hold() {
     if (o->state == MGN_OCTANT_DIVIDED) {
       for (int k = 0; k < 8; ++k) {
         const mgn_octant* c = mgn_octant_child(o, k);
-        if (c->parent != o || c->size != o->size / 2) {
+        if (c->parent != o || c->size != o->size / 2 || c->index != k) {
           return ::testing::AssertionFailure() << "bad child " << k << " at level " << cell.level;
         }
         for (int a = 0; a < 3; ++a) {
@@ -108,11 +108,12 @@ inline ::testing::AssertionResult octree_invariants_hold() {
         const auto point = std::make_tuple((cell.i[0] + (m & 1)) << shift,
                                            (cell.i[1] + ((m >> 1) & 1)) << shift,
                                            (cell.i[2] + ((m >> 2) & 1)) << shift);
-        if (o->corners[m] >= mgn_tree.corners.count) {
-          return ::testing::AssertionFailure() << "corner record " << o->corners[m] << " not in the store";
+        const uint32_t number = mgn_octant_corner_number(o, m);
+        if (number >= mgn_tree.corners.count) {
+          return ::testing::AssertionFailure() << "corner record " << number << " not in the store";
         }
-        auto [it, inserted] = corner_at.emplace(point, o->corners[m]);
-        if (!inserted && it->second != o->corners[m]) {
+        auto [it, inserted] = corner_at.emplace(point, number);
+        if (!inserted && it->second != number) {
           return ::testing::AssertionFailure()
                  << "two corner records at one point (leaf level " << cell.level << ")";
         }
