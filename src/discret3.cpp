@@ -601,6 +601,10 @@ bool inside_angle(const double* p, const double* u, const double* w, const doubl
 
 // Whether the triangles g and f meet anywhere but in the nodes and the edge
 // they share.
+// Sine of the angle between two triangles sharing an edge below which they
+// are taken as lying in one plane.
+constexpr double kNearlyCoplanar = 1e-10;
+
 bool triangles_conflict(mgn_node* const g[3], mgn_node* const f[3]) {
   int gi[3], fi[3], shared = 0;
   for (int a = 0; a < 3; ++a)
@@ -655,11 +659,23 @@ bool triangles_conflict(mgn_node* const g[3], mgn_node* const f[3]) {
   }
   if (shared == 2) {
     // Sharing the edge u v: they overlap only when coplanar with the third
-    // nodes on one side of the edge.
+    // nodes on one side of the edge.  Coplanar up to rounding counts too:
+    // the nodes of a flat wall that was turned and moved are off its plane
+    // by the last bits of their coordinates, and a face folded onto the
+    // wall's faces across such an angle would make a flat tetra the front
+    // has to close later.
     const int ga = 3 - gi[0] - gi[1], fa = 3 - fi[0] - fi[1];
-    if (of[fa] != 0) return false;
     const double* u = G[gi[0]];
     const double* v = G[gi[1]];
+    if (of[fa] != 0) {
+      double e[3], w[3], r[3], n[3];
+      mgn_sub(v, u, e);
+      mgn_sub(G[ga], u, w);
+      mgn_sub(F[fa], u, r);
+      mgn_cross(e, w, n);
+      const double off = std::fabs(mgn_dot(n, r));
+      if (!(off <= kNearlyCoplanar * std::sqrt(mgn_dot(n, n) * mgn_dot(r, r)))) return false;
+    }
     int i, j;
     projection_axes(G[0], G[1], G[2], &i, &j);
     return mgn_orient2d(u, v, G[ga], i, j) * mgn_orient2d(u, v, F[fa], i, j) > 0;

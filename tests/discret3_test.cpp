@@ -447,6 +447,24 @@ TEST_F(RegionMeshTest, CubeOfQuadsFillsWithPyramidsAndTetras) {
   }
 }
 
+// A front face never folds onto front faces it shares an edge with across
+// an angle that is only rounding: walls thinner than the size, turned and
+// moved far from the origin, once got a flat tetra over two of their
+// triangles, which one repair pass (-S) could not mend.  The model lies in
+// models/own_options: it is meant for its own size only, not for the loops
+// that mesh every model at a small default size.
+TEST(RegionProgramTest, ThinTurnedWallsGetNoFlatTetra) {
+  const std::string dir = mgn_temp_dir();
+  const mgn_run_result r =
+      mgn_run_program({"-i", std::string(MGN_TEST_MODELS) + "/own_options/thin_turned_boxes.mgn", "-u", "11.64",
+                       "-S", "-o", "walls.msh"},
+                      dir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::smatch worst;
+  ASSERT_TRUE(std::regex_search(r.out, worst, std::regex("([0-9.e+-]+) - worst tetra quality"))) << r.out;
+  EXPECT_GT(std::stod(worst[1]), 1e-3) << r.out;
+}
+
 // Option -H: quad-hexa support off leaves the QUAD request without effect:
 // triangles and tetras only, and the mesh file of type 3.
 TEST(RegionProgramTest, WithoutQuadHexaSupportTheCubeOfQuadsIsTetrahedral) {
