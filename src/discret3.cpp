@@ -303,8 +303,9 @@ class box_tree {
       const node& n = nodes_[index];
       for (int c = 0; c < 2; ++c) {
         if (!overlap(n.child[c], b)) continue;
-        if (n.child_item[c] != kInner) visit(n.child_item[c]);
-        else {
+        if (n.child_item[c] != kInner) {
+          visit(n.child_item[c]);
+        } else {
           // Asked for now, read when popped: the loads of the subtrees
           // still to walk overlap instead of waiting one after another.
           const int child = c == 0 ? n.left : n.right;
@@ -351,7 +352,7 @@ class box_tree {
     while (!stack_.empty()) {
       const int index = stack_.back();
       const node& n = nodes_[index];
-      const node_info& info = cold_[index];
+      const node_links& info = cold_[index];
       stack_.pop_back();
       if (n.left >= 0) {
         stack_.push_back(n.left);
@@ -396,7 +397,9 @@ class box_tree {
     root_ = build(build, 0, leaves.size());
     cold_[root_].parent = -1;
   }
-  std::size_t capacity_bytes() const { return nodes_.capacity() * sizeof(node) + cold_.capacity() * sizeof(node_info); }
+  std::size_t capacity_bytes() const {
+    return nodes_.capacity() * sizeof(node) + cold_.capacity() * sizeof(node_links);
+  }
 
  private:
   // Marks a child that is an inner node (items are face slots, >= 0, and
@@ -411,7 +414,7 @@ class box_tree {
     int32_t child_item[2] = {kInner, kInner};  // items of leaf children
   };
   static_assert(sizeof(node) == 64, "a walk reads one cache line per node");
-  struct node_info {
+  struct node_links {
     float_box bounds;
     int32_t parent = -1, height = 0, item = -1;
   };
@@ -420,8 +423,8 @@ class box_tree {
   // inner node index, from its children.
   void fix(int index) {
     node& n = nodes_[index];
-    const node_info& l = cold_[n.left];
-    const node_info& r = cold_[n.right];
+    const node_links& l = cold_[n.left];
+    const node_links& r = cold_[n.right];
     cold_[index].height = 1 + std::max(l.height, r.height);
     cold_[index].bounds = unite(l.bounds, r.bounds);
     n.child[0] = l.bounds;
@@ -435,7 +438,7 @@ class box_tree {
       const int index = free_;
       free_ = cold_[index].parent;
       nodes_[index] = node{};
-      cold_[index] = node_info{};
+      cold_[index] = node_links{};
       return index;
     }
     nodes_.emplace_back();
@@ -517,7 +520,7 @@ class box_tree {
   }
 
   std::vector<node> nodes_;
-  std::vector<node_info> cold_;
+  std::vector<node_links> cold_;
   std::vector<int> stack_;
   int root_ = -1;
   int free_ = -1;
