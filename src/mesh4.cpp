@@ -299,6 +299,15 @@ mgn_edge* shared_edge(const mgn_face* f, const mgn_face* g) {
 }
 
 // Merges the two triangles into a quad when it is good enough.
+// The check of a merge (merge_faces applies it): the quality of the quad
+// that the triangles fn and gn across their shared edge e would make, -1
+// when they make none (not merged across e, or not convex).
+double merge_score(mgn_node* const (&fn)[3], mgn_node* const (&gn)[3], const mgn_edge* e) {
+  mgn_node* n[4];
+  if (!merged_nodes(fn, gn, e, n)) return -1.0;
+  return quad_score(n[0], n[1], n[2], n[3]);
+}
+
 mgn_quad* merge_faces(mgn_face* f, mgn_face* g, double min_quality) {
   if (!own_face(f) || !own_face(g) || f == g) return nullptr;
   mgn_edge* e = shared_edge(f, g);
@@ -383,9 +392,7 @@ long pair_neighbours(const std::vector<mgn_face*>& faces) {
   for (mgn_face* f : faces) {
     for_each_neighbour(element{f, nullptr}, [&](const element& other, mgn_edge* e) {
       if (other.face == nullptr || other.face->id < f->id) return;
-      mgn_node* n[4];
-      if (!merged_nodes(f->n, other.face->n, e, n)) return;
-      const double s = quad_score(n[0], n[1], n[2], n[3]);
+      const double s = merge_score(f->n, other.face->n, e);
       if (s > kMinMergeQuality) pairs.push_back({s, f, other.face});
     });
   }
@@ -464,9 +471,8 @@ bool find_walk(mgn_face* start, const std::vector<const void*>& blocked, std::si
       mgn_edge* e = mgn_get_node_edge(here.t[i], here.t[(i + 1) % 3]);
       if (!own_edge(e)) continue;
       for (mgn_face* g : mgn_edge_faces(e)) {
-        mgn_node* n[4];
-        if (g == start || !own_face(g) || reached.count(g) != 0 || !merged_nodes(here.t, g->n, e, n)) continue;
-        if (quad_score(n[0], n[1], n[2], n[3]) <= kMinMergeQuality) continue;
+        if (g == start || !own_face(g) || reached.count(g) != 0) continue;
+        if (!(merge_score(here.t, g->n, e) > kMinMergeQuality)) continue;
         found = static_cast<int>(next);
         *partner = g;
         break;
