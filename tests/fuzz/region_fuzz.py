@@ -1392,7 +1392,11 @@ def check_surface_sides(mesh, model, tetras, faces, surface_faces):
                          % (tr["id"], list(face), sid, sorted(got[side]), "+" if side > 0 else "-",
                             sorted(want[side]))], region_volume, shell_volume)
         a, b, c = (sub(mesh.nodes[n], origin) for n in face)
-        cone = det3(a, b, c) / 6.0
+        # det(a, b - a, c - a) is det(a, b, c), but its rounding scales with
+        # the short edges instead of with |b| |c|: the cones of a thin region
+        # far from the origin node nearly cancel, and det(a, b, c) would lose
+        # the digits that the comparison with the tetras needs.
+        cone = det3(a, sub(b, a), sub(c, a)) / 6.0
         # How far the volume may move with the rounding of the written
         # coordinates of the triangle's nodes.
         pa, pb, pc = (mesh.nodes[n] for n in face)
