@@ -47,6 +47,7 @@
 #include <deque>
 #include <limits>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,7 @@ namespace {
 // Constants
 // ---------------------------------------------------------------------------
 
+constexpr double kPi = 3.14159265358979323846;
 // Height of the regular tetra over its edge length: sqrt(2/3).
 constexpr double kRegularHeight = 0.8164965809277260;
 // Quality thresholds of the successive tries of one face (boundary quality
@@ -75,6 +77,13 @@ constexpr double kThreshold[] = {0.20, 0.08, 0.02, 0.0};
 constexpr int kTries = 4;
 // Lowered heights of the ideal point tried after the full one.
 constexpr double kLoweredHeight[] = {1.0, 0.75, 0.5, 0.3, 0.15};
+// The dihedral angle that the pyramids on the two faces of a boundary edge
+// leave between their side faces (37 degrees: a quarter-edge high pyramid
+// on each face of a right angle), and the highest and the lowest pyramid
+// (of its mean edge length).
+constexpr double kPyramGap = 36.87 * kPi / 180.0;
+constexpr double kPyramTop = 0.6;
+constexpr double kPyramLowest = 0.15;
 // Heights tried on the first tries of a face; the last try takes them all.
 constexpr int kUsualHeights = 3;
 // A new node keeps this fraction of the local size from front nodes and
@@ -1925,6 +1934,15 @@ bool pyram_valid(mgn_node* const b[4], const double* xyz, double clearance) {
       if (triangles_conflict(side, f.n)) return false;
     }
   }
+  // Segments fixed inside the region stay out of the pyramid's sides.
+  for (int32_t i : ctx.near_pieces) {
+    const fixed_piece& piece = ctx.pieces[i];
+    if (!piece.alive || piece.n[1] == nullptr) continue;
+    for (int k = 0; k < 4; ++k) {
+      mgn_node* const side[3] = {b[k], b[(k + 1) % 4], &apex};
+      if (segment_conflicts_triangle(piece.n[0], piece.n[1], side)) return false;
+    }
+  }
   const double gap2 = (kNodeClearance * clearance) * (kNodeClearance * clearance);
   for (mgn_node* v : ctx.near_nodes) {
     if (v == b[0] || v == b[1] || v == b[2] || v == b[3]) continue;
@@ -1943,41 +1961,250 @@ bool pyram_valid(mgn_node* const b[4], const double* xyz, double clearance) {
   return true;
 }
 
-// The pyramid on a boundary quad: its apex above the quad's centre, at the
-// height of the pyramid whose edges all have the quad's mean edge length,
-// lowered step by step while the pyramid does not fit; its four side faces
-// join the front.  side: the side of the quad that faces the region.
-void mgn_generate_pyram(mgn_quad* quad, int side) {
-  mgn_node* b[4];
+// The base of the pyramid on a boundary quad, turning counterclockwise seen
+// from the region side, its centre, its unit normal toward the region and
+// its mean edge length; false for a quad of no area.
+bool pyram_base(const mgn_quad* quad, int side, mgn_node* b[4], double centre[3], double n[3], double* edge) {
   for (int k = 0; k < 4; ++k) b[k] = quad->n[k];
   if (side == 1) {
     std::swap(b[0], b[1]);
     std::swap(b[2], b[3]);
   }
-  double d1[3], d2[3], n[3], centre[3] = {0.0, 0.0, 0.0};
+  double d1[3], d2[3];
   mgn_sub(b[2]->xyz, b[0]->xyz, d1);
   mgn_sub(b[3]->xyz, b[1]->xyz, d2);
   mgn_cross(d1, d2, n);
   const double twice_area = mgn_norm(n);
-  if (!(twice_area > mgn_tol.eps2)) {
+  if (!(twice_area > mgn_tol.eps2)) return false;
+  for (int c = 0; c < 3; ++c) n[c] /= twice_area;
+  *edge = 0.0;
+  for (int c = 0; c < 3; ++c) centre[c] = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    *edge += 0.25 * std::sqrt(mgn_get_point_square_distance(b[k]->xyz, b[(k + 1) % 4]->xyz));
+    for (int c = 0; c < 3; ++c) centre[c] += 0.25 * b[k]->xyz[c];
+  }
+  return true;
+}
+
+// The part of p - a square to the line through a and b, scaled to unit
+// length (zero when p lies on the line).
+void off_line(const double* a, const double* b, const double* p, double out[3]) {
+  double t[3], r[3];
+  mgn_sub(b, a, t);
+  mgn_sub(p, a, r);
+  const double tt = mgn_dot(t, t);
+  const double s = tt > 0.0 ? mgn_dot(r, t) / tt : 0.0;
+  for (int c = 0; c < 3; ++c) out[c] = r[c] - s * t[c];
+  const double l = mgn_norm(out);
+  for (int c = 0; c < 3; ++c) out[c] = l > 0.0 ? out[c] / l : 0.0;
+}
+
+// The parameter t in (0, 1] at which the segment from o to o + d meets the
+// triangle a b c, or 2 when it misses it.
+double segment_hit(const double* o, const double* d, const double* a, const double* b, const double* c) {
+  double e1[3], e2[3], pv[3], tv[3], qv[3];
+  mgn_sub(b, a, e1);
+  mgn_sub(c, a, e2);
+  mgn_cross(d, e2, pv);
+  const double det = mgn_dot(e1, pv);
+  if (std::fabs(det) <= 1e-30) return 2.0;
+  mgn_sub(o, a, tv);
+  const double u = mgn_dot(tv, pv) / det;
+  if (u < 0.0 || u > 1.0) return 2.0;
+  mgn_cross(tv, e1, qv);
+  const double v = mgn_dot(d, qv) / det;
+  if (v < 0.0 || u + v > 1.0) return 2.0;
+  const double t = mgn_dot(e2, qv) / det;
+  return t > 1e-9 && t <= 1.0 ? t : 2.0;
+}
+
+// The square distance between the segments p0 p1 and q0 q1, and in *s the
+// parameter on p0 p1 of the closest point.
+double segments_square_distance(const double* p0, const double* p1, const double* q0, const double* q1, double* s) {
+  double d1[3], d2[3], r[3];
+  mgn_sub(p1, p0, d1);
+  mgn_sub(q1, q0, d2);
+  mgn_sub(p0, q0, r);
+  const double a = mgn_dot(d1, d1), e = mgn_dot(d2, d2), f = mgn_dot(d2, r);
+  double sc = 0.0, tc = 0.0;
+  if (a <= 0.0) {
+    tc = e > 0.0 ? std::clamp(f / e, 0.0, 1.0) : 0.0;
+  } else {
+    const double c = mgn_dot(d1, r);
+    if (e <= 0.0) {
+      sc = std::clamp(-c / a, 0.0, 1.0);
+    } else {
+      const double b = mgn_dot(d1, d2);
+      const double denom = a * e - b * b;
+      sc = denom > 0.0 ? std::clamp((b * f - c * e) / denom, 0.0, 1.0) : 0.0;
+      tc = (b * sc + f) / e;
+      if (tc < 0.0) {
+        tc = 0.0;
+        sc = std::clamp(-c / a, 0.0, 1.0);
+      } else if (tc > 1.0) {
+        tc = 1.0;
+        sc = std::clamp((b - c) / a, 0.0, 1.0);
+      }
+    }
+  }
+  *s = sc;
+  double gap[3];
+  for (int k = 0; k < 3; ++k) gap[k] = p0[k] + sc * d1[k] - (q0[k] + tc * d2[k]);
+  return mgn_dot(gap, gap);
+}
+
+// The distance from the centre of a boundary quad, along its normal n
+// toward the region, to the first boundary face, other boundary quad or
+// fixed point or segment (within radius of the line) it meets, looked for
+// as far as reach (reach when none is met).
+double free_distance(const mgn_quad* self, const double* centre, const double* n, double reach, double radius,
+                     box_tree& quads) {
+  double d[3], end[3];
+  for (int c = 0; c < 3; ++c) {
+    d[c] = reach * n[c];
+    end[c] = centre[c] + d[c];
+  }
+  const double* ends[2] = {centre, end};
+  const box ray = box_of(ends, 2);
+  double t = 1.0;
+  // Fixed points and segments count where they pass within radius of the
+  // line.
+  box wide = ray;
+  for (int c = 0; c < 3; ++c) {
+    wide.lo[c] -= radius;
+    wide.hi[c] += radius;
+  }
+  ctx.tree.query(wide, [&](int32_t item) {
+    if (item < 0) {
+      const fixed_piece& piece = ctx.pieces[-item - 1];
+      if (!piece.alive) return;
+      for (const mgn_node* v : self->n)
+        if (v == piece.n[0] || v == piece.n[1]) return;
+      double s = 0.0;
+      const double* far = piece.n[1] != nullptr ? piece.n[1]->xyz : piece.n[0]->xyz;
+      if (segments_square_distance(centre, end, piece.n[0]->xyz, far, &s) < radius * radius) t = std::min(t, s);
+      return;
+    }
+    if (!ctx.faces[item].alive) return;
+    const front_face& f = ctx.faces[item];
+    t = std::min(t, segment_hit(centre, d, f.n[0]->xyz, f.n[1]->xyz, f.n[2]->xyz));
+  });
+  quads.query(ray, [&](int32_t item) {
+    const mgn_quad* o = ctx.boundary_quads[item].first;
+    if (o == self) return;
+    t = std::min(t, segment_hit(centre, d, o->n[0]->xyz, o->n[1]->xyz, o->n[2]->xyz));
+    t = std::min(t, segment_hit(centre, d, o->n[0]->xyz, o->n[2]->xyz, o->n[3]->xyz));
+  });
+  return t * reach;
+}
+
+// The apex heights of the pyramids on the boundary quads (in the order of
+// ctx.boundary_quads).  A pyramid is 0.6 of the quad's mean edge length
+// high (its side faces lean at 50 degrees; the pyramid whose edges are all
+// equal, at edge / sqrt 2, would leave gaps that regular tetras fill beside
+// it on a flat boundary, but crowds the tetras above it: over the test
+// models 0.6 gave the best tetras, worst and mean).  Where the
+// boundary turns toward the region at an edge of the quad, the side faces
+// of the pyramids on the two faces there lean toward each other: each may
+// lean at most half of the angle the boundary leaves there less kPyramGap,
+// so that the tetra between them keeps a dihedral angle of kPyramGap at
+// that edge (on the faces of a right-angled edge the pyramids are a quarter
+// of the edge high, and the tetra between them has quality 0.67), and no
+// higher than a third of the free distance straight above the quad.  The
+// angle is measured inside the region, to the neighbouring boundary face
+// or quad across the edge, before any pyramid is made, so the heights do
+// not depend on the order of the quads.
+std::vector<double> pyram_heights() {
+  // Boundary quads by their edges.
+  std::unordered_map<const mgn_edge*, std::vector<int32_t>> quads_at;
+  for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q) {
+    const mgn_quad* quad = ctx.boundary_quads[q].first;
+    for (int k = 0; k < 4; ++k)
+      if (const mgn_edge* e = mgn_get_node_edge(quad->n[k], quad->n[(k + 1) % 4]); e != nullptr)
+        quads_at[e].push_back(static_cast<int32_t>(q));
+  }
+  box_tree quad_tree;
+  for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q) {
+    const mgn_quad* quad = ctx.boundary_quads[q].first;
+    const double* p[4] = {quad->n[0]->xyz, quad->n[1]->xyz, quad->n[2]->xyz, quad->n[3]->xyz};
+    quad_tree.insert(box_of(p, 4), static_cast<int32_t>(q));
+  }
+  std::vector<double> heights(ctx.boundary_quads.size(), 0.0);
+  for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q) {
+    const auto& [quad, side] = ctx.boundary_quads[q];
+    mgn_node* b[4];
+    double centre[3], n[3], edge = 0.0;
+    if (!pyram_base(quad, side, b, centre, n, &edge)) continue;  // mgn_generate_pyram reports it
+    double height = kPyramTop * edge;
+    for (int k = 0; k < 4; ++k) {
+      const mgn_node* a = b[k];
+      const mgn_node* c = b[(k + 1) % 4];
+      double u[3];
+      off_line(a->xyz, c->xyz, centre, u);
+      double inside[3];
+      mgn_sub(centre, a->xyz, inside);
+      const double reach = mgn_dot(inside, u);  // distance of the centre from the edge
+      // The smallest angle inside the region to a boundary face or quad
+      // across the edge (2 pi when there is none).
+      double angle = 2.0 * kPi;
+      auto look = [&](const double* p) {
+        double w[3];
+        off_line(a->xyz, c->xyz, p, w);
+        double phi = std::atan2(mgn_dot(w, n), mgn_dot(w, u));
+        if (phi < 0.0) phi += 2.0 * kPi;
+        angle = std::min(angle, phi);
+      };
+      for_faces_at(a, [&](int32_t i) {
+        const front_face& f = ctx.faces[i];
+        for (int r = 0; r < 3; ++r)
+          if (f.n[r] == c) look(f.n[(r + 1) % 3] == a ? f.n[(r + 2) % 3]->xyz : f.n[(r + 1) % 3]->xyz);
+      });
+      if (const mgn_edge* e = mgn_get_node_edge(a, c); e != nullptr) {
+        const auto found = quads_at.find(e);
+        if (found != quads_at.end()) {
+          for (int32_t other : found->second) {
+            // (A quad inside the region is listed once per side.)
+            const mgn_quad* o = ctx.boundary_quads[other].first;
+            if (o == quad) continue;
+            double far[3] = {0.0, 0.0, 0.0};
+            int count = 0;
+            for (const mgn_node* v : o->n) {
+              if (v == a || v == c) continue;
+              for (int d = 0; d < 3; ++d) far[d] += v->xyz[d];
+              ++count;
+            }
+            if (count == 0) continue;
+            for (double& x : far) x /= count;
+            look(far);
+          }
+        }
+      }
+      const double lean = 0.5 * (angle - kPyramGap);
+      height = std::min(height, lean > 0.0 ? reach * std::tan(lean) : 0.0);
+    }
+    // Room above the quad: a third of the way to the boundary straight
+    // ahead, so that a pyramid facing this one across a thin part leaves
+    // room for the tetras between their apexes.
+    if (height > 0.0) {
+      const double ahead = free_distance(quad, centre, n, 3.0 * height, 0.5 * edge, quad_tree);
+      height = std::min(height, ahead / 3.0);
+    }
+    heights[q] = std::max(height, kPyramLowest * edge);
+  }
+  return heights;
+}
+
+// The pyramid on a boundary quad: its apex above the quad's centre at the
+// height given (see pyram_heights), lowered step by step while the pyramid
+// does not fit; its four side faces join the front.  side: the side of the
+// quad that faces the region.
+void mgn_generate_pyram(mgn_quad* quad, int side, double height) {
+  mgn_node* b[4];
+  double n[3], centre[3], edge = 0.0;
+  if (!pyram_base(quad, side, b, centre, n, &edge)) {
     mgn_note_partial_quad(quad);
     fail(mgn_format("Zero area face detected in region %ld", region_id()), kGeneratePyram, __LINE__);
   }
-  for (double& x : n) x /= twice_area;
-  double edge = 0.0;
-  for (int k = 0; k < 4; ++k) {
-    edge += 0.25 * std::sqrt(mgn_get_point_square_distance(b[k]->xyz, b[(k + 1) % 4]->xyz));
-    for (int c = 0; c < 3; ++c) centre[c] += 0.25 * b[k]->xyz[c];
-  }
-  // Height: 0.4 of the edge, so that the side faces lean at 38.7 degrees
-  // and the pyramids on the two faces of a right-angled edge of the
-  // boundary leave a wedge of 12.6 degrees for the tetras between them.  At
-  // half the edge (45 degrees) those two side faces lie in one plane: where
-  // the quads of the two faces differ, the tetras between them came out
-  // flat (quality 1.5e-6 on a graded plate, 0.089 now); the pyramid with
-  // all edges equal, at edge / sqrt(2), leans at 54.7 degrees and two of
-  // them would overlap there.
-  const double height = 0.4 * edge;
   double apex[3];
   bool found = false;
   for (double lowered : kLoweredHeight) {
@@ -2059,7 +2286,14 @@ void build_front(mgn_region* region) {
     enter(s, 1);
     enter(s, 0);
   }
-  for (const auto& [quad, side] : ctx.boundary_quads) mgn_generate_pyram(quad, side);
+}
+
+// The pyramids on the boundary quads, once the triangles and the fixed
+// pieces are on the front.
+void generate_pyrams() {
+  const std::vector<double> heights = pyram_heights();
+  for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q)
+    mgn_generate_pyram(ctx.boundary_quads[q].first, ctx.boundary_quads[q].second, heights[q]);
 }
 
 // Vertices and curves fixed inside the region enter as isolated points and
@@ -2301,6 +2535,8 @@ void mgn_discretize_subregion(mgn_region* region) {
   mgn_region_stat = mgn_region_stats{};
   reset_context(region);
   build_front(region);
+  enter_fixed_pieces(region);
+  generate_pyrams();
   if (ctx.live_faces == 0) {
     release_context();
     mgn_note_partial_region(region);
@@ -2311,7 +2547,6 @@ void mgn_discretize_subregion(mgn_region* region) {
   measure_front();
   // The front encloses the region less its pyramids.
   ctx.reference_volume += ctx.pyram_volume;
-  enter_fixed_pieces(region);
   mgn_region_stat.reference_volume = ctx.reference_volume;
   // The faces in the order they joined the front; a face put back waits
   // behind the others.

@@ -465,6 +465,53 @@ TEST(RegionProgramTest, ThinTurnedWallsGetNoFlatTetra) {
   EXPECT_GT(std::stod(worst[1]), 1e-3) << r.out;
 }
 
+// Pyramids on quads leave room for the tetras beside and above them.
+// - plate: on the faces of a right-angled edge, pyramids a fixed 0.4 of
+//   their edge high left a wedge of 12.6 degrees between their side faces,
+//   and the tetras there came out flat (worst 0.011, dihedral angle 3.9).
+// - cube with a vertex, or a curve, fixed just above a face of quads: the
+//   pyramids were made before the fixed pieces were on the front, so a
+//   pyramid swallowed them and their nodes were left on the front.
+struct pyram_room_case {
+  const char* name;
+  const char* model;         // file under the test models, or "" for the cube
+  const char* fixed;         // lines added to the cube before its region
+  const char* fixed_region;  // what the region then holds fixed
+  double worst;              // the worst tetra quality is above this
+  double angle;              // the smallest dihedral angle is above this
+};
+
+TEST(RegionProgramTest, PyramidsLeaveRoomForTetras) {
+  const pyram_room_case cases[] = {
+      {"plate", "own_options/quad_plate_small.mgn", "", "", 0.1, 10.0},
+      {"vertex above a quad", "", "vertex 20 xyz 0.125 0.125 0.05\n", " fixed vertex 20", 0.05, 5.0},
+      {"curve above quads", "", "vertex 20 xyz 0.05 0.125 0.04\nvertex 21 xyz 0.95 0.125 0.04\ncurve 30 vertex 20 21\n",
+       " fixed curve 30", 0.005, 1.0},
+  };
+  for (const pyram_room_case& c : cases) {
+    const std::string dir = mgn_temp_dir();
+    std::vector<std::string> args;
+    if (*c.model != '\0') {
+      args = {"-i", std::string(MGN_TEST_MODELS) + "/" + c.model};
+    } else {
+      std::string text = mgn_read_file(std::string(MGN_TEST_MODELS) + "/unit_cube.mgn");
+      text = std::regex_replace(text, std::regex("(\nsurface [0-9] curve [0-9]+ [0-9]+ [0-9]+ [0-9]+)"), "$1 quad");
+      text = std::regex_replace(text, std::regex("\nregion 1 ([^\n]*)"), std::string("\n") + c.fixed + "region 1 $1" + c.fixed_region);
+      mgn_write_file(dir + "/cube.mgn", text);
+      args = {"-i", dir + "/cube.mgn", "-u", "0.25"};
+    }
+    args.insert(args.end(), {"-o", "out.msh", "-q", "3"});
+    const mgn_run_result r = mgn_run_program(args, dir);
+    ASSERT_EQ(r.status, 0) << c.name << "\n" << r.out << r.err;
+    std::smatch worst, angle;
+    ASSERT_TRUE(std::regex_search(r.out, worst, std::regex("([0-9.e+-]+) - worst tetra quality"))) << r.out;
+    EXPECT_GT(std::stod(worst[1]), c.worst) << c.name << "\n" << r.out;
+    const std::string tetra_angles = r.out.substr(r.out.find("Tetras angles:"));
+    ASSERT_TRUE(std::regex_search(tetra_angles, angle, std::regex("([0-9.]+) - minimum dihedral angle"))) << r.out;
+    EXPECT_GT(std::stod(angle[1]), c.angle) << c.name << "\n" << r.out;
+  }
+}
+
 // Option -H: quad-hexa support off leaves the QUAD request without effect:
 // triangles and tetras only, and the mesh file of type 3.
 TEST(RegionProgramTest, WithoutQuadHexaSupportTheCubeOfQuadsIsTetrahedral) {
