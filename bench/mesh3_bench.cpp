@@ -56,21 +56,27 @@ struct timing {
   long bad = 0;
 } g_time;
 
-void timed_forward(mgn_region* region, int cycle) {
-  const auto t0 = clock_type::now();
-  mgn_repair_region_forward(region, cycle);
-  g_time.repair += clock_type::now() - t0;
+// Counts a repair pass; with MGN_BENCH_PASSES set, prints its time and
+// transformations.
+void count_pass(const char* way, int cycle, clock_type::duration took) {
+  g_time.repair += took;
   ++g_time.passes;
   g_time.bad += mgn_repair_count.bad;
   for (int k = 0; k < MGN_REPAIR_KINDS; ++k) g_time.done[k] += mgn_repair_count.done[k];
+  if (std::getenv("MGN_BENCH_PASSES") == nullptr) return;
+  const long* d = mgn_repair_count.done;
+  std::printf("  %-8s pass, cycle %d: %.3f s, bad %ld, made %ld %ld %ld %ld %ld\n", way, cycle, seconds(took),
+              mgn_repair_count.bad, d[0], d[1], d[2], d[3], d[4]);
+}
+void timed_forward(mgn_region* region, int cycle) {
+  const auto t0 = clock_type::now();
+  mgn_repair_region_forward(region, cycle);
+  count_pass("forward", cycle, clock_type::now() - t0);
 }
 void timed_backward(mgn_region* region, int cycle) {
   const auto t0 = clock_type::now();
   mgn_repair_region_backward(region, cycle);
-  g_time.repair += clock_type::now() - t0;
-  ++g_time.passes;
-  g_time.bad += mgn_repair_count.bad;
-  for (int k = 0; k < MGN_REPAIR_KINDS; ++k) g_time.done[k] += mgn_repair_count.done[k];
+  count_pass("backward", cycle, clock_type::now() - t0);
 }
 // The smoothing of a region (its repair passes included) runs between
 // these two.

@@ -177,6 +177,20 @@ void collect_edges(mgn_repair_context& ctx, const std::vector<mgn_tetra*>& cavit
   sort_unique(ctx.new_edges);
 }
 
+// The records of the cavity's edges that no new tetra keeps, in the order
+// of ctx.old_edges, into ctx.gone_edges; false when one of them is not the
+// region's own (or missing).
+bool collect_gone_edges(mgn_repair_context& ctx) {
+  ctx.gone_edges.clear();
+  for (const auto& e : ctx.old_edges)
+    if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less)) {
+      mgn_edge* edge = mgn_get_node_edge(e[0], e[1]);
+      if (!mgn_is_repair_edge(ctx, edge)) return false;
+      ctx.gone_edges.push_back(edge);
+    }
+  return true;
+}
+
 // Whether the node is a corner of one of the new tetras.
 bool kept(const std::vector<mgn_tetra_nodes>& tetras, const mgn_node* node) {
   for (const mgn_tetra_nodes& n : tetras)
@@ -188,6 +202,7 @@ bool kept(const std::vector<mgn_tetra_nodes>& tetras, const mgn_node* node) {
 }  // namespace
 
 void mgn_collect_cavity_boundary(mgn_repair_context& ctx, const std::vector<mgn_tetra*>& cavity) {
+  ctx.checked = nullptr;
   ctx.sorted.assign(cavity.begin(), cavity.end());
   std::sort(ctx.sorted.begin(), ctx.sorted.end());
   ctx.boundary.clear();
@@ -264,6 +279,7 @@ void mgn_get_probe_faces(const mgn_repair_context& ctx, const std::vector<mgn_te
 }
 
 bool mgn_check_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
+  ctx.checked = nullptr;
   if (plan.adds_node)
     for (int k = 0; k < 3; ++k) ctx.probe_xyz[k] = plan.xyz[k];
   for (const mgn_tetra_nodes& n : plan.tetras)
@@ -274,13 +290,10 @@ bool mgn_check_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
   for (const auto& f : ctx.boundary)
     if (f.across_type != MGN_ELEM_TETRA && f.across_type != MGN_ELEM_FACE && f.across_type != MGN_ELEM_NONE)
       return false;
-  if (!pair_faces(ctx, plan.tetras, nullptr)) return false;
+  if (!pair_faces(ctx, plan.tetras, &ctx.pairs)) return false;
   collect_edges(ctx, plan.cavity, plan.tetras);
   // Edges that go: the region's own; edges that come: new ones.
-  for (const auto& e : ctx.old_edges)
-    if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less) &&
-        !mgn_is_repair_edge(ctx, mgn_get_node_edge(e[0], e[1])))
-      return false;
+  if (!collect_gone_edges(ctx)) return false;
   for (const auto& e : ctx.new_edges)
     if (e[0] != &ctx.probe && e[1] != &ctx.probe &&
         !std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less) &&
@@ -290,12 +303,18 @@ bool mgn_check_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
   for (const mgn_tetra* t : plan.cavity)
     for (const mgn_node* node : t->n)
       if (!mgn_is_repair_node(ctx, node) && !kept(plan.tetras, node)) return false;
+  ctx.checked = &plan;
   return true;
 }
 
 mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
   mgn_region* region = ctx.region;
-  mgn_collect_cavity_boundary(ctx, plan.cavity);
+  // The check that passed for this plan left its cavity boundary, face
+  // pairs and edges in the scratch; a plan that adds a node needs them
+  // again with the node's own identifier in place of the probe's.
+  const bool checked = ctx.checked == &plan && !plan.adds_node;
+  ctx.checked = nullptr;
+  if (!checked) mgn_collect_cavity_boundary(ctx, plan.cavity);
   mgn_node* added = nullptr;
   if (plan.adds_node) {
     added = mgn_create_node(plan.xyz, nullptr, MGN_REGION, region, &region->mesh.nodes);
@@ -308,8 +327,11 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
     for (mgn_node*& m : n)
       if (m == &ctx.probe) m = added;
   std::vector<mgn_repair_context::face_pair>& pairs = ctx.pairs;
-  if (!pair_faces(ctx, tetras, &pairs)) mgn_manipulation_error("Unexpected situation", MGN_HERE);
-  collect_edges(ctx, plan.cavity, tetras);
+  if (!checked) {
+    if (!pair_faces(ctx, tetras, &pairs)) mgn_manipulation_error("Unexpected situation", MGN_HERE);
+    collect_edges(ctx, plan.cavity, tetras);
+    if (!collect_gone_edges(ctx)) mgn_manipulation_error("Unexpected situation", MGN_HERE);
+  }
   // The cavity's nodes, read before its records are renewed: those no new
   // tetra keeps leave the mesh.
   std::vector<mgn_node*>& cavity_nodes = ctx.cavity_nodes;
@@ -352,14 +374,7 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
   }
   // Edges that go give their records to the edges that come, as far as
   // they reach.
-  std::vector<mgn_edge*>& gone = ctx.gone_edges;
-  gone.clear();
-  for (const auto& e : ctx.old_edges)
-    if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less)) {
-      mgn_edge* edge = mgn_get_node_edge(e[0], e[1]);
-      if (edge == nullptr) mgn_manipulation_error("Unexpected situation", MGN_HERE);
-      gone.push_back(edge);
-    }
+  const std::vector<mgn_edge*>& gone = ctx.gone_edges;
   std::size_t reused = 0;
   for (const auto& e : ctx.new_edges)
     if (!std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less)) {

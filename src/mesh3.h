@@ -144,6 +144,10 @@ struct mgn_repair_context {
   std::vector<mgn_tetra*> made;  // also the second ball of a collapse
   std::vector<mgn_node*> cavity_nodes;  // nodes of the cavity being replaced
   std::vector<mgn_edge*> gone_edges;    // its edges that go
+  // The plan the scratch above was last filled for by a check that passed
+  // (cavity boundary, face pairs, edges, the edges that go), null once
+  // anything refills it: making a plan that adds no node reuses that work.
+  const mgn_remesh_plan* checked = nullptr;
   // Plans of one tetra (the candidates, the order they are tried in) and
   // the trial plan of a routine that compares several.
   std::vector<mgn_remesh_plan> plans;

@@ -125,36 +125,60 @@ bool mgn_plan_remove_edge(mgn_repair_context& ctx, mgn_tetra* tetra, int e, mgn_
   const double before = mgn_get_worst_tetra_quality(shell);
   // The worse of the two tetras on each triangle of the polygon, -1 when the
   // triangle is of no use (a tetra no better than the shell or not
-  // positive, or a diagonal that is an edge already).
+  // positive).
   double quality[MGN_SWAP_POLYGON][MGN_SWAP_POLYGON][MGN_SWAP_POLYGON];
   bool known[MGN_SWAP_POLYGON][MGN_SWAP_POLYGON][MGN_SWAP_POLYGON] = {};
-  auto side_free = [&](int i, int j) {
-    const int d = j - i;
-    return d == 1 || d == n - 1 || mgn_get_node_edge(ring[i], ring[j]) == nullptr;
-  };
+  // A triangle is also of no use when one of its diagonals is an edge
+  // already.  The edge lookups walk the nodes' edge lists, so a diagonal is
+  // looked up only when the best triangulation uses it: that triangulation
+  // is found with the diagonals not looked up yet taken as free, its
+  // diagonals are looked up, and where one is an edge the search runs
+  // again.  Free diagonals only ever raise a triangulation's worst
+  // tetra, so the one found with all its diagonals free is the best.
+  bool taken[MGN_SWAP_POLYGON][MGN_SWAP_POLYGON] = {};
+  bool looked_up[MGN_SWAP_POLYGON][MGN_SWAP_POLYGON] = {};
+  auto is_diagonal = [&](int i, int j) { return j - i != 1 && j - i != n - 1; };
   auto triangle_quality = [&](int i, int j, int k) {
+    if (taken[i][j] || taken[j][k] || taken[i][k]) return -1.0;
     if (known[i][j][k]) return quality[i][j][k];
     known[i][j][k] = true;
     const mgn_tetra_nodes up = {ring[i], ring[j], ring[k], top};
     const mgn_tetra_nodes down = {ring[i], ring[k], ring[j], bottom};
     const double worst = std::min(mgn_get_nodes_tetra_quality(up), mgn_get_nodes_tetra_quality(down));
-    const bool usable = worst > before && side_free(i, j) && side_free(j, k) && side_free(i, k) &&
-                        mgn_check_positive_nodes(up) && mgn_check_positive_nodes(down);
+    const bool usable = worst > before && mgn_check_positive_nodes(up) && mgn_check_positive_nodes(down);
     quality[i][j][k] = usable ? worst : -1.0;
     return quality[i][j][k];
   };
   const mgn_swap_pattern_set& patterns = mgn_swap_patterns(n);
   int best = -1;
-  double best_quality = before;
-  for (int p = 0; p < patterns.count; ++p) {
-    double worst = 1.0;
-    for (int t = 0; t < n - 2 && worst > best_quality; ++t) {
-      const auto& tri = patterns.triangles[p][t];
-      worst = std::min(worst, triangle_quality(tri[0], tri[1], tri[2]));
+  for (bool search = true; search;) {
+    best = -1;
+    double best_quality = before;
+    for (int p = 0; p < patterns.count; ++p) {
+      double worst = 1.0;
+      for (int t = 0; t < n - 2 && worst > best_quality; ++t) {
+        const auto& tri = patterns.triangles[p][t];
+        worst = std::min(worst, triangle_quality(tri[0], tri[1], tri[2]));
+      }
+      if (worst > best_quality) {
+        best_quality = worst;
+        best = p;
+      }
     }
-    if (worst > best_quality) {
-      best_quality = worst;
-      best = p;
+    search = false;
+    if (best < 0) break;
+    for (int t = 0; t < n - 2; ++t) {
+      const auto& tri = patterns.triangles[best][t];
+      const int sides[3][2] = {{tri[0], tri[1]}, {tri[1], tri[2]}, {tri[0], tri[2]}};
+      for (const auto& side : sides) {
+        const int i = side[0], j = side[1];
+        if (!is_diagonal(i, j) || looked_up[i][j]) continue;
+        looked_up[i][j] = true;
+        if (mgn_get_node_edge(ring[i], ring[j]) != nullptr) {
+          taken[i][j] = true;
+          search = true;
+        }
+      }
     }
   }
   if (best < 0) return false;
