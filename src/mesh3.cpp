@@ -147,23 +147,28 @@ bool pair_faces(mgn_repair_context& ctx, const std::vector<mgn_tetra_nodes>& tet
   return true;
 }
 
-bool edge_less(const std::array<mgn_node*, 2>& x, const std::array<mgn_node*, 2>& y) {
-  if (x[0]->id != y[0]->id) return x[0]->id < y[0]->id;
-  return x[1]->id < y[1]->id;
-}
+using edge_key = mgn_repair_context::edge_key;
 
-void add_tetra_edges(const mgn_node* const n[4], std::vector<std::array<mgn_node*, 2>>& edges) {
+bool edge_less(const edge_key& x, const edge_key& y) { return x.key < y.key; }
+
+void add_tetra_edges(const mgn_node* const n[4], std::vector<edge_key>& edges) {
+  // An identifier with its sign bit flipped orders as an unsigned number
+  // the way it does as a signed one (the probe node's is negative).
+  auto order = [](const mgn_node* node) {
+    return static_cast<uint64_t>(static_cast<uint32_t>(node->id) ^ 0x80000000u);
+  };
   for (const auto& e : mgn_tetra_edge_nodes) {
     mgn_node* a = const_cast<mgn_node*>(n[e[0]]);
     mgn_node* b = const_cast<mgn_node*>(n[e[1]]);
     if (a->id > b->id) std::swap(a, b);
-    edges.push_back({a, b});
+    edges.push_back({order(a) << 32 | order(b), {a, b}});
   }
 }
 
-void sort_unique(std::vector<std::array<mgn_node*, 2>>& edges) {
+void sort_unique(std::vector<edge_key>& edges) {
   std::sort(edges.begin(), edges.end(), edge_less);
-  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+  auto same = [](const edge_key& x, const edge_key& y) { return x.key == y.key; };
+  edges.erase(std::unique(edges.begin(), edges.end(), same), edges.end());
 }
 
 // The edges of the cavity (old) and of the new tetras (new), each sorted.
@@ -184,7 +189,7 @@ bool collect_gone_edges(mgn_repair_context& ctx) {
   ctx.gone_edges.clear();
   for (const auto& e : ctx.old_edges)
     if (!std::binary_search(ctx.new_edges.begin(), ctx.new_edges.end(), e, edge_less)) {
-      mgn_edge* edge = mgn_get_node_edge(e[0], e[1]);
+      mgn_edge* edge = mgn_get_node_edge(e.n[0], e.n[1]);
       if (!mgn_is_repair_edge(ctx, edge)) return false;
       ctx.gone_edges.push_back(edge);
     }
@@ -295,9 +300,9 @@ bool mgn_check_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
   // Edges that go: the region's own; edges that come: new ones.
   if (!collect_gone_edges(ctx)) return false;
   for (const auto& e : ctx.new_edges)
-    if (e[0] != &ctx.probe && e[1] != &ctx.probe &&
+    if (e.n[0] != &ctx.probe && e.n[1] != &ctx.probe &&
         !std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less) &&
-        mgn_get_node_edge(e[0], e[1]) != nullptr)
+        mgn_get_node_edge(e.n[0], e.n[1]) != nullptr)
       return false;
   // Nodes that go: the region's own.
   for (const mgn_tetra* t : plan.cavity)
@@ -380,9 +385,9 @@ mgn_node* mgn_apply_plan(mgn_repair_context& ctx, const mgn_remesh_plan& plan) {
     if (!std::binary_search(ctx.old_edges.begin(), ctx.old_edges.end(), e, edge_less)) {
       while (reused < gone.size() && !mgn_can_renew_edge(gone[reused])) mgn_retire_edge(gone[reused++]);
       if (reused < gone.size())
-        mgn_renew_edge(gone[reused++], e[0], e[1]);
+        mgn_renew_edge(gone[reused++], e.n[0], e.n[1]);
       else
-        mgn_create_edge(e[0], e[1], MGN_REGION, region, &region->mesh.edges);
+        mgn_create_edge(e.n[0], e.n[1], MGN_REGION, region, &region->mesh.edges);
     }
   for (; reused < gone.size(); ++reused) mgn_retire_edge(gone[reused]);
   for (mgn_node* node : cavity_nodes)
@@ -564,11 +569,14 @@ double mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   if (quality > MGN_REPAIR_SWAP_QUALITY) return quality;
   // A fair tetra (not bad) gets the swaps only.
   const bool only_swaps = quality > MGN_REPAIR_QUALITY;
-  // A bad tetra's edges must all be in the mesh (else the run ends).
-  if (!only_swaps) {
-    ++ctx.counters.bad;
-    for (int e = 0; e < 6; ++e) mgn_get_tetra_edge(tetra, e);
-  }
+  // A bad tetra's edges must all be in the mesh (else the run ends).  The
+  // edges are looked up once for the plans below.
+  if (!only_swaps) ++ctx.counters.bad;
+  for (int e = 0; e < 6; ++e)
+    ctx.tetra_edges[e] = only_swaps ? mgn_get_node_edge(tetra->n[mgn_tetra_edge_nodes[e][0]],
+                                                        tetra->n[mgn_tetra_edge_nodes[e][1]])
+                                    : mgn_get_tetra_edge(tetra, e);
+  ctx.edges_of = tetra;
   // Every plan that pays, tried the best first (the first made on a tie).
   std::size_t count = 0;
   auto take = [&](bool pays) {
@@ -608,6 +616,7 @@ double mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
     mgn_remesh_plan& split = ctx.plans[count];
     if (mgn_plan_split_flat(ctx, tetra, split) && mgn_check_plan(ctx, split)) chosen = &split;
   }
+  ctx.edges_of = nullptr;
   if (chosen != nullptr) {
     mgn_apply_plan(ctx, *chosen);
     return -1.0;

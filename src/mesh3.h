@@ -139,7 +139,14 @@ struct mgn_repair_context {
   std::vector<boundary_face> boundary;
   std::vector<face_key> faces;
   std::vector<face_pair> pairs;
-  std::vector<std::array<mgn_node*, 2>> old_edges, new_edges;
+  // An edge of a cavity or of new tetras: its nodes, the smaller
+  // identifier first, and both identifiers in one key that sorts the way
+  // they do.
+  struct edge_key {
+    uint64_t key;
+    mgn_node* n[2];
+  };
+  std::vector<edge_key> old_edges, new_edges;
   std::vector<mgn_tetra_nodes> applied;
   std::vector<mgn_tetra*> made;  // also the second ball of a collapse
   std::vector<mgn_node*> cavity_nodes;  // nodes of the cavity being replaced
@@ -148,6 +155,10 @@ struct mgn_repair_context {
   // (cavity boundary, face pairs, edges, the edges that go), null once
   // anything refills it: making a plan that adds no node reuses that work.
   const mgn_remesh_plan* checked = nullptr;
+  // The edge records of the tetra being repaired (edges_of), looked up
+  // once for all its plans; edges_of is null once the mesh may change.
+  const mgn_tetra* edges_of = nullptr;
+  mgn_edge* tetra_edges[6] = {};
   // Plans of one tetra (the candidates, the order they are tried in) and
   // the trial plan of a routine that compares several.
   std::vector<mgn_remesh_plan> plans;

@@ -99,7 +99,7 @@ bool mgn_plan_remove_edge(mgn_repair_context& ctx, mgn_tetra* tetra, int e, mgn_
   mgn_start_plan(plan, MGN_REPAIR_EDGE_REMOVAL);
   mgn_node* a = tetra->n[mgn_tetra_edge_nodes[e][0]];
   mgn_node* b = tetra->n[mgn_tetra_edge_nodes[e][1]];
-  if (!mgn_is_repair_edge(ctx, mgn_get_node_edge(a, b))) return false;
+  if (!mgn_is_repair_edge(ctx, ctx.edges_of == tetra ? ctx.tetra_edges[e] : mgn_get_node_edge(a, b))) return false;
   std::vector<mgn_tetra*>& shell = ctx.tetras;
   if (!mgn_get_edge_shell(tetra, a, b, shell)) return false;
   const int n = static_cast<int>(shell.size());

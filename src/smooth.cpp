@@ -838,8 +838,10 @@ void mgn_smooth_region_node(mgn_node* node) {
   }
   bool inner = false;
   for (const mgn_edge* edge : mgn_node_edges(node))
-    if (edge->id != 0 && own(edge->kind, edge->entity) && other_end(edge, node)->kind == MGN_REGION)
+    if (edge->id != 0 && own(edge->kind, edge->entity) && other_end(edge, node)->kind == MGN_REGION) {
       inner = true;
+      break;
+    }
   // The move to the mean is taken only where no tetra around the node gets
   // worse than the worst one there now (so none is ever flattened or
   // inverted); a move that would is shortened step by step, and dropped
