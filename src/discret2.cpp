@@ -2303,6 +2303,60 @@ void mgn_remove_fan_nodes() {
 
 namespace {
 
+// Whether the straight triangle p q r turns counterclockwise about the
+// surface normals of its (regular) nodes.
+bool turns_in_space(const mgn_node* p, const mgn_node* q, const mgn_node* r) {
+  double u[3], v[3], c[3];
+  mgn_sub(q->xyz, p->xyz, u);
+  mgn_sub(r->xyz, p->xyz, v);
+  mgn_cross(u, v, c);
+  if (!(mgn_norm(c) > mgn_tol.eps2)) return false;
+  for (const mgn_node* n : {p, q, r}) {
+    const mgn_surface_data* d = data_of(n);
+    if (d != nullptr && !d->singular && !(mgn_dot(c, d->normal) > 0.0)) return false;
+  }
+  return true;
+}
+
+// A triangle that turns the wrong way in space (the front is valid in the
+// parameters, but where they are far from affine, on a surface with a
+// collapsed side, a straight triangle may fold over its neighbour) takes
+// the diagonal of the pair it makes with a neighbour across an own edge
+// when both new triangles turn the right way.
+void unturn_faces() {
+  if (ctx.planar || *ctx.faces == nullptr) return;
+  const mgn_entity_mesh* mesh = mgn_get_entity_mesh(ctx.kind, ctx.entity);
+  std::vector<mgn_face*> turned;
+  for (mgn_face** ref : mgn_listing_first<mgn_face*>(mgn_get_first_listing_block(*ctx.faces), mesh->face_total))
+    if (*ref != nullptr && (*ref)->id != 0 && !turns_in_space((*ref)->n[0], (*ref)->n[1], (*ref)->n[2]))
+      turned.push_back(*ref);
+  for (mgn_face* f : turned) {
+    if (f->id == 0 || turns_in_space(f->n[0], f->n[1], f->n[2])) continue;
+    for (int k = 0; k < 3; ++k) {
+      mgn_node* p = f->n[k];
+      mgn_node* q = f->n[(k + 1) % 3];
+      mgn_node* x = f->n[(k + 2) % 3];
+      mgn_edge* e = mgn_get_node_edge(p, q);
+      if (e == nullptr || e->kind != ctx.kind || e->entity != ctx.entity || mgn_edge_has_quads(e)) continue;
+      mgn_face* g = e->face[0] == f ? e->face[1] : (e->face[1] == f ? e->face[0] : nullptr);
+      if (g == nullptr || g->id == 0 || g->entity != ctx.entity) continue;
+      // g runs q -> p -> y.
+      int at = -1;
+      for (int i = 0; i < 3; ++i)
+        if (g->n[i] == q && g->n[(i + 1) % 3] == p) at = i;
+      if (at < 0) continue;
+      mgn_node* y = g->n[(at + 2) % 3];
+      if (y == x || mgn_get_node_edge(x, y) != nullptr) continue;
+      if (!turns_in_space(p, y, x) || !turns_in_space(y, q, x)) continue;
+      mgn_edge* py = mgn_get_node_edge(p, y);
+      mgn_edge* qx = mgn_get_node_edge(q, x);
+      if (py == nullptr || qx == nullptr) continue;
+      mgn_apply_edge_swap(e, f, g, py, qx);
+      break;
+    }
+  }
+}
+
 // Releases the front marks of the boundary and the node marks, gives the
 // surface data and side slots of the entity back to the scratch and
 // compacts its listings: the end of the meshing of every kind.
@@ -2344,6 +2398,7 @@ void mgn_mesh_subsurface(mgn_surface* surface) {
   mgn_set_current_surface(surface);
   mgn_build_data_subsurface(surface);
   mgn_triangulate_subsurface(surface);
+  unturn_faces();
   mgn_remove_fan_nodes();
   make_quads();
   if (mgn_set.nodal_smoothing && !surface->map) mgn_smooth_surface(surface);
@@ -2486,6 +2541,7 @@ void mgn_mesh_subpatch(mgn_patch* patch) {
   set_current_face_entity(MGN_PATCH, patch, "patch");
   build_face_entity_data(MGN_PATCH, patch);
   mgn_triangulate_subsurface(patch->bg_surface);
+  unturn_faces();
   mgn_remove_fan_nodes();
   make_quads();
   if (mgn_set.nodal_smoothing && !patch->map) mgn_smooth_patch(patch);
@@ -2497,6 +2553,7 @@ void mgn_mesh_subshell(mgn_shell* shell) {
   set_current_face_entity(MGN_SHELL, shell, "shell");
   build_face_entity_data(MGN_SHELL, shell);
   mgn_triangulate_subsurface(shell->bg_surface);
+  unturn_faces();
   mgn_remove_fan_nodes();
   make_quads();
   if (mgn_set.nodal_smoothing && !shell->map) mgn_smooth_shell(shell);

@@ -1065,7 +1065,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // slave side of two edges, holes whose sizes jump
                       // (the second patch of that model is all triangles).
                       quad_case{"SquareLongSlaveSide", "square_long_slave_side", "", "7.55", 8, 0.85, 0, 10000.0, 1e-9},
-                      quad_case{"PatchSmallHoles", "quad_patch_small_holes", "", "4.08333333", 480, 0.6, 0, 2849.15949, 1e-3}),
+                      quad_case{"PatchSmallHoles", "quad_patch_small_holes", "", "4.08333333", 480, 0.6, 0, 2849.15949, 1e-3},
+                      // A triangle with a collapsed side: the parameters
+                      // fan out from one corner, and a triangle turning the
+                      // right way in them once folded over its neighbour
+                      // in space.
+                      quad_case{"CollapsedSideTriangle", "collapsed_side_triangle", "", "", 1, 0.7, 0, 0.5, 1e-9}),
     [](const auto& info) { return std::string(info.param.name); });
 
 
