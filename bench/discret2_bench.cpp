@@ -53,7 +53,7 @@ void print_breakdown(const mgn_surface* s, long triangles) {
               {"leaf node cells", mgn_tree.node_cells},
               {"nodes", mgn_mesh.node_pool},         {"coordinates", mgn_mesh.coordinates},
               {"surface params", mgn_mesh.surface_params}, {"list cells", mgn_mesh.cells},
-              {"edges", mgn_mesh.edge_pool},         {"faces", mgn_mesh.face_pool},
+              {"edges", mgn_mesh.edge_pool.listing},        {"faces", mgn_mesh.face_pool},
               {"fe nodes", mgn_mesh.fe_nodes},       {"fe edges", mgn_mesh.fe_edges},
               {"fe faces", mgn_mesh.fe_faces},       {"surface nodes", s->mesh.nodes},
               {"surface edges", s->mesh.edges},      {"surface faces", s->mesh.faces},

@@ -571,7 +571,6 @@ void mgn_discretize_model() {
 
   // 4. Curves.
   mgn_create_curve_scratch();
-  if (mgn_mesh.edge_pool == nullptr) mgn_mesh.edge_pool = mgn_create_listing(l, sizeof(mgn_edge));
   begin_progress("Meshing curves", "curves", mgn_model.curves.count, "edges", {&mgn_run.edges.total});
   for (mgn_curve* curve : mgn_list_range<mgn_curve>(mgn_model.curves.list)) {
     mgn_discretize_curve(curve, nullptr);

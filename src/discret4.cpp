@@ -345,10 +345,7 @@ void move_slave_edges(mgn_node* slave, const std::unordered_map<mgn_node*, mgn_n
       mgn_retire_edge(e);
       continue;
     }
-    mgn_unlink_node_edge(slave, e);
-    for (mgn_node*& n : e->n)
-      if (n == slave) n = master;
-    mgn_link_node_edge(master, e);
+    mgn_move_edge_end(e, e->n[0] == slave ? 0 : 1, master);
   }
 }
 

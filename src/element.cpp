@@ -148,7 +148,6 @@ void mgn_create_mesh_store(long vertex_count) {
   mgn_mesh.cells = mgn_create_listing(std::max(10L, l / 10), sizeof(mgn_list_item));
   mgn_mesh.node_pool = mgn_create_listing(l, sizeof(mgn_node));
   mgn_mesh.fe_nodes = mgn_create_listing(std::min(l, vertex_count), sizeof(mgn_node*));
-  mgn_mesh.edge_pool = mgn_create_listing(l, sizeof(mgn_edge));
   mgn_mesh.node_id = mgn_mesh.edge_id = mgn_mesh.face_id = mgn_mesh.quad_id = 0;
   mgn_mesh.tetra_id = mgn_mesh.pyram_id = mgn_mesh.wedge_id = mgn_mesh.hexa_id = 0;
   mgn_mesh.midnode_count = 0;
@@ -156,16 +155,17 @@ void mgn_create_mesh_store(long vertex_count) {
 
 void mgn_reset_mesh_store() {
   mgn_listing** chains[] = {&mgn_mesh.coordinates, &mgn_mesh.surface_params, &mgn_mesh.curve_params,
-                            &mgn_mesh.cells,       &mgn_mesh.node_pool,      &mgn_mesh.edge_pool,
-                            &mgn_mesh.face_pool,   &mgn_mesh.quad_pool,      &mgn_mesh.tetra_pool,
-                            &mgn_mesh.pyram_pool,  &mgn_mesh.wedge_pool,     &mgn_mesh.hexa_pool,
-                            &mgn_mesh.fe_nodes,    &mgn_mesh.fe_edges,       &mgn_mesh.fe_faces,
-                            &mgn_mesh.fe_quads,    &mgn_mesh.fe_tetras,      &mgn_mesh.fe_pyrams,
-                            &mgn_mesh.fe_wedges,   &mgn_mesh.fe_hexas,       &mgn_mesh.midnodes};
+                            &mgn_mesh.cells,       &mgn_mesh.node_pool,      &mgn_mesh.face_pool,
+                            &mgn_mesh.quad_pool,   &mgn_mesh.tetra_pool,     &mgn_mesh.pyram_pool,
+                            &mgn_mesh.wedge_pool,  &mgn_mesh.hexa_pool,      &mgn_mesh.fe_nodes,
+                            &mgn_mesh.fe_edges,    &mgn_mesh.fe_faces,       &mgn_mesh.fe_quads,
+                            &mgn_mesh.fe_tetras,   &mgn_mesh.fe_pyrams,      &mgn_mesh.fe_wedges,
+                            &mgn_mesh.fe_hexas,    &mgn_mesh.midnodes};
   for (mgn_listing** chain : chains) {
     if (*chain != nullptr) mgn_destroy_listing(mgn_get_first_listing_block(*chain));
     *chain = nullptr;
   }
+  mgn_destroy_numbered_listing(mgn_mesh.edge_pool);
   mgn_destroy_numbered_listing(mgn_mesh.edge_more);
   mgn_destroy_numbered_listing(mgn_mesh.extras);
   mgn_mesh = mgn_mesh_store{};
@@ -224,23 +224,30 @@ mgn_node* mgn_create_node(const double xyz[3], const double* params, int kind, v
 
 namespace {
 
-// A new edge in a clean record: identifier, owner, nodes, and a place in
-// the edge lists of its nodes.
-void fill_edge(mgn_edge* edge, mgn_node* a, mgn_node* b, int kind, void* entity) {
+// Enters the edge (of the given number) at the head of the node's edge list
+// (the node must be an end of the edge, or a midside node with no edge
+// yet).
+void link_node_edge(mgn_node* node, mgn_edge* edge, uint32_t number);
+
+// A new edge (of the given number) in a clean record: identifier, owner,
+// nodes, and a place in the edge lists of its nodes.
+void fill_edge(mgn_edge* edge, uint32_t number, mgn_node* a, mgn_node* b, int kind, void* entity) {
   edge->id = next_id(mgn_mesh.edge_id, mgn_run.edges);
   edge->kind = static_cast<int8_t>(kind);
   edge->entity = entity;
   edge->n[0] = a;
   edge->n[1] = b;
-  mgn_link_node_edge(a, edge);
-  if (b != a) mgn_link_node_edge(b, edge);
+  link_node_edge(a, edge, number);
+  if (b != a) link_node_edge(b, edge, number);
 }
 
 }  // namespace
 
 mgn_edge* mgn_create_edge(mgn_node* a, mgn_node* b, int kind, void* entity, mgn_listing** listing) {
-  auto* edge = take_record<mgn_edge>(mgn_mesh.edge_pool, pool_capacity());
-  fill_edge(edge, a, b, kind, entity);
+  static_assert(mgn_listing_record_v<mgn_edge>, "listing records must be plain records");
+  const uint32_t number = mgn_new_numbered_record(mgn_mesh.edge_pool, sizeof(mgn_edge));
+  auto* edge = mgn_numbered_record<mgn_edge>(mgn_mesh.edge_pool, number);
+  fill_edge(edge, number, a, b, kind, entity);
   store_reference(listing, edge);
   count_on_entity(kind, entity, EDGE, 1);
   return edge;
@@ -347,10 +354,50 @@ mgn_hexa* mgn_create_hexa(mgn_node* const nodes[8], int kind, void* entity, mgn_
 namespace {
 
 // The link of the edge that continues the edge list of the node.
-mgn_edge** node_link(mgn_edge* edge, const mgn_node* node) {
+uint32_t* node_link(mgn_edge* edge, const mgn_node* node) {
   if (edge->n[0] == node) return &edge->next[0];
   if (edge->n[1] == node) return &edge->next[1];
   return nullptr;
+}
+
+void link_node_edge(mgn_node* node, mgn_edge* edge, uint32_t number) {
+  uint32_t* link = node_link(edge, node);
+  // A midside node keeps its one edge without a link of its own.
+  if (link != nullptr) *link = node->edges;
+  node->edges = number;
+  ++node->edge_count;
+}
+
+// Takes the edge out of the node's edge list; returns its number (0 when
+// absent).
+uint32_t unlink_node_edge(mgn_node* node, const mgn_edge* edge) {
+  uint32_t* at = &node->edges;
+  while (*at != 0) {
+    mgn_edge* current = mgn_edge_of_number(*at);
+    uint32_t* link = node_link(current, node);
+    if (current == edge) {
+      const uint32_t number = *at;
+      *at = link != nullptr ? *link : 0;
+      if (link != nullptr) *link = 0;
+      --node->edge_count;
+      return number;
+    }
+    if (link == nullptr) return 0;
+    at = link;
+  }
+  return 0;
+}
+
+// The number of an edge of the node's edge list (0 when absent).
+uint32_t edge_number_at(const mgn_node* node, const mgn_edge* edge) {
+  for (uint32_t number = node->edges; number != 0;) {
+    mgn_edge* current = mgn_edge_of_number(number);
+    if (current == edge) return number;
+    const uint32_t* link = node_link(current, node);
+    if (link == nullptr) return 0;
+    number = *link;
+  }
+  return 0;
 }
 
 template <typename T>
@@ -366,27 +413,13 @@ mgn_edge_more* mgn_get_edge_more(mgn_edge* edge) {
   return mgn_numbered_record<mgn_edge_more>(mgn_mesh.edge_more, edge->more);
 }
 
-void mgn_link_node_edge(mgn_node* node, mgn_edge* edge) {
-  mgn_edge** link = node_link(edge, node);
-  // A midside node keeps its one edge without a link of its own.
-  if (link != nullptr) *link = node->edges;
-  node->edges = edge;
-  ++node->edge_count;
-}
+bool mgn_unlink_node_edge(mgn_node* node, mgn_edge* edge) { return unlink_node_edge(node, edge) != 0; }
 
-bool mgn_unlink_node_edge(mgn_node* node, mgn_edge* edge) {
-  mgn_edge** at = &node->edges;
-  while (*at != nullptr && *at != edge) {
-    mgn_edge** link = node_link(*at, node);
-    if (link == nullptr) return false;
-    at = link;
-  }
-  if (*at == nullptr) return false;
-  mgn_edge** link = node_link(edge, node);
-  *at = link != nullptr ? *link : nullptr;
-  if (link != nullptr) *link = nullptr;
-  --node->edge_count;
-  return true;
+void mgn_move_edge_end(mgn_edge* edge, int k, mgn_node* to) {
+  const uint32_t number = unlink_node_edge(edge->n[k], edge);
+  if (number == 0) mgn_manipulation_error("Item not found", MGN_HERE);
+  edge->n[k] = to;
+  link_node_edge(to, edge, number);
 }
 
 void mgn_add_edge_face(mgn_edge* edge, mgn_face* face) {
@@ -509,12 +542,13 @@ bool mgn_can_renew_edge(const mgn_edge* edge) {
 }
 
 mgn_edge* mgn_renew_edge(mgn_edge* edge, mgn_node* a, mgn_node* b) {
-  mgn_unlink_node_edge(edge->n[0], edge);
-  if (edge->n[1] != edge->n[0]) mgn_unlink_node_edge(edge->n[1], edge);
+  const uint32_t number = unlink_node_edge(edge->n[0], edge);
+  if (number == 0) mgn_manipulation_error("Item not found", MGN_HERE);
+  if (edge->n[1] != edge->n[0]) unlink_node_edge(edge->n[1], edge);
   const int kind = edge->kind;
   void* entity = edge->entity;
   *edge = mgn_edge{};
-  fill_edge(edge, a, b, kind, entity);
+  fill_edge(edge, number, a, b, kind, entity);
   return edge;
 }
 
@@ -609,13 +643,6 @@ mgn_edge* edge_with_face(const mgn_node* a, const mgn_node* b, const mgn_face* f
   return nullptr;
 }
 
-// Moves end k of the edge from one node to another, with the edge lists.
-void move_edge_end(mgn_edge* edge, int k, mgn_node* to) {
-  mgn_unlink_node_edge(edge->n[k], edge);
-  edge->n[k] = to;
-  mgn_link_node_edge(to, edge);
-}
-
 }  // namespace
 
 bool mgn_swap_edge(mgn_edge* edge) {
@@ -673,8 +700,8 @@ void mgn_apply_edge_swap(mgn_edge* edge, mgn_face* ab, mgn_face* ba, mgn_edge* a
   mgn_hand_over_edge_side(ay, ba, ab);
   if (bx != nullptr) mgn_hand_over_edge_side(bx, ab, ba);
   // The edge now joins y and x: ab on its left, ba on its right.
-  move_edge_end(edge, 0, y);
-  move_edge_end(edge, 1, x);
+  mgn_move_edge_end(edge, 0, y);
+  mgn_move_edge_end(edge, 1, x);
   // Its face slots, which are its side slots on a front, follow the sides.
   if ((edge->face[0] == ab && edge->face[1] == ba) || (edge->face[0] == ba && edge->face[1] == ab)) {
     edge->face[0] = ab;
@@ -714,7 +741,9 @@ mgn_node* mgn_create_midnode(mgn_edge* edge) {
   for (int i = 0; i < 3; ++i) xyz[i] = 0.5 * (edge->n[0]->xyz[i] + edge->n[1]->xyz[i]);
   node->xyz = xyz;
   node->flags = MGN_NODE_MIDSIDE;
-  mgn_link_node_edge(node, edge);
+  const uint32_t number = edge_number_at(edge->n[0], edge);
+  if (number == 0) mgn_manipulation_error("Item not found", MGN_HERE);
+  link_node_edge(node, edge, number);
   mgn_set_edge_mid(edge, node);
   if (mgn_mesh.midnodes == nullptr) mgn_mesh.midnodes = mgn_create_listing(small_capacity(), sizeof(void*));
   store_reference(&mgn_mesh.midnodes, node);

@@ -41,12 +41,16 @@ void mgn_create_mesh_store(long vertex_count);
 void mgn_reset_mesh_store();
 
 // Edge lists of nodes.  The edges at a node are chained through the edges
-// themselves (mgn_edge::next); a node that is neither end of its first edge
-// (a midside node) has that edge only.
+// themselves (mgn_edge::next), by their numbers in the edge pool; a node
+// that is neither end of its first edge (a midside node) has that edge only.
+// The edge of a number (null for 0).
+inline mgn_edge* mgn_edge_of_number(uint32_t number) {
+  return mgn_numbered_record<mgn_edge>(mgn_mesh.edge_pool, number);
+}
+inline mgn_edge* mgn_node_first_edge(const mgn_node* node) { return mgn_edge_of_number(node->edges); }
 inline mgn_edge* mgn_next_node_edge(const mgn_edge* edge, const mgn_node* node) {
-  if (edge->n[0] == node) return edge->next[0];
-  if (edge->n[1] == node) return edge->next[1];
-  return nullptr;
+  const uint32_t next = edge->n[0] == node ? edge->next[0] : edge->n[1] == node ? edge->next[1] : 0;
+  return mgn_edge_of_number(next);
 }
 
 // The edges of a node:  for (mgn_edge* e : mgn_node_edges(node)) ...
@@ -72,18 +76,19 @@ class mgn_node_edges {
     mgn_edge* next_;
   };
   explicit mgn_node_edges(const mgn_node* node) : node_(node) {}
-  iterator begin() const { return iterator(node_->edges, node_); }
+  iterator begin() const { return iterator(mgn_node_first_edge(node_), node_); }
   iterator end() const { return iterator(nullptr, node_); }
 
  private:
   const mgn_node* node_;
 };
 
-// Enters the edge at the head of the node's edge list (the node must be an
-// end of the edge, or a midside node with no edge yet) / takes it out
-// (false when absent); the edge count follows.
-void mgn_link_node_edge(mgn_node* node, mgn_edge* edge);
+// Takes the edge out of the node's edge list (false when absent); the edge
+// count follows.
 bool mgn_unlink_node_edge(mgn_node* node, mgn_edge* edge);
+// Moves end k of the edge to another node: out of the edge list of its
+// old node, into the head of the list of the new one.
+void mgn_move_edge_end(mgn_edge* edge, int k, mgn_node* to);
 
 // The extra record of an edge (further faces, quads, side slots of a
 // front, midside node): created on first use by mgn_get_edge_more; null

@@ -177,9 +177,7 @@ void mgn_apply_node_removal(const mgn_node_removal& plan) {
     if (e30 != nullptr) mgn_hand_over_edge_side(e30, faces[3], faces[2]);
     for (int k : {0, 1, 3}) mgn_retire_edge(spoke(ring[k]));
     const int end = diagonal->n[0] == x ? 0 : 1;
-    mgn_unlink_node_edge(x, diagonal);
-    diagonal->n[end] = ring[0];
-    mgn_link_node_edge(ring[0], diagonal);
+    mgn_move_edge_end(diagonal, end, ring[0]);
     mgn_retire_face(faces[0]);
     mgn_retire_face(faces[3]);
   }

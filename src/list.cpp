@@ -705,10 +705,7 @@ uint32_t mgn_new_numbered_record(mgn_numbered_listing& store, std::size_t size) 
   if (store.listing == nullptr) {
     store.listing = mgn_create_listing(static_cast<long>(MGN_NUMBERED_BLOCK), size);
     store.size = size;
-    store.blocks.push_back(store.listing->base);
-    // Slot 0 stays unused: number 0 means "no record".
-    mgn_get_listing_item(store.listing);
-    store.count = 1;
+    store.count = MGN_NUMBERED_FIRST;
   }
   if (size != store.size)
     mgn_manipulation_error("Invalid item", MGN_HERE);

@@ -368,11 +368,11 @@ inline void mgn_apply_to_listing(mgn_listing* block, F&& function) {
 // ---------------------------------------------------------------------------
 
 // A new zero-filled record of size bytes in the numbered listing; returns
-// its number (1 for the first).  Past 2^32 - 1 numbers the run ends with a
-// manipulation error.
+// its number (MGN_NUMBERED_FIRST for the first).  Past 2^32 - 1 numbers the
+// run ends with a manipulation error.
 uint32_t mgn_new_numbered_record(mgn_numbered_listing& store, std::size_t size);
 
-// The record of a number the listing handed out (never 0).
+// The record of a number the listing handed out; null for 0.
 template <typename T>
 inline T* mgn_numbered_record(const mgn_numbered_listing& store, uint32_t number) {
   return reinterpret_cast<T*>(store.blocks[number >> MGN_NUMBERED_BLOCK_BITS]) + (number & (MGN_NUMBERED_BLOCK - 1));

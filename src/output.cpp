@@ -143,8 +143,8 @@ const double* own_surface_parameters(const mgn_node* node) {
 // local projection.  False when no end gives a start or the projection
 // fails.
 bool midside_surface_parameters(const mgn_node* node, const mgn_surface* surface, double uv[2]) {
-  if ((node->flags & MGN_NODE_MIDSIDE) == 0 || node->edges == nullptr) return false;
-  const mgn_edge* edge = node->edges;
+  if ((node->flags & MGN_NODE_MIDSIDE) == 0) return false;
+  const mgn_edge* edge = mgn_node_first_edge(node);
   if (edge == nullptr) return false;
   double u = 0.0, v = 0.0;
   int ends = 0;

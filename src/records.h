@@ -88,15 +88,19 @@ struct mgn_listing {
 // MGN_NUMBERED_BLOCK of them (so the listing's memory stays counted), and
 // the base of each block is kept, so number k lies at
 // blocks[k >> MGN_NUMBERED_BLOCK_BITS] + (k & (MGN_NUMBERED_BLOCK - 1)).
-// Number 0 is never handed out: it stands for "none".  Records do not move
-// and are not recycled before the store is reset.
+// The first block of numbers is never handed out and has a null base: number
+// 0 stands for "none" and leads to a null record without a test.  Records do
+// not move and are not recycled before the store is reset.
 constexpr int MGN_NUMBERED_BLOCK_BITS = 10;
 constexpr uint32_t MGN_NUMBERED_BLOCK = uint32_t{1} << MGN_NUMBERED_BLOCK_BITS;
+constexpr uint32_t MGN_NUMBERED_FIRST = MGN_NUMBERED_BLOCK;  // the first number handed out
 struct mgn_numbered_listing {
   mgn_listing* listing = nullptr;
-  std::vector<char*> blocks;  // base of each block, in order
+  // Base of each block, in order; the first, for the numbers below
+  // MGN_NUMBERED_FIRST, is null even while the store is empty.
+  std::vector<char*> blocks{nullptr};
   std::size_t size = 0;       // bytes per record
-  uint32_t count = 0;         // numbers handed out, 0 included
+  uint32_t count = 0;         // the next number to hand out
 };
 
 // ---------------------------------------------------------------------------
@@ -735,28 +739,32 @@ enum mgn_elem_type : int8_t {
 // entity.  parameters: t of a curve node, (u, v) of a surface, patch or shell
 // node (a record of the parameter listings), or xyz itself for a vertex or
 // region node.  octant: the leaf holding the node (after meshing, the master
-// node of a slave node).  edges: the first edge of the node's edge list, with
-// edge_count edges; the list runs through the edges themselves (see
-// mgn_edge::next), so it costs no list cells.  The additional neighbours
-// of the few nodes that have them (the diagonal nodes of quads) sit beside
-// the records, in mgn_mesh.partners (read with mgn_node_partners).
+// node of a slave node).  edges: the number (in mgn_mesh.edge_pool, 0 for
+// none) of the first edge of the node's edge list, with edge_count edges;
+// the list runs through the edges themselves (see mgn_edge::next), so it
+// costs no list cells; walk it with mgn_node_edges.  The additional
+// neighbours of the few nodes that have them (the diagonal nodes of quads)
+// sit beside the records, in mgn_mesh.partners (read with
+// mgn_node_partners).  A node is the most numerous record of a mesh after
+// the edge: its fields are ordered to leave no padding (64 bytes).
 struct mgn_node {
   int32_t id;
-  int32_t kind;
+  int8_t kind;
+  int8_t flags;          // MGN_NODE_... bits
+  int16_t edge_count;
+  uint32_t edges;
+  int32_t front_count;   // front entities still using the node
   void* entity;
   void* aux;             // surface data while the entity is meshed
   double* parameters;
   double* xyz;
   mgn_octant* octant;
-  mgn_edge* edges;
-  int32_t front_count;   // front entities still using the node
   float size;            // requested element size at the node
-  int16_t edge_count;
-  int16_t flags;         // MGN_NODE_... bits
   int32_t work;          // scratch value of the pass that owns the node
 };
-constexpr int16_t MGN_NODE_MIDSIDE = 1;   // midside node of a quadratic edge
-constexpr int16_t MGN_NODE_APEX = 2;      // apex of a pyramid (smoothing leaves it)
+static_assert(sizeof(mgn_node) == 64, "nodes are half as numerous as triangles: keep the record packed");
+constexpr int8_t MGN_NODE_MIDSIDE = 1;   // midside node of a quadratic edge
+constexpr int8_t MGN_NODE_APEX = 2;      // apex of a pyramid (smoothing leaves it)
 
 // Surface data of a node of a surface, patch or shell while the entity is
 // meshed (held in node->aux, a record of the surface scratch listing): the
@@ -787,7 +795,7 @@ struct mgn_edge_more {
 };
 
 // Mesh edge between n[0] and n[1].  next[k] continues the edge list of node
-// n[k].  face: the first two triangles using the edge (null slots are
+// n[k] (the number of the following edge, 0 at the end).  face: the first two triangles using the edge (null slots are
 // free), more: the number of the record (in mgn_mesh.edge_more) with the
 // further ones, the quads and the midside node of a quadratic mesh (0 when
 // there are none); read them through mgn_edge_faces, mgn_edge_quads and
@@ -797,20 +805,20 @@ struct mgn_edge_more {
 // are the ones on its sides) and more->sides for an edge it takes over;
 // free_sides: 0 when the edge is not on a front.  An edge is the most
 // numerous record of a surface mesh (one and a half per triangle): its fields
-// are ordered to leave no padding (72 bytes).
+// are ordered to leave no padding (64 bytes).
 struct mgn_edge {
   int32_t id;
   int32_t work;
   void* entity;
   mgn_node* n[2];
-  mgn_edge* next[2];
+  uint32_t next[2];
   mgn_face* face[2];
   uint32_t more;
   int16_t iso_type;
   int8_t free_sides;
   int8_t kind;
 };
-static_assert(sizeof(mgn_edge) == 72, "the edge record is the bulk of a surface mesh: keep it packed");
+static_assert(sizeof(mgn_edge) == 64, "the edge record is the bulk of a surface mesh: keep it packed");
 
 // The volume element on each side of a triangle or a quad bounding a region
 // (type MGN_ELEM_NONE and null while the side is on a region front), and
@@ -914,7 +922,8 @@ struct mgn_mesh_store {
   mgn_numbered_listing edge_more;         // mgn_edge_more records
   mgn_numbered_listing extras;            // mgn_element_extra records
   mgn_listing* node_pool = nullptr;
-  mgn_listing* edge_pool = nullptr;
+  mgn_numbered_listing edge_pool;         // edges, reached by number from the
+                                          // edge lists of nodes
   mgn_listing* face_pool = nullptr;
   mgn_listing* quad_pool = nullptr;
   mgn_listing* tetra_pool = nullptr;

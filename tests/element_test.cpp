@@ -2,6 +2,7 @@
 // midside nodes, edge lookups, the tetra measures and the noting of records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -71,7 +72,7 @@ TEST_F(MeshStore, NodesAreNumberedFromOneAndCountedOnTheirEntity) {
   EXPECT_DOUBLE_EQ(a->xyz[2], 3.0);
   ASSERT_NE(a->parameters, nullptr);
   EXPECT_DOUBLE_EQ(a->parameters[0], 0.25);
-  EXPECT_EQ(a->edges, nullptr);
+  EXPECT_EQ(mgn_node_first_edge(a), nullptr);
   EXPECT_EQ(a->edge_count, 0);
   EXPECT_EQ(a->front_count, 0);
   EXPECT_EQ(curve.mesh.node_count, 2);
@@ -119,7 +120,7 @@ TEST_F(MeshStore, EdgesJoinTheEdgeListsAndRetiringRemovesThem) {
   mgn_retire_edge(ab);
   EXPECT_EQ(ab->id, 0);
   EXPECT_EQ(a->edge_count, 0);
-  EXPECT_EQ(a->edges, nullptr);
+  EXPECT_EQ(mgn_node_first_edge(a), nullptr);
   EXPECT_EQ(b->edge_count, 1);
   EXPECT_EQ(edges_of(b), std::vector<mgn_edge*>{bc});
   EXPECT_EQ(mgn_get_node_edge(a, b), nullptr);
@@ -166,6 +167,59 @@ TEST_F(MeshStore, EdgeListsOfAStarStayWholeWhateverEdgeLeaves) {
   // Retiring an edge that already left changes nothing.
   mgn_retire_edge(spokes[2]);
   EXPECT_EQ(hub->edge_count, 2);
+}
+
+// Edge lists link edges by their numbers in the edge pool.  With more edges
+// than one pool block holds, an end moved to another node or an edge renewed
+// between other nodes must carry its own number along (a wrong one would
+// graft another edge, or a whole list tail, into the new node's list).
+TEST_F(MeshStore, MovedAndRenewedEdgesKeepEveryEdgeListWhole) {
+  mgn_region region;
+  const int count = static_cast<int>(MGN_NUMBERED_BLOCK) + 300;
+  mgn_node* hub = node(0, 0, 0);
+  mgn_node* other_hub = node(0, 0, 1);
+  std::vector<mgn_node*> rim;
+  std::vector<mgn_edge*> spokes;
+  for (int i = 0; i < count; ++i) {
+    rim.push_back(node(std::cos(i), std::sin(i), 0));
+    spokes.push_back(i % 2 == 0 ? mgn_create_edge(hub, rim[i], MGN_REGION, &region, nullptr)
+                                : mgn_create_edge(rim[i], hub, MGN_REGION, &region, nullptr));
+  }
+  // Every third spoke moves its hub end to the other hub; every fifth of the
+  // rest is renewed between the other hub and a rim node of its own, and one
+  // spoke in seven of those left leaves.
+  std::vector<std::vector<mgn_edge*>> expected(2);  // at hub, at other_hub
+  for (int i = 0; i < count; ++i) {
+    mgn_edge* e = spokes[i];
+    if (i % 3 == 0) {
+      mgn_move_edge_end(e, e->n[0] == hub ? 0 : 1, other_hub);
+      expected[1].push_back(e);
+    } else if (i % 5 == 0) {
+      ASSERT_TRUE(mgn_can_renew_edge(e));
+      EXPECT_EQ(mgn_renew_edge(e, rim[i], other_hub), e);
+      expected[1].push_back(e);
+    } else if (i % 7 == 0) {
+      mgn_retire_edge(e);
+    } else {
+      expected[0].push_back(e);
+    }
+  }
+  for (int h = 0; h < 2; ++h) {
+    mgn_node* at = h == 0 ? hub : other_hub;
+    std::vector<mgn_edge*> found = edges_of(at);
+    EXPECT_EQ(static_cast<long>(found.size()), at->edge_count) << "hub " << h;
+    std::sort(found.begin(), found.end());
+    std::sort(expected[h].begin(), expected[h].end());
+    EXPECT_EQ(found, expected[h]) << "hub " << h;
+  }
+  // Each rim node keeps its one spoke (none once it left).
+  for (int i = 0; i < count; ++i) {
+    const bool left = i % 3 != 0 && i % 5 != 0 && i % 7 == 0;
+    EXPECT_EQ(edges_of(rim[i]), left ? std::vector<mgn_edge*>{} : std::vector<mgn_edge*>{spokes[i]}) << i;
+    if (!left) {
+      EXPECT_EQ(mgn_get_node_edge(rim[i], i % 3 == 0 || i % 5 == 0 ? other_hub : hub), spokes[i]) << i;
+    }
+  }
 }
 
 // An edge keeps its first two faces in place and further ones aside; the

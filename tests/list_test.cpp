@@ -780,15 +780,15 @@ TEST(ListingDeath, MisuseIsAManipulationError) {
 // Numbered listings
 // ---------------------------------------------------------------------------
 
-TEST(NumberedListing, NumbersFromOneReachStableZeroedRecordsAcrossBlocks) {
+TEST(NumberedListing, DenseNumbersReachStableZeroedRecordsAcrossBlocks) {
   mgn_numbered_listing store;
   const std::size_t before = mgn_listing_memory();
   // Past two block borders: the last record of a block and the first of the
   // next must not share a slot, and a record must stay where it was while
   // later blocks are added.
-  const uint32_t n = 2 * MGN_NUMBERED_BLOCK + 5;
+  const uint32_t n = MGN_NUMBERED_FIRST + 2 * MGN_NUMBERED_BLOCK + 4;
   std::vector<rec*> first_seen;
-  for (uint32_t k = 1; k <= n; ++k) {
+  for (uint32_t k = MGN_NUMBERED_FIRST; k <= n; ++k) {
     ASSERT_EQ(mgn_new_numbered_record(store, sizeof(rec)), k);
     rec* r = mgn_numbered_record<rec>(store, k);
     EXPECT_EQ(r->id, 0) << k;
@@ -796,20 +796,23 @@ TEST(NumberedListing, NumbersFromOneReachStableZeroedRecordsAcrossBlocks) {
     r->id = static_cast<long>(k);
     first_seen.push_back(r);
   }
-  EXPECT_EQ(store.blocks.size(), 3u);
-  for (uint32_t k = 1; k <= n; ++k) {
-    ASSERT_EQ(mgn_numbered_record<rec>(store, k), first_seen[k - 1]) << k;
+  EXPECT_EQ(store.blocks.size(), 4u);
+  for (uint32_t k = MGN_NUMBERED_FIRST; k <= n; ++k) {
+    ASSERT_EQ(mgn_numbered_record<rec>(store, k), first_seen[k - MGN_NUMBERED_FIRST]) << k;
     EXPECT_EQ(mgn_numbered_record<rec>(store, k)->id, static_cast<long>(k));
   }
+  // Number 0 ("none") leads to no record.
+  EXPECT_EQ(mgn_numbered_record<rec>(store, 0), nullptr);
   // The records are listing memory (three full blocks with their headers),
   // and all of it goes with the store.
   EXPECT_EQ(mgn_listing_memory() - before, 3 * (MGN_LISTING_HEADER_BYTES + MGN_NUMBERED_BLOCK * sizeof(rec)));
   mgn_destroy_numbered_listing(store);
   EXPECT_EQ(mgn_listing_memory(), before);
-  EXPECT_TRUE(store.blocks.empty());
-  // A store given back starts again from number 1.
-  EXPECT_EQ(mgn_new_numbered_record(store, sizeof(rec)), 1u);
-  EXPECT_EQ(mgn_numbered_record<rec>(store, 1)->id, 0);
+  EXPECT_EQ(store.blocks.size(), 1u);
+  EXPECT_EQ(mgn_numbered_record<rec>(store, 0), nullptr);
+  // A store given back starts again from the first number.
+  EXPECT_EQ(mgn_new_numbered_record(store, sizeof(rec)), MGN_NUMBERED_FIRST);
+  EXPECT_EQ(mgn_numbered_record<rec>(store, MGN_NUMBERED_FIRST)->id, 0);
   mgn_destroy_numbered_listing(store);
 }
 

@@ -786,7 +786,7 @@ TEST(SurfaceScratch, NodesAndEdgesDropTheirScratchRecordsAndLaterSmoothingLeaves
     ++nodes;
     if (n->aux != nullptr) ++with_data;
   }
-  for (mgn_edge* e : mgn_listing_range<mgn_edge>(mgn_get_first_listing_block(mgn_mesh.edge_pool))) {
+  for (mgn_edge* e : mgn_listing_range<mgn_edge>(mgn_get_first_listing_block(mgn_mesh.edge_pool.listing))) {
     ++edges;
     // Side slots a front gave to a curve edge are given back with the front.
     if (mgn_edge_has_side_slots(e)) ++with_sides;
