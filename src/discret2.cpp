@@ -314,6 +314,10 @@ void evaluate_data(mgn_surface_data* d, double u, double v, double* point) {
 // the front ends, since it and the generations it recursed into may still
 // read it.
 void note_left_front(mgn_node* node) {
+  // A quad request keeps the data of every node until the entity is done:
+  // the quad clean-up (after the front and around each smoothing pass)
+  // judges turning and convexity by the surface normals of the nodes.
+  if (ctx.quad) return;
   const auto* d = static_cast<const mgn_surface_data*>(node->aux);
   if (node->front_count == 0 && d != nullptr && !d->singular && node->kind == ctx.kind &&
       node->entity == ctx.entity && node->parameters != nullptr)
@@ -2318,13 +2322,19 @@ bool turns_in_space(const mgn_node* p, const mgn_node* q, const mgn_node* r) {
   return true;
 }
 
-// A triangle that turns the wrong way in space (the front is valid in the
-// parameters, but where they are far from affine, on a surface with a
-// collapsed side, a straight triangle may fold over its neighbour) takes
+void relocate_to_neighbours(mgn_node* node);
+
+// Triangles that turn the wrong way in space.  The front is valid in the
+// parameters, but where they are far from affine (a surface with a
+// collapsed side, whose parameter lines fan out from the collapsed corner)
+// a straight triangle may fold over its neighbour.  Such a triangle takes
 // the diagonal of the pair it makes with a neighbour across an own edge
 // when both new triangles turn the right way.
 void unturn_faces() {
-  if (ctx.planar || *ctx.faces == nullptr) return;
+  // Only the quad front makes such triangles (its halves keep their
+  // diagonal, so the front's own swaps never mend them); a quad request
+  // keeps the data, and so the normal, of every node (note_left_front).
+  if (ctx.planar || *ctx.faces == nullptr || !ctx.quad) return;
   const mgn_entity_mesh* mesh = mgn_get_entity_mesh(ctx.kind, ctx.entity);
   std::vector<mgn_face*> turned;
   for (mgn_face** ref : mgn_listing_first<mgn_face*>(mgn_get_first_listing_block(*ctx.faces), mesh->face_total))
@@ -2355,11 +2365,71 @@ void unturn_faces() {
       break;
     }
   }
+  // What no swap mends is a fold among nodes nearly in a row (the quad
+  // front's rows): an inner node of a turned triangle moves, in the
+  // parameters, to the mean of its neighbours when fewer of its triangles
+  // turn the wrong way there.
+  for (mgn_face* f : turned) {
+    for (int k = 0; k < 3 && f->id != 0 && !turns_in_space(f->n[0], f->n[1], f->n[2]); ++k)
+      relocate_to_neighbours(f->n[k]);
+  }
 }
 
-// Releases the front marks of the boundary and the node marks, gives the
-// surface data and side slots of the entity back to the scratch and
-// compacts its listings: the end of the meshing of every kind.
+// The triangles of the entity at a node, and how many of them turn the
+// wrong way in space.
+int turned_at(const mgn_node* node, std::vector<mgn_face*>& faces) {
+  faces.clear();
+  for (mgn_edge* e : mgn_node_edges(node))
+    for (mgn_face* f : {e->face[0], e->face[1]})
+      if (f != nullptr && f->id != 0 && f->entity == ctx.entity &&
+          std::find(faces.begin(), faces.end(), f) == faces.end())
+        faces.push_back(f);
+  int turned = 0;
+  for (const mgn_face* f : faces) turned += turns_in_space(f->n[0], f->n[1], f->n[2]) ? 0 : 1;
+  return turned;
+}
+
+void relocate_to_neighbours(mgn_node* node) {
+  mgn_surface_data* d = data_of(node);
+  if (node->kind != ctx.kind || node->entity != ctx.entity || node->parameters == nullptr || d == nullptr ||
+      d->singular)
+    return;
+  std::vector<mgn_face*> faces;
+  const int before = turned_at(node, faces);
+  if (before == 0) return;
+  double uv[2] = {0.0, 0.0};
+  int count = 0;
+  for (mgn_edge* e : mgn_node_edges(node)) {
+    const mgn_node* other = e->n[0] == node ? e->n[1] : e->n[0];
+    const mgn_surface_data* o = data_of(other);
+    if (o == nullptr || o->singular) return;
+    uv[0] += o->u;
+    uv[1] += o->v;
+    ++count;
+  }
+  if (count < 3) return;
+  uv[0] /= count;
+  uv[1] /= count;
+  const mgn_surface_data saved = *d;
+  double old_xyz[3], xyz[3];
+  mgn_copy3(old_xyz, node->xyz);
+  evaluate_data(d, uv[0], uv[1], xyz);
+  if (d->singular) {
+    *d = saved;
+    return;
+  }
+  mgn_copy3(node->xyz, xyz);
+  if (turned_at(node, faces) < before) {
+    mgn_copy3(node->xyz, old_xyz);
+    mgn_move_node(node, xyz);
+    node->parameters[0] = uv[0];
+    node->parameters[1] = uv[1];
+    return;
+  }
+  mgn_copy3(node->xyz, old_xyz);
+  *d = saved;
+}
+
 // A quad request: the halves of the quads the front made become quads, and
 // what the front left is paired and cleaned up (and again around every
 // smoothing pass).
@@ -2370,6 +2440,9 @@ void make_quads() {
   mgn_clean_quad_mesh(ctx.kind, ctx.entity);
 }
 
+// Releases the front marks of the boundary and the node marks, gives the
+// surface data and side slots of the entity back to the scratch and
+// compacts its listings: the end of the meshing of every kind.
 void finish_entity(mgn_entity_mesh& mesh) {
   for (front_curve& fc : ctx.front.curves)
     for (mgn_edge* e : fc.edges) {

@@ -1070,7 +1070,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // fan out from one corner, and a triangle turning the
                       // right way in them once folded over its neighbour
                       // in space.
-                      quad_case{"CollapsedSideTriangle", "collapsed_side_triangle", "", "", 1, 0.7, 0, 0.5, 1e-9}),
+                      quad_case{"CollapsedSideTriangle", "collapsed_side_triangle", "", "", 1, 0.7, 0, 0.5, 1e-9},
+                      quad_case{"CollapsedSideRows", "collapsed_side_rows", "", "", 2, 0.75, 0, 50.0, 1e-9}),
     [](const auto& info) { return std::string(info.param.name); });
 
 
