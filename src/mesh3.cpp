@@ -37,6 +37,7 @@
 #include "list.h"
 #include "message.h"
 #include "topo3.h"
+#include "vec3.h"
 
 namespace {
 
@@ -545,27 +546,38 @@ bool crossing_pair(const mgn_tetra* t) {
   return false;
 }
 
-// A face of zero area ends the run.
-void check_face_areas(const mgn_tetra* t) {
-  for (const auto& f : mgn_tetra_outward_face) {
-    double u[3], v[3], n[3];
-    mgn_sub(t->n[f[1]]->xyz, t->n[f[0]]->xyz, u);
-    mgn_sub(t->n[f[2]]->xyz, t->n[f[0]]->xyz, v);
-    mgn_cross(u, v, n);
-    if (0.5 * std::sqrt(mgn_dot(n, n)) <= mgn_tol.eps2) {
+// The boundary quality of the tetra (as mgn_get_tetra_shape_quality
+// measures it, to the last bit); a face of zero area ends the run.  Every
+// pass measures every tetra this way, so the area check shares three of
+// its four face normals with the quality.
+double checked_tetra_quality(const mgn_tetra* t) {
+  const double* a = t->n[0]->xyz;
+  const double* b = t->n[1]->xyz;
+  const double* c = t->n[2]->xyz;
+  const double* d = t->n[3]->xyz;
+  const mgn_vec3 ab = mgn_sub(b, a), ac = mgn_sub(c, a), ad = mgn_sub(d, a);
+  const mgn_vec3 bc = mgn_sub(c, b), bd = mgn_sub(d, b);
+  const mgn_vec3 base = mgn_cross(ab, ac);
+  // Faces 3, 2 and 0 of the local numbering (a c b, a b d, b c d) have the
+  // normals base (turned), ab x ad and bc x bd; face 1 (c a d) its own.
+  const double n3 = mgn_norm(base), n2 = mgn_norm(mgn_cross(ab, ad)), n0 = mgn_norm(mgn_cross(bc, bd));
+  const double n1 = mgn_norm(mgn_cross(mgn_sub(a, c), mgn_sub(d, c)));
+  for (double n : {n0, n1, n2, n3})
+    if (0.5 * n <= mgn_tol.eps2) {
       mgn_note_partial_tetra(const_cast<mgn_tetra*>(t));
       mgn_manipulation_error("Zero area face detected", MGN_HERE);
     }
-  }
+  const double v = mgn_dot(base, ad) / 6.0;
+  if (!(v > mgn_tol.eps3)) return 0.0;
+  const double area = 0.5 * (n3 + n2 + mgn_norm(mgn_cross(ac, ad)) + n0);
+  return kBoundaryQualityScale * v * v / (area * area * area);
 }
 
 }  // namespace
 
 double mgn_fix_region_tetra(mgn_repair_context& ctx, mgn_tetra* tetra) {
   if (tetra == nullptr || tetra->id == 0) return -1.0;
-  check_face_areas(tetra);
-  const double quality =
-      mgn_get_tetra_shape_quality(tetra->n[0]->xyz, tetra->n[1]->xyz, tetra->n[2]->xyz, tetra->n[3]->xyz, nullptr);
+  const double quality = checked_tetra_quality(tetra);
   if (quality > MGN_REPAIR_SWAP_QUALITY) return quality;
   // A fair tetra (not bad) gets the swaps only.
   const bool only_swaps = quality > MGN_REPAIR_QUALITY;
