@@ -10,7 +10,10 @@
 // -S: no nodal smoothing (one repair pass).  -o: the boundary
 // triangulation of the last region at the last size is written as a TetGen
 // .poly file, for a comparison with an outside mesher on the same boundary
-// (bench/tetgen_compare.sh).
+// (bench/tetgen_compare.sh).  With MGN_BENCH_PASSES set in the
+// environment, each repair pass is printed with its processor time, the
+// bad tetras it met and the transformations it made (face swap, edge
+// removal, node removal, edge collapse, node insertion).
 #include <chrono>
 #include <cmath>
 #include <cstdio>
