@@ -42,6 +42,7 @@
 #include "discret3.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <deque>
@@ -2205,10 +2206,24 @@ void mgn_generate_pyram(mgn_quad* quad, int side, double height) {
     mgn_note_partial_quad(quad);
     fail(mgn_format("Zero area face detected in region %ld", region_id()), kGeneratePyram, __LINE__);
   }
+  // A warped quad needs its apex above the planes of the four triangles
+  // of its corners: the height at which the apex clears them all (the
+  // tried heights stay a quarter above it).
+  double lowest = 0.0;
+  for (const auto& t : {std::array<int, 3>{0, 1, 2}, {0, 2, 3}, {0, 1, 3}, {1, 2, 3}}) {
+    double u[3], v[3], m[3], r[3];
+    mgn_sub(b[t[1]]->xyz, b[t[0]]->xyz, u);
+    mgn_sub(b[t[2]]->xyz, b[t[0]]->xyz, v);
+    mgn_cross(u, v, m);
+    mgn_sub(centre, b[t[0]]->xyz, r);
+    const double rise = mgn_dot(m, n);
+    if (rise > 0.0) lowest = std::max(lowest, -mgn_dot(m, r) / rise);
+  }
   double apex[3];
   bool found = false;
   for (double lowered : kLoweredHeight) {
-    for (int c = 0; c < 3; ++c) apex[c] = centre[c] + lowered * height * n[c];
+    const double h = std::max(lowered * height, 1.25 * lowest);
+    for (int c = 0; c < 3; ++c) apex[c] = centre[c] + h * n[c];
     if (pyram_valid(b, apex, lowered * edge)) {
       found = true;
       break;
