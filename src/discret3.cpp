@@ -830,6 +830,9 @@ struct region_context {
   // Quads of the boundary waiting for their pyramids (with the side that
   // faces the region), and the volume the pyramids fill.
   std::vector<std::pair<mgn_quad*, int>> boundary_quads;
+  // While the pyramids are made: the boxes of the boundary quads (items
+  // are indices into boundary_quads), which no pyramid may cross.
+  box_tree quad_tree;
   double pyram_volume = 0.0;
 
   // Remeshing guard.
@@ -1935,6 +1938,23 @@ bool pyram_valid(mgn_node* const b[4], const double* xyz, double clearance) {
       if (triangles_conflict(side, f.n)) return false;
     }
   }
+  // Nor any boundary quad (those still waiting for their pyramids are no
+  // front faces yet), each taken as its two corner triangles.
+  bool crosses_quad = false;
+  ctx.quad_tree.query(pb, [&](int32_t item) {
+    const mgn_quad* q = ctx.boundary_quads[item].first;
+    if (crosses_quad || (q->n[0] == b[0] || q->n[0] == b[1] || q->n[0] == b[2] || q->n[0] == b[3]) +
+                                (q->n[1] == b[0] || q->n[1] == b[1] || q->n[1] == b[2] || q->n[1] == b[3]) +
+                                (q->n[2] == b[0] || q->n[2] == b[1] || q->n[2] == b[2] || q->n[2] == b[3]) +
+                                (q->n[3] == b[0] || q->n[3] == b[1] || q->n[3] == b[2] || q->n[3] == b[3]) == 4)
+      return;
+    mgn_node* const halves[2][3] = {{q->n[0], q->n[1], q->n[2]}, {q->n[0], q->n[2], q->n[3]}};
+    for (int k = 0; k < 4 && !crosses_quad; ++k) {
+      mgn_node* const side[3] = {b[k], b[(k + 1) % 4], &apex};
+      crosses_quad = triangles_conflict(side, halves[0]) || triangles_conflict(side, halves[1]);
+    }
+  });
+  if (crosses_quad) return false;
   // Segments fixed inside the region stay out of the pyramid's sides.
   for (int32_t i : ctx.near_pieces) {
     const fixed_piece& piece = ctx.pieces[i];
@@ -2124,12 +2144,6 @@ std::vector<double> pyram_heights() {
       if (const mgn_edge* e = mgn_get_node_edge(quad->n[k], quad->n[(k + 1) % 4]); e != nullptr)
         quads_at[e].push_back(static_cast<int32_t>(q));
   }
-  box_tree quad_tree;
-  for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q) {
-    const mgn_quad* quad = ctx.boundary_quads[q].first;
-    const double* p[4] = {quad->n[0]->xyz, quad->n[1]->xyz, quad->n[2]->xyz, quad->n[3]->xyz};
-    quad_tree.insert(box_of(p, 4), static_cast<int32_t>(q));
-  }
   std::vector<double> heights(ctx.boundary_quads.size(), 0.0);
   for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q) {
     const auto& [quad, side] = ctx.boundary_quads[q];
@@ -2187,7 +2201,7 @@ std::vector<double> pyram_heights() {
     // ahead, so that a pyramid facing this one across a thin part leaves
     // room for the tetras between their apexes.
     if (height > 0.0) {
-      const double ahead = free_distance(quad, centre, n, 3.0 * height, 0.5 * edge, quad_tree);
+      const double ahead = free_distance(quad, centre, n, 3.0 * height, 0.5 * edge, ctx.quad_tree);
       height = std::min(height, ahead / 3.0);
     }
     heights[q] = std::max(height, kPyramLowest * edge);
@@ -2306,9 +2320,15 @@ void build_front(mgn_region* region) {
 // The pyramids on the boundary quads, once the triangles and the fixed
 // pieces are on the front.
 void generate_pyrams() {
+  for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q) {
+    const mgn_quad* quad = ctx.boundary_quads[q].first;
+    const double* p[4] = {quad->n[0]->xyz, quad->n[1]->xyz, quad->n[2]->xyz, quad->n[3]->xyz};
+    ctx.quad_tree.insert(box_of(p, 4), static_cast<int32_t>(q));
+  }
   const std::vector<double> heights = pyram_heights();
   for (std::size_t q = 0; q < ctx.boundary_quads.size(); ++q)
     mgn_generate_pyram(ctx.boundary_quads[q].first, ctx.boundary_quads[q].second, heights[q]);
+  ctx.quad_tree.clear();
 }
 
 // Vertices and curves fixed inside the region enter as isolated points and
