@@ -2322,7 +2322,63 @@ bool turns_in_space(const mgn_node* p, const mgn_node* q, const mgn_node* r) {
   return true;
 }
 
-void relocate_to_neighbours(mgn_node* node);
+// The triangles of the entity at a node, and how many of them turn the
+// wrong way in space.
+int turned_at(const mgn_node* node, std::vector<mgn_face*>& faces) {
+  faces.clear();
+  for (mgn_edge* e : mgn_node_edges(node))
+    for (mgn_face* f : {e->face[0], e->face[1]})
+      if (f != nullptr && f->id != 0 && f->entity == ctx.entity &&
+          std::find(faces.begin(), faces.end(), f) == faces.end())
+        faces.push_back(f);
+  int turned = 0;
+  for (const mgn_face* f : faces) turned += turns_in_space(f->n[0], f->n[1], f->n[2]) ? 0 : 1;
+  return turned;
+}
+
+// An inner node of the entity moves, in the parameters, to the mean of its
+// neighbours when fewer of its triangles turn the wrong way there; it stays
+// otherwise.
+void relocate_to_neighbours(mgn_node* node) {
+  mgn_surface_data* d = data_of(node);
+  if (node->kind != ctx.kind || node->entity != ctx.entity || node->parameters == nullptr || d == nullptr ||
+      d->singular)
+    return;
+  std::vector<mgn_face*> faces;
+  const int before = turned_at(node, faces);
+  if (before == 0) return;
+  double uv[2] = {0.0, 0.0};
+  int count = 0;
+  for (mgn_edge* e : mgn_node_edges(node)) {
+    const mgn_node* other = e->n[0] == node ? e->n[1] : e->n[0];
+    const mgn_surface_data* o = data_of(other);
+    if (o == nullptr || o->singular) return;
+    uv[0] += o->u;
+    uv[1] += o->v;
+    ++count;
+  }
+  if (count < 3) return;
+  uv[0] /= count;
+  uv[1] /= count;
+  const mgn_surface_data saved = *d;
+  double old_xyz[3], xyz[3];
+  mgn_copy3(old_xyz, node->xyz);
+  evaluate_data(d, uv[0], uv[1], xyz);
+  if (d->singular) {
+    *d = saved;
+    return;
+  }
+  mgn_copy3(node->xyz, xyz);
+  if (turned_at(node, faces) < before) {
+    mgn_copy3(node->xyz, old_xyz);
+    mgn_move_node(node, xyz);
+    node->parameters[0] = uv[0];
+    node->parameters[1] = uv[1];
+    return;
+  }
+  mgn_copy3(node->xyz, old_xyz);
+  *d = saved;
+}
 
 // Triangles that turn the wrong way in space.  The front is valid in the
 // parameters, but where they are far from affine (a surface with a
@@ -2373,61 +2429,6 @@ void unturn_faces() {
     for (int k = 0; k < 3 && f->id != 0 && !turns_in_space(f->n[0], f->n[1], f->n[2]); ++k)
       relocate_to_neighbours(f->n[k]);
   }
-}
-
-// The triangles of the entity at a node, and how many of them turn the
-// wrong way in space.
-int turned_at(const mgn_node* node, std::vector<mgn_face*>& faces) {
-  faces.clear();
-  for (mgn_edge* e : mgn_node_edges(node))
-    for (mgn_face* f : {e->face[0], e->face[1]})
-      if (f != nullptr && f->id != 0 && f->entity == ctx.entity &&
-          std::find(faces.begin(), faces.end(), f) == faces.end())
-        faces.push_back(f);
-  int turned = 0;
-  for (const mgn_face* f : faces) turned += turns_in_space(f->n[0], f->n[1], f->n[2]) ? 0 : 1;
-  return turned;
-}
-
-void relocate_to_neighbours(mgn_node* node) {
-  mgn_surface_data* d = data_of(node);
-  if (node->kind != ctx.kind || node->entity != ctx.entity || node->parameters == nullptr || d == nullptr ||
-      d->singular)
-    return;
-  std::vector<mgn_face*> faces;
-  const int before = turned_at(node, faces);
-  if (before == 0) return;
-  double uv[2] = {0.0, 0.0};
-  int count = 0;
-  for (mgn_edge* e : mgn_node_edges(node)) {
-    const mgn_node* other = e->n[0] == node ? e->n[1] : e->n[0];
-    const mgn_surface_data* o = data_of(other);
-    if (o == nullptr || o->singular) return;
-    uv[0] += o->u;
-    uv[1] += o->v;
-    ++count;
-  }
-  if (count < 3) return;
-  uv[0] /= count;
-  uv[1] /= count;
-  const mgn_surface_data saved = *d;
-  double old_xyz[3], xyz[3];
-  mgn_copy3(old_xyz, node->xyz);
-  evaluate_data(d, uv[0], uv[1], xyz);
-  if (d->singular) {
-    *d = saved;
-    return;
-  }
-  mgn_copy3(node->xyz, xyz);
-  if (turned_at(node, faces) < before) {
-    mgn_copy3(node->xyz, old_xyz);
-    mgn_move_node(node, xyz);
-    node->parameters[0] = uv[0];
-    node->parameters[1] = uv[1];
-    return;
-  }
-  mgn_copy3(node->xyz, old_xyz);
-  *d = saved;
 }
 
 // A quad request: the halves of the quads the front made become quads, and
