@@ -5,15 +5,43 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace {
+
+// The temporary directories the test process made, removed when it ends:
+// by the process that made them only (the forked child of a death test or
+// of a program run ends too, while its parent still uses them).  With
+// MGN_KEEP_TEST_DIRS set they stay for a look.
+struct temp_dirs {
+  pid_t owner = getpid();
+  std::vector<std::string> made;
+  ~temp_dirs() {
+    if (getpid() != owner || std::getenv("MGN_KEEP_TEST_DIRS") != nullptr) return;
+    std::error_code ignored;
+    for (const std::string& dir : made) std::filesystem::remove_all(dir, ignored);
+  }
+};
+
+temp_dirs& made_dirs() {
+  static temp_dirs dirs;
+  return dirs;
+}
+
+}  // namespace
 
 std::string mgn_temp_dir() {
   char pattern[] = "/tmp/mgn_test_XXXXXX";
   const char* dir = mkdtemp(pattern);
   if (dir == nullptr) throw std::runtime_error("mkdtemp failed");
+  made_dirs().made.push_back(dir);
   return dir;
 }
 
