@@ -188,6 +188,22 @@ inline double orient2(const double* a, const double* b, const double* c) {
 inline mgn_surface_data* data_of(const mgn_node* node) {
   return static_cast<mgn_surface_data*>(node->aux);
 }
+// (q - p) x (r - p): twice the area vector of the triangle p q r.
+void triangle_normal(const mgn_node* p, const mgn_node* q, const mgn_node* r, double c[3]) {
+  double u[3], v[3];
+  mgn_sub(q->xyz, p->xyz, u);
+  mgn_sub(r->xyz, p->xyz, v);
+  mgn_cross(u, v, c);
+}
+// Whether the area vector c of a triangle agrees with the surface normals
+// of its nodes that have regular data.
+bool agrees_with_normals(const double* c, const mgn_node* p, const mgn_node* q, const mgn_node* r) {
+  for (const mgn_node* n : {p, q, r}) {
+    const mgn_surface_data* d = data_of(n);
+    if (d != nullptr && !d->singular && !(mgn_dot(c, d->normal) > 0.0)) return false;
+  }
+  return true;
+}
 inline bool boundary_node(const mgn_node* node) {
   return node->kind == MGN_VERTEX || node->kind == MGN_CURVE;
 }
@@ -1616,18 +1632,10 @@ bool try_swap(generation& g, mgn_node* x, mgn_face* face, mgn_face** face_ax, mg
   if (!(orient2(a2, ya, xa) > tol) || !(orient2(yb, b2, xb) > tol)) return false;
   if (!ctx.planar) {
     // The faces agree with the surface normals of their nodes.
-    auto agrees = [&](const mgn_node* p, const mgn_node* q, const mgn_node* r) {
-      double u[3], v[3], c[3];
-      mgn_sub(q->xyz, p->xyz, u);
-      mgn_sub(r->xyz, p->xyz, v);
-      mgn_cross(u, v, c);
-      for (const mgn_node* n : {p, q, r}) {
-        const mgn_surface_data* d = data_of(n);
-        if (!d->singular && !(mgn_dot(c, d->normal) > 0.0)) return false;
-      }
-      return true;
-    };
-    if (!agrees(g.a, y, x) || !agrees(y, g.b, x)) return false;
+    double c1[3], c2[3];
+    triangle_normal(g.a, y, x, c1);
+    triangle_normal(y, g.b, x, c2);
+    if (!agrees_with_normals(c1, g.a, y, x) || !agrees_with_normals(c2, y, g.b, x)) return false;
   }
   mgn_edge* ay = find_structure_edge(g.a, y);
   mgn_edge* by = find_structure_edge(g.b, y);
@@ -2307,19 +2315,12 @@ void mgn_remove_fan_nodes() {
 
 namespace {
 
-// Whether the straight triangle p q r turns counterclockwise about the
-// surface normals of its (regular) nodes.
+// Whether the straight triangle p q r (not flat) turns counterclockwise
+// about the surface normals of its (regular) nodes.
 bool turns_in_space(const mgn_node* p, const mgn_node* q, const mgn_node* r) {
-  double u[3], v[3], c[3];
-  mgn_sub(q->xyz, p->xyz, u);
-  mgn_sub(r->xyz, p->xyz, v);
-  mgn_cross(u, v, c);
-  if (!(mgn_norm(c) > mgn_tol.eps2)) return false;
-  for (const mgn_node* n : {p, q, r}) {
-    const mgn_surface_data* d = data_of(n);
-    if (d != nullptr && !d->singular && !(mgn_dot(c, d->normal) > 0.0)) return false;
-  }
-  return true;
+  double c[3];
+  triangle_normal(p, q, r, c);
+  return mgn_norm(c) > mgn_tol.eps2 && agrees_with_normals(c, p, q, r);
 }
 
 // The triangles of the entity at a node, and how many of them turn the

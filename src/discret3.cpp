@@ -69,7 +69,6 @@ namespace {
 // Constants
 // ---------------------------------------------------------------------------
 
-constexpr double kPi = 3.14159265358979323846;
 // Height of the regular tetra over its edge length: sqrt(2/3).
 constexpr double kRegularHeight = 0.8164965809277260;
 // Quality thresholds of the successive tries of one face (boundary quality
@@ -82,7 +81,7 @@ constexpr double kLoweredHeight[] = {1.0, 0.75, 0.5, 0.3, 0.15};
 // leave between their side faces (37 degrees: a quarter-edge high pyramid
 // on each face of a right angle), and the highest and the lowest pyramid
 // (of its mean edge length).
-constexpr double kPyramGap = 36.87 * kPi / 180.0;
+constexpr double kPyramGap = 36.87 * MGN_PI / 180.0;
 constexpr double kPyramTop = 0.6;
 constexpr double kPyramLowest = 0.15;
 // Heights tried on the first tries of a face; the last try takes them all.
@@ -1910,15 +1909,17 @@ void enter_entity_faces(T* entity, int side) {
 // Pyramids on the boundary quads
 // ---------------------------------------------------------------------------
 
-// Whether the pyramid on the base b (turning counterclockwise seen from the
-// apex) with its apex at xyz may be added: it turns the right way over both
-// diagonals, its side faces meet no front face but in shared nodes and
-// edges, no front node lies in it, and the apex keeps its distance from the
-// front around it.
-bool pyram_valid(mgn_node* const b[4], const double* xyz, double clearance) {
+// Whether the pyramid on the base b of the quad (turning counterclockwise
+// seen from the apex) with its apex at xyz may be added: it turns the right
+// way over both diagonals, its side faces meet no front face, other
+// boundary quad or fixed segment but in shared nodes and edges, no front
+// node lies in it, and the apex keeps its distance from the front around
+// it.
+bool pyram_valid(const mgn_quad* quad, mgn_node* const b[4], const double* xyz, double clearance) {
   mgn_node apex{};
   double point[3] = {xyz[0], xyz[1], xyz[2]};
   apex.xyz = point;
+  mgn_node* const sides[4][3] = {{b[0], b[1], &apex}, {b[1], b[2], &apex}, {b[2], b[3], &apex}, {b[3], b[0], &apex}};
   const double* p[5] = {b[0]->xyz, b[1]->xyz, b[2]->xyz, b[3]->xyz, point};
   if (mgn_orient3d(p[0], p[1], p[2], p[4]) <= 0 || mgn_orient3d(p[0], p[2], p[3], p[4]) <= 0 ||
       mgn_orient3d(p[0], p[1], p[3], p[4]) <= 0 || mgn_orient3d(p[1], p[2], p[3], p[4]) <= 0)
@@ -1933,36 +1934,26 @@ bool pyram_valid(mgn_node* const b[4], const double* xyz, double clearance) {
   for (int32_t i : ctx.near_faces) {
     const front_face& f = ctx.faces[i];
     if (!f.alive || !overlap(f.bounds, pb)) continue;
-    for (int k = 0; k < 4; ++k) {
-      mgn_node* const side[3] = {b[k], b[(k + 1) % 4], &apex};
+    for (const auto& side : sides)
       if (triangles_conflict(side, f.n)) return false;
-    }
   }
   // Nor any boundary quad (those still waiting for their pyramids are no
   // front faces yet), each taken as its two corner triangles.
   bool crosses_quad = false;
   ctx.quad_tree.query(pb, [&](int32_t item) {
     const mgn_quad* q = ctx.boundary_quads[item].first;
-    if (crosses_quad || (q->n[0] == b[0] || q->n[0] == b[1] || q->n[0] == b[2] || q->n[0] == b[3]) +
-                                (q->n[1] == b[0] || q->n[1] == b[1] || q->n[1] == b[2] || q->n[1] == b[3]) +
-                                (q->n[2] == b[0] || q->n[2] == b[1] || q->n[2] == b[2] || q->n[2] == b[3]) +
-                                (q->n[3] == b[0] || q->n[3] == b[1] || q->n[3] == b[2] || q->n[3] == b[3]) == 4)
-      return;
+    if (crosses_quad || q == quad) return;
     mgn_node* const halves[2][3] = {{q->n[0], q->n[1], q->n[2]}, {q->n[0], q->n[2], q->n[3]}};
-    for (int k = 0; k < 4 && !crosses_quad; ++k) {
-      mgn_node* const side[3] = {b[k], b[(k + 1) % 4], &apex};
-      crosses_quad = triangles_conflict(side, halves[0]) || triangles_conflict(side, halves[1]);
-    }
+    for (const auto& side : sides)
+      crosses_quad = crosses_quad || triangles_conflict(side, halves[0]) || triangles_conflict(side, halves[1]);
   });
   if (crosses_quad) return false;
   // Segments fixed inside the region stay out of the pyramid's sides.
   for (int32_t i : ctx.near_pieces) {
     const fixed_piece& piece = ctx.pieces[i];
     if (!piece.alive || piece.n[1] == nullptr) continue;
-    for (int k = 0; k < 4; ++k) {
-      mgn_node* const side[3] = {b[k], b[(k + 1) % 4], &apex};
+    for (const auto& side : sides)
       if (segment_conflicts_triangle(piece.n[0], piece.n[1], side)) return false;
-    }
   }
   const double gap2 = (kNodeClearance * clearance) * (kNodeClearance * clearance);
   for (mgn_node* v : ctx.near_nodes) {
@@ -2078,8 +2069,7 @@ double segments_square_distance(const double* p0, const double* p1, const double
 // toward the region, to the first boundary face, other boundary quad or
 // fixed point or segment (within radius of the line) it meets, looked for
 // as far as reach (reach when none is met).
-double free_distance(const mgn_quad* self, const double* centre, const double* n, double reach, double radius,
-                     box_tree& quads) {
+double free_distance(const mgn_quad* self, const double* centre, const double* n, double reach, double radius) {
   double d[3], end[3];
   for (int c = 0; c < 3; ++c) {
     d[c] = reach * n[c];
@@ -2110,7 +2100,7 @@ double free_distance(const mgn_quad* self, const double* centre, const double* n
     const front_face& f = ctx.faces[item];
     t = std::min(t, segment_hit(centre, d, f.n[0]->xyz, f.n[1]->xyz, f.n[2]->xyz));
   });
-  quads.query(ray, [&](int32_t item) {
+  ctx.quad_tree.query(ray, [&](int32_t item) {
     const mgn_quad* o = ctx.boundary_quads[item].first;
     if (o == self) return;
     t = std::min(t, segment_hit(centre, d, o->n[0]->xyz, o->n[1]->xyz, o->n[2]->xyz));
@@ -2161,12 +2151,12 @@ std::vector<double> pyram_heights() {
       const double reach = mgn_dot(inside, u);  // distance of the centre from the edge
       // The smallest angle inside the region to a boundary face or quad
       // across the edge (2 pi when there is none).
-      double angle = 2.0 * kPi;
+      double angle = 2.0 * MGN_PI;
       auto look = [&](const double* p) {
         double w[3];
         off_line(a->xyz, c->xyz, p, w);
         double phi = std::atan2(mgn_dot(w, n), mgn_dot(w, u));
-        if (phi < 0.0) phi += 2.0 * kPi;
+        if (phi < 0.0) phi += 2.0 * MGN_PI;
         angle = std::min(angle, phi);
       };
       for_faces_at(a, [&](int32_t i) {
@@ -2201,7 +2191,7 @@ std::vector<double> pyram_heights() {
     // ahead, so that a pyramid facing this one across a thin part leaves
     // room for the tetras between their apexes.
     if (height > 0.0) {
-      const double ahead = free_distance(quad, centre, n, 3.0 * height, 0.5 * edge, ctx.quad_tree);
+      const double ahead = free_distance(quad, centre, n, 3.0 * height, 0.5 * edge);
       height = std::min(height, ahead / 3.0);
     }
     heights[q] = std::max(height, kPyramLowest * edge);
@@ -2238,7 +2228,7 @@ void mgn_generate_pyram(mgn_quad* quad, int side, double height) {
   for (double lowered : kLoweredHeight) {
     const double h = std::max(lowered * height, 1.25 * lowest);
     for (int c = 0; c < 3; ++c) apex[c] = centre[c] + h * n[c];
-    if (pyram_valid(b, apex, lowered * edge)) {
+    if (pyram_valid(quad, b, apex, lowered * edge)) {
       found = true;
       break;
     }
